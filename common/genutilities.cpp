@@ -1,0 +1,142 @@
+#include "common/genutilities.h"
+
+#include "common/apppaths.h"
+#include "common/registry.h"
+#include "common/textutils.h"
+#include "config.h"
+
+#include <QFileInfo>
+#include <QStringList>
+
+namespace GenUtilities {
+
+namespace {
+const QString PositionKey = QStringLiteral("\\Software\\Quelvard");
+const QString PositionValue = QStringLiteral("Position");
+} // namespace
+
+QString GetPosition()
+{
+    QString result;
+    try {
+        TRegistry registry;
+        registry.SetRootKey(TRegistry::HKEY_CURRENT_USER);
+        if (registry.OpenKey(PositionKey, true)) {
+            result = registry.ReadString(PositionValue);
+            registry.CloseKey();
+        }
+    } catch (...) {
+        result.clear();
+    }
+    return result;
+}
+
+void SavePosition(const QString &text)
+{
+    try {
+        TRegistry registry;
+        registry.SetRootKey(TRegistry::HKEY_CURRENT_USER);
+        if (registry.OpenKey(PositionKey, true)) {
+            registry.WriteString(PositionValue, text);
+            registry.CloseKey();
+        }
+    } catch (...) {
+    }
+}
+
+QString GetCompanionSettingsFile()
+{
+    try {
+        QString folder = AppPaths::MachineDataDir();
+        if (TextUtils::Trim(folder).isEmpty())
+            folder = AppPaths::ProgramDir();
+        if (!folder.endsWith(QLatin1Char('/')))
+            folder += QLatin1Char('/');
+        return folder + QStringLiteral("ZMT/dbchcon");
+    } catch (...) {
+        return QString();
+    }
+}
+
+bool CompanionSettingsExist()
+{
+    try {
+        const QString file = GetCompanionSettingsFile();
+        return !file.isEmpty() && QFileInfo(file).isFile();
+    } catch (...) {
+        return false;
+    }
+}
+
+QString GetHomePage()
+{
+    return QStringLiteral(QUELVARD_START_PAGE_URL);
+}
+
+QStringList SplitCommaText(const QString &text)
+{
+    // Blanks and control characters separate items like commas do; a quoted item may hold both.
+    QStringList items;
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    auto isSeparatorBlank = [](QChar c) { return c.unicode() <= 32; };
+    while (i < n && isSeparatorBlank(text.at(i)))
+        ++i;
+    if (i >= n)
+        return items;
+    while (true) {
+        QString item;
+        if (text.at(i) == QLatin1Char('"')) {
+            ++i;
+            while (i < n) {
+                if (text.at(i) == QLatin1Char('"')) {
+                    if (i + 1 < n && text.at(i + 1) == QLatin1Char('"')) {
+                        item += QLatin1Char('"');
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                item += text.at(i++);
+            }
+            // Text glued to a closing quote belongs to the same item.
+            while (i < n && text.at(i) != QLatin1Char(',') && !isSeparatorBlank(text.at(i)))
+                item += text.at(i++);
+        } else {
+            while (i < n && text.at(i) != QLatin1Char(',') && !isSeparatorBlank(text.at(i)))
+                item += text.at(i++);
+        }
+        items << item;
+        while (i < n && isSeparatorBlank(text.at(i)))
+            ++i;
+        if (i >= n)
+            break;
+        if (text.at(i) == QLatin1Char(',')) {
+            ++i;
+            while (i < n && isSeparatorBlank(text.at(i)))
+                ++i;
+            if (i >= n) {
+                items << QString(); // a trailing comma ends with an empty item
+                break;
+            }
+        }
+    }
+    return items;
+}
+
+QString GetAppDataFolder()
+{
+    try {
+        QString folder = TextUtils::Trim(AppPaths::UserDataDir());
+        if (folder.isEmpty())
+            return QString();
+        if (!folder.endsWith(QLatin1Char('/')))
+            folder += QLatin1Char('/');
+        return folder + QStringLiteral("Quelvard/");
+    } catch (...) {
+        return QString();
+    }
+}
+
+} // namespace GenUtilities

@@ -1,0 +1,355 @@
+#include "common/registry.h"
+
+#include "common/apppaths.h"
+#include "common/errors.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <sqlite3.h>
+
+namespace {
+
+// Long enough for another running copy to finish its write, short enough not to hang the UI.
+constexpr int BusyTimeoutMs = 5000;
+
+const char *const SchemaSql =
+    "CREATE TABLE IF NOT EXISTS reg_keys (path TEXT NOT NULL PRIMARY KEY COLLATE NOCASE);"
+    "CREATE TABLE IF NOT EXISTS reg_values ("
+    "  key  TEXT NOT NULL COLLATE NOCASE,"
+    "  name TEXT NOT NULL COLLATE NOCASE,"
+    "  type INTEGER NOT NULL,"
+    "  data BLOB,"
+    "  PRIMARY KEY (key, name));";
+
+class Statement
+{
+public:
+    Statement(sqlite3 *db, const char *sql) : m_db(db)
+    {
+        if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK)
+            fail();
+    }
+    ~Statement() { sqlite3_finalize(m_stmt); }
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+
+    void bind(int index, const QString &text)
+    {
+        const QByteArray utf8 = text.toUtf8();
+        if (sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT)
+            != SQLITE_OK)
+            fail();
+    }
+    void bind(int index, int value) { sqlite3_bind_int(m_stmt, index, value); }
+
+    // True while a row is available.
+    bool step()
+    {
+        const int rc = sqlite3_step(m_stmt);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc == SQLITE_DONE)
+            return false;
+        fail();
+        return false;
+    }
+    int columnInt(int column) { return sqlite3_column_int(m_stmt, column); }
+    bool columnIsNull(int column) { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
+    QString columnText(int column)
+    {
+        const void *data = sqlite3_column_blob(m_stmt, column);
+        const int size = sqlite3_column_bytes(m_stmt, column);
+        return QString::fromUtf8(static_cast<const char *>(data), size);
+    }
+    int columnBytes(int column) { return sqlite3_column_bytes(m_stmt, column); }
+
+private:
+    [[noreturn]] void fail()
+    {
+        throw EQuelvardError(QString::fromUtf8(sqlite3_errmsg(m_db)));
+    }
+    sqlite3 *m_db;
+    sqlite3_stmt *m_stmt = nullptr;
+};
+
+void exec(sqlite3 *db, const char *sql)
+{
+    char *error = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        const QString message = error ? QString::fromUtf8(error) : QStringLiteral("registry error");
+        sqlite3_free(error);
+        throw EQuelvardError(message);
+    }
+}
+
+// One write = one transaction; a throw rolls it back so a refused write changes nothing.
+class WriteTransaction
+{
+public:
+    explicit WriteTransaction(sqlite3 *db) : m_db(db) { exec(db, "BEGIN IMMEDIATE"); }
+    ~WriteTransaction()
+    {
+        if (!m_done)
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    void commit()
+    {
+        exec(m_db, "COMMIT");
+        m_done = true;
+    }
+
+private:
+    sqlite3 *m_db;
+    bool m_done = false;
+};
+
+QStringList parentPaths(const QString &path)
+{
+    QStringList result;
+    const QStringList parts = path.split(QLatin1Char('\\'));
+    QString current;
+    for (const QString &part : parts) {
+        current = current.isEmpty() ? part : current + QLatin1Char('\\') + part;
+        result << current;
+    }
+    return result;
+}
+
+} // namespace
+
+TRegistry::TRegistry(Access access) : m_access(access) {}
+
+TRegistry::~TRegistry()
+{
+    closeDatabase();
+}
+
+void TRegistry::SetRootKey(RootKey root)
+{
+    if (root == m_root)
+        return;
+    CloseKey();
+    closeDatabase();
+    m_root = root;
+}
+
+void TRegistry::SetHiveFile(const QString &file)
+{
+    CloseKey();
+    closeDatabase();
+    m_hiveFile = file;
+}
+
+QString TRegistry::HiveFile() const
+{
+    if (!m_hiveFile.isEmpty())
+        return m_hiveFile;
+    return m_root == HKEY_LOCAL_MACHINE ? AppPaths::MachineHiveFile() : AppPaths::UserHiveFile();
+}
+
+QString TRegistry::NormalisePath(const QString &path)
+{
+    const QStringList parts = path.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+    return parts.join(QLatin1Char('\\'));
+}
+
+void TRegistry::closeDatabase()
+{
+    if (m_db) {
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+    }
+    m_dbWritable = false;
+}
+
+void TRegistry::ensureOpen(bool forWriting)
+{
+    if (forWriting && m_access != KEY_ALL_ACCESS)
+        throw EQuelvardError(QStringLiteral("The registry was opened for reading only."));
+    if (m_db && (m_dbWritable || !forWriting))
+        return;
+    closeDatabase();
+
+    const QString file = HiveFile();
+    if (forWriting) {
+        const QFileInfo info(file);
+        if (!QDir().mkpath(info.absolutePath()))
+            throw EQuelvardError(QStringLiteral("Cannot create the folder %1.").arg(info.absolutePath()));
+        sqlite3 *db = nullptr;
+        const int rc = sqlite3_open_v2(QFile::encodeName(file).constData(), &db,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        if (rc != SQLITE_OK) {
+            const QString message = db ? QString::fromUtf8(sqlite3_errmsg(db))
+                                       : QStringLiteral("Cannot open %1.").arg(file);
+            sqlite3_close_v2(db);
+            throw EQuelvardError(message);
+        }
+        m_db = db;
+        m_dbWritable = true;
+        sqlite3_busy_timeout(m_db, BusyTimeoutMs);
+        try {
+            // Only creates what is missing: a foreign or damaged file fails here untouched.
+            Statement check(m_db, "SELECT count(*) FROM sqlite_master WHERE name IN ('reg_keys','reg_values')");
+            check.step();
+            if (check.columnInt(0) < 2)
+                exec(m_db, SchemaSql);
+        } catch (...) {
+            closeDatabase();
+            throw;
+        }
+    } else {
+        if (!QFileInfo(file).isFile())
+            return; // A hive that does not exist is simply empty.
+        sqlite3 *db = nullptr;
+        const int rc = sqlite3_open_v2(QFile::encodeName(file).constData(), &db,
+                                       SQLITE_OPEN_READONLY, nullptr);
+        if (rc != SQLITE_OK) {
+            const QString message = db ? QString::fromUtf8(sqlite3_errmsg(db))
+                                       : QStringLiteral("Cannot open %1.").arg(file);
+            sqlite3_close_v2(db);
+            throw EQuelvardError(message);
+        }
+        m_db = db;
+        sqlite3_busy_timeout(m_db, BusyTimeoutMs);
+    }
+}
+
+bool TRegistry::keyExistsInDb(const QString &normalisedPath)
+{
+    if (normalisedPath.isEmpty())
+        return true; // the root always exists
+    ensureOpen(false);
+    if (!m_db)
+        return false;
+    Statement stmt(m_db, "SELECT 1 FROM reg_keys WHERE path = ?");
+    stmt.bind(1, normalisedPath);
+    return stmt.step();
+}
+
+bool TRegistry::KeyExists(const QString &path)
+{
+    return keyExistsInDb(NormalisePath(path));
+}
+
+bool TRegistry::OpenKey(const QString &path, bool canCreate)
+{
+    CloseKey();
+    const QString key = NormalisePath(path);
+    if (keyExistsInDb(key)) {
+        m_currentKey = key;
+        m_keyOpen = true;
+        return true;
+    }
+    if (!canCreate || m_access != KEY_ALL_ACCESS)
+        return false;
+    ensureOpen(true);
+    WriteTransaction transaction(m_db);
+    for (const QString &parent : parentPaths(key)) {
+        Statement insert(m_db, "INSERT OR IGNORE INTO reg_keys (path) VALUES (?)");
+        insert.bind(1, parent);
+        insert.step();
+    }
+    transaction.commit();
+    m_currentKey = key;
+    m_keyOpen = true;
+    return true;
+}
+
+bool TRegistry::OpenKeyReadOnly(const QString &path)
+{
+    return OpenKey(path, false);
+}
+
+void TRegistry::CloseKey()
+{
+    m_currentKey.clear();
+    m_keyOpen = false;
+}
+
+void TRegistry::requireKey() const
+{
+    if (!m_keyOpen)
+        throw EQuelvardError(QStringLiteral("No registry key is open."));
+}
+
+QString TRegistry::ReadString(const QString &name)
+{
+    requireKey();
+    ensureOpen(false);
+    if (!m_db)
+        return QString();
+    Statement stmt(m_db, "SELECT type, data FROM reg_values WHERE key = ? AND name = ?");
+    stmt.bind(1, m_currentKey);
+    stmt.bind(2, name);
+    if (!stmt.step() || stmt.columnIsNull(1) || stmt.columnBytes(1) == 0)
+        return QString();
+    const int type = stmt.columnInt(0);
+    if (type != REG_SZ && type != 2 /* REG_EXPAND_SZ */)
+        throw EQuelvardError(QStringLiteral("Invalid data type for '%1'").arg(name));
+    return stmt.columnText(1);
+}
+
+void TRegistry::WriteString(const QString &name, const QString &value)
+{
+    requireKey();
+    ensureOpen(true);
+    WriteTransaction transaction(m_db);
+    // The key may have been deleted by another copy since it was opened.
+    for (const QString &parent : parentPaths(m_currentKey)) {
+        if (parent.isEmpty())
+            break;
+        Statement insert(m_db, "INSERT OR IGNORE INTO reg_keys (path) VALUES (?)");
+        insert.bind(1, parent);
+        insert.step();
+    }
+    Statement remove(m_db, "DELETE FROM reg_values WHERE key = ? AND name = ?");
+    remove.bind(1, m_currentKey);
+    remove.bind(2, name);
+    remove.step();
+    Statement insert(m_db, "INSERT INTO reg_values (key, name, type, data) VALUES (?, ?, 1, ?)");
+    insert.bind(1, m_currentKey);
+    insert.bind(2, name);
+    insert.bind(3, value);
+    insert.step();
+    transaction.commit();
+}
+
+bool TRegistry::ValueExists(const QString &name)
+{
+    requireKey();
+    ensureOpen(false);
+    if (!m_db)
+        return false;
+    Statement stmt(m_db, "SELECT 1 FROM reg_values WHERE key = ? AND name = ?");
+    stmt.bind(1, m_currentKey);
+    stmt.bind(2, name);
+    return stmt.step();
+}
+
+bool TRegistry::DeleteValue(const QString &name)
+{
+    requireKey();
+    ensureOpen(true);
+    WriteTransaction transaction(m_db);
+    Statement remove(m_db, "DELETE FROM reg_values WHERE key = ? AND name = ?");
+    remove.bind(1, m_currentKey);
+    remove.bind(2, name);
+    remove.step();
+    const bool removed = sqlite3_changes(m_db) > 0;
+    transaction.commit();
+    return removed;
+}
+
+QStringList TRegistry::GetValueNames()
+{
+    requireKey();
+    ensureOpen(false);
+    QStringList names;
+    if (!m_db)
+        return names;
+    Statement stmt(m_db, "SELECT name FROM reg_values WHERE key = ? ORDER BY rowid");
+    stmt.bind(1, m_currentKey);
+    while (stmt.step())
+        names << stmt.columnText(0);
+    return names;
+}

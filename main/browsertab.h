@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <memory>
+
+class TfrmQuelvardBrowser;
+class TWebView;
+class TDocHostUIHandler;
+
+// The page of the tab control that holds one tab; Tag is the tab's slot in Tabs.
+class TTabSheet : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TTabSheet(QWidget *parent = nullptr) : QWidget(parent) {}
+    int Tag = -1;
+    // The caption as the program set it ("&" not yet escaped for the tab bar).
+    QString Caption;
+};
+
+// One tab: its page in pcMain and the web view filling it.
+class TBrowserTab : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Builds the page, adds it last to pcMain and makes it active; `activate` false keeps the
+    // current page (a tab opened behind the others).
+    TBrowserTab(TfrmQuelvardBrowser *mainForm, int index, bool activate = true);
+    ~TBrowserTab() override;
+
+    TfrmQuelvardBrowser *MainForm = nullptr;
+    QString BlockedDomain;
+    std::shared_ptr<TDocHostUIHandler> UIHandler;
+    QPointer<TTabSheet> Sheet;
+    QPointer<TWebView> WebView;
+
+    void NavigateTo(const QString &url);
+    void GoHome();
+    void ViewSource();
+    void FindOnPage();
+    void UpdateTabCaption();
+    void HandleNavigateComplete();
+
+    // Popup blocker.
+    bool IsPopupAllowed(const QString &url);
+    void HandleNewWindow(bool *cancel);
+    // Favorites: reads a favorite file and opens its address in this tab.
+    void OpenFavorite(const QString &fileName);
+
+    // Caption rule, kept free of widgets so it can be checked on its own: the longest prefix
+    // whose width before its last character stays below limit; cut text is trimmed and "..."
+    // appended. `measure` gives the pixel width of a text.
+    static QString ShortenCaption(const QString &title, int limit,
+                                  const std::function<int(const QString &)> &measure);
+};
+
+// Trims the process's memory after a page completes; glibc's malloc_trim on this platform.
+void TrimWorkingSet();

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QString>
+#include <QWebEngineView>
+#include <functional>
+
+class QMenu;
+class QWebEnginePage;
+
+// The page display of one tab. It offers what the browser needs of an embeddable web control
+// and raises two events: NavigateComplete2 after every completed navigation (a finished load,
+// successful or not, and a same-document address change) and NewWindow2 for every request of
+// the page to open a window.
+class TWebView : public QWebEngineView
+{
+    Q_OBJECT
+
+public:
+    explicit TWebView(QWidget *parent = nullptr);
+    ~TWebView() override;
+
+    // Raises EQuelvardError with a message saying why when the text gives no address we load.
+    void Navigate(const QString &url);
+    void GoBack();
+    void GoForward();
+    void Refresh();
+    void Stop();
+
+    // Page commands by their numbers: 4 save as, 6 print, 7 print preview, 8 page setup,
+    // 10 properties, 11 cut, 12 copy, 13 paste, 17 select all. Option 1 prompts, 2 does not.
+    void ExecWB(int id, int option);
+    // Document commands: 1 find dialog, 2 source view.
+    void ExecDocumentCommand(int id);
+
+    QString LocationURL() const;
+    QString LocationName() const;
+    bool Busy() const { return m_busy; }
+    bool Silent() const { return m_silent; }
+    void SetSilent(bool silent) { m_silent = silent; }
+
+    // The browser's context menu, shown in place of the engine's own.
+    QMenu *PopupMenu() const { return m_popupMenu; }
+    void SetPopupMenu(QMenu *menu) { m_popupMenu = menu; }
+
+    // Called when NewWindow2 left Cancel false: supplies the view the new window loads in,
+    // or nullptr to drop it. `background` is true for a request to open behind the current tab.
+    using NewViewFactory = std::function<TWebView *(bool background)>;
+    void SetNewViewFactory(NewViewFactory factory) { m_newViewFactory = std::move(factory); }
+
+    // The address text that Navigate would load, or an invalid QUrl with the reason.
+    static QUrl AddressFromText(const QString &text, QString *whyNot = nullptr);
+
+signals:
+    void NavigateComplete2();
+    void NewWindow2(bool *cancel);
+    // The page's own script asked to close its window.
+    void CloseRequested();
+
+protected:
+    QWebEngineView *createWindow(QWebEnginePage::WebWindowType type) override;
+
+private:
+    bool m_busy = false;
+    bool m_silent = false;
+    QMenu *m_popupMenu = nullptr;
+    NewViewFactory m_newViewFactory;
+};

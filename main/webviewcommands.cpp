@@ -1,0 +1,4 @@
+#include "main/webview.h"
+
+void TWebView::ExecWB(int, int) {}
+void TWebView::ExecDocumentCommand(int) {}
