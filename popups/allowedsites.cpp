@@ -1,0 +1,95 @@
+#include "popups/allowedsites.h"
+
+#include "common/errors.h"
+#include "common/genutilities.h"
+#include "common/registry.h"
+#include "common/textutils.h"
+
+namespace PopupStore {
+
+namespace {
+
+void openKey(TRegistry &registry)
+{
+    registry.SetRootKey(TRegistry::HKEY_CURRENT_USER);
+    if (!registry.OpenKey(KeyPath(), true))
+        throw EQuelvardError(QStringLiteral("Cannot open %1.").arg(KeyPath()));
+}
+
+} // namespace
+
+QString KeyPath()
+{
+    return QStringLiteral("\\Software\\Quelvard\\Popups");
+}
+
+QStringList ListSites()
+{
+    TRegistry registry;
+    openKey(registry);
+    const QStringList names = registry.GetValueNames();
+    registry.CloseKey();
+    return names;
+}
+
+void AddSite(const QString &domain)
+{
+    if (domain.isEmpty())
+        return;
+    TRegistry registry;
+    openKey(registry);
+    if (!registry.ValueExists(domain))
+        registry.WriteString(domain, QString());
+    registry.CloseKey();
+}
+
+void RemoveSite(const QString &name)
+{
+    TRegistry registry;
+    openKey(registry);
+    if (registry.ValueExists(name))
+        registry.DeleteValue(name);
+    registry.CloseKey();
+}
+
+QStringList NormaliseSites(const QStringList &names)
+{
+    QStringList sites;
+    sites.reserve(names.size());
+    for (const QString &name : names) {
+        const QString trimmed = TextUtils::Trim(name);
+        if (trimmed.isEmpty())
+            continue;
+        QString site = TextUtils::LowerCase(trimmed);
+        site.remove(QLatin1Char(' '));
+        sites << site;
+    }
+    return sites;
+}
+
+QStringList LoadNormalisedSites()
+{
+    try {
+        return NormaliseSites(ListSites());
+    } catch (...) {
+        return QStringList();
+    }
+}
+
+bool IsAllowed(const QStringList &allowedSites, const QString &url)
+{
+    try {
+        const QString domain = TextUtils::LowerCase(GenUtilities::GetDomain(url));
+        if (domain.isEmpty())
+            return false;
+        for (const QString &site : allowedSites) {
+            if (site.compare(domain, Qt::CaseInsensitive) == 0)
+                return true;
+        }
+        return false;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace PopupStore
