@@ -127,6 +127,8 @@ public:
     bool Exiting() const { return m_exiting; }
 
 signals:
+    // A key offered to the active page's accelerators (what the hook let through).
+    void AcceleratorOffered(int key, Qt::KeyboardModifiers modifiers);
     // Raised when the active tab changes by the user's choice (after the refresh).
     void ActiveTabChanged();
 

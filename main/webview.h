@@ -3,6 +3,9 @@
 #include <QString>
 #include <QWebEngineView>
 #include <functional>
+#include <memory>
+
+class TDocHostUIHandler;
 
 class QMenu;
 class QWebEnginePage;
@@ -42,6 +45,11 @@ public:
     QMenu *PopupMenu() const { return m_popupMenu; }
     void SetPopupMenu(QMenu *menu) { m_popupMenu = menu; }
 
+    // The handler that decides what the page's context menu is; re-attached after every
+    // completed navigation by the tab.
+    void SetUIHandler(const std::shared_ptr<TDocHostUIHandler> &handler) { m_uiHandler = handler; }
+    std::shared_ptr<TDocHostUIHandler> UIHandler() const { return m_uiHandler.lock(); }
+
     // Called when NewWindow2 left Cancel false: supplies the view the new window loads in,
     // or nullptr to drop it. `background` is true for a request to open behind the current tab.
     using NewViewFactory = std::function<TWebView *(bool background)>;
@@ -58,10 +66,12 @@ signals:
 
 protected:
     QWebEngineView *createWindow(QWebEnginePage::WebWindowType type) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     bool m_busy = false;
     bool m_silent = false;
     QMenu *m_popupMenu = nullptr;
     NewViewFactory m_newViewFactory;
+    std::weak_ptr<TDocHostUIHandler> m_uiHandler;
 };

@@ -2,3 +2,7 @@
 
 void TWebView::ExecWB(int, int) {}
 void TWebView::ExecDocumentCommand(int) {}
+
+void TWebView::contextMenuEvent(QContextMenuEvent *)
+{
+}

@@ -1,0 +1,779 @@
+#include "main/mainwindow.h"
+
+#include "ui_mainwindow.h"
+
+#include "common/genutilities.h"
+#include "common/textutils.h"
+#include "config.h"
+#include "main/browsertab.h"
+#include "main/tabcontrol.h"
+#include "main/webview.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <cmath>
+
+namespace {
+
+QIcon ThemeIcon(const char *name, QStyle::StandardPixmap fallback, QStyle *style)
+{
+    return QIcon::fromTheme(QLatin1String(name), style->standardIcon(fallback));
+}
+
+// The Go button's picture: an arrow and the word, drawn so it needs no theme.
+QIcon GoIcon(const QFont &font)
+{
+    QPixmap pixmap(36, 20);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0x2e, 0x8b, 0x3e));
+    painter.drawEllipse(QRectF(1, 2, 16, 16));
+    painter.setBrush(Qt::white);
+    const QPointF arrow[3] = {QPointF(6.5, 5.5), QPointF(13.5, 10), QPointF(6.5, 14.5)};
+    painter.drawPolygon(arrow, 3);
+    QFont bold = font;
+    bold.setBold(true);
+    painter.setFont(bold);
+    painter.setPen(QColor(0x20, 0x20, 0x20));
+    painter.drawText(QRectF(18, 0, 18, 20), Qt::AlignCenter, QStringLiteral("Go"));
+    return QIcon(pixmap);
+}
+
+QIcon CloseIcon()
+{
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(0x50, 0x50, 0x50), 2.0, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(QPointF(4, 4), QPointF(12, 12));
+    painter.drawLine(QPointF(12, 4), QPointF(4, 12));
+    return QIcon(pixmap);
+}
+
+// Nearest integer, an exact half going to the even neighbour.
+int RoundHalfEven(double value)
+{
+    const double floorValue = std::floor(value);
+    const double diff = value - floorValue;
+    if (diff > 0.5)
+        return int(floorValue) + 1;
+    if (diff < 0.5)
+        return int(floorValue);
+    const int lower = int(floorValue);
+    return (lower % 2 == 0) ? lower : lower + 1;
+}
+
+} // namespace
+
+TfrmQuelvardBrowser::TfrmQuelvardBrowser(QWidget *parent)
+    : QMainWindow(parent), ui(new Ui::TfrmQuelvardBrowser)
+{
+    ui->setupUi(this);
+    pcMain = ui->pcMain;
+    setupControls();
+    setupMenus();
+    connectCommands();
+    FormCreate();
+}
+
+TfrmQuelvardBrowser::~TfrmQuelvardBrowser()
+{
+    removeHook();
+    for (TBrowserTab *tab : Tabs)
+        delete tab;
+    Tabs.clear();
+    delete ui;
+}
+
+void TfrmQuelvardBrowser::setupControls()
+{
+    QStyle *style = this->style();
+    resize(648, 564);
+    setWindowIcon(QIcon(QStringLiteral(":/quelvard.svg")));
+
+    ui->tbBack->setIcon(ThemeIcon("go-previous", QStyle::SP_ArrowBack, style));
+    ui->tbNext->setIcon(ThemeIcon("go-next", QStyle::SP_ArrowForward, style));
+    ui->tbRefresh->setIcon(ThemeIcon("view-refresh", QStyle::SP_BrowserReload, style));
+    ui->tbStop->setIcon(ThemeIcon("process-stop", QStyle::SP_BrowserStop, style));
+    ui->tbHome->setIcon(ThemeIcon("go-home", QStyle::SP_DirHomeIcon, style));
+    for (QAction *action : ui->tbMain->actions()) {
+        action->setToolTip(QString()); // the buttons carry no hints
+        if (QWidget *button = ui->tbMain->widgetForAction(action)) {
+            button->setFixedSize(32, 32);
+            button->setAccessibleName(action->text());
+        }
+    }
+    ui->tbMain->setContentsMargins(0, 0, 0, 0);
+    ui->tbMain->layout()->setContentsMargins(0, 0, 0, 0);
+    ui->tbMain->layout()->setSpacing(0);
+
+    ui->tbGoTo->setIcon(GoIcon(font()));
+    ui->tbGoTo->setToolTip(QString());
+    ui->tbSearch->layout()->setContentsMargins(0, 0, 0, 0);
+    if (QWidget *go = ui->tbSearch->widgetForAction(ui->tbGoTo)) {
+        go->setFixedSize(43, 26);
+        go->setAccessibleName(QStringLiteral("Go"));
+    }
+    ui->cbAdminLock->setAccessibleName(ui->cbAdminLock->text());
+
+    // The address strip has the colour of the application's work space.
+    QPalette searchPalette = ui->pnlSearch->palette();
+    searchPalette.setColor(QPalette::Window, searchPalette.color(QPalette::Midlight));
+    ui->pnlSearch->setPalette(searchPalette);
+    ui->pnlAddress->installEventFilter(this);
+
+    // The notice bar: pale yellow strip with a gap in the face colour below it.
+    QPalette barPalette = ui->pnlPopups->palette();
+    barPalette.setColor(QPalette::Window, QColor(255, 255, 217));
+    ui->pnlPopups->setPalette(barPalette);
+    ui->Panel11->setPalette(barPalette);
+    QPalette facePalette = palette();
+    ui->Panel1->setPalette(facePalette);
+    QFont linkFont = ui->lblClickHere->font();
+    linkFont.setBold(true);
+    linkFont.setUnderline(true);
+    ui->lblClickHere->setFont(linkFont);
+    QPalette linkPalette = ui->lblClickHere->palette();
+    linkPalette.setColor(QPalette::WindowText, Qt::blue);
+    ui->lblClickHere->setPalette(linkPalette);
+    ui->lblClickHere->installEventFilter(this);
+    ui->pnlPopups->installEventFilter(this);
+    ui->pnlPopups->setMaximumHeight(0);
+    ui->pnlPopups->hide();
+
+    // Floating close button at the right end of the tab row.
+    tbCloseTab = new QToolBar(this);
+    tbCloseTab->setObjectName(QStringLiteral("tbCloseTab"));
+    tbCloseTab->setMovable(false);
+    tbCloseTab->setFloatable(false);
+    tbCloseTab->setIconSize(QSize(16, 16));
+    tbCloseTab->layout()->setContentsMargins(0, 0, 0, 0);
+    tbCloseTab->setStyleSheet(QStringLiteral("QToolBar { border: none; background: transparent; }"));
+    tbClose = tbCloseTab->addAction(CloseIcon(), QStringLiteral("Close Tab"));
+    tbClose->setObjectName(QStringLiteral("tbClose"));
+    if (QWidget *button = tbCloseTab->widgetForAction(tbClose)) {
+        button->setFixedSize(25, 22);
+        button->setAccessibleName(QStringLiteral("Close Tab"));
+    }
+    tbCloseTab->setFixedSize(25, 22);
+    tbCloseTab->hide();
+    pcMain->installEventFilter(this);
+
+    // Invisible helpers.
+    lblTabCanvas = new QLabel(QStringLiteral("Used to calculate Tab canvas"), this);
+    lblTabCanvas->setObjectName(QStringLiteral("lblTabCanvas"));
+    lblTabCanvas->setFont(pcMain->Bar()->font());
+    lblTabCanvas->hide();
+    imgFavFolder = new QLabel(this);
+    imgFavFolder->setObjectName(QStringLiteral("imgFavFolder"));
+    imgFavFolder->setPixmap(ThemeIcon("folder", QStyle::SP_DirIcon, style).pixmap(17, 17));
+    imgFavFolder->setFixedSize(17, 17);
+    imgFavFolder->hide();
+
+    ui->statusMain->setSizeGripEnabled(true);
+    auto *statusPanel = new QLabel(ui->statusMain);
+    statusPanel->setObjectName(QStringLiteral("statusPanel0"));
+    statusPanel->setFixedWidth(50);
+    ui->statusMain->addWidget(statusPanel);
+}
+
+void TfrmQuelvardBrowser::setupMenus()
+{
+    // Items named N<number> are the design's separators.
+    static const QRegularExpression separatorName(QStringLiteral("^N\\d+$"));
+    for (QAction *action : findChildren<QAction *>()) {
+        if (separatorName.match(action->objectName()).hasMatch())
+            action->setSeparator(true);
+    }
+
+    pmBrowser = new QMenu(this);
+    pmBrowser->setObjectName(QStringLiteral("pmBrowser"));
+    auto add = [this](const char *name, const char *caption) {
+        QAction *action = pmBrowser->addAction(QString::fromUtf8(caption));
+        action->setObjectName(QLatin1String(name));
+        return action;
+    };
+    auto separator = [this](const char *name) {
+        QAction *action = pmBrowser->addSeparator();
+        action->setObjectName(QLatin1String(name));
+    };
+    add("Back2", "&Back");
+    add("Forward2", "&Forward");
+    add("Reload1", "&Reload");
+    add("Stop1", "&Stop");
+    separator("N11");
+    add("SaveAs2", "&Save As");
+    separator("N8");
+    add("AddToFavorites2", "&Add To Favorites");
+    separator("N10");
+    add("PageProperties2", "&Page Properties");
+    add("ViewSource2", "&View Source");
+}
+
+void TfrmQuelvardBrowser::connectCommands()
+{
+    auto on = [this](QAction *action, void (TfrmQuelvardBrowser::*handler)()) {
+        connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+    };
+    auto onMenu = [this, &on](const char *name, void (TfrmQuelvardBrowser::*handler)()) {
+        if (QAction *action = pmBrowser->findChild<QAction *>(QLatin1String(name)))
+            on(action, handler);
+        else if (QAction *menuAction = findChild<QAction *>(QLatin1String(name)))
+            on(menuAction, handler);
+    };
+
+    on(ui->tbBack, &TfrmQuelvardBrowser::Back1Click);
+    on(ui->tbNext, &TfrmQuelvardBrowser::Forward1Click);
+    on(ui->tbRefresh, &TfrmQuelvardBrowser::sbRefreshClick);
+    on(ui->tbStop, &TfrmQuelvardBrowser::sbStopClick);
+    on(ui->tbHome, &TfrmQuelvardBrowser::Home1Click);
+    on(ui->tbGoTo, &TfrmQuelvardBrowser::tbGoToClick);
+    connect(ui->edtAddress, &QLineEdit::returnPressed, this, [this] { tbGoToClick(); });
+    connect(ui->cbAdminLock, &QPushButton::clicked, this, [this] { cbAdminLockClick(); });
+    on(tbClose, &TfrmQuelvardBrowser::CloseTab1Click);
+
+    on(ui->NewTab1, &TfrmQuelvardBrowser::NewTab1Click);
+    on(ui->CloseTab1, &TfrmQuelvardBrowser::CloseTab1Click);
+    on(ui->SaveAs1, &TfrmQuelvardBrowser::SaveAs1Click);
+    on(ui->PageSetup1, &TfrmQuelvardBrowser::PageSetup1Click);
+    on(ui->Print1, &TfrmQuelvardBrowser::Print1Click);
+    on(ui->PrintPreview1, &TfrmQuelvardBrowser::PrintPreview1Click);
+    on(ui->PageProperties1, &TfrmQuelvardBrowser::PageProperties1Click);
+    on(ui->ViewSource1, &TfrmQuelvardBrowser::ViewSource1Click);
+    on(ui->Exit1, &TfrmQuelvardBrowser::Exit1Click);
+    on(ui->ChangeAdminLogin1, &TfrmQuelvardBrowser::ChangeAdminLogin1Click);
+    on(ui->Cut1, &TfrmQuelvardBrowser::Cut1Click);
+    on(ui->Copy1, &TfrmQuelvardBrowser::Copy1Click);
+    on(ui->Paste1, &TfrmQuelvardBrowser::Paste1Click);
+    on(ui->SelectAll1, &TfrmQuelvardBrowser::SelectAll1Click);
+    on(ui->Find1, &TfrmQuelvardBrowser::Find1Click);
+    on(ui->PopupBlocker1, &TfrmQuelvardBrowser::PopupBlocker1Click);
+    on(ui->Back1, &TfrmQuelvardBrowser::Back1Click);
+    on(ui->Forward1, &TfrmQuelvardBrowser::Forward1Click);
+    on(ui->Home1, &TfrmQuelvardBrowser::Home1Click);
+    on(ui->AddToFavorites1, &TfrmQuelvardBrowser::AddToFavorites1Click);
+    on(ui->OrganizeFavorites1, &TfrmQuelvardBrowser::OrganizeFavorites1Click);
+    on(ui->About1, &TfrmQuelvardBrowser::About1Click);
+    connect(ui->Favorites1, &QMenu::aboutToShow, this, [this] { Favorites1Click(); });
+
+    onMenu("Back2", &TfrmQuelvardBrowser::Back1Click);
+    onMenu("Forward2", &TfrmQuelvardBrowser::Forward1Click);
+    onMenu("Reload1", &TfrmQuelvardBrowser::sbRefreshClick);
+    onMenu("Stop1", &TfrmQuelvardBrowser::sbStopClick);
+    onMenu("SaveAs2", &TfrmQuelvardBrowser::SaveAs1Click);
+    onMenu("AddToFavorites2", &TfrmQuelvardBrowser::AddToFavorites1Click);
+    onMenu("PageProperties2", &TfrmQuelvardBrowser::PageProperties1Click);
+    onMenu("ViewSource2", &TfrmQuelvardBrowser::ViewSource1Click);
+
+    connect(pcMain, &TTabControl::Resized, this, [this] { pcMainResize(); });
+    connect(pcMain, &QTabWidget::currentChanged, this, [this](int) {
+        if (!m_programTabChange)
+            pcMainChange();
+    });
+}
+
+// ---- Start-up and the window's life -------------------------------------------------------
+
+void TfrmQuelvardBrowser::FormCreate()
+{
+    try {
+        AllowedSites.clear();
+        LoadAllowedSites();
+    } catch (...) {
+    }
+    try {
+        CheckAdminLoginAtStart();
+    } catch (...) {
+    }
+}
+
+void TfrmQuelvardBrowser::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!m_shown) {
+        m_shown = true;
+        FormShow();
+    }
+}
+
+void TfrmQuelvardBrowser::FormShow()
+{
+    try {
+        LoadWindowPosition();
+        NewTab();
+        const QString position = GenUtilities::GetPosition();
+        if (position.isEmpty() && !Tabs.isEmpty() && Tabs.at(0)) {
+            if (GenUtilities::CompanionSettingsExist())
+                Tabs.at(0)->NavigateTo(QStringLiteral(QUELVARD_COMPANION_FIRST_RUN_PAGE_URL));
+            else
+                Tabs.at(0)->NavigateTo(QStringLiteral(QUELVARD_FIRST_RUN_PAGE_URL));
+        }
+    } catch (...) {
+    }
+}
+
+void TfrmQuelvardBrowser::LoadWindowPosition()
+{
+    try {
+        const QStringList items = GenUtilities::SplitCommaText(
+            TextUtils::Trim(GenUtilities::GetPosition()));
+        if (items.size() < 4) {
+            setWindowState(windowState() | Qt::WindowMaximized);
+            return;
+        }
+        bool ok = false;
+        const int left = items.at(0).toInt(&ok);
+        if (!ok)
+            throw 0;
+        move(left, y());
+        const int top = items.at(1).toInt(&ok);
+        if (!ok)
+            throw 0;
+        move(x(), top);
+        const int width = items.at(2).toInt(&ok);
+        if (!ok)
+            throw 0;
+        const int height = items.at(3).toInt(&ok);
+        if (!ok) {
+            resize(width, this->height());
+            throw 0;
+        }
+        // The stored size is the outer one; the frame is known only once the window manager
+        // has framed the window, so the client size is corrected then.
+        resize(width, height);
+        m_pendingOuterSize = QSize(width, height);
+        QTimer::singleShot(0, this, [this] { applyPendingSize(); });
+    } catch (...) {
+        setWindowState(windowState() | Qt::WindowMaximized);
+    }
+}
+
+void TfrmQuelvardBrowser::applyPendingSize()
+{
+    if (!m_pendingOuterSize.isValid() || isMaximized())
+        return;
+    const QSize frameExtra = frameGeometry().size() - geometry().size();
+    if (!frameExtra.isNull())
+        resize(m_pendingOuterSize - frameExtra);
+    m_pendingOuterSize = QSize();
+}
+
+QString TfrmQuelvardBrowser::PositionText(int left, int top, int width, int height)
+{
+    if (top <= 0) {
+        height += top;
+        top = 0;
+    }
+    if (left <= 0) {
+        width += left;
+        left = 0;
+    }
+    return QStringLiteral("%1,%2,%3,%4").arg(left).arg(top).arg(width).arg(height);
+}
+
+void TfrmQuelvardBrowser::FormClose()
+{
+    try {
+        const QRect frame = frameGeometry();
+        GenUtilities::SavePosition(PositionText(frame.x(), frame.y(), frame.width(), frame.height()));
+    } catch (...) {
+    }
+    removeHook();
+}
+
+void TfrmQuelvardBrowser::closeEvent(QCloseEvent *event)
+{
+    if (!m_exiting)
+        FormClose();
+    event->accept();
+}
+
+void TfrmQuelvardBrowser::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    FormResize();
+}
+
+void TfrmQuelvardBrowser::FormResize()
+{
+    try {
+        tbCloseTab->move(width() - 40, tbCloseTab->y());
+        layoutAddressPanel();
+    } catch (...) {
+    }
+}
+
+void TfrmQuelvardBrowser::layoutAddressPanel()
+{
+    QWidget *panel = ui->pnlAddress;
+    const int w = panel->width();
+    ui->Panel3->setGeometry(0, 0, w, 4);
+    ui->edtAddress->resize(qMax(0, w - 205), 21);
+    ui->Panel8->setGeometry(w - 102, 4, 102, panel->height() - 4);
+    ui->tbSearch->setGeometry(w - 102 - 43, 4, 43, 26);
+}
+
+void TfrmQuelvardBrowser::PlaceCloseTabButton()
+{
+    const int top = pcMain->mapTo(this, QPoint(0, 0)).y() - 3;
+    tbCloseTab->move(width() - 40, top);
+    tbCloseTab->raise();
+}
+
+void TfrmQuelvardBrowser::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange) {
+        if (isActiveWindow())
+            FormActivate();
+        else
+            FormDeactivate();
+    }
+}
+
+bool TfrmQuelvardBrowser::event(QEvent *event)
+{
+    return QMainWindow::event(event);
+}
+
+void TfrmQuelvardBrowser::FormActivate()
+{
+    installHook();
+}
+
+void TfrmQuelvardBrowser::FormDeactivate()
+{
+    removeHook();
+}
+
+void TfrmQuelvardBrowser::installHook()
+{
+    if (m_hookInstalled)
+        return;
+    qApp->installEventFilter(this);
+    m_hookInstalled = true;
+}
+
+void TfrmQuelvardBrowser::removeHook()
+{
+    if (!m_hookInstalled)
+        return;
+    qApp->removeEventFilter(this);
+    m_hookInstalled = false;
+}
+
+bool TfrmQuelvardBrowser::IsExcludedFromAccelerators(int key, Qt::KeyboardModifiers modifiers)
+{
+    // Plain Backspace, Left and Right stay ordinary keys of the page; with Alt held they are
+    // the Back and Forward accelerators.
+    if (modifiers & Qt::AltModifier)
+        return false;
+    return key == Qt::Key_Backspace || key == Qt::Key_Left || key == Qt::Key_Right;
+}
+
+bool TfrmQuelvardBrowser::AppMessageHook(QObject *target, QEvent *event)
+{
+    try {
+        const QEvent::Type type = event->type();
+        if (type != QEvent::KeyPress && type != QEvent::KeyRelease)
+            return false;
+        // Only keys meant for this window; a dialog of ours deactivates the hook anyway.
+        auto *widget = qobject_cast<QWidget *>(target);
+        if (!widget || widget->window() != this)
+            return false;
+        TBrowserTab *tab = ActiveTab();
+        if (!tab || !tab->WebView)
+            return false;
+        auto *keyEvent = static_cast<QKeyEvent *>(event);
+        if (IsExcludedFromAccelerators(keyEvent->key(), keyEvent->modifiers()))
+            return false;
+        emit AcceleratorOffered(keyEvent->key(), keyEvent->modifiers());
+        if (type == QEvent::KeyPress)
+            return TranslateAccelerator(keyEvent);
+    } catch (...) {
+    }
+    return false;
+}
+
+bool TfrmQuelvardBrowser::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->pnlAddress && event->type() == QEvent::Resize) {
+        layoutAddressPanel();
+        return false;
+    }
+    if (watched == pcMain && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
+        if (tbCloseTab->isVisible())
+            PlaceCloseTabButton();
+        return false;
+    }
+    if (watched == ui->pnlPopups && event->type() == QEvent::Resize) {
+        const int w = ui->pnlPopups->width();
+        ui->Panel11->setGeometry(w - 135, 0, 135, 25);
+        ui->Panel1->setGeometry(0, 25, w, 5);
+        return false;
+    }
+    if (watched == ui->lblClickHere) {
+        if (event->type() == QEvent::MouseButtonRelease) {
+            auto *mouse = static_cast<QMouseEvent *>(event);
+            if (mouse->button() == Qt::LeftButton
+                && ui->lblClickHere->rect().contains(mouse->position().toPoint())) {
+                lblClickHereClick();
+                return true;
+            }
+        } else if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+                lblClickHereClick();
+                return true;
+            }
+        }
+        return false;
+    }
+    if (m_hookInstalled && watched != this)
+        return AppMessageHook(watched, event);
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- Tab strip ----------------------------------------------------------------------------
+
+int TfrmQuelvardBrowser::TabCount() const
+{
+    int count = 0;
+    for (TBrowserTab *tab : Tabs) {
+        if (tab)
+            ++count;
+    }
+    return count;
+}
+
+int TfrmQuelvardBrowser::ActiveTabIndex() const
+{
+    auto *sheet = qobject_cast<TTabSheet *>(pcMain->currentWidget());
+    if (!sheet)
+        return -1;
+    const int tag = sheet->Tag;
+    if (tag < 0 || tag >= Tabs.size() || !Tabs.at(tag))
+        return -1;
+    return tag;
+}
+
+TBrowserTab *TfrmQuelvardBrowser::ActiveTab() const
+{
+    const int index = ActiveTabIndex();
+    return index < 0 ? nullptr : Tabs.at(index);
+}
+
+QString TfrmQuelvardBrowser::CurrentURL() const
+{
+    TBrowserTab *tab = ActiveTab();
+    if (!tab || !tab->WebView)
+        return QString();
+    return TextUtils::Trim(tab->WebView->LocationURL());
+}
+
+QString TfrmQuelvardBrowser::CurrentTitle() const
+{
+    TBrowserTab *tab = ActiveTab();
+    if (!tab || !tab->WebView)
+        return QString();
+    return TextUtils::Trim(tab->WebView->LocationName());
+}
+
+int TfrmQuelvardBrowser::TabWidth() const
+{
+    return pcMain->Bar()->TabWidth();
+}
+
+void TfrmQuelvardBrowser::SetTabWidth(int width)
+{
+    pcMain->Bar()->SetTabWidth(width);
+}
+
+int TfrmQuelvardBrowser::ComputeTabWidth(int available, int tabCount, int currentWidth)
+{
+    if (tabCount <= 0)
+        return available > 0 ? 250 : currentWidth;
+    if (qint64(tabCount) * 250 < available)
+        return 250;
+    const int width = RoundHalfEven(double(available) / double(tabCount));
+    return width < 100 ? 100 : width;
+}
+
+void TfrmQuelvardBrowser::ResizeTabs()
+{
+    try {
+        SetTabWidth(ComputeTabWidth(pcMain->width() - 75, TabCount(), TabWidth()));
+    } catch (...) {
+    }
+}
+
+void TfrmQuelvardBrowser::NewTab()
+{
+    try {
+        const int index = Tabs.size();
+        Tabs.append(nullptr);
+        m_programTabChange = true;
+        auto *tab = new TBrowserTab(this, index);
+        m_programTabChange = false;
+        Tabs[index] = tab;
+        ResizeTabs();
+        GoHome();
+        if (TabCount() > 1) {
+            PlaceCloseTabButton();
+            tbCloseTab->show();
+        }
+    } catch (...) {
+        m_programTabChange = false;
+    }
+}
+
+TBrowserTab *TfrmQuelvardBrowser::NewTabForWindow(bool background)
+{
+    try {
+        const int index = Tabs.size();
+        Tabs.append(nullptr);
+        m_programTabChange = true;
+        auto *tab = new TBrowserTab(this, index, !background);
+        m_programTabChange = false;
+        Tabs[index] = tab;
+        ResizeTabs();
+        if (TabCount() > 1) {
+            PlaceCloseTabButton();
+            tbCloseTab->show();
+        }
+        if (!background) {
+            UpdateCaptionAndAddress();
+            UpdatePopupBar();
+        }
+        return tab;
+    } catch (...) {
+        m_programTabChange = false;
+        return nullptr;
+    }
+}
+
+void TfrmQuelvardBrowser::selectPageByProgram(int pageIndex)
+{
+    m_programTabChange = true;
+    pcMain->setCurrentIndex(pageIndex);
+    m_programTabChange = false;
+}
+
+void TfrmQuelvardBrowser::CloseActiveTab()
+{
+    try {
+        if (TabCount() > 1) {
+            const int index = ActiveTabIndex();
+            if (index != -1 && index < Tabs.size() && Tabs.at(index)) {
+                TBrowserTab *tab = Tabs.at(index);
+                const int pageIndex = pcMain->indexOf(tab->Sheet);
+                const int pagesAfter = pcMain->count() - 1;
+                m_programTabChange = true;
+                Tabs[index] = nullptr;
+                delete tab;
+                m_programTabChange = false;
+                // The page that followed takes its place, or the first page after the last.
+                selectPageByProgram(pageIndex >= 0 && pageIndex < pagesAfter ? pageIndex : 0);
+                ResizeTabs();
+                // The newly active tab's page is described at once rather than left showing the
+                // closed tab's address until the next navigation.
+                UpdateCaptionAndAddress();
+                UpdatePopupBar();
+            }
+        }
+        if (TabCount() <= 1)
+            tbCloseTab->hide();
+    } catch (...) {
+        m_programTabChange = false;
+    }
+}
+
+void TfrmQuelvardBrowser::CloseTabOf(TBrowserTab *tab)
+{
+    // Deferred: the request arrives from inside the page that is about to be destroyed.
+    QPointer<TBrowserTab> guard(tab);
+    QTimer::singleShot(0, this, [this, guard] {
+        if (!guard || TabCount() <= 1)
+            return;
+        const int index = Tabs.indexOf(guard.data());
+        if (index < 0)
+            return;
+        selectPageByProgram(pcMain->indexOf(guard->Sheet));
+        CloseActiveTab();
+    });
+}
+
+void TfrmQuelvardBrowser::GoHome()
+{
+    try {
+        if (TBrowserTab *tab = ActiveTab())
+            tab->GoHome();
+    } catch (...) {
+    }
+}
+
+void TfrmQuelvardBrowser::UpdateCaptionAndAddress()
+{
+    try {
+        const QString url = CurrentURL();
+        const QString title = CurrentTitle();
+        setWindowTitle(QStringLiteral("Quelvard - ") + title);
+        if (url == QLatin1String(QUELVARD_START_PAGE_URL)
+            || url == QLatin1String(QUELVARD_FIRST_RUN_PAGE_URL)
+            || url == QLatin1String(QUELVARD_COMPANION_FIRST_RUN_PAGE_URL))
+            ui->edtAddress->setText(QStringLiteral(QUELVARD_SITE_ROOT_URL));
+        else
+            ui->edtAddress->setText(url);
+        ui->edtAddress->setCursorPosition(0);
+    } catch (...) {
+    }
+}
+
+void TfrmQuelvardBrowser::pcMainResize()
+{
+    ResizeTabs();
+    for (TBrowserTab *tab : Tabs) {
+        if (tab)
+            tab->UpdateTabCaption();
+    }
+}
+
+void TfrmQuelvardBrowser::pcMainChange()
+{
+    try {
+        UpdateCaptionAndAddress();
+        UpdatePopupBar();
+        emit ActiveTabChanged();
+    } catch (...) {
+    }
+}
+
+void TfrmQuelvardBrowser::NewTab1Click()
+{
+    NewTab();
+}
+
+void TfrmQuelvardBrowser::CloseTab1Click()
+{
+    CloseActiveTab();
+}
+
+void TfrmQuelvardBrowser::Exit1Click()
+{
+    // Ends the program without the close path, so the position is not saved.
+    m_exiting = true;
+    removeHook();
+    QCoreApplication::exit(0);
+}

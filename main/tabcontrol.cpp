@@ -1,0 +1,49 @@
+#include "main/tabcontrol.h"
+
+#include <QResizeEvent>
+
+TTabBar::TTabBar(QWidget *parent) : QTabBar(parent)
+{
+    QFont bold = font();
+    bold.setBold(true);
+    setFont(bold);
+    setElideMode(Qt::ElideNone);
+    setExpanding(false);
+    setDrawBase(true);
+}
+
+void TTabBar::SetTabWidth(int width)
+{
+    if (width == m_tabWidth)
+        return;
+    m_tabWidth = width;
+    // Tab geometry is cached by QTabBar; a font re-set is the public way to invalidate it.
+    setFont(font());
+    updateGeometry();
+    update();
+}
+
+QSize TTabBar::tabSizeHint(int index) const
+{
+    return QSize(m_tabWidth, QTabBar::tabSizeHint(index).height());
+}
+
+QSize TTabBar::minimumTabSizeHint(int index) const
+{
+    return tabSizeHint(index);
+}
+
+TTabControl::TTabControl(QWidget *parent) : QTabWidget(parent), m_bar(new TTabBar(this))
+{
+    setTabBar(m_bar);
+    setDocumentMode(false);
+    setUsesScrollButtons(true);
+}
+
+void TTabControl::resizeEvent(QResizeEvent *event)
+{
+    QTabWidget::resizeEvent(event);
+    if (event->size().width() != event->oldSize().width()
+        || event->size().height() != event->oldSize().height())
+        emit Resized();
+}

@@ -1,0 +1,132 @@
+#include "main/webview.h"
+
+#include "common/errors.h"
+
+#include <QAuthenticator>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+
+namespace {
+
+// The schemes a typed address or favorite may use; others (javascript: above all) are refused
+// so no text can run script in the current page through the address bar.
+bool IsLoadableScheme(const QString &scheme)
+{
+    static const QStringList schemes = {
+        QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("file"),
+        QStringLiteral("ftp"), QStringLiteral("about"), QStringLiteral("data"),
+        QStringLiteral("quelvard"),
+    };
+    return schemes.contains(scheme.toLower());
+}
+
+// A page that answers the engine's own questions without asking the user: the view is silent
+// apart from the page's own alert, confirm and prompt.
+class TWebPage : public QWebEnginePage
+{
+public:
+    explicit TWebPage(QObject *parent) : QWebEnginePage(parent)
+    {
+        connect(this, &QWebEnginePage::featurePermissionRequested, this,
+                [this](const QUrl &origin, Feature feature) {
+                    setFeaturePermission(origin, feature, PermissionDeniedByUser);
+                });
+        connect(this, &QWebEnginePage::authenticationRequired, this,
+                [](const QUrl &, QAuthenticator *authenticator) {
+                    *authenticator = QAuthenticator(); // refuses the request
+                });
+        connect(this, &QWebEnginePage::proxyAuthenticationRequired, this,
+                [](const QUrl &, QAuthenticator *authenticator, const QString &) {
+                    *authenticator = QAuthenticator();
+                });
+    }
+};
+
+} // namespace
+
+TWebView::TWebView(QWidget *parent) : QWebEngineView(parent)
+{
+    setPage(new TWebPage(this));
+    connect(page(), &QWebEnginePage::loadStarted, this, [this] { m_busy = true; });
+    connect(page(), &QWebEnginePage::loadFinished, this, [this](bool) {
+        m_busy = false;
+        emit NavigateComplete2();
+    });
+    // A same-document navigation (an anchor, history.pushState) changes the address with no load.
+    connect(page(), &QWebEnginePage::urlChanged, this, [this](const QUrl &) {
+        if (!m_busy)
+            emit NavigateComplete2();
+    });
+    connect(page(), &QWebEnginePage::windowCloseRequested, this, &TWebView::CloseRequested);
+}
+
+TWebView::~TWebView() = default;
+
+QUrl TWebView::AddressFromText(const QString &text, QString *whyNot)
+{
+    auto refuse = [whyNot](const QString &reason) {
+        if (whyNot)
+            *whyNot = reason;
+        return QUrl();
+    };
+    if (text.trimmed().isEmpty())
+        return refuse(QStringLiteral("No address was given."));
+    QUrl url(text, QUrl::TolerantMode);
+    // Text that names no scheme of ours ("example.com", "localhost:8080", "/tmp/page.html")
+    // is completed the way a user typing an address expects.
+    if (!url.isValid() || !IsLoadableScheme(url.scheme()))
+        url = QUrl::fromUserInput(text);
+    if (!url.isValid())
+        return refuse(QStringLiteral("\"%1\" is not a valid address.").arg(text));
+    if (!IsLoadableScheme(url.scheme()))
+        return refuse(QStringLiteral("The protocol \"%1\" is not supported.").arg(url.scheme()));
+    return url;
+}
+
+void TWebView::Navigate(const QString &url)
+{
+    QString reason;
+    const QUrl address = AddressFromText(url, &reason);
+    if (!address.isValid())
+        throw EQuelvardError(reason);
+    load(address);
+}
+
+void TWebView::GoBack()
+{
+    triggerPageAction(QWebEnginePage::Back);
+}
+
+void TWebView::GoForward()
+{
+    triggerPageAction(QWebEnginePage::Forward);
+}
+
+void TWebView::Refresh()
+{
+    triggerPageAction(QWebEnginePage::Reload);
+}
+
+void TWebView::Stop()
+{
+    triggerPageAction(QWebEnginePage::Stop);
+}
+
+QString TWebView::LocationURL() const
+{
+    return page()->url().toString();
+}
+
+QString TWebView::LocationName() const
+{
+    return page()->title();
+}
+
+QWebEngineView *TWebView::createWindow(QWebEnginePage::WebWindowType type)
+{
+    bool cancel = false;
+    emit NewWindow2(&cancel);
+    if (cancel || !m_newViewFactory)
+        return nullptr;
+    return m_newViewFactory(type == QWebEnginePage::WebBrowserBackgroundTab);
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTcpServer>
+#include <QUrl>
+
+// A loopback HTTP server for tests: serves fixed pages by path, records what was asked for.
+class TestHttpServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestHttpServer(QObject *parent = nullptr);
+    bool start();
+    QUrl url(const QString &path = QStringLiteral("/")) const;
+    // Serves body at path with the given content type (HTML by default).
+    void setPage(const QString &path, const QByteArray &body,
+                 const QByteArray &contentType = QByteArrayLiteral("text/html; charset=utf-8"));
+    // A page with a title and some body HTML.
+    void setHtml(const QString &path, const QString &title, const QString &bodyHtml = QString());
+    QStringList requestedPaths() const { return m_requested; }
+    int requestCount(const QString &path) const { return m_requested.count(path); }
+
+private:
+    void handleConnection();
+    QTcpServer m_server;
+    QHash<QString, QPair<QByteArray, QByteArray>> m_pages;
+    QStringList m_requested;
+};

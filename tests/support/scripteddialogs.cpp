@@ -1,0 +1,48 @@
+#include "support/scripteddialogs.h"
+
+#include <QDialog>
+
+ScriptedDialogs::ScriptedDialogs()
+{
+    TDialogs::SetCurrent(this);
+}
+
+ScriptedDialogs::~ScriptedDialogs()
+{
+    TDialogs::SetCurrent(nullptr);
+}
+
+QMessageBox::StandardButton ScriptedDialogs::Message(QWidget *, const QString &text,
+                                                     QMessageBox::Icon icon,
+                                                     QMessageBox::StandardButtons buttons)
+{
+    messages.append({text, icon, buttons});
+    if (!messageAnswers.isEmpty())
+        return messageAnswers.takeFirst();
+    return (buttons & QMessageBox::No) ? QMessageBox::No : QMessageBox::Ok;
+}
+
+bool ScriptedDialogs::InputBox(QWidget *, const QString &prompt, QString &value)
+{
+    inputPrompts << prompt;
+    if (inputAnswers.isEmpty())
+        return false;
+    const QString answer = inputAnswers.takeFirst();
+    if (answer.isNull())
+        return false;
+    value = answer;
+    return true;
+}
+
+void ScriptedDialogs::Beep()
+{
+    ++beeps;
+}
+
+int ScriptedDialogs::ExecDialog(QDialog *dialog)
+{
+    dialogsRun << dialog->objectName();
+    if (dialogHandler)
+        return dialogHandler(dialog);
+    return QDialog::Rejected;
+}
