@@ -6,12 +6,20 @@
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 
+// The pages are compiled into the program's static library, whose resources are not
+// registered until asked for.
+static void InitQuelvardResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace {
 const QByteArray SchemeName = QByteArrayLiteral("quelvard");
 }
 
 void TQuelvardSchemeHandler::RegisterScheme()
 {
+    InitQuelvardResources();
     QWebEngineUrlScheme scheme(SchemeName);
     scheme.setSyntax(QWebEngineUrlScheme::Syntax::Host);
     scheme.setFlags(QWebEngineUrlScheme::SecureScheme | QWebEngineUrlScheme::LocalAccessAllowed);
