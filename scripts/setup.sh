@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Quelvard needs (only those missing), then configures and
+# builds it in ./build. A build made here keeps its machine-wide data in build/machine, so a
+# developer who is not root gets a working first run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+    cmake g++ make pkg-config
+    qt6-base-dev qt6-webengine-dev qt6-tools-dev libqt6opengl6-dev libgl-dev
+    libsqlite3-dev sqlite3
+    xvfb xauth xdotool python3 fonts-dejavu-core
+)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+        || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+build=${QUELVARD_BUILD_DIR:-build}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQUELVARD_MACHINE_DATA_DIR="$(pwd)/$build/machine"
+cmake --build "$build" -j"$(nproc)"

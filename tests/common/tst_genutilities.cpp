@@ -1,0 +1,138 @@
+#include "common/apppaths.h"
+#include "common/genutilities.h"
+#include "common/registry.h"
+#include "support/testenv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+class tst_GenUtilities : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { m_env.reset(new TestEnvironment); }
+    void cleanup() { m_env.reset(); }
+
+    void splitCommaText_data();
+    void splitCommaText();
+    void positionRoundTrip();
+    void getPositionCreatesTheEmptyKey();
+    void getPositionOnDamagedStoreIsEmpty();
+    void companionSettingsFile_data();
+    void companionSettingsFile();
+    void companionSettingsMustBeAFile();
+    void appDataFolder_data();
+    void appDataFolder();
+
+private:
+    std::unique_ptr<TestEnvironment> m_env;
+};
+
+void tst_GenUtilities::splitCommaText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("items");
+    QTest::newRow("four numbers") << "10,20,300,200" << QStringList{"10", "20", "300", "200"};
+    QTest::newRow("blanks separate") << "10 20,300  200" << QStringList{"10", "20", "300", "200"};
+    QTest::newRow("blank after comma") << "10, 20" << QStringList{"10", "20"};
+    QTest::newRow("two commas give an empty item") << "1,,2" << QStringList{"1", "", "2"};
+    QTest::newRow("quoted item keeps commas and blanks") << "\"a, b\",c" << QStringList{"a, b", "c"};
+    QTest::newRow("doubled quote inside quotes") << "\"say \"\"hi\"\"\",x" << QStringList{"say \"hi\"", "x"};
+    QTest::newRow("trailing comma") << "1,2," << QStringList{"1", "2", ""};
+    QTest::newRow("control characters separate") << "1\t2\n3" << QStringList{"1", "2", "3"};
+    QTest::newRow("empty") << "" << QStringList{};
+    QTest::newRow("unterminated quote") << "\"abc" << QStringList{"abc"};
+}
+
+void tst_GenUtilities::splitCommaText()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, items);
+    QCOMPARE(GenUtilities::SplitCommaText(text), items);
+}
+
+void tst_GenUtilities::positionRoundTrip()
+{
+    QCOMPARE(GenUtilities::GetPosition(), QString());
+    GenUtilities::SavePosition(QStringLiteral("10,20,300,200"));
+    QCOMPARE(GenUtilities::GetPosition(), QStringLiteral("10,20,300,200"));
+    GenUtilities::SavePosition(QStringLiteral("0,0,1028,744"));
+    QCOMPARE(GenUtilities::GetPosition(), QStringLiteral("0,0,1028,744"));
+}
+
+void tst_GenUtilities::getPositionCreatesTheEmptyKey()
+{
+    QCOMPARE(GenUtilities::GetPosition(), QString());
+    TRegistry registry(TRegistry::KEY_READ);
+    QVERIFY(registry.KeyExists(QStringLiteral("Software\\Quelvard")));
+}
+
+void tst_GenUtilities::getPositionOnDamagedStoreIsEmpty()
+{
+    const QString hive = AppPaths::UserHiveFile();
+    QDir().mkpath(QFileInfo(hive).absolutePath());
+    QFile file(hive);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("garbage that is no database at all, long enough to have a header........");
+    file.close();
+    const qint64 size = QFileInfo(hive).size();
+    QCOMPARE(GenUtilities::GetPosition(), QString());
+    GenUtilities::SavePosition(QStringLiteral("1,2,3,4")); // swallowed, nothing written
+    QCOMPARE(QFileInfo(hive).size(), size);
+}
+
+void tst_GenUtilities::companionSettingsFile_data()
+{
+    QTest::addColumn<QString>("machineDir");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("machine folder") << "/var/lib" << "/var/lib/ZMT/dbchcon";
+    QTest::newRow("machine folder with separator") << "/var/lib/" << "/var/lib/ZMT/dbchcon";
+    QTest::newRow("untrimmed folder kept as given") << " /srv/x" << " /srv/x/ZMT/dbchcon";
+    QTest::newRow("no machine folder: beside the program")
+        << "  " << AppPaths::ProgramDir() + QStringLiteral("ZMT/dbchcon");
+    QTest::newRow("empty") << "" << AppPaths::ProgramDir() + QStringLiteral("ZMT/dbchcon");
+}
+
+void tst_GenUtilities::companionSettingsFile()
+{
+    QFETCH(QString, machineDir);
+    QFETCH(QString, expected);
+    AppPaths::OverrideMachineDataDir(machineDir);
+    QCOMPARE(GenUtilities::GetCompanionSettingsFile(), expected);
+}
+
+void tst_GenUtilities::companionSettingsMustBeAFile()
+{
+    QVERIFY(!GenUtilities::CompanionSettingsExist());
+    const QString file = GenUtilities::GetCompanionSettingsFile();
+    QDir().mkpath(file); // a folder of that name does not count
+    QVERIFY(!GenUtilities::CompanionSettingsExist());
+    QDir().rmdir(file);
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.close();
+    QVERIFY(GenUtilities::CompanionSettingsExist());
+}
+
+void tst_GenUtilities::appDataFolder_data()
+{
+    QTest::addColumn<QString>("userDir");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("plain") << "/home/u/.local/share" << "/home/u/.local/share/Quelvard/";
+    QTest::newRow("ends in separator") << "/home/u/.local/share/" << "/home/u/.local/share/Quelvard/";
+    QTest::newRow("blanks trimmed") << " /d \t" << "/d/Quelvard/";
+    QTest::newRow("unknown") << "" << "";
+}
+
+void tst_GenUtilities::appDataFolder()
+{
+    QFETCH(QString, userDir);
+    QFETCH(QString, expected);
+    AppPaths::OverrideUserDataDir(userDir);
+    QCOMPARE(GenUtilities::GetAppDataFolder(), expected);
+}
+
+QTEST_GUILESS_MAIN(tst_GenUtilities)
+#include "tst_genutilities.moc"
