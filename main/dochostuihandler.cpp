@@ -2,7 +2,21 @@
 
 #include "main/webview.h"
 
-bool TDocHostUIHandler::ShowContextMenu(const QPoint &)
+#include <QMenu>
+
+bool TDocHostUIHandler::ShowContextMenu(const QPoint &screenPos)
 {
+    try {
+        if (!WebView)
+            return true;
+        QMenu *menu = WebView->PopupMenu();
+        if (!menu)
+            return true;
+        // popup(), not exec(): a nested loop here would run page events, and a page closing its
+        // own tab meanwhile would pull the view away under the menu.
+        menu->popup(screenPos);
+    } catch (...) {
+    }
+    // Handled in every case, so the engine never falls back to its own menu.
     return true;
 }

@@ -1,8 +1,195 @@
+// The web view's page commands on Qt WebEngine: save, print, preview, page setup, properties,
+// editing, the find dialog, the source window and the browser's own context menu.
 #include "main/webview.h"
 
-void TWebView::ExecWB(int, int) {}
-void TWebView::ExecDocumentCommand(int) {}
+#include "common/dialogseam.h"
+#include "main/browsertab.h"
+#include "main/dochostuihandler.h"
+#include "main/finddialog.h"
+#include "main/mainwindow.h"
+#include "main/pageproperties.h"
+#include "main/pagesave.h"
+#include "main/sourceview.h"
 
-void TWebView::contextMenuEvent(QContextMenuEvent *)
+#include <QContextMenuEvent>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QPageSetupDialog>
+#include <QPointer>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+
+namespace {
+
+// Page setup, print and print preview share one printer for the whole run, so the paper and
+// margins chosen once hold for every later print.
+QPrinter &SharedPrinter()
 {
+    static QPrinter printer(QPrinter::HighResolution);
+    return printer;
+}
+
+// The view whose print job is running on the shared printer. A second job, a preview or a page
+// setup while it runs would change the printer under it, so they wait for it to end.
+QPointer<QWebEngineView> g_printingView;
+
+bool PrinterBusy()
+{
+    return !g_printingView.isNull();
+}
+
+// What the chosen output file looked like before the job, so a failed job can take back a
+// partial file without touching one it never wrote.
+struct TOutputFileState {
+    QString path;
+    bool existed = false;
+    QDateTime modified;
+};
+
+TOutputFileState OutputFileState(const QPrinter &printer)
+{
+    TOutputFileState state;
+    state.path = printer.outputFileName();
+    if (!state.path.isEmpty()) {
+        const QFileInfo info(state.path);
+        state.existed = info.exists();
+        state.modified = info.lastModified();
+    }
+    return state;
+}
+
+void RemovePartialOutput(const TOutputFileState &before)
+{
+    if (before.path.isEmpty())
+        return;
+    const QFileInfo info(before.path);
+    if (!info.exists() || !info.isFile())
+        return;
+    if (!before.existed || info.lastModified() != before.modified)
+        QFile::remove(before.path);
+}
+
+// The main window's page that commands act on, or this view when it stands alone.
+std::function<QWebEngineView *()> ActivePageOf(TWebView *view)
+{
+    QPointer<TfrmQuelvardBrowser> mainForm = qobject_cast<TfrmQuelvardBrowser *>(view->window());
+    QPointer<TWebView> self = view;
+    return [mainForm, self]() -> QWebEngineView * {
+        if (mainForm) {
+            TBrowserTab *tab = mainForm->ActiveTab();
+            return tab ? tab->WebView.data() : nullptr;
+        }
+        return self.data();
+    };
+}
+
+} // namespace
+
+void TWebView::ExecWB(int id, int option)
+{
+    try {
+        switch (id) {
+        case 4: // save as; a name is always asked for, there is no other way to get one
+            TPageSaver::SaveAs(page(), window());
+            break;
+        case 6: { // print
+            if (PrinterBusy())
+                return;
+            QPrinter &printer = SharedPrinter();
+            if (option != 2) {
+                QPrintDialog dialog(&printer, window());
+                dialog.setObjectName(QStringLiteral("dlgPrint"));
+                if (TDialogs::Current()->ExecDialog(&dialog) != QDialog::Accepted)
+                    return;
+            }
+            // The page may be gone by the time the dialog closes (it can close its own tab).
+            if (!page())
+                return;
+            const TOutputFileState before = OutputFileState(printer);
+            g_printingView = this;
+            auto connection = std::make_shared<QMetaObject::Connection>();
+            *connection = connect(this, &QWebEngineView::printFinished, this,
+                                  [connection, before](bool success) {
+                                      QObject::disconnect(*connection);
+                                      g_printingView = nullptr;
+                                      if (!success)
+                                          RemovePartialOutput(before);
+                                  });
+            print(&printer);
+            break;
+        }
+        case 7: { // print preview, never prompts
+            if (PrinterBusy())
+                return;
+            QPrintPreviewDialog dialog(&SharedPrinter(), window());
+            dialog.setObjectName(QStringLiteral("dlgPrintPreview"));
+            QPointer<TWebView> self = this;
+            connect(&dialog, &QPrintPreviewDialog::paintRequested, this,
+                    [self](QPrinter *printer) {
+                        // The preview paints synchronously; the engine prints asynchronously.
+                        if (!self || PrinterBusy())
+                            return;
+                        QEventLoop loop;
+                        connect(self, &QWebEngineView::printFinished, &loop, &QEventLoop::quit);
+                        connect(self, &QObject::destroyed, &loop, &QEventLoop::quit);
+                        g_printingView = self.data();
+                        self->print(printer);
+                        loop.exec();
+                        g_printingView = nullptr;
+                    });
+            TDialogs::Current()->ExecDialog(&dialog);
+            break;
+        }
+        case 8: { // page setup
+            if (PrinterBusy())
+                return;
+            QPageSetupDialog dialog(&SharedPrinter(), window());
+            dialog.setObjectName(QStringLiteral("dlgPageSetup"));
+            TDialogs::Current()->ExecDialog(&dialog);
+            break;
+        }
+        case 10: // properties
+            TfrmPageProperties::ShowFor(this, window());
+            break;
+        case 11:
+            triggerPageAction(QWebEnginePage::Cut);
+            break;
+        case 12:
+            triggerPageAction(QWebEnginePage::Copy);
+            break;
+        case 13:
+            triggerPageAction(QWebEnginePage::Paste);
+            break;
+        case 17:
+            triggerPageAction(QWebEnginePage::SelectAll);
+            break;
+        default:
+            break; // a command this view does not know fails, and failures are ignored
+        }
+    } catch (...) {
+    }
+}
+
+void TWebView::ExecDocumentCommand(int id)
+{
+    try {
+        if (id == 1)
+            TfrmFind::ShowFor(window(), ActivePageOf(this));
+        else if (id == 2)
+            TfrmSource::ShowFor(this, window());
+    } catch (...) {
+    }
+}
+
+void TWebView::contextMenuEvent(QContextMenuEvent *event)
+{
+    // Whatever was clicked, the handler decides; without one no menu is shown at all, never the
+    // engine's own.
+    event->accept();
+    try {
+        if (std::shared_ptr<TDocHostUIHandler> handler = UIHandler())
+            handler->ShowContextMenu(event->globalPos());
+    } catch (...) {
+    }
 }
