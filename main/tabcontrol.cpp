@@ -1,5 +1,6 @@
 #include "main/tabcontrol.h"
 
+#include <QCoreApplication>
 #include <QResizeEvent>
 
 TTabBar::TTabBar(QWidget *parent) : QTabBar(parent)
@@ -17,8 +18,9 @@ void TTabBar::SetTabWidth(int width)
     if (width == m_tabWidth)
         return;
     m_tabWidth = width;
-    // Tab geometry is cached by QTabBar; a font re-set is the public way to invalidate it.
-    setFont(font());
+    // QTabBar caches its tab geometry and lays the tabs out again on a font change.
+    QEvent fontChange(QEvent::FontChange);
+    QCoreApplication::sendEvent(this, &fontChange);
     updateGeometry();
     update();
 }

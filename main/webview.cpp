@@ -1,6 +1,7 @@
 #include "main/webview.h"
 
 #include "common/errors.h"
+#include "main/schemehandler.h"
 
 #include <QAuthenticator>
 #include <QWebEnginePage>
@@ -47,6 +48,7 @@ public:
 TWebView::TWebView(QWidget *parent) : QWebEngineView(parent)
 {
     setPage(new TWebPage(this));
+    TQuelvardSchemeHandler::Install(page()->profile());
     connect(page(), &QWebEnginePage::loadStarted, this, [this] { m_busy = true; });
     connect(page(), &QWebEnginePage::loadFinished, this, [this](bool) {
         m_busy = false;

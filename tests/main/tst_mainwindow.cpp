@@ -289,15 +289,20 @@ void tst_MainWindow::exitStoresNoPosition()
 void tst_MainWindow::closeStoresPosition()
 {
     GenUtilities::SavePosition(QStringLiteral("30,40,700,500"));
+    QRect frame;
     {
         TfrmQuelvardBrowser window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         window.move(60, 70);
         window.resize(640, 480);
+        QTRY_COMPARE(window.size(), QSize(640, 480));
+        frame = window.frameGeometry();
         window.close();
     }
-    QCOMPARE(GenUtilities::GetPosition(), QStringLiteral("60,70,640,480"));
+    QCOMPARE(GenUtilities::GetPosition(),
+             QStringLiteral("%1,%2,%3,%4").arg(frame.x()).arg(frame.y()).arg(frame.width()).arg(frame.height()));
+    QCOMPARE(frame.topLeft(), QPoint(60, 70));
 }
 
 void tst_MainWindow::tabWidthRule_data()
@@ -375,6 +380,9 @@ void tst_MainWindow::captionOfALongTitleFitsTheTab()
     window.show();
     window.resize(1200, 600);
     QTRY_COMPARE(window.TabWidth(), 250);
+    window.NewTab();
+    window.CloseActiveTab();
+    window.NewTab();
     TBrowserTab *tab = window.ActiveTab();
     QCOMPARE(tab->Sheet->Caption, QStringLiteral("Loading..."));
     tab->NavigateTo(m_server.url(QStringLiteral("/long")).toString());
