@@ -1,0 +1,126 @@
+#include "admin/adminlogin.h"
+
+#include "common/dialogseam.h"
+#include "common/textutils.h"
+#include "ui_adminlogin.h"
+
+#include <QPalette>
+#include <memory>
+
+namespace {
+
+// The reminder questions are shown, never typed: they look like the dialog's face.
+void showAsReadOnly(QLineEdit *edit)
+{
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Button));
+    edit->setPalette(palette);
+}
+
+} // namespace
+
+TfrmAdminLogin::TfrmAdminLogin(QWidget *owner) : QDialog(owner), ui(new Ui::TfrmAdminLogin)
+{
+    ui->setupUi(this);
+    lblPassword = ui->lblPassword;
+    edtPassword = ui->edtPassword;
+    gbReminders = ui->gbReminders;
+    lblQuestion1 = ui->lblQuestion1;
+    edtQuestion1 = ui->edtQuestion1;
+    lblAnswer1 = ui->lblAnswer1;
+    edtAnswer1 = ui->edtAnswer1;
+    lblQuestion2 = ui->lblQuestion2;
+    edtQuestion2 = ui->edtQuestion2;
+    lblAnswer2 = ui->lblAnswer2;
+    edtAnswer2 = ui->edtAnswer2;
+    cbForgotPass = ui->cbForgotPass;
+    cbLogin = ui->cbLogin;
+    cbCancel = ui->cbCancel;
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::WindowCloseButtonHint);
+    // The password box shows a star for every character, whatever the style's own mark is.
+    edtPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+    showAsReadOnly(edtQuestion1);
+    showAsReadOnly(edtQuestion2);
+    connect(cbForgotPass, &QPushButton::clicked, this, [this] { cbForgotPassClick(); });
+    connect(cbLogin, &QPushButton::clicked, this, [this] { cbLoginClick(); });
+    connect(cbCancel, &QPushButton::clicked, this, &QDialog::reject);
+    FormCreate();
+}
+
+TfrmAdminLogin::~TfrmAdminLogin()
+{
+    delete ui;
+}
+
+void TfrmAdminLogin::setWindowHeight(int windowHeight)
+{
+    setFixedSize(width(), windowHeight - DesignedFrameHeight);
+}
+
+void TfrmAdminLogin::FormCreate()
+{
+    // Only the password row and the buttons show until "Forgot Password".
+    setWindowHeight(CompactWindowHeight);
+    LoadReminderQuestions();
+}
+
+void TfrmAdminLogin::LoadReminderQuestions()
+{
+    try {
+        // A load that fails part-way keeps what it read; attempts are tested against that.
+        GenUtilities::LoadAdminLogin(StoredLogin);
+    } catch (...) {
+    }
+    edtQuestion1->setText(StoredLogin.Question1);
+    edtQuestion2->setText(StoredLogin.Question2);
+    edtQuestion1->setCursorPosition(0);
+    edtQuestion2->setCursorPosition(0);
+}
+
+void TfrmAdminLogin::cbForgotPassClick()
+{
+    setWindowHeight(ExpandedWindowHeight);
+    cbLogin->move(cbLogin->x(), 208);
+    cbCancel->move(cbCancel->x(), 208);
+    gbReminders->move(gbReminders->x(), 47);
+    gbReminders->setVisible(true);
+    const bool hadFocus = cbForgotPass->hasFocus();
+    cbForgotPass->setVisible(false);
+    if (hadFocus)
+        edtAnswer1->setFocus();
+}
+
+void TfrmAdminLogin::cbLoginClick()
+{
+    edtPassword->setText(TextUtils::Trim(edtPassword->text()));
+    edtAnswer1->setText(TextUtils::Trim(edtAnswer1->text()));
+    edtAnswer2->setText(TextUtils::Trim(edtAnswer2->text()));
+
+    const QString password = edtPassword->text();
+    if (!password.isEmpty() && password == StoredLogin.Password) {
+        accept();
+        return;
+    }
+    const QString answer1 = edtAnswer1->text();
+    const QString answer2 = edtAnswer2->text();
+    if (!answer1.isEmpty() && !answer2.isEmpty() && answer1 == StoredLogin.Answer1
+        && answer2 == StoredLogin.Answer2) {
+        accept();
+        return;
+    }
+    // No message and no count: a beep, and the password box is ready for the next try.
+    TDialogs::Current()->Beep();
+    edtPassword->clear();
+    edtPassword->setFocus();
+}
+
+bool AskAdminLogin(QWidget *owner)
+{
+    try {
+        std::unique_ptr<TfrmAdminLogin> dialog(new TfrmAdminLogin(owner));
+        return TDialogs::Current()->ExecDialog(dialog.get()) == QDialog::Accepted;
+    } catch (...) {
+        return false;
+    }
+}

@@ -1,0 +1,174 @@
+#include "admin/changepassword.h"
+
+#include "common/adminloginstore.h"
+#include "common/dialogseam.h"
+#include "common/errors.h"
+#include "common/textutils.h"
+#include "ui_changepassword.h"
+
+#include <QKeyEvent>
+
+const QString TfrmChangePassword::FirstRunCaption = QStringLiteral(" Set Administrator Login");
+
+const QString TfrmChangePassword::SaveFailedMessage = QStringLiteral(
+    "Saving the Administrators login information failed\n\r\n\r"
+    "This error can indicate that the existing Windows user account does not have sufficient "
+    "privileges. Login with an account that has Administrator rights and try again");
+
+namespace {
+
+constexpr int MinimumPasswordLength = 8;
+
+void trimBox(QLineEdit *edit)
+{
+    edit->setText(TextUtils::Trim(edit->text()));
+}
+
+void moveUp(QWidget *widget, int pixels)
+{
+    widget->move(widget->x(), widget->y() - pixels);
+}
+
+} // namespace
+
+TfrmChangePassword::TfrmChangePassword(QWidget *owner)
+    : QDialog(owner), ui(new Ui::TfrmChangePassword)
+{
+    ui->setupUi(this);
+    lblCurrentPassword = ui->lblCurrentPassword;
+    editAdminPassword = ui->editAdminPassword;
+    lblPassPass = ui->lblPassPass;
+    edtPassword = ui->edtPassword;
+    lblPassConfirm = ui->lblPassConfirm;
+    edtConfirm = ui->edtConfirm;
+    lblPassCase = ui->lblPassCase;
+    gbReminders = ui->gbReminders;
+    lblPassQ1 = ui->lblPassQ1;
+    edtQuestion1 = ui->edtQuestion1;
+    lblPassA1 = ui->lblPassA1;
+    edtAnswer1 = ui->edtAnswer1;
+    lblPassQ2 = ui->lblPassQ2;
+    edtQuestion2 = ui->edtQuestion2;
+    lblPassA2 = ui->lblPassA2;
+    edtAnswer2 = ui->edtAnswer2;
+    cbSave = ui->cbSave;
+    cbCancel = ui->cbCancel;
+    // A title bar without a close box; the size is fixed.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setFixedSize(size());
+    connect(cbSave, &QPushButton::clicked, this, [this] { cbSaveClick(); });
+    connect(cbCancel, &QPushButton::clicked, this, &QDialog::reject);
+    FormCreate();
+}
+
+TfrmChangePassword::~TfrmChangePassword()
+{
+    delete ui;
+}
+
+void TfrmChangePassword::FormCreate()
+{
+    // The stored reminders are never shown: a save without retyping them removes them.
+    edtQuestion1->clear();
+    edtQuestion2->clear();
+    edtAnswer1->clear();
+    edtAnswer2->clear();
+}
+
+void TfrmChangePassword::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void TfrmChangePassword::cbSaveClick()
+{
+    trimBox(edtPassword);
+    trimBox(edtConfirm);
+    trimBox(edtQuestion1);
+    trimBox(edtQuestion2);
+    trimBox(edtAnswer1);
+    trimBox(edtAnswer2);
+
+    if (edtPassword->text() != edtConfirm->text()) {
+        TDialogs::Error(this, QStringLiteral("The entered passwords do not match"));
+        edtPassword->clear();
+        edtConfirm->clear();
+        edtPassword->setFocus();
+        return;
+    }
+    if (edtPassword->text().size() < MinimumPasswordLength) {
+        TDialogs::Error(this, QStringLiteral("The password must be at least 8 characters long"));
+        edtPassword->clear();
+        edtConfirm->clear();
+        edtPassword->setFocus();
+        return;
+    }
+    if (!edtQuestion1->text().isEmpty() && edtAnswer1->text().isEmpty()) {
+        TDialogs::Error(this,
+                        QStringLiteral("An answer must be provided for the first reminder question"));
+        edtAnswer1->setFocus();
+        return;
+    }
+    if (!edtQuestion2->text().isEmpty() && edtAnswer2->text().isEmpty()) {
+        TDialogs::Error(
+            this, QStringLiteral("An answer must be provided for the second reminder question"));
+        edtAnswer2->setFocus();
+        return;
+    }
+    if (!editAdminPassword->isHidden()) {
+        // The stored login is read now, not when the dialog opened. A load that fails is
+        // reported as it stands and the dialog stays open.
+        recAdminLogin stored;
+        try {
+            stored = GenUtilities::LoadAdminLogin();
+        } catch (const EQuelvardError &error) {
+            TDialogs::Error(this, error.message());
+            return;
+        } catch (const std::exception &error) {
+            TDialogs::Error(this, QString::fromLocal8Bit(error.what()));
+            return;
+        }
+        if (editAdminPassword->text() != stored.Password) {
+            TDialogs::Error(this, QStringLiteral("The Current Password is incorrect"));
+            editAdminPassword->clear();
+            editAdminPassword->setFocus();
+            return;
+        }
+    }
+
+    const recAdminLogin login{edtPassword->text(), edtQuestion1->text(),
+                              edtAnswer1->text(), edtQuestion2->text(),
+                              edtAnswer2->text()};
+    if (GenUtilities::SaveAdminLogin(login))
+        accept();
+    else
+        TDialogs::Error(this, SaveFailedMessage);
+}
+
+void TfrmChangePassword::ApplyFirstRunForm(const QString &caption)
+{
+    constexpr int rowHeight = 24;
+    setWindowTitle(caption);
+    lblCurrentPassword->setVisible(false);
+    editAdminPassword->setVisible(false);
+    lblPassPass->setText(QStringLiteral("&Password:"));
+    for (QWidget *widget : {static_cast<QWidget *>(lblPassPass),
+                            static_cast<QWidget *>(edtPassword),
+                            static_cast<QWidget *>(lblPassConfirm),
+                            static_cast<QWidget *>(edtConfirm),
+                            static_cast<QWidget *>(lblPassCase),
+                            static_cast<QWidget *>(gbReminders)})
+        moveUp(widget, rowHeight);
+    setFixedSize(width(), height() - rowHeight);
+    for (QWidget *widget : {static_cast<QWidget *>(edtPassword),
+                            static_cast<QWidget *>(edtConfirm),
+                            static_cast<QWidget *>(lblPassCase)})
+        widget->move(112, widget->y());
+    moveUp(cbSave, rowHeight);
+    cbSave->move(cbCancel->x(), cbSave->y());
+    cbCancel->setVisible(false);
+}
