@@ -38,8 +38,9 @@ QSize TTabBar::minimumTabSizeHint(int index) const
 TTabControl::TTabControl(QWidget *parent) : QTabWidget(parent), m_bar(new TTabBar(this))
 {
     setTabBar(m_bar);
-    setDocumentMode(false);
     setUsesScrollButtons(true);
+    // Tabs keep the common width rather than stretching over the row.
+    m_bar->setExpanding(false);
 }
 
 void TTabControl::resizeEvent(QResizeEvent *event)

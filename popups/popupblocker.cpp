@@ -1,15 +1,184 @@
-// The popup blocker as the main window and the tabs see it.
+// The popup blocker as the main window and the tabs see it: the blocking decision, the
+// notice bar with its "Click Here" link, and the Allowed Sites command.
 #include "main/browsertab.h"
 #include "main/mainwindow.h"
+#include "main/webview.h"
+#include "ui_mainwindow.h"
 
-void TfrmQuelvardBrowser::LoadAllowedSites() {}
-void TfrmQuelvardBrowser::UpdatePopupBar() {}
-void TfrmQuelvardBrowser::lblClickHereClick() {}
-void TfrmQuelvardBrowser::PopupBlocker1Click() {}
+#include "common/dialogseam.h"
+#include "common/genutilities.h"
+#include "common/textutils.h"
+#include "popups/allowedsites.h"
+#include "popups/popups.h"
 
-bool TBrowserTab::IsPopupAllowed(const QString &)
+#include <QLayout>
+#include <QTimer>
+
+namespace {
+
+constexpr int OpenBarHeight = 30;
+// One pixel per tick: 31 heights in about a third of a second, each one painted.
+constexpr int StepIntervalMs = 10;
+const char *const StepTimerName = "PopupBarTimer";
+
+QString NoticeText(const QString &domain)
 {
-    return false;
+    QString text = QStringLiteral(
+        "Quelvard prevented \"%Domain%\" from opening popup windows. To view popups");
+    const QString placeholder = QStringLiteral("%Domain%");
+    const qsizetype at = text.indexOf(placeholder, 0, Qt::CaseInsensitive);
+    if (at >= 0)
+        text.replace(at, placeholder.size(), domain);
+    return text;
 }
 
-void TBrowserTab::HandleNewWindow(bool *) {}
+// The notice sizes itself to its text and the link follows 9 pixels after its end, so the
+// bar reads as one sentence whichever domain it names.
+void ShowNotice(Ui::TfrmQuelvardBrowser *ui, const QString &domain)
+{
+    ui->lblPopups->setTextFormat(Qt::PlainText); // a domain is page-supplied text
+    ui->lblPopups->setText(NoticeText(domain));
+    ui->lblPopups->adjustSize();
+    ui->lblClickHere->adjustSize();
+    ui->lblClickHere->move(ui->lblPopups->width() + 17, ui->lblClickHere->y());
+}
+
+void SetBarHeight(TfrmQuelvardBrowser *form, int height)
+{
+    QFrame *bar = form->ui->pnlPopups;
+    // The bar takes all the height its maximum allows; its minimum stays 0, so a step never
+    // changes the window's minimum size (and with it the window manager's size hints).
+    if (bar->sizePolicy().verticalPolicy() != QSizePolicy::Expanding) {
+        QSizePolicy policy = bar->sizePolicy();
+        policy.setVerticalPolicy(QSizePolicy::Expanding);
+        bar->setSizePolicy(policy);
+    }
+    bar->setMinimumHeight(0);
+    bar->setMaximumHeight(height);
+    // Lay out now so the tab strip, and the close button riding on it, move in this same step.
+    if (QWidget *central = form->centralWidget()) {
+        if (QLayout *layout = central->layout())
+            layout->activate();
+    }
+    if (form->tbCloseTab && !form->tbCloseTab->isHidden())
+        form->PlaceCloseTabButton();
+}
+
+QTimer *StepTimer(TfrmQuelvardBrowser *form)
+{
+    auto *timer = form->findChild<QTimer *>(QLatin1String(StepTimerName),
+                                            Qt::FindDirectChildrenOnly);
+    if (timer)
+        return timer;
+    timer = new QTimer(form);
+    timer->setObjectName(QLatin1String(StepTimerName));
+    timer->setTimerType(Qt::PreciseTimer);
+    timer->setInterval(StepIntervalMs);
+    QObject::connect(timer, &QTimer::timeout, form, [form, timer] {
+        try {
+            QFrame *bar = form->ui->pnlPopups;
+            const int target = form->PopupBarTarget;
+            int height = bar->maximumHeight();
+            height += height < target ? 1 : (height > target ? -1 : 0);
+            SetBarHeight(form, height);
+            if (height == target) {
+                timer->stop();
+                if (target == 0)
+                    bar->hide();
+            }
+        } catch (...) {
+            timer->stop();
+        }
+    });
+    return timer;
+}
+
+// Sends the bar toward open or closed. A call while it moves turns it round from where it
+// stands, so it always ends in the state the last call asked for.
+void MoveBarTo(TfrmQuelvardBrowser *form, int target)
+{
+    QFrame *bar = form->ui->pnlPopups;
+    if (bar->isHidden()) {
+        if (target == 0)
+            return;
+        SetBarHeight(form, 0);
+        bar->show();
+    } else if (form->PopupBarTarget == target) {
+        return; // already there or on its way
+    }
+    form->PopupBarTarget = target;
+    StepTimer(form)->start();
+}
+
+} // namespace
+
+void TfrmQuelvardBrowser::LoadAllowedSites()
+{
+    AllowedSites = PopupStore::LoadNormalisedSites();
+}
+
+void TfrmQuelvardBrowser::UpdatePopupBar()
+{
+    try {
+        const QString domain = GenUtilities::GetDomain(CurrentURL());
+        TBrowserTab *tab = ActiveTab();
+        if (!domain.isEmpty() && tab && domain == tab->BlockedDomain) {
+            ShowNotice(ui, domain);
+            MoveBarTo(this, OpenBarHeight);
+        } else {
+            MoveBarTo(this, 0);
+        }
+    } catch (...) {
+    }
+}
+
+void TfrmQuelvardBrowser::lblClickHereClick()
+{
+    try {
+        TBrowserTab *tab = ActiveTab();
+        if (!tab || !tab->WebView)
+            return;
+        const QString domain =
+            TextUtils::LowerCase(GenUtilities::GetDomain(tab->WebView->LocationURL()));
+        // An address without a domain has nothing to allow; the unnamed value is no site.
+        if (!domain.isEmpty())
+            PopupStore::AddSite(domain);
+        tab->BlockedDomain.clear();
+        UpdatePopupBar();
+        LoadAllowedSites();
+        sbRefreshClick();
+    } catch (...) {
+    }
+}
+
+void TfrmQuelvardBrowser::PopupBlocker1Click()
+{
+    try {
+        TfrmPopups dialog(this);
+        TDialogs::Current()->ExecDialog(&dialog);
+    } catch (...) {
+    }
+    LoadAllowedSites();
+}
+
+bool TBrowserTab::IsPopupAllowed(const QString &url)
+{
+    return MainForm && PopupStore::IsAllowed(MainForm->AllowedSites, url);
+}
+
+void TBrowserTab::HandleNewWindow(bool *cancel)
+{
+    try {
+        const QString url = WebView ? WebView->LocationURL() : QString();
+        if (IsPopupAllowed(url))
+            return;
+        const QString domain = GenUtilities::GetDomain(url);
+        if (MainForm)
+            ShowNotice(MainForm->ui, domain);
+        BlockedDomain = domain;
+    } catch (...) {
+        // Whatever went wrong, the window stays unopened.
+    }
+    if (cancel)
+        *cancel = true;
+}
