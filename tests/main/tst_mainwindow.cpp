@@ -396,7 +396,7 @@ void tst_MainWindow::captionOfALongTitleFitsTheTab()
     tab->NavigateTo(m_server.url(QStringLiteral("/amp")).toString());
     QVERIFY(waitForUrl(window, m_server.url(QStringLiteral("/amp")).toString()));
     QTRY_COMPARE(tab->Sheet->Caption, QStringLiteral("Fish & Chips"));
-    QCOMPARE(window.pcMain->tabText(0), QStringLiteral("Fish && Chips"));
+    QCOMPARE(window.pcMain->tabText(window.pcMain->indexOf(tab->Sheet)), QStringLiteral("Fish && Chips"));
 }
 
 void tst_MainWindow::slotsAfterClosingAMiddleTab()
@@ -577,9 +577,13 @@ void tst_MainWindow::hookOffersKeysOnlyWhileActive()
     QCOMPARE(offered.count(), 0);
     QTest::keyClick(target, Qt::Key_Down);
     QTest::keyClick(target, Qt::Key_Left, Qt::AltModifier);
-    // Press and release of each.
-    QCOMPARE(offered.count(), 4);
-    QCOMPARE(offered.at(2).at(0).toInt(), int(Qt::Key_Left));
+    QList<int> keys;
+    for (const QList<QVariant> &arguments : offered)
+        keys << arguments.at(0).toInt();
+    QCOMPARE(keys.count(int(Qt::Key_Down)), 2); // press and release
+    QCOMPARE(keys.count(int(Qt::Key_Left)), 2); // only with Alt held
+    QVERIFY(!keys.contains(int(Qt::Key_Backspace)));
+    QVERIFY(!keys.contains(int(Qt::Key_Right)));
 
     // Another window of ours taking the focus takes the hook out of force.
     QWidget other;
