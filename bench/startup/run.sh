@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Start-up benchmark: time from process start to the first page loaded (a loopback page), for
+# quelvard and, in the same run, for a bare QWebEngineView program loading the same page.
+# Usage: bench/startup/run.sh [runs]   (needs the packages of scripts/setup.sh)
+set -euo pipefail
+runs=${1:-7}
+root=$(cd "$(dirname "$0")/../.." && pwd)
+work=$(mktemp -d)
+trap 'kill $server 2>/dev/null || true; rm -rf "$work"' EXIT
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+page="http://127.0.0.1:$port/bench.html"
+mkdir -p "$work/site"
+printf '<!DOCTYPE html><html><head><title>Bench Page</title></head><body><h1>Bench</h1></body></html>' \
+    > "$work/site/bench.html"
+python3 -m http.server "$port" --bind 127.0.0.1 --directory "$work/site" >/dev/null 2>&1 &
+server=$!
+
+# A build of the browser whose start page is the loopback page, with its own machine folder.
+build=$root/build-bench-startup
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
+    -DQUELVARD_START_PAGE_URL="$page" -DQUELVARD_MACHINE_DATA_DIR="$build/machine" >/dev/null
+cmake --build "$build" -j"$(nproc)" --target quelvard startup_floor >/dev/null
+
+# An administrator login already stored, so no first-run dialog stands in the way.
+mkdir -p "$build/machine/Quelvard"
+sqlite3 "$build/machine/Quelvard/registry.db" <<'SQL'
+CREATE TABLE IF NOT EXISTS reg_keys (path TEXT NOT NULL PRIMARY KEY COLLATE NOCASE);
+CREATE TABLE IF NOT EXISTS reg_values (key TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE,
+  type INTEGER NOT NULL, data BLOB, PRIMARY KEY (key, name));
+INSERT OR IGNORE INTO reg_keys VALUES ('Software'), ('Software\Microsoft'), ('Software\Microsoft\Rowen');
+INSERT OR REPLACE INTO reg_values VALUES ('Software\Microsoft\Rowen', 'Level', 1, 'lioacncnbppebhgo');
+SQL
+
+cat > "$work/one.sh" <<'INNER'
+# Prints the milliseconds from start to a window titled "Quelvard - Bench Page".
+set -u
+work=$1; shift
+export HOME=$work/home XDG_DATA_HOME=$work/home/.local/share XDG_CONFIG_HOME=$work/home/.config
+rm -rf "$HOME"; mkdir -p "$XDG_CONFIG_HOME/Quelvard"
+sqlite3 "$XDG_CONFIG_HOME/Quelvard/registry.db" <<'SQL'
+CREATE TABLE reg_keys (path TEXT NOT NULL PRIMARY KEY COLLATE NOCASE);
+CREATE TABLE reg_values (key TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE,
+  type INTEGER NOT NULL, data BLOB, PRIMARY KEY (key, name));
+INSERT INTO reg_keys VALUES ('Software'), ('Software\Quelvard');
+INSERT INTO reg_values VALUES ('Software\Quelvard', 'Position', 1, '0,0,648,564');
+SQL
+start=$(date +%s%N)
+"$@" >/dev/null 2>&1 &
+pid=$!
+while ! xdotool search --name '^Quelvard - Bench Page$' >/dev/null 2>&1; do
+    sleep 0.005
+    kill -0 $pid 2>/dev/null || { echo "failed"; exit 1; }
+done
+end=$(date +%s%N)
+kill $pid; wait $pid 2>/dev/null
+echo $(( (end - start) / 1000000 ))
+INNER
+
+export QTWEBENGINE_DISABLE_SANDBOX=1
+measure() {
+    xvfb-run -a -s "-screen 0 1280x1024x24" bash "$work/one.sh" "$work" "$@"
+}
+median() { sort -n | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
+
+browser=(); floor=()
+for _ in $(seq 1 "$runs"); do
+    # Alternate the two so drift on the machine touches both alike.
+    floor+=("$(measure "$build/bench/startup/startup_floor" "$page")")
+    browser+=("$(measure "$build/quelvard")")
+done
+b=$(printf '%s\n' "${browser[@]}" | median)
+f=$(printf '%s\n' "${floor[@]}" | median)
+echo "runs: $runs"
+echo "quelvard      median ${b} ms   (${browser[*]})"
+echo "bare web view median ${f} ms   (${floor[*]})"
+awk -v b="$b" -v f="$f" 'BEGIN { printf "ratio quelvard / bare: %.2f\n", b / f }'
