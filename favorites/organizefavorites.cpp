@@ -205,7 +205,19 @@ TfrmOrganizeFavorites::TfrmOrganizeFavorites(QWidget *owner)
         mnuPopup->popup(tvFavorites->viewport()->mapToGlobal(pos));
     });
     connect(tvFavorites, &QTreeWidget::currentItemChanged, this,
-            &TfrmOrganizeFavorites::singleExpand);
+            [this](QTreeWidgetItem *, QTreeWidgetItem *previous) {
+                // Opening and closing branches moves rows; done inside a mouse press it would
+                // put another row under the pointer while the press still selects by position.
+                if (m_expandPending)
+                    return;
+                m_expandPending = true;
+                m_expandPrevious = tvFavorites->indexFromItem(previous);
+                QMetaObject::invokeMethod(this, [this] {
+                    m_expandPending = false;
+                    singleExpand(tvFavorites->currentItem(),
+                                 tvFavorites->itemFromIndex(m_expandPrevious));
+                }, Qt::QueuedConnection);
+            });
     tvFavorites->DragOver = [this](const QPoint &pos) { return tvFavoritesDragOver(pos); };
     tvFavorites->DragDrop = [this](const QPoint &pos) { tvFavoritesDragDrop(pos); };
 

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QIcon>
 #include <QList>
+#include <QPersistentModelIndex>
 #include <QString>
 #include <QTreeWidget>
 #include <functional>
@@ -104,5 +105,8 @@ private:
                              const QString &fileName = QString());
     QTreeWidgetItem *NewFolderParent() const;
     void singleExpand(QTreeWidgetItem *current, QTreeWidgetItem *previous);
+
+    bool m_expandPending = false;
+    QPersistentModelIndex m_expandPrevious;
     void showError(const QString &before, const QString &name, const QString &after);
 };
