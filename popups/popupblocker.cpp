@@ -45,16 +45,7 @@ void ShowNotice(Ui::TfrmQuelvardBrowser *ui, const QString &domain)
 
 void SetBarHeight(TfrmQuelvardBrowser *form, int height)
 {
-    QFrame *bar = form->ui->pnlPopups;
-    // The bar takes all the height its maximum allows; its minimum stays 0, so a step never
-    // changes the window's minimum size (and with it the window manager's size hints).
-    if (bar->sizePolicy().verticalPolicy() != QSizePolicy::Expanding) {
-        QSizePolicy policy = bar->sizePolicy();
-        policy.setVerticalPolicy(QSizePolicy::Expanding);
-        bar->setSizePolicy(policy);
-    }
-    bar->setMinimumHeight(0);
-    bar->setMaximumHeight(height);
+    form->ui->pnlPopups->setFixedHeight(height);
     // Lay out now so the tab strip, and the close button riding on it, move in this same step.
     if (QWidget *central = form->centralWidget()) {
         if (QLayout *layout = central->layout())

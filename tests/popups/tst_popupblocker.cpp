@@ -1,0 +1,437 @@
+#include "common/genutilities.h"
+#include "main/browsertab.h"
+#include "main/mainwindow.h"
+#include "main/tabcontrol.h"
+#include "main/webview.h"
+#include "popups/allowedsites.h"
+#include "popups/popups.h"
+#include "support/httpserver.h"
+#include "support/scripteddialogs.h"
+#include "support/testenv.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
+#include <QToolBar>
+#include <QtTest>
+
+// Popup requests of real pages from a loopback server, refused or let through, and the notice
+// bar that follows the active tab.
+constexpr int LoopWindows = 20;
+
+class tst_PopupBlocker : public QObject
+{
+    Q_OBJECT
+
+public:
+    static void initMain() { InitWebTestProcess(); }
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void refusedRequests_data();
+    void refusedRequests();
+    void allowedDomainOpensANewTab();
+    void backgroundRefusalWaitsForItsTab();
+    void navigatingAwayClosesTheBarAndComingBackReopensIt();
+    void clickHereAllowsAndReloads();
+    void barStepsOnePixelAtATimeAndTurnsRound();
+    void barFollowsQuickTabSwitches();
+    void manyWindowsInALoopKeepOneBar();
+    void popupBlockerCommandReloadsTheList();
+
+private:
+    TBrowserTab *tab(int index) const { return m_form->Tabs.value(index); }
+    QFrame *bar() const { return m_form->findChild<QFrame *>(QStringLiteral("pnlPopups")); }
+    QLabel *notice() const { return m_form->findChild<QLabel *>(QStringLiteral("lblPopups")); }
+    bool barOpen() const;
+    bool barClosed() const;
+    QString barState() const;
+    bool loadPage(TBrowserTab *tab, const QUrl &url);
+    bool clickElement(TBrowserTab *tab, const QString &id);
+    bool runScript(TBrowserTab *tab, const QString &script);
+    QString domainOf(const QUrl &url) const { return GenUtilities::GetDomain(url.toString()); }
+    QString noticeFor(const QString &domain) const;
+    QUrl otherDomainUrl(const QString &path) const;
+
+    std::unique_ptr<TestEnvironment> m_env;
+    std::unique_ptr<ScriptedDialogs> m_dialogs;
+    std::unique_ptr<TestHttpServer> m_server;
+    std::unique_ptr<TfrmQuelvardBrowser> m_form;
+};
+
+void tst_PopupBlocker::initTestCase()
+{
+    // A window-opening page, by each means a page has, and plain pages to move between.
+    m_server = std::make_unique<TestHttpServer>();
+    QVERIFY(m_server->start());
+    m_server->setHtml("/onload.html", "On load",
+                      "<script>window.open('/popup-onload.html');</script>");
+    m_server->setHtml("/click.html", "Click",
+                      "<button id='b' style='position:absolute;left:10px;top:10px;width:120px;"
+                      "height:40px' onclick=\"window.open('/popup-click.html')\">Open</button>");
+    m_server->setHtml("/link.html", "Link",
+                      "<a id='b' target='_blank' href='/popup-link.html' style='position:absolute;"
+                      "left:10px;top:10px;width:120px;height:40px;display:block'>Open</a>");
+    m_server->setHtml("/form.html", "Form",
+                      "<form id='f' method='post' target='_blank' action='/popup-form.html'>"
+                      "<input name='x' value='1'><button id='b' type='submit' style='position:"
+                      "absolute;left:10px;top:40px;width:120px;height:40px'>Go</button></form>");
+    m_server->setHtml("/loop.html", "Loop",
+                      QStringLiteral("<script>for (var i = 0; i < %1; ++i) "
+                                     "window.open('/popup-loop.html?' + i);</script>")
+                          .arg(LoopWindows));
+    m_server->setHtml("/plain.html", "Plain", "<p>No popups here.</p>");
+    for (const char *path : {"/popup-onload.html", "/popup-click.html", "/popup-link.html",
+                             "/popup-form.html", "/popup-loop.html"})
+        m_server->setHtml(QString::fromLatin1(path), "Popup", "<p>A popup.</p>");
+}
+
+void tst_PopupBlocker::init()
+{
+    m_env = std::make_unique<TestEnvironment>();
+    m_dialogs = std::make_unique<ScriptedDialogs>();
+    m_form = std::make_unique<TfrmQuelvardBrowser>();
+    m_form->resize(900, 600);
+    m_form->show();
+    QTRY_VERIFY(m_form->TabCount() == 1 && tab(0)->WebView);
+    QVERIFY(barClosed());
+}
+
+void tst_PopupBlocker::cleanup()
+{
+    m_form.reset();
+    m_dialogs.reset();
+    m_env.reset();
+}
+
+bool tst_PopupBlocker::barOpen() const
+{
+    const QTimer *steps = m_form->findChild<QTimer *>(QStringLiteral("PopupBarTimer"));
+    return !bar()->isHidden() && bar()->maximumHeight() == 30 && bar()->height() == 30
+           && steps && !steps->isActive();
+}
+
+QString tst_PopupBlocker::barState() const
+{
+    const QTimer *steps = m_form->findChild<QTimer *>(QStringLiteral("PopupBarTimer"));
+    return QStringLiteral("hidden %1 max %2 height %3 moving %4 target %5 url %6 blocked %7")
+        .arg(bar()->isHidden())
+        .arg(bar()->maximumHeight())
+        .arg(bar()->height())
+        .arg(steps && steps->isActive())
+        .arg(m_form->PopupBarTarget)
+        .arg(m_form->CurrentURL(), m_form->ActiveTab() ? m_form->ActiveTab()->BlockedDomain
+                                                       : QStringLiteral("(no tab)"));
+}
+
+bool tst_PopupBlocker::barClosed() const
+{
+    return bar()->isHidden();
+}
+
+bool tst_PopupBlocker::loadPage(TBrowserTab *tab, const QUrl &url)
+{
+    QSignalSpy completed(tab->WebView.data(), &TWebView::NavigateComplete2);
+    tab->NavigateTo(url.toString());
+    return QTest::qWaitFor([&] {
+        return !completed.isEmpty() && tab->WebView->LocationURL() == url.toString()
+               && !tab->WebView->Busy();
+    }, 15000);
+}
+
+bool tst_PopupBlocker::runScript(TBrowserTab *tab, const QString &script)
+{
+    bool done = false;
+    tab->WebView->page()->runJavaScript(script, [&done](const QVariant &) { done = true; });
+    return QTest::qWaitFor([&] { return done; }, 10000);
+}
+
+// A real mouse click, so the page sees a user's gesture.
+bool tst_PopupBlocker::clickElement(TBrowserTab *tab, const QString &id)
+{
+    QVariant rect;
+    bool done = false;
+    tab->WebView->page()->runJavaScript(
+        QStringLiteral("(function(){var r=document.getElementById('%1').getBoundingClientRect();"
+                       "return [r.left+r.width/2, r.top+r.height/2];})()").arg(id),
+        [&](const QVariant &result) { rect = result; done = true; });
+    if (!QTest::qWaitFor([&] { return done; }, 10000))
+        return false;
+    const QVariantList centre = rect.toList();
+    if (centre.size() != 2)
+        return false;
+    QWidget *target = tab->WebView->focusProxy();
+    if (!target)
+        return false;
+    const QPoint point(centre.at(0).toInt(), centre.at(1).toInt());
+    QTest::mouseMove(target, point);
+    QTest::mouseClick(target, Qt::LeftButton, {}, point);
+    return true;
+}
+
+QString tst_PopupBlocker::noticeFor(const QString &domain) const
+{
+    return QStringLiteral("Quelvard prevented \"%1\" from opening popup windows. To view popups")
+        .arg(domain);
+}
+
+// The same server under a second domain.
+QUrl tst_PopupBlocker::otherDomainUrl(const QString &path) const
+{
+    QUrl url = m_server->url(path);
+    url.setHost(QStringLiteral("localhost"));
+    return url;
+}
+
+void tst_PopupBlocker::refusedRequests_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("popup");
+    QTest::addColumn<bool>("byClick");
+    QTest::newRow("window.open on load") << "/onload.html" << "/popup-onload.html" << false;
+    QTest::newRow("window.open on a click") << "/click.html" << "/popup-click.html" << true;
+    QTest::newRow("link with target _blank") << "/link.html" << "/popup-link.html" << true;
+    QTest::newRow("form posting to a new window") << "/form.html" << "/popup-form.html" << true;
+}
+
+void tst_PopupBlocker::refusedRequests()
+{
+    QFETCH(QString, page);
+    QFETCH(QString, popup);
+    QFETCH(bool, byClick);
+    TBrowserTab *first = tab(0);
+    const QUrl url = m_server->url(page);
+    const int popupsBefore = m_server->requestCount(popup);
+    QVERIFY(loadPage(first, url));
+    if (byClick) {
+        QVERIFY(first->BlockedDomain.isEmpty());
+        QVERIFY(clickElement(first, QStringLiteral("b")));
+        QTRY_COMPARE(first->BlockedDomain, domainOf(url));
+        // A refusal after the page completed waits for the next update of the bar.
+        QTest::qWait(300);
+        QVERIFY(barClosed());
+        QSignalSpy completed(first->WebView.data(), &TWebView::NavigateComplete2);
+        first->WebView->Refresh();
+        QTRY_VERIFY(!completed.isEmpty());
+    }
+    QTRY_VERIFY(barOpen());
+    QCOMPARE(first->BlockedDomain, domainOf(url));
+    QCOMPARE(notice()->text(), noticeFor(domainOf(url)));
+    QCOMPARE(m_form->TabCount(), 1);
+    QTest::qWait(500);
+    QCOMPARE(m_server->requestCount(popup), popupsBefore);
+    QVERIFY(PopupStore::ListSites().isEmpty());
+}
+
+void tst_PopupBlocker::allowedDomainOpensANewTab()
+{
+    const QUrl url = m_server->url("/onload.html");
+    const int popups = m_server->requestCount("/popup-onload.html");
+    PopupStore::AddSite(domainOf(url));
+    m_form->LoadAllowedSites();
+    QVERIFY(loadPage(tab(0), url));
+    QTRY_COMPARE(m_form->TabCount(), 2);
+    QTRY_COMPARE(m_server->requestCount("/popup-onload.html"), popups + 1);
+    QVERIFY(tab(0)->BlockedDomain.isEmpty());
+    QVERIFY(barClosed());
+}
+
+void tst_PopupBlocker::backgroundRefusalWaitsForItsTab()
+{
+    TBrowserTab *front = tab(0);
+    QVERIFY(loadPage(front, m_server->url("/plain.html")));
+    TBrowserTab *back = m_form->NewTabForWindow(true);
+    QVERIFY(back && m_form->ActiveTab() == front);
+    const QUrl backUrl = otherDomainUrl("/plain.html");
+    QVERIFY(loadPage(back, backUrl));
+    QVERIFY(runScript(back, QStringLiteral("window.open('/popup-click.html');")));
+    QTRY_COMPARE(back->BlockedDomain, domainOf(backUrl));
+    QCOMPARE(notice()->text(), noticeFor(domainOf(backUrl)));
+    QTest::qWait(200);
+    QVERIFY(barClosed());
+
+    m_form->pcMain->setCurrentWidget(back->Sheet);
+    QTRY_VERIFY(barOpen());
+    QCOMPARE(notice()->text(), noticeFor(domainOf(backUrl)));
+
+    // With the bar open for the front tab, a refusal behind it rewrites the text only.
+    m_form->pcMain->setCurrentWidget(front->Sheet);
+    QTRY_VERIFY(barClosed());
+    QVERIFY(runScript(front, QStringLiteral("window.open('/popup-click.html');")));
+    QTRY_VERIFY(!front->BlockedDomain.isEmpty());
+    m_form->UpdatePopupBar();
+    QTRY_VERIFY(barOpen());
+    QVERIFY(runScript(back, QStringLiteral("window.open('/popup-click.html');")));
+    QTRY_COMPARE(notice()->text(), noticeFor(domainOf(backUrl)));
+    QVERIFY(barOpen());
+    QCOMPARE(m_server->requestCount("/popup-click.html"), 0);
+}
+
+void tst_PopupBlocker::navigatingAwayClosesTheBarAndComingBackReopensIt()
+{
+    TBrowserTab *first = tab(0);
+    QVERIFY(loadPage(first, m_server->url("/onload.html")));
+    QTRY_VERIFY(barOpen());
+    QVERIFY(loadPage(first, otherDomainUrl("/plain.html")));
+    QTRY_VERIFY(barClosed());
+    QCOMPARE(first->BlockedDomain, domainOf(m_server->url("/")));
+    QVERIFY(loadPage(first, m_server->url("/plain.html")));
+    QTRY_VERIFY2(barOpen(), qPrintable(barState()));
+    QCOMPARE(notice()->text(), noticeFor(domainOf(m_server->url("/"))));
+}
+
+void tst_PopupBlocker::clickHereAllowsAndReloads()
+{
+    TBrowserTab *first = tab(0);
+    const QUrl url = m_server->url("/onload.html");
+    QVERIFY(loadPage(first, url));
+    QTRY_VERIFY(barOpen());
+    const int loads = m_server->requestCount("/onload.html");
+    const int popups = m_server->requestCount("/popup-onload.html");
+
+    QLabel *link = m_form->findChild<QLabel *>(QStringLiteral("lblClickHere"));
+    QVERIFY(link && link->isVisible());
+    QCOMPARE(link->x(), notice()->width() + 17);
+    QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
+
+    QCOMPARE(PopupStore::ListSites(), QStringList{domainOf(url).toLower()});
+    QVERIFY(m_form->AllowedSites.contains(domainOf(url).toLower()));
+    QVERIFY(first->BlockedDomain.isEmpty());
+    QTRY_COMPARE(m_server->requestCount("/onload.html"), loads + 1);
+    QTRY_COMPARE(m_form->TabCount(), 2);
+    QTRY_COMPARE(m_server->requestCount("/popup-onload.html"), popups + 1);
+    QTRY_VERIFY(barClosed());
+}
+
+void tst_PopupBlocker::barStepsOnePixelAtATimeAndTurnsRound()
+{
+    QList<int> heights;
+    QFrame *strip = bar();
+    auto record = [&] { heights << strip->maximumHeight(); };
+    QTimer *probe = nullptr;
+
+    TBrowserTab *first = tab(0);
+    QVERIFY(loadPage(first, m_server->url("/plain.html")));
+    first->BlockedDomain = domainOf(m_server->url("/"));
+    const int buttonOffset = m_form->tbCloseTab->y() - m_form->pcMain->y();
+    m_form->UpdatePopupBar();
+    probe = m_form->findChild<QTimer *>(QStringLiteral("PopupBarTimer"));
+    QVERIFY(probe);
+    connect(probe, &QTimer::timeout, this, record);
+    QTRY_VERIFY(barOpen());
+    QList<int> opening;
+    for (int h = 1; h <= 30; ++h)
+        opening << h;
+    QCOMPARE(heights, opening);
+
+    // The close button rides with the tab strip.
+    m_form->NewTabForWindow(true);
+    QTRY_VERIFY(m_form->tbCloseTab->isVisible());
+    QCOMPARE(m_form->tbCloseTab->y(), m_form->pcMain->mapTo(m_form.get(), QPoint()).y() - 3);
+    Q_UNUSED(buttonOffset);
+
+    // Closing part-way, then asked to open again: it turns round where it stands.
+    heights.clear();
+    first->BlockedDomain.clear();
+    m_form->UpdatePopupBar();
+    QTRY_VERIFY(heights.size() >= 10);
+    first->BlockedDomain = domainOf(m_server->url("/"));
+    m_form->UpdatePopupBar();
+    QTRY_VERIFY(barOpen());
+    for (int i = 1; i < heights.size(); ++i)
+        QCOMPARE(qAbs(heights.at(i) - heights.at(i - 1)), 1);
+    QVERIFY(heights.first() == 29 && heights.last() == 30);
+    QCOMPARE(m_form->tbCloseTab->y(), m_form->pcMain->mapTo(m_form.get(), QPoint()).y() - 3);
+
+    heights.clear();
+    first->BlockedDomain.clear();
+    m_form->UpdatePopupBar();
+    QTRY_VERIFY(barClosed());
+    QList<int> closing;
+    for (int h = 29; h >= 0; --h)
+        closing << h;
+    QCOMPARE(heights, closing);
+}
+
+void tst_PopupBlocker::barFollowsQuickTabSwitches()
+{
+    TBrowserTab *blocked = tab(0);
+    QVERIFY(loadPage(blocked, m_server->url("/onload.html")));
+    QTRY_VERIFY(barOpen());
+    TBrowserTab *clean = m_form->NewTabForWindow(false);
+    QVERIFY(loadPage(clean, m_server->url("/plain.html")));
+    QTRY_VERIFY(barClosed());
+
+    // Switch faster than the bar moves; it must end as the last active tab wants.
+    for (int round = 0; round < 7; ++round) {
+        m_form->pcMain->setCurrentWidget(blocked->Sheet);
+        QTest::qWait(30 + round * 7);
+        m_form->pcMain->setCurrentWidget(clean->Sheet);
+        QTest::qWait(20 + round * 5);
+    }
+    QTRY_VERIFY(barClosed());
+    m_form->pcMain->setCurrentWidget(blocked->Sheet);
+    QTest::qWait(40);
+    m_form->pcMain->setCurrentWidget(clean->Sheet);
+    QTest::qWait(40);
+    m_form->pcMain->setCurrentWidget(blocked->Sheet);
+    QTRY_VERIFY(barOpen());
+    QCOMPARE(m_form->PopupBarTarget, 30);
+}
+
+// Every refused request costs the engine a new page's creation (about half a second here),
+// so the loop is kept short; what matters is that each one is refused without the window
+// freezing and that the bar stays one bar.
+void tst_PopupBlocker::manyWindowsInALoopKeepOneBar()
+{
+    QElapsedTimer sinceTick;
+    sinceTick.start();
+    qint64 longestPause = 0;
+    QTimer ticker;
+    ticker.setInterval(10);
+    connect(&ticker, &QTimer::timeout, this,
+            [&] { longestPause = qMax(longestPause, sinceTick.restart()); });
+    int requests = 0;
+    connect(tab(0)->WebView.data(), &TWebView::NewWindow2, this, [&](bool *) { ++requests; });
+    ticker.start();
+
+    QVERIFY(loadPage(tab(0), m_server->url("/loop.html")));
+    QCOMPARE(requests, LoopWindows);
+    QTRY_VERIFY(barOpen());
+    QCOMPARE(m_form->TabCount(), 1);
+    QCOMPARE(m_form->findChildren<QFrame *>(QStringLiteral("pnlPopups")).size(), 1);
+    QCOMPARE(notice()->text(), noticeFor(domainOf(m_server->url("/"))));
+    QTest::qWait(300);
+    QCOMPARE(m_server->requestCount("/popup-loop.html"), 0);
+    QVERIFY(PopupStore::ListSites().isEmpty());
+    QVERIFY2(longestPause < 500, qPrintable(QString::number(longestPause)));
+}
+
+void tst_PopupBlocker::popupBlockerCommandReloadsTheList()
+{
+    QVERIFY(m_form->AllowedSites.isEmpty());
+    QWidget *owner = nullptr;
+    m_dialogs->dialogHandler = [&](QDialog *dialog) {
+        owner = dialog->parentWidget();
+        auto *popups = qobject_cast<TfrmPopups *>(dialog);
+        if (!popups)
+            return int(QDialog::Rejected);
+        popups->edtWebsite->setText(QStringLiteral("http://Added.Example/page"));
+        popups->cbAllowClick();
+        return int(QDialog::Rejected);
+    };
+    const int dialogsBefore = m_dialogs->dialogsRun.size();
+    const int messagesBefore = m_dialogs->messages.size();
+    m_form->PopupBlocker1Click();
+    QCOMPARE(m_dialogs->dialogsRun.mid(dialogsBefore), QStringList{QStringLiteral("frmPopups")});
+    QCOMPARE(owner, m_form.get());
+    QCOMPARE(m_form->AllowedSites, QStringList{QStringLiteral("added.example")});
+    QCOMPARE(m_dialogs->messages.size(), messagesBefore); // no login asked, nothing shown
+}
+
+QTEST_MAIN(tst_PopupBlocker)
+#include "tst_popupblocker.moc"
