@@ -29,8 +29,8 @@ TfrmAddFavorite::TfrmAddFavorite(QWidget *owner) : QDialog(owner), ui(new Ui::Tf
     cbOk = ui->cbOk;
     cbCancel = ui->cbCancel;
 
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(329, 121);
     Label2->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
@@ -69,11 +69,12 @@ void TfrmAddFavorite::cbOkClick()
             QStringList listed;
             for (const QChar forbidden : ForbiddenCharacters)
                 listed << QString(forbidden);
-            TDialogs::Error(nullptr, QStringLiteral("The favorite name includes illegal characters")
-                                         + EmptyLine
-                                         + QStringLiteral("The following characters are not "
-                                                          "permitted: ")
-                                         + listed.join(QLatin1Char(' ')));
+            TDialogs::Error(nullptr,
+                            QStringLiteral("The favorite name includes illegal characters") +
+                                EmptyLine +
+                                QStringLiteral("The following characters are not "
+                                               "permitted: ") +
+                                listed.join(QLatin1Char(' ')));
             edtName->setFocus();
             return;
         }
@@ -95,20 +96,22 @@ bool TfrmAddFavorite::SaveFavorite()
         if (!FavoritesStore::IsFolder(folder))
             FavoritesStore::CreateFolderPath(folder);
         if (folder.isEmpty() || !FavoritesStore::IsFolder(folder)) {
-            TDialogs::Error(this, SaveFailed + EmptyLine
-                                      + QStringLiteral("Retrieving the Explorer favorites directory failed"));
+            TDialogs::Error(
+                this, SaveFailed + EmptyLine +
+                          QStringLiteral("Retrieving the Explorer favorites directory failed"));
             return false;
         }
         const QString windowsDir = FavoritesStore::GetWindowsDir();
         if (windowsDir.isEmpty() || !FavoritesStore::IsFolder(windowsDir)) {
-            TDialogs::Error(this, SaveFailed + EmptyLine
-                                      + QStringLiteral("Retrieving the Windows directory failed"));
+            TDialogs::Error(this, SaveFailed + EmptyLine +
+                                      QStringLiteral("Retrieving the Windows directory failed"));
             return false;
         }
         const QString systemDir = FavoritesStore::GetSystemDir();
         if (systemDir.isEmpty() || !FavoritesStore::IsFolder(systemDir)) {
-            TDialogs::Error(this, SaveFailed + EmptyLine
-                                      + QStringLiteral("Retrieving the Windows System directory failed"));
+            TDialogs::Error(this,
+                            SaveFailed + EmptyLine +
+                                QStringLiteral("Retrieving the Windows System directory failed"));
             return false;
         }
         // The name as typed, blanks included: the checks looked at it trimmed only.
@@ -117,8 +120,8 @@ bool TfrmAddFavorite::SaveFavorite()
         const QFileInfo existing(path);
         if (FavoritesStore::EntryExists(path) && (existing.isSymLink() || !existing.isDir())) {
             const bool overwrite = TDialogs::Ask(
-                this, QStringLiteral("A favorite with this name already exists") + EmptyLine
-                          + QStringLiteral("Overwrite the existing favorite information?"));
+                this, QStringLiteral("A favorite with this name already exists") + EmptyLine +
+                          QStringLiteral("Overwrite the existing favorite information?"));
             if (!overwrite)
                 return false;
         }

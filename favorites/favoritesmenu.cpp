@@ -41,7 +41,8 @@ void fill(QMenu *parent, const QVector<FavoritesStore::TFavoriteItem> &items, TB
             fill(submenu, item.Children, build);
         } else {
             auto *favoriteItem = new QAction(Caption(item.Name), parent);
-            favoriteItem->setObjectName(QStringLiteral("Fav") + QString::number(build.ItemCounter++));
+            favoriteItem->setObjectName(QStringLiteral("Fav") +
+                                        QString::number(build.ItemCounter++));
             // The path found on disk goes with the item: rebuilding it from captions would
             // lose the file's own letter case of ".irl" and any "&" in its folders' names.
             favoriteItem->setData(item.Path);
@@ -128,7 +129,8 @@ void TfrmQuelvardBrowser::AddToFavorites1Click()
         TfrmAddFavorite dialog(this);
         dialog.FavoriteURL = CurrentURL();
         if (dialog.FavoriteURL.isEmpty()) {
-            TDialogs::Error(this, QStringLiteral("Unable to determine the URL of the current page"));
+            TDialogs::Error(this,
+                            QStringLiteral("Unable to determine the URL of the current page"));
             return;
         }
         dialog.edtName->setText(CurrentTitle());

@@ -162,9 +162,15 @@ QVector<TDirEntry> ListFolder(const QString &folder)
         TDirEntry entry;
         entry.Name = QFile::decodeName(name);
         switch (ent->d_type) {
-        case DT_DIR: entry.Kind = TDirEntry::Folder; break;
-        case DT_REG: entry.Kind = TDirEntry::File; break;
-        case DT_LNK: entry.Kind = TDirEntry::Link; break;
+        case DT_DIR:
+            entry.Kind = TDirEntry::Folder;
+            break;
+        case DT_REG:
+            entry.Kind = TDirEntry::File;
+            break;
+        case DT_LNK:
+            entry.Kind = TDirEntry::Link;
+            break;
         case DT_UNKNOWN: {
             // Some file systems leave the type to a separate look-up; it must not follow links.
             struct stat info;
@@ -173,7 +179,9 @@ QVector<TDirEntry> ListFolder(const QString &folder)
             entry.Kind = kindOf(info.st_mode);
             break;
         }
-        default: entry.Kind = TDirEntry::Other; break;
+        default:
+            entry.Kind = TDirEntry::Other;
+            break;
         }
         entries.append(std::move(entry));
     }
@@ -214,8 +222,8 @@ bool IsFavoriteFileName(const QString &fileName)
         return false;
     for (qsizetype i = 0; i < FavoriteExtension.size(); ++i) {
         const QChar c = fileName.at(n - FavoriteExtension.size() + i);
-        const QChar lower = (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
-                                ? QChar(c.unicode() + 32) : c;
+        const QChar lower =
+            (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ? QChar(c.unicode() + 32) : c;
         if (lower != FavoriteExtension.at(i))
             return false;
     }
@@ -311,8 +319,8 @@ QString ReadFavoriteURL(const QString &fileName)
         if (!IsRegularFileNoLink(fileName))
             return QString();
         const TIniFile ini = TIniFile::Load(fileName);
-        const QString value = ini.ReadString(QStringLiteral("InternetShortcut"),
-                                             QStringLiteral("URL"));
+        const QString value =
+            ini.ReadString(QStringLiteral("InternetShortcut"), QStringLiteral("URL"));
         return TextUtils::Trim(value.left(MaxURLLength));
     } catch (...) {
         return QString();
@@ -321,24 +329,24 @@ QString ReadFavoriteURL(const QString &fileName)
 
 bool IsSafeEntryName(const QString &name)
 {
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
-           && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
 }
 
 bool IsFolder(const QString &path)
 {
     QByteArray native;
     struct stat info;
-    return nativePath(path, &native) && ::stat(native.constData(), &info) == 0
-           && S_ISDIR(info.st_mode);
+    return nativePath(path, &native) && ::stat(native.constData(), &info) == 0 &&
+           S_ISDIR(info.st_mode);
 }
 
 bool IsFile(const QString &path)
 {
     QByteArray native;
     struct stat info;
-    return nativePath(path, &native) && ::stat(native.constData(), &info) == 0
-           && S_ISREG(info.st_mode);
+    return nativePath(path, &native) && ::stat(native.constData(), &info) == 0 &&
+           S_ISREG(info.st_mode);
 }
 
 bool IsRegularFileNoLink(const QString &path)
@@ -367,8 +375,8 @@ bool MoveNoReplace(const QString &from, const QString &to)
     QByteArray target;
     if (!nativePath(withoutSlash(from), &source) || !nativePath(withoutSlash(to), &target))
         return false;
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(),
-                    RENAME_NOREPLACE) == 0)
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
+        0)
         return true;
     // File systems without the no-replace flag answer EINVAL (as does a folder moved into
     // itself, which the plain rename refuses again below).

@@ -49,8 +49,8 @@ enum class TWalk { Menu, Organize };
 
 struct TFavoriteItem
 {
-    QString Name;   // the folder's name or the favorite's display name
-    QString Path;   // full path: a folder without trailing "/", a favorite with its ".irl"
+    QString Name; // the folder's name or the favorite's display name
+    QString Path; // full path: a folder without trailing "/", a favorite with its ".irl"
     bool IsFolder = false;
     QVector<TFavoriteItem> Children;
 };

@@ -29,7 +29,7 @@ const QString NodeMimeType = QStringLiteral("application/x-quelvard-favorite-nod
 QString withSlash(const QString &folder)
 {
     return folder.isEmpty() || folder.endsWith(QLatin1Char('/')) ? folder
-                                                                : folder + QLatin1Char('/');
+                                                                 : folder + QLatin1Char('/');
 }
 
 QString quoted(const QString &name)
@@ -40,8 +40,7 @@ QString quoted(const QString &name)
 // Names come from the disk and the user: keep a message box from reading markup in them.
 QString plainMessage(const QString &text)
 {
-    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal)
-                                     : text;
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal) : text;
 }
 
 QIcon globeIcon()
@@ -88,8 +87,8 @@ TFavoritesTree::TFavoritesTree(QWidget *parent) : QTreeWidget(parent)
 
 bool TFavoritesTree::isOurDrag(const QDropEvent *event) const
 {
-    return event->source() == this && event->mimeData()
-           && event->mimeData()->hasFormat(NodeMimeType);
+    return event->source() == this && event->mimeData() &&
+           event->mimeData()->hasFormat(NodeMimeType);
 }
 
 void TFavoritesTree::startDrag(Qt::DropActions)
@@ -177,8 +176,8 @@ TfrmOrganizeFavorites::TfrmOrganizeFavorites(QWidget *owner)
     cbNewFolder = ui->cbNewFolder;
     cbClose = ui->cbClose;
 
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(481, 440);
 
     imgFavorites << style()->standardIcon(QStyle::SP_DirIcon) << globeIcon();
@@ -212,11 +211,14 @@ TfrmOrganizeFavorites::TfrmOrganizeFavorites(QWidget *owner)
                     return;
                 m_expandPending = true;
                 m_expandPrevious = tvFavorites->indexFromItem(previous);
-                QMetaObject::invokeMethod(this, [this] {
-                    m_expandPending = false;
-                    singleExpand(tvFavorites->currentItem(),
-                                 tvFavorites->itemFromIndex(m_expandPrevious));
-                }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        m_expandPending = false;
+                        singleExpand(tvFavorites->currentItem(),
+                                     tvFavorites->itemFromIndex(m_expandPrevious));
+                    },
+                    Qt::QueuedConnection);
             });
     tvFavorites->DragOver = [this](const QPoint &pos) { return tvFavoritesDragOver(pos); };
     tvFavorites->DragDrop = [this](const QPoint &pos) { tvFavoritesDragDrop(pos); };
@@ -259,8 +261,8 @@ QTreeWidgetItem *TfrmOrganizeFavorites::newNode(QTreeWidgetItem *parent, const Q
     node->setData(0, IsRootRole, 0);
     node->setData(0, IsFolderRole, isFolder ? 1 : 0);
     if (!isFolder)
-        node->setData(0, FileNameRole, fileName.isEmpty() ? text + QStringLiteral(".irl")
-                                                          : fileName);
+        node->setData(0, FileNameRole,
+                      fileName.isEmpty() ? text + QStringLiteral(".irl") : fileName);
     if (parent)
         parent->addChild(node);
     return node;
@@ -293,13 +295,14 @@ void TfrmOrganizeFavorites::AddFolderNodes(QTreeWidgetItem *node, const QString 
                 if (item.IsFolder) {
                     add(newNode(parent, item.Name, true), item.Children);
                 } else {
-                    const QString fileName = item.Path.mid(item.Path.lastIndexOf(QLatin1Char('/')) + 1);
+                    const QString fileName =
+                        item.Path.mid(item.Path.lastIndexOf(QLatin1Char('/')) + 1);
                     newNode(parent, item.Name, false, fileName);
                 }
             }
         };
-    add(node, FavoritesStore::ReadFavoritesTree(withSlash(folder),
-                                                 FavoritesStore::TWalk::Organize));
+    add(node,
+        FavoritesStore::ReadFavoritesTree(withSlash(folder), FavoritesStore::TWalk::Organize));
 }
 
 QString TfrmOrganizeFavorites::NodePath(const QTreeWidgetItem *node) const
@@ -377,7 +380,8 @@ void TfrmOrganizeFavorites::cbRenameClick()
         if (Flags(node).IsFolder) {
             // A name that is a path of its own would rename something elsewhere.
             if (!FavoritesStore::IsSafeEntryName(answer)) {
-                showError(QStringLiteral("Renaming the folder "), oldText, QStringLiteral(" failed"));
+                showError(QStringLiteral("Renaming the folder "), oldText,
+                          QStringLiteral(" failed"));
                 return;
             }
             if (FavoritesStore::IsFolder(newPath)) {
@@ -388,7 +392,8 @@ void TfrmOrganizeFavorites::cbRenameClick()
             if (FavoritesStore::IsFolder(newPath))
                 node->setText(0, answer);
             else
-                showError(QStringLiteral("Renaming the folder "), oldText, QStringLiteral(" failed"));
+                showError(QStringLiteral("Renaming the folder "), oldText,
+                          QStringLiteral(" failed"));
         } else {
             if (!FavoritesStore::IsSafeEntryName(answer)) {
                 showError(QStringLiteral("Renaming the favorite "), oldText,
@@ -422,9 +427,10 @@ void TfrmOrganizeFavorites::cbDeleteClick()
             return;
         const QString text = node->text(0);
         if (Flags(node).IsFolder) {
-            if (!TDialogs::Ask(this, plainMessage(QStringLiteral("Delete the folder ") + quoted(text)
-                                                  + QStringLiteral(" and all the favorites it "
-                                                                   "contains?"))))
+            if (!TDialogs::Ask(this,
+                               plainMessage(QStringLiteral("Delete the folder ") + quoted(text) +
+                                            QStringLiteral(" and all the favorites it "
+                                                           "contains?"))))
                 return;
             const QString path = NodePath(node);
             FavoritesStore::DeleteFolderTree(path);
@@ -433,13 +439,14 @@ void TfrmOrganizeFavorites::cbDeleteClick()
             else
                 delete node;
         } else {
-            if (!TDialogs::Ask(this, plainMessage(QStringLiteral("Delete the favorite ")
-                                                  + quoted(text) + QStringLiteral("?"))))
+            if (!TDialogs::Ask(this, plainMessage(QStringLiteral("Delete the favorite ") +
+                                                  quoted(text) + QStringLiteral("?"))))
                 return;
             if (FavoritesStore::DeleteFavoriteFile(FavoriteFilePath(node)))
                 delete node;
             else
-                showError(QStringLiteral("Deleting the favorite "), text, QStringLiteral(" failed"));
+                showError(QStringLiteral("Deleting the favorite "), text,
+                          QStringLiteral(" failed"));
         }
     } catch (...) {
     }
@@ -511,7 +518,8 @@ void TfrmOrganizeFavorites::tvFavoritesDragDrop(const QPoint &pos)
             const QString destination = targetFolder + text;
             if (FavoritesStore::IsFolder(destination)) {
                 showError(QStringLiteral("A folder with the name "), text,
-                          QStringLiteral(" already exists in the folder ") + quoted(target->text(0)));
+                          QStringLiteral(" already exists in the folder ") +
+                              quoted(target->text(0)));
                 return;
             }
             // The file system refuses a folder inside itself; the tree could not hold it either.

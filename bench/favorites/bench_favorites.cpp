@@ -47,23 +47,26 @@ double time(const std::function<void()> &run, int runs, QVector<double> *all = n
 // evenly over every folder, names in mixed letter case so the sort has work to do.
 bool makeFavorites(const QString &root, int favorites, int folders)
 {
-    const QByteArray content = FavoritesStore::FavoriteFileContent(
-        QStringLiteral("http://www.example.com/some/page.html"), QStringLiteral("/"),
-        QStringLiteral("/usr/lib/"));
+    const QByteArray content =
+        FavoritesStore::FavoriteFileContent(QStringLiteral("http://www.example.com/some/page.html"),
+                                            QStringLiteral("/"), QStringLiteral("/usr/lib/"));
     QStringList folderPaths;
     const int top = std::max(1, folders / 10);
     for (int i = 0; i < folders; ++i) {
-        const QString name = QStringLiteral("%1older %2").arg(i % 2 ? 'F' : 'f').arg(i, 3, 10, QLatin1Char('0'));
-        const QString path = i < top ? root + name
-                                     : folderPaths.at(i % top) + QLatin1Char('/') + name;
+        const QString name =
+            QStringLiteral("%1older %2").arg(i % 2 ? 'F' : 'f').arg(i, 3, 10, QLatin1Char('0'));
+        const QString path =
+            i < top ? root + name : folderPaths.at(i % top) + QLatin1Char('/') + name;
         if (!QDir().mkpath(path))
             return false;
         folderPaths << path;
     }
     for (int i = 0; i < favorites; ++i) {
-        const QString folder = folderPaths.isEmpty() ? root.chopped(1) : folderPaths.at(i % folderPaths.size());
+        const QString folder =
+            folderPaths.isEmpty() ? root.chopped(1) : folderPaths.at(i % folderPaths.size());
         const QString name = QStringLiteral("/%1avorite page number %2.irl")
-                                 .arg(i % 3 ? 'F' : 'f').arg(favorites - i);
+                                 .arg(i % 3 ? 'F' : 'f')
+                                 .arg(favorites - i);
         QFile file(folder + name);
         if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
             return false;
@@ -107,9 +110,8 @@ int main(int argc, char *argv[])
     // Warm the disk cache once, as any second opening of the menu finds it.
     FavoritesStore::ReadFavoritesTree(root, FavoritesStore::TWalk::Menu);
 
-    const double walk = time([&] {
-        FavoritesStore::ReadFavoritesTree(root, FavoritesStore::TWalk::Menu);
-    }, runs);
+    const double walk =
+        time([&] { FavoritesStore::ReadFavoritesTree(root, FavoritesStore::TWalk::Menu); }, runs);
 
     QMenu menu;
     menu.addAction(QStringLiteral("&Add To Favorites"));
@@ -117,16 +119,17 @@ int main(int argc, char *argv[])
     menu.addSeparator();
     const QIcon folderIcon = app.style()->standardIcon(QStyle::SP_DirIcon);
     const auto choose = [](QAction *) {};
-    const double rebuild = time([&] {
-        FavoritesMenu::Rebuild(&menu, root, folderIcon, choose);
-    }, runs);
+    const double rebuild =
+        time([&] { FavoritesMenu::Rebuild(&menu, root, folderIcon, choose); }, runs);
     const int items = countItems(&menu) - FavoritesMenu::FixedItemCount;
 
     // The menu as a person meets it: rebuilt, then its drop-down laid out for showing.
-    const double rebuildAndLayout = time([&] {
-        FavoritesMenu::Rebuild(&menu, root, folderIcon, choose);
-        menu.sizeHint();
-    }, runs);
+    const double rebuildAndLayout = time(
+        [&] {
+            FavoritesMenu::Rebuild(&menu, root, folderIcon, choose);
+            menu.sizeHint();
+        },
+        runs);
 
     TfrmOrganizeFavorites dialog;
     const double tree = time([&] { dialog.LoadFavoritesTree(); }, runs);
@@ -143,7 +146,8 @@ int main(int argc, char *argv[])
     out << "Menu items built: " << items << ", tree nodes: " << nodes << "\n";
     out << QStringLiteral("Walk of the folder (median):          %1 ms\n").arg(walk, 7, 'f', 1);
     out << QStringLiteral("Favorites menu rebuild (median):      %1 ms\n").arg(rebuild, 7, 'f', 1);
-    out << QStringLiteral("  with the drop-down laid out:        %1 ms\n").arg(rebuildAndLayout, 7, 'f', 1);
+    out << QStringLiteral("  with the drop-down laid out:        %1 ms\n")
+               .arg(rebuildAndLayout, 7, 'f', 1);
     out << QStringLiteral("Organize tree load (median):          %1 ms\n").arg(tree, 7, 'f', 1);
     const bool ok = rebuild < 100 && tree < 100;
     out << (ok ? "Within 100 ms each.\n" : "Above the 100 ms aim.\n");

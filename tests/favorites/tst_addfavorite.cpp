@@ -20,17 +20,17 @@
 namespace {
 
 const QString Url = QStringLiteral("http://example.com/page?a=1&b=2");
-const QString Illegal = QStringLiteral(
-    "The favorite name includes illegal characters\r\n\r\n"
-    "The following characters are not permitted: & \" / \\ ? : * < > |");
+const QString Illegal =
+    QStringLiteral("The favorite name includes illegal characters\r\n\r\n"
+                   "The following characters are not permitted: & \" / \\ ? : * < > |");
 const QString Overwrite = QStringLiteral(
     "A favorite with this name already exists\r\n\r\nOverwrite the existing favorite information?");
 
 QByteArray sixLines(const QString &url)
 {
-    return "[InternetShortcut]\r\nURL=" + url.toUtf8()
-           + "\r\nWorkingDirectory=/\r\nIconIndex=0\r\nShowCommand=7\r\n"
-             "IconFile=/usr/lib/url.dll\r\n";
+    return "[InternetShortcut]\r\nURL=" + url.toUtf8() +
+           "\r\nWorkingDirectory=/\r\nIconIndex=0\r\nShowCommand=7\r\n"
+           "IconFile=/usr/lib/url.dll\r\n";
 }
 
 void writeBytes(const QString &path, const QByteArray &bytes)
@@ -101,7 +101,8 @@ void tst_AddFavorite::formLayout()
     TfrmAddFavorite dialog;
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Add Favorite"));
     QCOMPARE(dialog.size(), QSize(329, 121));
-    QCOMPARE(dialog.Label1->text(), QStringLiteral("Quelvard wll add this page to your Favorites list"));
+    QCOMPARE(dialog.Label1->text(),
+             QStringLiteral("Quelvard wll add this page to your Favorites list"));
     QCOMPARE(dialog.Label2->text(), QStringLiteral("&Name:"));
     QCOMPARE(dialog.Label2->buddy(), dialog.edtName);
     QCOMPARE(dialog.edtName->geometry(), QRect(72, 48, 241, 21));
@@ -124,8 +125,10 @@ void tst_AddFavorite::nameCheck_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("empty") << "" << "Invalid favorite name";
-    QTest::newRow("blanks only") << " \t  " << "Invalid favorite name";
+    QTest::newRow("empty") << ""
+                           << "Invalid favorite name";
+    QTest::newRow("blanks only") << " \t  "
+                                 << "Invalid favorite name";
     for (const QChar c : TfrmAddFavorite::ForbiddenCharacters) {
         const QString shown = QString(c);
         QTest::addRow("%s first", qPrintable(shown)) << shown + "name" << Illegal;
@@ -158,11 +161,16 @@ void tst_AddFavorite::savesUnderTheNameAsTyped_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("file");
-    QTest::newRow("plain") << "Home" << "Home.irl";
-    QTest::newRow("blanks kept") << "  Home page " << "  Home page .irl";
-    QTest::newRow("beyond ASCII") << "Café ü 日本" << "Café ü 日本.irl";
-    QTest::newRow("dots stay in the folder") << ".." << "...irl";
-    QTest::newRow("backslash-free Windows-style path is just a name") << "C;D" << "C;D.irl";
+    QTest::newRow("plain") << "Home"
+                           << "Home.irl";
+    QTest::newRow("blanks kept") << "  Home page "
+                                 << "  Home page .irl";
+    QTest::newRow("beyond ASCII") << "Café ü 日本"
+                                  << "Café ü 日本.irl";
+    QTest::newRow("dots stay in the folder") << ".."
+                                             << "...irl";
+    QTest::newRow("backslash-free Windows-style path is just a name") << "C;D"
+                                                                      << "C;D.irl";
 }
 
 void tst_AddFavorite::savesUnderTheNameAsTyped()
@@ -189,7 +197,8 @@ void tst_AddFavorite::overwriteQuestion_data()
 void tst_AddFavorite::overwriteQuestion()
 {
     QFETCH(bool, yes);
-    const QByteArray old = "[InternetShortcut]\r\nURL=http://old/\r\nHotKey=5\r\n[Other]\r\nx=y\r\n";
+    const QByteArray old =
+        "[InternetShortcut]\r\nURL=http://old/\r\nHotKey=5\r\n[Other]\r\nx=y\r\n";
     writeBytes(m_root + "Home.irl", old);
     TfrmAddFavorite dialog;
     dialog.FavoriteURL = Url;

@@ -211,12 +211,18 @@ void tst_FavoritesMenu::choosingAFavoriteNavigates_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("caption");
-    QTest::newRow("in the favorites folder") << "Home.irl" << "Home";
-    QTest::newRow("in a nested folder") << "Work/News/Daily.irl" << "Daily";
-    QTest::newRow("& in the folder and the name") << "R&D/Fish & Chips.irl" << "Fish && Chips";
-    QTest::newRow("extension in capitals") << "Old.IRL" << "Old";
-    QTest::newRow("double extension") << "Report.irl.irl" << "Report.irl";
-    QTest::newRow("hidden folder") << ".private/Secret.irl" << "Secret";
+    QTest::newRow("in the favorites folder") << "Home.irl"
+                                             << "Home";
+    QTest::newRow("in a nested folder") << "Work/News/Daily.irl"
+                                        << "Daily";
+    QTest::newRow("& in the folder and the name") << "R&D/Fish & Chips.irl"
+                                                  << "Fish && Chips";
+    QTest::newRow("extension in capitals") << "Old.IRL"
+                                           << "Old";
+    QTest::newRow("double extension") << "Report.irl.irl"
+                                      << "Report.irl";
+    QTest::newRow("hidden folder") << ".private/Secret.irl"
+                                   << "Secret";
 }
 
 void tst_FavoritesMenu::choosingAFavoriteNavigates()
@@ -244,12 +250,17 @@ void tst_FavoritesMenu::choosingReportsItsFailures_data()
     QTest::addColumn<QString>("change");
     QTest::addColumn<QString>("message");
     QTest::newRow("deleted after the menu was built")
-        << "delete" << "Opening the selected favorite failed: The favorite file is missing";
+        << "delete"
+        << "Opening the selected favorite failed: The favorite file is missing";
     QTest::newRow("replaced by a folder")
-        << "folder" << "Opening the selected favorite failed: The favorite file is missing";
-    QTest::newRow("no URL line") << "nourl" << "Opening the selected favorite failed: No URL available";
-    QTest::newRow("URL= with blanks") << "blank" << "Opening the selected favorite failed: No URL available";
-    QTest::newRow("binary bytes") << "binary" << "Opening the selected favorite failed: No URL available";
+        << "folder"
+        << "Opening the selected favorite failed: The favorite file is missing";
+    QTest::newRow("no URL line") << "nourl"
+                                 << "Opening the selected favorite failed: No URL available";
+    QTest::newRow("URL= with blanks") << "blank"
+                                      << "Opening the selected favorite failed: No URL available";
+    QTest::newRow("binary bytes") << "binary"
+                                  << "Opening the selected favorite failed: No URL available";
 }
 
 void tst_FavoritesMenu::choosingReportsItsFailures()
@@ -343,9 +354,9 @@ void tst_FavoritesMenu::addFavoriteFromAPage()
     const QString url = m_server.url(page).toString();
     QFile file(m_root + "Saved.irl");
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), "[InternetShortcut]\r\nURL=" + url.toUtf8()
-                                 + "\r\nWorkingDirectory=/\r\nIconIndex=0\r\nShowCommand=7\r\n"
-                                   "IconFile=/usr/lib/url.dll\r\n");
+    QCOMPARE(file.readAll(), "[InternetShortcut]\r\nURL=" + url.toUtf8() +
+                                 "\r\nWorkingDirectory=/\r\nIconIndex=0\r\nShowCommand=7\r\n"
+                                 "IconFile=/usr/lib/url.dll\r\n");
     // The menu lists it at once, and choosing it comes back to the page.
     emit window.ui->Favorites1->aboutToShow();
     QAction *item = findItem(window.ui->Favorites1, "Saved");

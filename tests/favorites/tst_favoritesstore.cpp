@@ -144,10 +144,10 @@ void tst_FavoritesStore::writeReplacesWholeFile()
 {
     QDir().mkpath(m_root);
     const QString path = m_root + QStringLiteral("Old.irl");
-    writeBytes(path, QByteArray("[InternetShortcut]\r\nURL=http://old/\r\nExtra=1\r\n")
-                         + QByteArray(100000, 'x'));
-    const QByteArray content = FavoriteFileContent(QStringLiteral("http://new/"),
-                                                   QStringLiteral("/"), QStringLiteral("/usr/lib/"));
+    writeBytes(path, QByteArray("[InternetShortcut]\r\nURL=http://old/\r\nExtra=1\r\n") +
+                         QByteArray(100000, 'x'));
+    const QByteArray content = FavoriteFileContent(
+        QStringLiteral("http://new/"), QStringLiteral("/"), QStringLiteral("/usr/lib/"));
     WriteFileAtomically(path, content);
     QCOMPARE(readBytes(path), content);
     QCOMPARE(ReadFavoriteURL(path), QStringLiteral("http://new/"));
@@ -183,12 +183,13 @@ void tst_FavoritesStore::writeFailureLeavesNothing()
     }
     QVERIFY_THROWS_EXCEPTION(EQuelvardError,
                              WriteFileAtomically(m_root + QStringLiteral("missing/x.irl"), "x"));
-    QVERIFY_THROWS_EXCEPTION(EQuelvardError,
-                             WriteFileAtomically(m_root + QString(300, QLatin1Char('n'))
-                                                     + QStringLiteral(".irl"), "x"));
-    QVERIFY_THROWS_EXCEPTION(EQuelvardError,
-                             WriteFileAtomically(m_root + QStringLiteral("a") + QChar(0)
-                                                     + QStringLiteral("b.irl"), "x"));
+    QVERIFY_THROWS_EXCEPTION(
+        EQuelvardError,
+        WriteFileAtomically(m_root + QString(300, QLatin1Char('n')) + QStringLiteral(".irl"), "x"));
+    QVERIFY_THROWS_EXCEPTION(
+        EQuelvardError,
+        WriteFileAtomically(m_root + QStringLiteral("a") + QChar(0) + QStringLiteral("b.irl"),
+                            "x"));
     QCOMPARE(QDir(m_root).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("Links.irl")});
 }
@@ -213,8 +214,7 @@ void tst_FavoritesStore::readURL_data()
     QTest::newRow("blanks and control characters around the value")
         << QByteArray("[InternetShortcut]\r\nURL=\t http://t/ \x01\r\n") << "http://t/";
     QTest::newRow("no URL key") << QByteArray("[InternetShortcut]\r\nIconIndex=0\r\n") << "";
-    QTest::newRow("URL in another section")
-        << QByteArray("[Other]\r\nURL=http://other/\r\n") << "";
+    QTest::newRow("URL in another section") << QByteArray("[Other]\r\nURL=http://other/\r\n") << "";
     QTest::newRow("first section wins")
         << QByteArray("[InternetShortcut]\r\nURL=http://first/\r\n[InternetShortcut]\r\n"
                       "URL=http://second/\r\n")
@@ -222,8 +222,7 @@ void tst_FavoritesStore::readURL_data()
     QTest::newRow("empty file") << QByteArray() << "";
     QTest::newRow("binary bytes") << QByteArray("\x00\xff\xfe[\x00]\r\n=\x80URL", 14) << "";
     QTest::newRow("value cut at 2047 characters, then trimmed")
-        << QByteArray("[InternetShortcut]\r\nURL=http://x/" + QByteArray(2036, 'a')
-                      + "  tail\r\n")
+        << QByteArray("[InternetShortcut]\r\nURL=http://x/" + QByteArray(2036, 'a') + "  tail\r\n")
         << QString(QStringLiteral("http://x/") + QString(2036, QLatin1Char('a')));
 }
 
@@ -244,8 +243,7 @@ void tst_FavoritesStore::readURLOfSpecialEntries()
     QCOMPARE(ReadFavoriteURL(QString()), QString());
     const QString outside = m_env->root() + QStringLiteral("/outside.irl");
     writeBytes(outside, "[InternetShortcut]\r\nURL=http://outside/\r\n");
-    makeLayout(m_root, {QStringLiteral("Pipe.irl|"),
-                        QStringLiteral("Link.irl -> ") + outside,
+    makeLayout(m_root, {QStringLiteral("Pipe.irl|"), QStringLiteral("Link.irl -> ") + outside,
                         QStringLiteral("Dir.irl/")});
     // A pipe would block a plain read; a link could lead anywhere; a folder is no file.
     QCOMPARE(ReadFavoriteURL(m_root + QStringLiteral("Pipe.irl")), QString());
@@ -276,11 +274,10 @@ void tst_FavoritesStore::walk_data()
         << QStringList{"Links.irl/", "  Inner"};
     QTest::newRow("hidden folder in the menu only, hidden favorite in both")
         << QStringList{".secret/x.irl", ".hidden.irl", "Shown.irl"}
-        << QStringList{".secret/", "  x", ".hidden", "Shown"}
-        << QStringList{".hidden", "Shown"};
+        << QStringList{".secret/", "  x", ".hidden", "Shown"} << QStringList{".hidden", "Shown"};
     QTest::newRow("empty folders")
-        << QStringList{"Empty/", "Full/Deeper/"}
-        << QStringList{"Empty/", "Full/", "  Deeper/"} << QStringList{"Empty/", "Full/", "  Deeper/"};
+        << QStringList{"Empty/", "Full/Deeper/"} << QStringList{"Empty/", "Full/", "  Deeper/"}
+        << QStringList{"Empty/", "Full/", "  Deeper/"};
     QTest::newRow("a pipe named like a favorite is listed")
         << QStringList{"Pipe.irl|"} << QStringList{"Pipe"} << QStringList{"Pipe"};
     QTest::newRow("links are not followed, a loop ends")
@@ -288,8 +285,8 @@ void tst_FavoritesStore::walk_data()
                        "Out -> /usr"}
         << QStringList{"A/", "B/", "  t"} << QStringList{"A/", "B/", "  t"};
     QTest::newRow("names with & and blanks as on disk")
-        << QStringList{"R&D/Q&A.irl", " spaced .irl"}
-        << QStringList{"R&D/", "  Q&A", " spaced "} << QStringList{"R&D/", "  Q&A", " spaced "};
+        << QStringList{"R&D/Q&A.irl", " spaced .irl"} << QStringList{"R&D/", "  Q&A", " spaced "}
+        << QStringList{"R&D/", "  Q&A", " spaced "};
 }
 
 void tst_FavoritesStore::walk()
@@ -402,8 +399,9 @@ void tst_FavoritesStore::deleteFolderTree()
     makeLayout(m_root, {"Stays/a.irl", "Stays/.hidden/h.irl", "Stays/Visible/v.irl"});
     DeleteFolderTree(m_root + "Stays/");
     QVERIFY(QFileInfo(m_root + "Stays").isDir());
-    QCOMPARE(QDir(m_root + "Stays").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-             QStringList{".hidden"});
+    QCOMPARE(
+        QDir(m_root + "Stays").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList{".hidden"});
     QVERIFY(QFileInfo::exists(m_root + "Stays/.hidden/h.irl"));
 }
 

@@ -38,7 +38,8 @@ void makeLayout(const QString &root, const QStringList &layout)
         } else if (entry.endsWith(QLatin1Char('/'))) {
             QVERIFY(QDir().mkpath(root + entry));
         } else {
-            writeBytes(root + entry, "[InternetShortcut]\r\nURL=http://x/" + entry.toUtf8() + "\r\n");
+            writeBytes(root + entry,
+                       "[InternetShortcut]\r\nURL=http://x/" + entry.toUtf8() + "\r\n");
         }
     }
 }
@@ -83,16 +84,46 @@ QTreeWidgetItem *findNode(TfrmOrganizeFavorites &dialog, const QString &path)
     return node;
 }
 
-QString m1(const QString &n) { return "The folder \"" + n + "\" already exists"; }
-QString m2(const QString &n) { return "Renaming the folder \"" + n + "\" failed"; }
-QString m3(const QString &n) { return "The favorite \"" + n + "\" already exists"; }
-QString m4(const QString &n) { return "Renaming the favorite \"" + n + "\" failed"; }
-QString m5(const QString &n) { return "Delete the folder \"" + n + "\" and all the favorites it contains?"; }
-QString m6(const QString &n) { return "Deleting the folder \"" + n + "\" failed"; }
-QString m7(const QString &n) { return "Delete the favorite \"" + n + "\"?"; }
-QString m8(const QString &n) { return "Deleting the favorite \"" + n + "\" failed"; }
-QString m9(const QString &n) { return "The folder \"" + n + "\" already exists"; }
-QString m10(const QString &n) { return "Creating the folder \"" + n + "\" failed"; }
+QString m1(const QString &n)
+{
+    return "The folder \"" + n + "\" already exists";
+}
+QString m2(const QString &n)
+{
+    return "Renaming the folder \"" + n + "\" failed";
+}
+QString m3(const QString &n)
+{
+    return "The favorite \"" + n + "\" already exists";
+}
+QString m4(const QString &n)
+{
+    return "Renaming the favorite \"" + n + "\" failed";
+}
+QString m5(const QString &n)
+{
+    return "Delete the folder \"" + n + "\" and all the favorites it contains?";
+}
+QString m6(const QString &n)
+{
+    return "Deleting the folder \"" + n + "\" failed";
+}
+QString m7(const QString &n)
+{
+    return "Delete the favorite \"" + n + "\"?";
+}
+QString m8(const QString &n)
+{
+    return "Deleting the favorite \"" + n + "\" failed";
+}
+QString m9(const QString &n)
+{
+    return "The folder \"" + n + "\" already exists";
+}
+QString m10(const QString &n)
+{
+    return "Creating the folder \"" + n + "\" failed";
+}
 QString m11(const QString &n, const QString &t)
 {
     return "A folder with the name \"" + n + "\" already exists in the folder \"" + t + "\"";
@@ -152,9 +183,10 @@ void tst_OrganizeFavorites::formLayout()
     QCOMPARE(dialog.tvFavorites->geometry(), QRect(15, 15, 451, 376));
     QCOMPARE(dialog.tvFavorites->indentation(), 19);
     QCOMPARE(dialog.tvFavorites->editTriggers(), QAbstractItemView::NoEditTriggers);
-    const QList<QPair<QPushButton *, QString>> buttons = {
-        {dialog.cbRename, "&Rename"}, {dialog.cbDelete, "&Delete"},
-        {dialog.cbNewFolder, "&New Folder"}, {dialog.cbClose, "&Close"}};
+    const QList<QPair<QPushButton *, QString>> buttons = {{dialog.cbRename, "&Rename"},
+                                                          {dialog.cbDelete, "&Delete"},
+                                                          {dialog.cbNewFolder, "&New Folder"},
+                                                          {dialog.cbClose, "&Close"}};
     int left[] = {16, 96, 176, 390};
     for (int i = 0; i < buttons.size(); ++i) {
         QCOMPARE(buttons[i].first->text(), buttons[i].second);
@@ -203,11 +235,16 @@ void tst_OrganizeFavorites::nodePath_data()
 {
     QTest::addColumn<QString>("node");
     QTest::addColumn<QString>("path");
-    QTest::newRow("root") << "" << "";
-    QTest::newRow("folder") << "Work" << "Work";
-    QTest::newRow("favorite in the root") << "Home" << "Home";
-    QTest::newRow("favorite two folders down") << "Work/News/Daily" << "Work/News/Daily";
-    QTest::newRow("name with ampersand and blanks") << "R&D / x/ Q&A " << "R&D / x/ Q&A ";
+    QTest::newRow("root") << ""
+                          << "";
+    QTest::newRow("folder") << "Work"
+                            << "Work";
+    QTest::newRow("favorite in the root") << "Home"
+                                          << "Home";
+    QTest::newRow("favorite two folders down") << "Work/News/Daily"
+                                               << "Work/News/Daily";
+    QTest::newRow("name with ampersand and blanks") << "R&D / x/ Q&A "
+                                                    << "R&D / x/ Q&A ";
 }
 
 void tst_OrganizeFavorites::nodePath()
@@ -223,6 +260,7 @@ void tst_OrganizeFavorites::nodePath()
 
 void tst_OrganizeFavorites::command_data()
 {
+    // clang-format off
     QTest::addColumn<QStringList>("layout");
     QTest::addColumn<QStringList>("external");   // changes made on disk after the tree is built
     QTest::addColumn<QString>("selected");       // "-" for no selection
@@ -233,7 +271,6 @@ void tst_OrganizeFavorites::command_data()
     QTest::addColumn<QStringList>("tree");       // null: the same as disk
 
     const QStringList none;
-    const QString same; // tree as disk
     const QStringList work = {"Work/a.irl", "Play/"};
     const QStringList workDisk = {"Play/", "Work/", "  a"};
 
@@ -359,6 +396,7 @@ void tst_OrganizeFavorites::command_data()
         << none << workDisk << QStringList();
     QTest::newRow("the root is not dragged") << work << none << "" << "drop:Play" << QString()
         << none << workDisk << QStringList();
+    // clang-format on
 }
 
 void tst_OrganizeFavorites::command()
@@ -509,7 +547,8 @@ void tst_OrganizeFavorites::contextMenuRunsTheCommands()
     makeLayout(m_root, {"Work/a.irl"});
     TfrmOrganizeFavorites dialog;
     dialog.tvFavorites->setCurrentItem(findNode(dialog, "Work/a"));
-    m_dialogs->inputAnswers << "b" << "Sub";
+    m_dialogs->inputAnswers << "b"
+                            << "Sub";
     dialog.Rename1->trigger();
     QVERIFY(QFileInfo::exists(m_root + "Work/b.irl"));
     dialog.NewFolder1->trigger();
@@ -517,8 +556,8 @@ void tst_OrganizeFavorites::contextMenuRunsTheCommands()
     m_dialogs->messageAnswers << QMessageBox::Yes;
     dialog.Delete1->trigger();
     QVERIFY(!QFileInfo::exists(m_root + "Work/b.irl"));
-    QCOMPARE(m_dialogs->inputPrompts, (QStringList{"Enter the new name",
-                                                   "Enter the name of the new folder"}));
+    QCOMPARE(m_dialogs->inputPrompts,
+             (QStringList{"Enter the new name", "Enter the name of the new folder"}));
 }
 
 void tst_OrganizeFavorites::selectingExpandsOneBranch()
