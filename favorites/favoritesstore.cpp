@@ -161,6 +161,10 @@ QVector<TDirEntry> ListFolder(const QString &folder)
             continue;
         TDirEntry entry;
         entry.Name = QFile::decodeName(name);
+        // A name that is not valid in the file-name encoding cannot be named again from its
+        // text: every later step would act on some other path, so it is no entry of ours.
+        if (QFile::encodeName(entry.Name) != QByteArrayView(name))
+            continue;
         switch (ent->d_type) {
         case DT_DIR:
             entry.Kind = TDirEntry::Folder;

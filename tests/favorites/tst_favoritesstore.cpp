@@ -9,8 +9,10 @@
 #include <QFile>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 using namespace FavoritesStore;
 
@@ -86,6 +88,7 @@ private slots:
     void walk();
     void walkOfMissingFolder();
     void walkPathsMatchNames();
+    void namesOutsideTheEncodingAreLeftAlone();
 
     void safeNames_data();
     void safeNames();
@@ -309,6 +312,22 @@ void tst_FavoritesStore::walkOfMissingFolder()
     // A file where the folder should be.
     writeBytes(m_root.chopped(1), "x");
     QVERIFY(ReadFavoritesTree(m_root, TWalk::Menu).isEmpty());
+}
+
+void tst_FavoritesStore::namesOutsideTheEncodingAreLeftAlone()
+{
+    makeLayout(m_root, {"Kept.irl", "Folder/"});
+    // Bytes that are no UTF-8: decoded they would name some other file.
+    const QByteArray root = QFile::encodeName(m_root);
+    for (const QByteArray &name : {QByteArray("Bad\xff.irl"), QByteArray("Folder/\xfe\xfd.irl")}) {
+        const int fd = ::open((root + name).constData(), O_CREAT | O_WRONLY, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+    }
+    QCOMPARE(outline(ReadFavoritesTree(m_root, TWalk::Menu)), (QStringList{"Folder/", "Kept"}));
+    // Deleting the folder cannot name that file, so the folder stays and the caller says so.
+    DeleteFolderTree(m_root + "Folder");
+    QVERIFY(QFileInfo(m_root + "Folder").isDir());
 }
 
 void tst_FavoritesStore::walkPathsMatchNames()
