@@ -121,7 +121,17 @@ QString TWebView::LocationURL() const
 
 QString TWebView::LocationName() const
 {
-    return page()->title();
+    // For a document without a title the engine reports its address instead; the page has
+    // no name then.
+    const QString title = page()->title();
+    const QUrl url = page()->url();
+    QString withoutScheme = url.toString(QUrl::RemoveScheme);
+    if (withoutScheme.startsWith(QLatin1String("//")))
+        withoutScheme.remove(0, 2);
+    if (title == url.toString() || title == withoutScheme
+        || title == url.toDisplayString(QUrl::RemoveScheme).mid(2))
+        return QString();
+    return title;
 }
 
 QWebEngineView *TWebView::createWindow(QWebEnginePage::WebWindowType type)
