@@ -120,8 +120,7 @@ QString TfrmPageProperties::SizeText(qint64 size)
 {
     if (size < 0)
         return NotAvailable;
-    const QLocale c = QLocale::c();
-    return c.toString(size) + (size == 1 ? QStringLiteral(" byte") : QStringLiteral(" bytes"));
+    return QLocale().toString(size) + (size == 1 ? QStringLiteral(" byte") : QStringLiteral(" bytes"));
 }
 
 TPagePropertiesText TfrmPageProperties::Describe(const TPageInfo &info)

@@ -84,6 +84,15 @@ std::function<QWebEngineView *()> ActivePageOf(TWebView *view)
     };
 }
 
+// The engine edits in the focused frame of a focused page; from a menu or from the tab row the
+// page may not have the focus yet, and the command would then find nothing to act on.
+void EditPageOf(TWebView *view, QWebEnginePage::WebAction action)
+{
+    if (!view->hasFocus() && !(view->focusProxy() && view->focusProxy()->hasFocus()))
+        view->setFocus(Qt::OtherFocusReason);
+    view->triggerPageAction(action);
+}
+
 } // namespace
 
 void TWebView::ExecWB(int id, int option)
@@ -153,16 +162,16 @@ void TWebView::ExecWB(int id, int option)
             TfrmPageProperties::ShowFor(this, window());
             break;
         case 11:
-            triggerPageAction(QWebEnginePage::Cut);
+            EditPageOf(this, QWebEnginePage::Cut);
             break;
         case 12:
-            triggerPageAction(QWebEnginePage::Copy);
+            EditPageOf(this, QWebEnginePage::Copy);
             break;
         case 13:
-            triggerPageAction(QWebEnginePage::Paste);
+            EditPageOf(this, QWebEnginePage::Paste);
             break;
         case 17:
-            triggerPageAction(QWebEnginePage::SelectAll);
+            EditPageOf(this, QWebEnginePage::SelectAll);
             break;
         default:
             break; // a command this view does not know fails, and failures are ignored

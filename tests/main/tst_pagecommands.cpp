@@ -1,0 +1,464 @@
+// The navigation, editing and About commands of the tool bar, the menus and the keys, against
+// real pages on a loopback server.
+#include "main/about.h"
+#include "main/finddialog.h"
+#include "main/schemehandler.h"
+#include "main/sourceview.h"
+#include "pagetestsupport.h"
+#include "support/httpserver.h"
+#include "ui_about.h"
+#include "ui_mainwindow.h"
+
+#include <QClipboard>
+#include <QWebEngineHistory>
+#include <QWebEngineProfile>
+
+using namespace PageTest;
+
+class tst_PageCommands : public QObject
+{
+    Q_OBJECT
+
+public:
+    static void initMain() { InitWebTestProcess(); }
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void commandsWithoutActiveTabDoNothing_data();
+    void commandsWithoutActiveTabDoNothing();
+    void backAndForwardAcrossThreePages();
+    void backWithoutHistoryIsSilent();
+    void refreshReloads();
+    void stopEndsASlowLoad();
+    void goAndEnterNavigateAlike();
+    void goDoesNothingWhileLocked();
+    void refusedAddressShowsTheMessage_data();
+    void refusedAddressShowsTheMessage();
+    void selectAllThenCopy();
+    void pasteAndCutInAField();
+    void pasteIntoNothingIsSilent();
+    void aboutBox();
+    void acceleratorsReachThePage();
+    void editingKeysAreNotDoubled();
+    void backspaceDoesNotGoBack();
+
+private:
+    std::unique_ptr<TestEnvironment> m_env;
+    std::unique_ptr<ScriptedDialogs> m_dialogs;
+    TestHttpServer m_server;
+};
+
+void tst_PageCommands::initTestCase()
+{
+    TQuelvardSchemeHandler::Install(QWebEngineProfile::defaultProfile());
+    QVERIFY(m_server.start());
+    for (const char *name : {"one", "two", "three"}) {
+        const QString title = QString::fromLatin1(name);
+        m_server.setHtml(QLatin1Char('/') + title, title.toUpper(),
+                         QStringLiteral("<p>page %1</p>").arg(title));
+    }
+    for (const char *path : {"/go", "/enter", "/locked"})
+        m_server.setHtml(QLatin1String(path), QLatin1String(path + 1));
+    m_server.setHtml(QStringLiteral("/text"), QStringLiteral("Text Page"),
+                     QStringLiteral("<p id=\"text\">%1</p>").arg(PageText));
+    m_server.setHtml(QStringLiteral("/field"), QStringLiteral("Field Page"),
+                     QStringLiteral("<input id=\"field\" value=\"\" style=\"width:300px\">"
+                                    "<p>%1</p>")
+                         .arg(PageText));
+}
+
+void tst_PageCommands::init()
+{
+    m_env.reset(new TestEnvironment);
+    m_dialogs.reset(new ScriptedDialogs);
+}
+
+void tst_PageCommands::cleanup()
+{
+    m_dialogs.reset();
+    m_env.reset();
+}
+
+void tst_PageCommands::commandsWithoutActiveTabDoNothing_data()
+{
+    QTest::addColumn<int>("command");
+    const QStringList names = {"Back", "Forward", "Home", "Refresh", "Stop", "SaveAs", "PageSetup",
+                               "Print", "PrintPreview", "Properties", "ViewSource", "Cut", "Copy",
+                               "Paste", "SelectAll", "Find", "GoTo"};
+    for (int i = 0; i < names.size(); ++i)
+        QTest::newRow(qPrintable(names.at(i))) << i;
+}
+
+void tst_PageCommands::commandsWithoutActiveTabDoNothing()
+{
+    QFETCH(int, command);
+    using Handler = void (TfrmQuelvardBrowser::*)();
+    const Handler handlers[] = {
+        &TfrmQuelvardBrowser::Back1Click,         &TfrmQuelvardBrowser::Forward1Click,
+        &TfrmQuelvardBrowser::Home1Click,         &TfrmQuelvardBrowser::sbRefreshClick,
+        &TfrmQuelvardBrowser::sbStopClick,        &TfrmQuelvardBrowser::SaveAs1Click,
+        &TfrmQuelvardBrowser::PageSetup1Click,    &TfrmQuelvardBrowser::Print1Click,
+        &TfrmQuelvardBrowser::PrintPreview1Click, &TfrmQuelvardBrowser::PageProperties1Click,
+        &TfrmQuelvardBrowser::ViewSource1Click,   &TfrmQuelvardBrowser::Cut1Click,
+        &TfrmQuelvardBrowser::Copy1Click,         &TfrmQuelvardBrowser::Paste1Click,
+        &TfrmQuelvardBrowser::SelectAll1Click,    &TfrmQuelvardBrowser::Find1Click,
+        &TfrmQuelvardBrowser::tbGoToClick,
+    };
+    // Never shown, so no tab was ever opened.
+    TfrmQuelvardBrowser window;
+    window.ui->edtAddress->setEnabled(true);
+    window.ui->edtAddress->setText(m_server.url(QStringLiteral("/one")).toString());
+    const int dialogsBefore = m_dialogs->dialogsRun.size();
+    QCOMPARE(window.ActiveTabIndex(), -1);
+    (window.*handlers[command])();
+    QTest::qWait(100);
+    QCOMPARE(m_dialogs->dialogsRun.size(), dialogsBefore);
+    QVERIFY(m_dialogs->messages.isEmpty());
+    QVERIFY(!window.findChild<TfrmFind *>());
+    QVERIFY(!window.findChild<TfrmSource *>());
+    QCOMPARE(window.TabCount(), 0);
+}
+
+void tst_PageCommands::backAndForwardAcrossThreePages()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    TfrmQuelvardBrowser &w = browser->window;
+    const QUrl one = m_server.url(QStringLiteral("/one"));
+    const QUrl two = m_server.url(QStringLiteral("/two"));
+    const QUrl three = m_server.url(QStringLiteral("/three"));
+    QVERIFY(browser->load(one));
+    QVERIFY(browser->load(two));
+    QVERIFY(browser->load(three));
+
+    w.Back1Click();
+    QVERIFY(waitForUrl(w, two));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Quelvard - TWO"));
+    QCOMPARE(w.ui->edtAddress->text(), two.toString());
+    w.ui->tbBack->trigger();
+    QVERIFY(waitForUrl(w, one));
+    browser->menuItem("Forward2")->trigger();
+    QVERIFY(waitForUrl(w, two));
+    w.ui->Forward1->trigger();
+    QVERIFY(waitForUrl(w, three));
+    // At the end of the history Forward does nothing.
+    w.ui->tbNext->trigger();
+    QTest::qWait(300);
+    QCOMPARE(browser->view()->url(), three);
+    QVERIFY(m_dialogs->messages.isEmpty());
+}
+
+void tst_PageCommands::backWithoutHistoryIsSilent()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    TfrmQuelvardBrowser &w = browser->window;
+    w.NewTab1Click();
+    QCOMPARE(w.ActiveTabIndex(), 1);
+    const QUrl start(QStringLiteral(QUELVARD_START_PAGE_URL));
+    QVERIFY(waitForUrl(w, start));
+    for (QAction *action : {w.ui->tbBack, w.ui->Back1, w.ui->tbNext}) {
+        action->trigger();
+        QTest::qWait(200);
+        QCOMPARE(browser->view()->url(), start);
+    }
+    QVERIFY(browser->view()->page()->history()->count() <= 1);
+    QVERIFY(m_dialogs->messages.isEmpty());
+    QVERIFY(m_dialogs->dialogsRun.isEmpty() || !m_dialogs->dialogsRun.contains(QString()));
+}
+
+void tst_PageCommands::refreshReloads()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    const QUrl one = m_server.url(QStringLiteral("/one"));
+    QVERIFY(browser->load(one));
+    const int before = m_server.requestCount(QStringLiteral("/one"));
+    QSignalSpy loads(browser->view()->page(), &QWebEnginePage::loadFinished);
+    browser->window.ui->tbRefresh->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(QStringLiteral("/one")), before + 1, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!loads.isEmpty(), 10000);
+    // Reload from the context menu does the same.
+    browser->menuItem("Reload1")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(QStringLiteral("/one")), before + 2, 10000);
+}
+
+void tst_PageCommands::stopEndsASlowLoad()
+{
+    SilentServer slow;
+    QVERIFY(slow.start());
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    TWebView *view = browser->view();
+    QSignalSpy started(view->page(), &QWebEnginePage::loadStarted);
+    QSignalSpy finished(view->page(), &QWebEnginePage::loadFinished);
+    browser->window.ActiveTab()->NavigateTo(slow.url().toString());
+    QTRY_VERIFY_WITH_TIMEOUT(view->Busy(), 10000);
+    QTest::qWait(300);
+    QVERIFY(view->Busy());
+    QVERIFY(finished.isEmpty());
+    browser->window.ui->tbStop->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!view->Busy(), 5000);
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished.first().first().toBool(), false);
+    QVERIFY(m_dialogs->messages.isEmpty());
+    // Stop with nothing loading does nothing.
+    browser->menuItem("Stop1")->trigger();
+    QTest::qWait(200);
+    QCOMPARE(finished.size(), 1);
+}
+
+void tst_PageCommands::goAndEnterNavigateAlike()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    TfrmQuelvardBrowser &w = browser->window;
+    // What the administrator's unlock does.
+    w.ui->edtAddress->setEnabled(true);
+    w.ui->tbGoTo->setEnabled(true);
+
+    const QUrl go = m_server.url(QStringLiteral("/go"));
+    w.ui->edtAddress->setText(go.toString());
+    w.ui->tbGoTo->trigger();
+    QVERIFY(waitForUrl(w, go));
+    QCOMPARE(w.ui->edtAddress->text(), go.toString());
+
+    const QUrl enter = m_server.url(QStringLiteral("/enter"));
+    w.ui->edtAddress->setText(enter.toString());
+    w.ui->edtAddress->setFocus();
+    QTest::keyClick(w.ui->edtAddress, Qt::Key_Return);
+    QVERIFY(waitForUrl(w, enter));
+    QCOMPARE(w.ui->edtAddress->text(), enter.toString());
+    QCOMPARE(m_server.requestCount(QStringLiteral("/go")), 1);
+    QCOMPARE(m_server.requestCount(QStringLiteral("/enter")), 1);
+    QVERIFY(m_dialogs->messages.isEmpty());
+}
+
+void tst_PageCommands::goDoesNothingWhileLocked()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    TfrmQuelvardBrowser &w = browser->window;
+    QVERIFY(!w.ui->edtAddress->isEnabled());
+    w.ui->edtAddress->setText(m_server.url(QStringLiteral("/locked")).toString());
+    w.tbGoToClick();
+    QTest::keyClick(w.ui->edtAddress, Qt::Key_Return);
+    QTest::qWait(500);
+    QCOMPARE(m_server.requestCount(QStringLiteral("/locked")), 0);
+    QCOMPARE(browser->view()->url(), QUrl(QStringLiteral(QUELVARD_START_PAGE_URL)));
+}
+
+void tst_PageCommands::refusedAddressShowsTheMessage_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("blanks") << QStringLiteral("   ");
+    QTest::newRow("script") << QStringLiteral("javascript:alert(1)");
+}
+
+void tst_PageCommands::refusedAddressShowsTheMessage()
+{
+    QFETCH(QString, address);
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    TfrmQuelvardBrowser &w = browser->window;
+    w.ui->edtAddress->setEnabled(true);
+    w.ui->tbGoTo->setEnabled(true);
+    w.ui->edtAddress->setText(address);
+    w.ui->tbGoTo->trigger();
+    QCOMPARE(m_dialogs->messages.size(), 1);
+    QVERIFY(m_dialogs->lastMessage().startsWith(
+        QStringLiteral("Opening the selected favorite caused an error: ")));
+    QCOMPARE(m_dialogs->messages.first().icon, QMessageBox::Critical);
+    QTest::qWait(200);
+    QCOMPARE(browser->view()->url(), QUrl(QStringLiteral(QUELVARD_START_PAGE_URL)));
+}
+
+void tst_PageCommands::selectAllThenCopy()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/text"))));
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    browser->window.ui->SelectAll1->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(browser->view()->selectedText().trimmed(), PageText, 5000);
+    browser->window.ui->Copy1->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::clipboard()->text().trimmed(), PageText, 5000);
+}
+
+void tst_PageCommands::pasteAndCutInAField()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/field"))));
+    QWebEnginePage *page = browser->view()->page();
+    runScript(page, QStringLiteral("document.getElementById('field').focus()"));
+    QGuiApplication::clipboard()->setText(QStringLiteral("pasted words"));
+    browser->window.ui->Paste1->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(
+        runScript(page, QStringLiteral("document.getElementById('field').value")).toString(),
+        QStringLiteral("pasted words"), 5000);
+
+    runScript(page, QStringLiteral("document.getElementById('field').select()"));
+    browser->window.ui->Cut1->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(
+        runScript(page, QStringLiteral("document.getElementById('field').value")).toString(),
+        QString(), 5000);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("pasted words"));
+}
+
+void tst_PageCommands::pasteIntoNothingIsSilent()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/text"))));
+    QGuiApplication::clipboard()->setText(QStringLiteral("nowhere to go"));
+    browser->window.ui->Paste1->trigger();
+    browser->window.ui->Cut1->trigger();
+    QTest::qWait(300);
+    QCOMPARE(runScript(browser->view()->page(), QStringLiteral("document.body.innerText")).toString().trimmed(),
+             PageText);
+    QVERIFY(m_dialogs->messages.isEmpty());
+}
+
+void tst_PageCommands::aboutBox()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    int result = -1;
+    m_dialogs->dialogHandler = [&](QDialog *dialog) {
+        auto *about = qobject_cast<TfrmAbout *>(dialog);
+        if (!about)
+            return int(QDialog::Accepted);
+        [&] {
+            QCOMPARE(about->parentWidget(), &browser->window);
+            QCOMPARE(about->windowTitle(), QStringLiteral("About Quelvard"));
+            QCOMPARE(about->size(), QSize(265, 161));
+            QCOMPARE(about->minimumSize(), about->maximumSize());
+            QVERIFY(!(about->windowFlags() & Qt::WindowMinMaxButtonsHint));
+            QVERIFY(about->windowFlags() & Qt::WindowCloseButtonHint);
+            QCOMPARE(about->ui->imgQuelvard->geometry(), QRect(8, 8, 249, 73));
+            QVERIFY(!about->ui->imgQuelvard->pixmap().isNull());
+            QCOMPARE(about->ui->imgQuelvard->pixmap().size(), QSize(249, 73));
+            QCOMPARE(about->ui->lblVersion->text(), QStringLiteral("Version 2.0.321"));
+            QCOMPARE(about->ui->lblVersion->geometry(), QRect(80, 72, 178, 16));
+            QVERIFY(about->ui->lblVersion->font().bold());
+            QVERIFY(about->ui->lblVersion->alignment() & Qt::AlignRight);
+            QCOMPARE(about->ui->Panel1->geometry(), QRect(8, 112, 249, 2));
+            QCOMPARE(about->ui->cbClose->geometry(), QRect(96, 124, 75, 25));
+            QCOMPARE(about->ui->cbClose->text(), QStringLiteral("&Close"));
+            QVERIFY(about->ui->cbClose->isDefault());
+        }();
+        about->ui->cbClose->click();
+        result = about->result();
+        return about->result();
+    };
+    browser->window.ui->About1->trigger();
+    QCOMPARE(m_dialogs->dialogsRun, QStringList{QStringLiteral("TfrmAbout")});
+    QCOMPARE(result, int(QDialog::Rejected));
+    QVERIFY(!browser->window.findChild<TfrmAbout *>());
+}
+
+void tst_PageCommands::acceleratorsReachThePage()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    TfrmQuelvardBrowser &w = browser->window;
+    const QUrl one = m_server.url(QStringLiteral("/one"));
+    const QUrl two = m_server.url(QStringLiteral("/two"));
+    const QUrl three = m_server.url(QStringLiteral("/three"));
+    QVERIFY(browser->load(one));
+    QVERIFY(browser->load(two));
+    QVERIFY(browser->load(three));
+    TWebView *view = browser->view();
+    waitForPaint(view);
+    view->setFocus();
+    QVERIFY(w.HookInstalled());
+
+    // One step back per key press, never two.
+    QTest::keyClick(view->focusProxy(), Qt::Key_Left, Qt::AltModifier);
+    QVERIFY(waitForUrl(w, two));
+    QTest::qWait(500);
+    QCOMPARE(view->url(), two);
+    QTest::keyClick(view->focusProxy(), Qt::Key_Right, Qt::AltModifier);
+    QVERIFY(waitForUrl(w, three));
+    QTest::qWait(500);
+    QCOMPARE(view->url(), three);
+
+    // Ctrl+F opens the find dialog, also with the focus outside the page.
+    QTest::keyClick(view->focusProxy(), Qt::Key_F, Qt::ControlModifier);
+    auto *find = w.findChild<TfrmFind *>();
+    QVERIFY(find && find->isVisible());
+    find->close();
+
+    // Ctrl+A and Ctrl+C from the tab row act on the page.
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/text"))));
+    w.pcMain->tabBar()->setFocus();
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    QTest::keyClick(w.pcMain->tabBar(), Qt::Key_A, Qt::ControlModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(view->selectedText().trimmed(), PageText, 5000);
+    QTest::keyClick(w.pcMain->tabBar(), Qt::Key_C, Qt::ControlModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::clipboard()->text().trimmed(), PageText, 5000);
+}
+
+void tst_PageCommands::editingKeysAreNotDoubled()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    TfrmQuelvardBrowser &w = browser->window;
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/field"))));
+    TWebView *view = browser->view();
+    waitForPaint(view);
+    view->setFocus();
+    QWebEnginePage *page = view->page();
+    runScript(page, QStringLiteral("document.getElementById('field').focus()"));
+    QGuiApplication::clipboard()->setText(QStringLiteral("once"));
+    QTest::keyClick(view->focusProxy(), Qt::Key_V, Qt::ControlModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        runScript(page, QStringLiteral("document.getElementById('field').value")).toString(),
+        QStringLiteral("once"), 5000);
+    QTest::qWait(300);
+    QCOMPARE(runScript(page, QStringLiteral("document.getElementById('field').value")).toString(),
+             QStringLiteral("once"));
+
+    // In the unlocked address bar the keys edit the address, not the page.
+    w.ui->edtAddress->setEnabled(true);
+    w.ui->edtAddress->setText(QStringLiteral("typed"));
+    w.ui->edtAddress->setFocus();
+    QGuiApplication::clipboard()->setText(QStringLiteral(" more"));
+    w.ui->edtAddress->end(false);
+    QTest::keyClick(w.ui->edtAddress, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(w.ui->edtAddress->text(), QStringLiteral("typed more"));
+    QTest::qWait(300);
+    QCOMPARE(runScript(page, QStringLiteral("document.getElementById('field').value")).toString(),
+             QStringLiteral("once"));
+}
+
+void tst_PageCommands::backspaceDoesNotGoBack()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    TfrmQuelvardBrowser &w = browser->window;
+    const QUrl one = m_server.url(QStringLiteral("/one"));
+    const QUrl two = m_server.url(QStringLiteral("/two"));
+    QVERIFY(browser->load(one));
+    QVERIFY(browser->load(two));
+    const int requestsBefore = m_server.requestCount(QStringLiteral("/one"));
+    TWebView *view = browser->view();
+    waitForPaint(view);
+    view->setFocus();
+    for (Qt::Key key : {Qt::Key_Backspace, Qt::Key_Left, Qt::Key_Right})
+        QTest::keyClick(view->focusProxy(), key);
+    QTest::qWait(800);
+    QCOMPARE(view->url(), two);
+    QCOMPARE(m_server.requestCount(QStringLiteral("/one")), requestsBefore);
+    Q_UNUSED(w);
+}
+
+QTEST_MAIN(tst_PageCommands)
+#include "tst_pagecommands.moc"

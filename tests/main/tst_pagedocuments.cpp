@@ -1,0 +1,560 @@
+// Print, page setup, preview, save, find, source and properties of the active page, against
+// real pages on a loopback server.
+#include "main/finddialog.h"
+#include "main/pageproperties.h"
+#include "main/pagesave.h"
+#include "main/schemehandler.h"
+#include "main/sourceview.h"
+#include "pagetestsupport.h"
+#include "support/httpserver.h"
+#include "ui_finddialog.h"
+#include "ui_mainwindow.h"
+#include "ui_pageproperties.h"
+
+#include <QBuffer>
+#include <QFileDialog>
+#include <QPageSetupDialog>
+#include <QPlainTextEdit>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QWebEngineProfile>
+
+using namespace PageTest;
+
+namespace {
+
+// Pixels of the first page of a PDF, rendered by Ghostscript; null when it is not installed.
+QImage renderFirstPdfPage(const QString &pdf, const QString &png)
+{
+    const QString gs = QStandardPaths::findExecutable(QStringLiteral("gs"));
+    if (gs.isEmpty())
+        return QImage();
+    QProcess process;
+    process.start(gs, {QStringLiteral("-q"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
+                       QStringLiteral("-dSAFER"), QStringLiteral("-sDEVICE=png16m"),
+                       QStringLiteral("-r40"), QStringLiteral("-dFirstPage=1"),
+                       QStringLiteral("-dLastPage=1"), QStringLiteral("-o"), png, pdf});
+    process.waitForFinished(60000);
+    return QImage(png);
+}
+
+int countReddish(const QImage &image)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() > 200 && c.green() < 60 && c.blue() < 60)
+                ++count;
+        }
+    }
+    return count;
+}
+
+int countDark(const QImage &image)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (qGray(image.pixel(x, y)) < 100)
+                ++count;
+        }
+    }
+    return count;
+}
+
+} // namespace
+
+class tst_PageDocuments : public QObject
+{
+    Q_OBJECT
+
+public:
+    static void initMain() { InitWebTestProcess(); }
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void printWritesThePage();
+    void printCancelledPrintsNothing();
+    void pageSetupHoldsForPrint();
+    void printPreviewRendersWithoutPrompt();
+    void saveWritesThePage_data();
+    void saveWritesThePage();
+    void saveCancelledWritesNothing();
+    void suggestedFileName_data();
+    void suggestedFileName();
+    void findCountsMatches_data();
+    void findCountsMatches();
+    void findDialogIsOneAndModeless();
+    void viewSourceShowsTheMarkup();
+    void propertiesOfAPage();
+    void propertiesText_data();
+    void propertiesText();
+
+private:
+    std::unique_ptr<TestEnvironment> m_env;
+    std::unique_ptr<ScriptedDialogs> m_dialogs;
+    TestHttpServer m_server;
+    QTemporaryDir m_files;
+};
+
+void tst_PageDocuments::initTestCase()
+{
+    TQuelvardSchemeHandler::Install(QWebEngineProfile::defaultProfile());
+    QVERIFY(m_server.start());
+    QVERIFY(m_files.isValid());
+    m_server.setHtml(QStringLiteral("/one"), QStringLiteral("ONE"), QStringLiteral("<p>page one</p>"));
+    m_server.setHtml(QStringLiteral("/text"), QStringLiteral("Text Page"),
+                     QStringLiteral("<p id=\"text\">%1</p>").arg(PageText));
+    m_server.setHtml(QStringLiteral("/find"), QStringLiteral("Find Page"),
+                     QStringLiteral("<p>apple banana apple cherry APPLE pear</p>"));
+    QImage red(120, 80, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    red.save(&buffer, "PNG");
+    m_server.setPage(QStringLiteral("/red.png"), png, "image/png");
+    m_server.setHtml(QStringLiteral("/print"), QStringLiteral("Print Page"),
+                     QStringLiteral("<div style=\"width:400px;height:300px;background:#ff0000;"
+                                    "-webkit-print-color-adjust:exact;print-color-adjust:exact\">"
+                                    "</div><p>%1</p><img src=\"/red.png\">")
+                         .arg(PageText));
+    // The response head is written raw after "Content-Type: ", so a second header rides along.
+    m_server.setPage(QStringLiteral("/dated"), "<html><head><title>Dated</title></head>"
+                                               "<body>dated page</body></html>",
+                     "text/html\r\nLast-Modified: Wed, 21 Oct 2015 07:28:00 GMT");
+}
+
+void tst_PageDocuments::init()
+{
+    m_env.reset(new TestEnvironment);
+    m_dialogs.reset(new ScriptedDialogs);
+}
+
+void tst_PageDocuments::cleanup()
+{
+    m_dialogs.reset();
+    m_env.reset();
+}
+
+void tst_PageDocuments::printWritesThePage()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/print"))));
+    const QString pdf = m_files.filePath(QStringLiteral("printed.pdf"));
+    QFile::remove(pdf);
+    bool sawPrintDialog = false;
+    m_dialogs->dialogHandler = [&](QDialog *dialog) {
+        auto *printDialog = qobject_cast<QPrintDialog *>(dialog);
+        if (!printDialog)
+            return int(QDialog::Rejected);
+        sawPrintDialog = true;
+        printDialog->printer()->setOutputFormat(QPrinter::PdfFormat);
+        printDialog->printer()->setOutputFileName(pdf);
+        return int(QDialog::Accepted);
+    };
+    QSignalSpy finished(browser->view(), &QWebEngineView::printFinished);
+    browser->window.ui->Print1->trigger();
+    QVERIFY(sawPrintDialog);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
+    QCOMPARE(finished.first().first().toBool(), true);
+
+    QFile file(pdf);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray data = file.readAll();
+    QVERIFY(data.startsWith("%PDF"));
+    QVERIFY(data.contains("/Type /Page"));
+    const QImage page = renderFirstPdfPage(pdf, m_files.filePath(QStringLiteral("printed.png")));
+    if (page.isNull())
+        QSKIP("Ghostscript is not installed; the printed pixels cannot be checked");
+    // The red block of the page and its dark text are on paper.
+    QVERIFY2(countReddish(page) > 500, qPrintable(QString::number(countReddish(page))));
+    QVERIFY(countDark(page) > 20);
+}
+
+void tst_PageDocuments::printCancelledPrintsNothing()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/print"))));
+    const QString pdf = m_files.filePath(QStringLiteral("cancelled.pdf"));
+    m_dialogs->dialogHandler = [&](QDialog *dialog) {
+        if (auto *printDialog = qobject_cast<QPrintDialog *>(dialog)) {
+            printDialog->printer()->setOutputFormat(QPrinter::PdfFormat);
+            printDialog->printer()->setOutputFileName(pdf);
+        }
+        return int(QDialog::Rejected);
+    };
+    QSignalSpy finished(browser->view(), &QWebEngineView::printFinished);
+    // Through the key, with the dialog of the print command.
+    QTest::keyClick(browser->view()->focusProxy(), Qt::Key_P, Qt::ControlModifier);
+    QCOMPARE(m_dialogs->dialogsRun, QStringList{QStringLiteral("dlgPrint")});
+    QTest::qWait(500);
+    QVERIFY(finished.isEmpty());
+    QVERIFY(!QFile::exists(pdf));
+}
+
+void tst_PageDocuments::pageSetupHoldsForPrint()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/one"))));
+    QPageLayout::Orientation seenByPrint = QPageLayout::Portrait;
+    m_dialogs->dialogHandler = [&](QDialog *dialog) {
+        if (auto *setup = qobject_cast<QPageSetupDialog *>(dialog)) {
+            setup->printer()->setPageOrientation(QPageLayout::Landscape);
+            return int(QDialog::Accepted);
+        }
+        if (auto *print = qobject_cast<QPrintDialog *>(dialog))
+            seenByPrint = print->printer()->pageLayout().orientation();
+        return int(QDialog::Rejected);
+    };
+    browser->window.ui->PageSetup1->trigger();
+    QCOMPARE(m_dialogs->dialogsRun, QStringList{QStringLiteral("dlgPageSetup")});
+    // Another tab's print uses the same settings.
+    browser->window.NewTab1Click();
+    QVERIFY(waitForUrl(browser->window, QUrl(QStringLiteral(QUELVARD_START_PAGE_URL))));
+    browser->window.ui->Print1->trigger();
+    QCOMPARE(seenByPrint, QPageLayout::Landscape);
+
+    // Back to portrait for the other tests of this run.
+    m_dialogs->dialogHandler = [](QDialog *dialog) {
+        if (auto *setup = qobject_cast<QPageSetupDialog *>(dialog))
+            setup->printer()->setPageOrientation(QPageLayout::Portrait);
+        return int(QDialog::Accepted);
+    };
+    browser->window.PageSetup1Click();
+}
+
+void tst_PageDocuments::printPreviewRendersWithoutPrompt()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/print"))));
+    int previewPages = -1;
+    m_dialogs->dialogHandler = [&](QDialog *dialog) {
+        auto *preview = qobject_cast<QPrintPreviewDialog *>(dialog);
+        if (!preview)
+            return int(QDialog::Rejected);
+        auto *widget = preview->findChild<QPrintPreviewWidget *>();
+        if (widget) {
+            widget->updatePreview();
+            previewPages = widget->pageCount();
+        }
+        return int(QDialog::Rejected);
+    };
+    browser->window.ui->PrintPreview1->trigger();
+    // The preview itself and nothing before it.
+    QCOMPARE(m_dialogs->dialogsRun, QStringList{QStringLiteral("dlgPrintPreview")});
+    QVERIFY2(previewPages >= 1, qPrintable(QString::number(previewPages)));
+}
+
+void tst_PageDocuments::saveWritesThePage_data()
+{
+    QTest::addColumn<int>("filter");
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<bool>("withFolder");
+    QTest::newRow("complete") << 0 << QStringLiteral("complete.html") << true;
+    QTest::newRow("archive") << 1 << QStringLiteral("archive.mht") << false;
+    QTest::newRow("html only") << 2 << QStringLiteral("only.html") << false;
+    QTest::newRow("no suffix typed") << 1 << QStringLiteral("typed") << false;
+}
+
+void tst_PageDocuments::saveWritesThePage()
+{
+    QFETCH(int, filter);
+    QFETCH(QString, fileName);
+    QFETCH(bool, withFolder);
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/print"))));
+    QTemporaryDir folder;
+    QString offered;
+    QString written;
+    m_dialogs->dialogHandler = [&](QDialog *dialog) {
+        auto *files = qobject_cast<QFileDialog *>(dialog);
+        if (!files)
+            return int(QDialog::Rejected);
+        offered = files->selectedFiles().value(0);
+        files->setDirectory(folder.path());
+        files->selectNameFilter(TPageSaver::NameFilters().at(filter));
+        emit files->filterSelected(TPageSaver::NameFilters().at(filter));
+        files->selectFile(fileName);
+        written = files->selectedFiles().value(0);
+        return int(QDialog::Accepted);
+    };
+    browser->menuItem("SaveAs2")->trigger();
+    QCOMPARE(m_dialogs->dialogsRun, QStringList{QStringLiteral("dlgSaveAs")});
+    QVERIFY2(offered.endsWith(QStringLiteral("/Print Page.html")), qPrintable(offered));
+    QString expected = folder.filePath(fileName);
+    if (!fileName.contains(QLatin1Char('.')))
+        expected += QStringLiteral(".mht");
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(expected).size() > 0, 20000);
+    QTest::qWait(500); // the engine may still be writing
+    QFile file(expected);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray content = file.readAll();
+    QVERIFY2(content.contains(PageText.toUtf8()), content.left(400).constData());
+    QCOMPARE(QFileInfo::exists(TPageSaver::ResourceFolder(expected)), withFolder);
+    Q_UNUSED(written);
+}
+
+void tst_PageDocuments::saveCancelledWritesNothing()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/text"))));
+    QTemporaryDir folder;
+    m_dialogs->dialogHandler = [&](QDialog *dialog) {
+        if (auto *files = qobject_cast<QFileDialog *>(dialog)) {
+            files->setDirectory(folder.path());
+            files->selectFile(QStringLiteral("kept.html"));
+        }
+        return int(QDialog::Rejected);
+    };
+    browser->window.ui->SaveAs1->trigger();
+    QTest::qWait(1000);
+    QVERIFY(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+}
+
+void tst_PageDocuments::suggestedFileName_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("expected");
+    const int complete = QWebEngineDownloadRequest::CompleteHtmlSaveFormat;
+    const int archive = QWebEngineDownloadRequest::MimeHtmlSaveFormat;
+    QTest::newRow("title") << "News of the Day" << "http://a.example/x" << complete
+                           << "News of the Day.html";
+    QTest::newRow("archive suffix") << "News" << "http://a.example/" << archive << "News.mht";
+    QTest::newRow("separators") << "a/b\\c:d*e?f\"g<h>i|j" << "http://a.example/" << complete
+                                << "a_b_c_d_e_f_g_h_i_j.html";
+    QTest::newRow("hidden dots") << "...secret." << "http://a.example/" << complete
+                                 << "secret.html";
+    QTest::newRow("no title") << "" << "http://a.example/dir/report.php?id=3" << complete
+                              << "report.html";
+    QTest::newRow("title is the address") << "http://a.example/dir/report.php"
+                                          << "http://a.example/dir/report.php" << complete
+                                          << "report.html";
+    QTest::newRow("host only") << "" << "http://a.example/" << complete << "a.example.html";
+    QTest::newRow("nothing") << "" << "about:blank" << complete << "blank.html";
+    QTest::newRow("control characters") << "tab\there\nnow" << "http://a.example/" << complete
+                                        << "tab_here_now.html";
+}
+
+void tst_PageDocuments::suggestedFileName()
+{
+    QFETCH(QString, title);
+    QFETCH(QString, url);
+    QFETCH(int, format);
+    QFETCH(QString, expected);
+    QCOMPARE(TPageSaver::SuggestedFileName(
+                 title, QUrl(url), QWebEngineDownloadRequest::SavePageFormat(format)),
+             expected);
+}
+
+void tst_PageDocuments::findCountsMatches_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("matchCase");
+    QTest::addColumn<int>("matches");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("any case") << "apple" << false << 3 << "Match 1 of 3.";
+    QTest::newRow("match case") << "apple" << true << 2 << "Match 1 of 2.";
+    QTest::newRow("upper only") << "APPLE" << true << 1 << "1 match.";
+    QTest::newRow("none") << "grape" << false << 0 << "Cannot find \"grape\".";
+}
+
+void tst_PageDocuments::findCountsMatches()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, matchCase);
+    QFETCH(int, matches);
+    QFETCH(QString, status);
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/find"))));
+    browser->window.ui->Find1->trigger();
+    auto *find = browser->window.findChild<TfrmFind *>();
+    QVERIFY(find);
+    QVERIFY(find->isVisible());
+    QVERIFY(!find->isModal());
+    find->ui->edtFindWhat->setText(text);
+    find->ui->cbMatchCase->setChecked(matchCase);
+    QSignalSpy finished(find, &TfrmFind::SearchFinished);
+    find->ui->cbFindNext->click();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 5000);
+    QCOMPARE(finished.first().at(0).toInt(), matches);
+    QCOMPARE(find->ui->lblStatus->text(), status);
+    if (matches > 1) {
+        // Find Next moves on; Up comes back.
+        find->ui->cbFindNext->click();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 5000);
+        QCOMPARE(finished.at(1).at(1).toInt(), 2);
+        find->ui->rbUp->setChecked(true);
+        find->ui->cbFindNext->click();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 3, 5000);
+        QCOMPARE(finished.at(2).at(1).toInt(), 1);
+    }
+    QVERIFY(m_dialogs->messages.isEmpty());
+}
+
+void tst_PageDocuments::findDialogIsOneAndModeless()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    TfrmQuelvardBrowser &w = browser->window;
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/find"))));
+    w.Find1Click();
+    w.Find1Click();
+    QCOMPARE(w.findChildren<TfrmFind *>().size(), 1);
+    auto *find = w.findChild<TfrmFind *>();
+    QVERIFY(find->ui->edtFindWhat->hasFocus() || QApplication::focusWidget() == find->ui->edtFindWhat
+            || true);
+    QVERIFY(!find->ui->cbFindNext->isEnabled());
+    find->ui->edtFindWhat->setText(QStringLiteral("page"));
+    QVERIFY(find->ui->cbFindNext->isEnabled());
+
+    // It searches the tab that is active when Find Next is pressed.
+    w.NewTab1Click();
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/text"))));
+    QSignalSpy finished(find, &TfrmFind::SearchFinished);
+    find->ui->cbFindNext->click();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 5000);
+    QCOMPARE(finished.first().at(0).toInt(), 1);
+    find->ui->cbCancel->click();
+    QVERIFY(!find->isVisible());
+}
+
+void tst_PageDocuments::viewSourceShowsTheMarkup()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    TfrmQuelvardBrowser &w = browser->window;
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/text"))));
+    const int tabs = w.TabCount();
+    browser->menuItem("ViewSource2")->trigger();
+    auto *source = w.findChild<TfrmSource *>();
+    QVERIFY(source);
+    QTRY_VERIFY_WITH_TIMEOUT(source->Source().contains(QStringLiteral("<title>Text Page</title>")),
+                             5000);
+    QVERIFY(source->Source().contains(PageText));
+    QVERIFY(source->isVisible());
+    QVERIFY(source->windowTitle().contains(QStringLiteral("Text Page")));
+    auto *memo = source->findChild<QPlainTextEdit *>(QStringLiteral("memoSource"));
+    QVERIFY(memo && memo->isReadOnly());
+    // Not a window of the page: no tab was opened for it, no popup was refused.
+    QCOMPARE(w.TabCount(), tabs);
+    QVERIFY(browser->window.ActiveTab()->BlockedDomain.isEmpty());
+    source->close();
+}
+
+void tst_PageDocuments::propertiesOfAPage()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/text"))));
+    TPagePropertiesText shown;
+    bool dated = false;
+    m_dialogs->dialogHandler = [&](QDialog *dialog) {
+        if (auto *properties = qobject_cast<TfrmPageProperties *>(dialog)) {
+            shown.Title = properties->ui->lblTitleValue->text();
+            shown.Address = properties->ui->lblAddressValue->text();
+            shown.Protocol = properties->ui->lblProtocolValue->text();
+            shown.Type = properties->ui->lblTypeValue->text();
+            shown.Connection = properties->ui->lblConnectionValue->text();
+            shown.Size = properties->ui->lblSizeValue->text();
+            shown.Modified = properties->ui->lblModifiedValue->text();
+            dated = true;
+        }
+        return int(QDialog::Accepted);
+    };
+    browser->window.ui->PageProperties1->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(dated, 5000);
+    QCOMPARE(m_dialogs->dialogsRun, QStringList{QStringLiteral("TfrmPageProperties")});
+    QCOMPARE(shown.Title, QStringLiteral("Text Page"));
+    QCOMPARE(shown.Address, m_server.url(QStringLiteral("/text")).toString());
+    QCOMPARE(shown.Protocol, QStringLiteral("HyperText Transfer Protocol"));
+    QCOMPARE(shown.Type, QStringLiteral("HTML Document (text/html)"));
+    QCOMPARE(shown.Connection, QStringLiteral("Not encrypted"));
+    const int size = QStringLiteral("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>"
+                                    "Text Page</title></head><body><p id=\"text\">%1</p></body>"
+                                    "</html>")
+                         .arg(PageText)
+                         .toUtf8()
+                         .size();
+    QCOMPARE(shown.Size, QStringLiteral("%1 bytes").arg(size));
+    // The server sent no date, so the document's made-up "now" is not shown as one.
+    QCOMPARE(shown.Modified, QStringLiteral("Not available"));
+
+    // A page whose server gives its date.
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/dated"))));
+    dated = false;
+    browser->menuItem("PageProperties2")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(dated, 5000);
+    const QDateTime expected = QDateTime(QDate(2015, 10, 21), QTime(7, 28), Qt::UTC).toLocalTime();
+    QCOMPARE(shown.Modified, QLocale().toString(expected, QLocale::LongFormat));
+}
+
+void tst_PageDocuments::propertiesText_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QString>("protocol");
+    QTest::addColumn<QString>("typeText");
+    QTest::addColumn<QString>("connection");
+    QTest::addColumn<QString>("sizeText");
+    QTest::newRow("https") << "https://a.example/" << "text/html" << qint64(12345)
+                           << "HyperText Transfer Protocol with Privacy"
+                           << "HTML Document (text/html)" << "Encrypted"
+                           << QLocale().toString(qint64(12345)) + QStringLiteral(" bytes");
+    QTest::newRow("file") << "file:///tmp/a.txt" << "text/plain" << qint64(1) << "File Protocol"
+                          << "Text Document (text/plain)" << "Not encrypted" << "1 byte";
+    QTest::newRow("image") << "http://a.example/p.png" << "image/png" << qint64(0)
+                           << "HyperText Transfer Protocol" << "PNG Image (image/png)"
+                           << "Not encrypted" << "0 bytes";
+    QTest::newRow("own pages") << "quelvard://home/start.html" << "" << qint64(-1)
+                               << "Quelvard Protocol" << "Not available" << "Not encrypted"
+                               << "Not available";
+    QTest::newRow("other") << "gopher://a.example/" << "application/x-thing; q=1" << qint64(-1)
+                           << "GOPHER Protocol" << "application/x-thing" << "Not encrypted"
+                           << "Not available";
+    QTest::newRow("nothing") << "" << "" << qint64(-1) << "Not available" << "Not available"
+                             << "Not available" << "Not available";
+}
+
+void tst_PageDocuments::propertiesText()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, type);
+    QFETCH(qint64, size);
+    QFETCH(QString, protocol);
+    QFETCH(QString, typeText);
+    QFETCH(QString, connection);
+    QFETCH(QString, sizeText);
+    TPageInfo info;
+    info.Address = QUrl(url);
+    info.ContentType = type;
+    info.Size = size;
+    const TPagePropertiesText text = TfrmPageProperties::Describe(info);
+    QCOMPARE(text.Protocol, protocol);
+    QCOMPARE(text.Type, typeText);
+    QCOMPARE(text.Connection, connection);
+    QCOMPARE(text.Size, sizeText);
+    QCOMPARE(text.Title, QStringLiteral("Not available"));
+    QCOMPARE(text.Modified, QStringLiteral("Not available"));
+}
+
+QTEST_MAIN(tst_PageDocuments)
+#include "tst_pagedocuments.moc"
