@@ -11,6 +11,8 @@
 #include "popups/allowedsites.h"
 #include "popups/popups.h"
 
+#include <QFontMetrics>
+#include <QLabel>
 #include <QLayout>
 #include <QTimer>
 
@@ -32,15 +34,80 @@ QString NoticeText(const QString &domain)
     return text;
 }
 
-// The notice sizes itself to its text and the link follows 9 pixels after its end, so the
-// bar reads as one sentence whichever domain it names.
-void ShowNotice(Ui::TfrmQuelvardBrowser *ui, const QString &domain)
+// Keeps the notice and its link inside the bar: the notice sizes itself to its text and the
+// link follows 9 pixels after its end, so the bar reads as one sentence. When the bar is too
+// narrow for the whole sentence (a long domain, a narrow window), the domain and then the
+// sentence are shortened with an ellipsis rather than letting "Click Here" slide out of sight.
+class TNoticeFitter : public QObject
 {
-    ui->lblPopups->setTextFormat(Qt::PlainText); // a domain is page-supplied text
-    ui->lblPopups->setText(NoticeText(domain));
-    ui->lblPopups->adjustSize();
-    ui->lblClickHere->adjustSize();
-    ui->lblClickHere->move(ui->lblPopups->width() + 17, ui->lblClickHere->y());
+public:
+    explicit TNoticeFitter(TfrmQuelvardBrowser *form) : QObject(form), m_form(form)
+    {
+        setObjectName(QStringLiteral("PopupNoticeFitter"));
+        form->ui->pnlPopups->installEventFilter(this);
+    }
+
+    static TNoticeFitter *Of(TfrmQuelvardBrowser *form)
+    {
+        auto *fitter = form->findChild<TNoticeFitter *>(QStringLiteral("PopupNoticeFitter"),
+                                                        Qt::FindDirectChildrenOnly);
+        return fitter ? fitter : new TNoticeFitter(form);
+    }
+
+    void Show(const QString &domain)
+    {
+        m_domain = domain;
+        Fit();
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize && watched == m_form->ui->pnlPopups)
+            Fit();
+        return false;
+    }
+
+private:
+    void Fit()
+    {
+        Ui::TfrmQuelvardBrowser *ui = m_form->ui;
+        QLabel *notice = ui->lblPopups;
+        QLabel *link = ui->lblClickHere;
+        notice->setTextFormat(Qt::PlainText); // a domain is page-supplied text
+        link->adjustSize();
+        // A hidden bar has not been laid out; it will span its parent once shown.
+        const QWidget *row = ui->pnlPopups->parentWidget();
+        const int barWidth = row ? row->width() : ui->pnlPopups->width();
+        // The empty right-hand panel is only bar colour: the sentence may run over it, so
+        // the notice and its link are kept above it.
+        notice->raise();
+        link->raise();
+        const int room = barWidth - notice->x() - 9 - link->width() - notice->x();
+
+        const QString full = NoticeText(m_domain);
+        const QFontMetrics metrics(notice->font());
+        QString shown = full;
+        const int overflow = metrics.horizontalAdvance(full) - room;
+        if (overflow > 0) {
+            const int domainRoom = metrics.horizontalAdvance(m_domain) - overflow;
+            shown = NoticeText(metrics.elidedText(m_domain, Qt::ElideMiddle, qMax(0, domainRoom)));
+            if (metrics.horizontalAdvance(shown) > room)
+                shown = metrics.elidedText(full, Qt::ElideRight, qMax(0, room));
+        }
+        notice->setText(shown);
+        notice->setToolTip(shown == full ? QString() : full);
+        notice->setAccessibleName(full);
+        notice->adjustSize();
+        link->move(notice->width() + 17, link->y());
+    }
+
+    TfrmQuelvardBrowser *m_form;
+    QString m_domain;
+};
+
+void ShowNotice(TfrmQuelvardBrowser *form, const QString &domain)
+{
+    TNoticeFitter::Of(form)->Show(domain);
 }
 
 void SetBarHeight(TfrmQuelvardBrowser *form, int height)
@@ -114,7 +181,7 @@ void TfrmQuelvardBrowser::UpdatePopupBar()
         const QString domain = GenUtilities::GetDomain(CurrentURL());
         TBrowserTab *tab = ActiveTab();
         if (!domain.isEmpty() && tab && domain == tab->BlockedDomain) {
-            ShowNotice(ui, domain);
+            ShowNotice(this, domain);
             MoveBarTo(this, OpenBarHeight);
         } else {
             MoveBarTo(this, 0);
@@ -165,7 +232,7 @@ void TBrowserTab::HandleNewWindow(bool *cancel)
             return;
         const QString domain = GenUtilities::GetDomain(url);
         if (MainForm)
-            ShowNotice(MainForm->ui, domain);
+            ShowNotice(MainForm, domain);
         BlockedDomain = domain;
     } catch (...) {
         // Whatever went wrong, the window stays unopened.

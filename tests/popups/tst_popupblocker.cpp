@@ -38,6 +38,7 @@ private slots:
     void backgroundRefusalWaitsForItsTab();
     void navigatingAwayClosesTheBarAndComingBackReopensIt();
     void clickHereAllowsAndReloads();
+    void noticeKeepsItsLinkInANarrowWindow();
     void barStepsOnePixelAtATimeAndTurnsRound();
     void barFollowsQuickTabSwitches();
     void manyWindowsInALoopKeepOneBar();
@@ -305,6 +306,28 @@ void tst_PopupBlocker::clickHereAllowsAndReloads()
     QTRY_COMPARE(m_form->TabCount(), 2);
     QTRY_COMPARE(m_server->requestCount("/popup-onload.html"), popups + 1);
     QTRY_VERIFY(barClosed());
+}
+
+void tst_PopupBlocker::noticeKeepsItsLinkInANarrowWindow()
+{
+    const QString domain = domainOf(m_server->url("/"));
+    QVERIFY(loadPage(tab(0), m_server->url("/onload.html")));
+    QTRY_VERIFY(barOpen());
+    QCOMPARE(notice()->text(), noticeFor(domain));
+    QVERIFY(notice()->toolTip().isEmpty());
+
+    QLabel *link = m_form->findChild<QLabel *>(QStringLiteral("lblClickHere"));
+    for (int width : {420, 360, 300}) {
+        m_form->resize(width, 600);
+        QTRY_COMPARE(bar()->width(), width);
+        QVERIFY2(link->geometry().right() < width, qPrintable(QString::number(width)));
+        QVERIFY(notice()->text().contains(QChar(0x2026)));
+        QCOMPARE(notice()->toolTip(), noticeFor(domain));
+        QCOMPARE(link->x(), notice()->width() + 17);
+    }
+    m_form->resize(1000, 600);
+    QTRY_COMPARE(notice()->text(), noticeFor(domain));
+    QVERIFY(notice()->toolTip().isEmpty());
 }
 
 void tst_PopupBlocker::barStepsOnePixelAtATimeAndTurnsRound()
