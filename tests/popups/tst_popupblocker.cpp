@@ -34,6 +34,7 @@ private slots:
 
     void refusedRequests_data();
     void refusedRequests();
+    void pageWithoutADomainIsRefusedWithoutABar();
     void allowedDomainOpensANewTab();
     void backgroundRefusalWaitsForItsTab();
     void navigatingAwayClosesTheBarAndComingBackReopensIt();
@@ -228,6 +229,24 @@ void tst_PopupBlocker::refusedRequests()
     QVERIFY(PopupStore::ListSites().isEmpty());
 }
 
+void tst_PopupBlocker::pageWithoutADomainIsRefusedWithoutABar()
+{
+    TBrowserTab *first = tab(0);
+    int requests = 0;
+    connect(first->WebView.data(), &TWebView::NewWindow2, this, [&](bool *) { ++requests; });
+    QSignalSpy completed(first->WebView.data(), &TWebView::NavigateComplete2);
+    const int popupsBefore = m_server->requestCount("/popup-onload.html");
+    first->WebView->setHtml(QStringLiteral("<script>window.open('%1');</script>")
+                                .arg(m_server->url("/popup-onload.html").toString()));
+    QTRY_VERIFY(!completed.isEmpty() && requests == 1);
+    QVERIFY(GenUtilities::GetDomain(first->WebView->LocationURL()).isEmpty());
+    QVERIFY(first->BlockedDomain.isEmpty());
+    QTest::qWait(300);
+    QVERIFY(barClosed());
+    QCOMPARE(m_form->TabCount(), 1);
+    QCOMPARE(m_server->requestCount("/popup-onload.html"), popupsBefore);
+}
+
 void tst_PopupBlocker::allowedDomainOpensANewTab()
 {
     const QUrl url = m_server->url("/onload.html");
@@ -297,6 +316,9 @@ void tst_PopupBlocker::clickHereAllowsAndReloads()
     QLabel *link = m_form->findChild<QLabel *>(QStringLiteral("lblClickHere"));
     QVERIFY(link && link->isVisible());
     QCOMPARE(link->x(), notice()->width() + 17);
+    // The browser starts locked; the link asks for no login.
+    QVERIFY(!m_form->findChild<QLineEdit *>(QStringLiteral("edtAddress"))->isEnabled());
+    const int messages = m_dialogs->messages.size();
     QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
 
     QCOMPARE(PopupStore::ListSites(), QStringList{domainOf(url).toLower()});
@@ -306,6 +328,7 @@ void tst_PopupBlocker::clickHereAllowsAndReloads()
     QTRY_COMPARE(m_form->TabCount(), 2);
     QTRY_COMPARE(m_server->requestCount("/popup-onload.html"), popups + 1);
     QTRY_VERIFY(barClosed());
+    QCOMPARE(m_dialogs->messages.size(), messages);
 }
 
 void tst_PopupBlocker::noticeKeepsItsLinkInANarrowWindow()
