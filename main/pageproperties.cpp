@@ -60,6 +60,8 @@ TfrmPageProperties::TfrmPageProperties(const TPageInfo &info, QWidget *parent)
     QPalette palette = ui->lblAddressValue->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::Window));
     ui->lblAddressValue->setPalette(palette);
+    // The edit's own inner margin would set its text apart from the labels' column.
+    ui->lblAddressValue->setTextMargins(-2, 0, 0, 0);
     ui->lblProtocolValue->setText(text.Protocol);
     ui->lblTypeValue->setText(text.Type);
     ui->lblConnectionValue->setText(text.Connection);
