@@ -14,6 +14,8 @@ QMessageBox::StandardButton TDialogs::Message(QWidget *parent, const QString &te
                                               QMessageBox::StandardButtons buttons)
 {
     QMessageBox box(icon, QStringLiteral("Quelvard"), text, buttons, parent);
+    // Messages quote names taken from pages and disk; none of them is markup.
+    box.setTextFormat(Qt::PlainText);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

@@ -11,7 +11,6 @@ class QMenu;
 class QAction;
 class QToolBar;
 class QTimer;
-class QVariantAnimation;
 class TBrowserTab;
 class TTabSheet;
 class TTabControl;
@@ -159,8 +158,7 @@ private:
     QSize m_pendingOuterSize;
 
 public:
-    // Notice bar state (popups/); the bar's current animated height and its target.
-    QVariantAnimation *PopupBarAnimation = nullptr;
+    // Notice bar state (popups/): the height the bar is moving towards.
     int PopupBarTarget = 0;
     // Position of the close-tab button relative to pcMain's top, kept while the bar moves.
     void PlaceCloseTabButton();

@@ -231,7 +231,10 @@ void TBrowserTab::HandleNewWindow(bool *cancel)
         if (IsPopupAllowed(url))
             return;
         const QString domain = GenUtilities::GetDomain(url);
-        if (MainForm)
+        // A tab behind the others leaves the notice alone: while the bar is open for the
+        // active tab, "Click Here" allows the active page's domain, so the bar must keep
+        // naming that one. The bar names this domain once its tab is brought forward.
+        if (MainForm && MainForm->ActiveTab() == this)
             ShowNotice(MainForm, domain);
         BlockedDomain = domain;
     } catch (...) {
