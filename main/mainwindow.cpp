@@ -521,7 +521,8 @@ bool TfrmQuelvardBrowser::eventFilter(QObject *watched, QEvent *event)
     if (watched == ui->pnlPopups && event->type() == QEvent::Resize) {
         const int w = ui->pnlPopups->width();
         ui->Panel11->setGeometry(w - 135, 0, 135, 25);
-        ui->Panel1->setGeometry(0, 25, w, 5);
+        // The gap stays at the bar's foot while the bar grows and shrinks.
+        ui->Panel1->setGeometry(0, ui->pnlPopups->height() - 5, w, 5);
         return false;
     }
     if (watched == ui->lblClickHere) {
