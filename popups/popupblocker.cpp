@@ -231,10 +231,9 @@ void TBrowserTab::HandleNewWindow(bool *cancel)
         if (IsPopupAllowed(url))
             return;
         const QString domain = GenUtilities::GetDomain(url);
-        // A tab behind the others leaves the notice alone: while the bar is open for the
-        // active tab, "Click Here" allows the active page's domain, so the bar must keep
-        // naming that one. The bar names this domain once its tab is brought forward.
-        if (MainForm && MainForm->ActiveTab() == this)
+        // While the bar is open for the active tab, "Click Here" allows the active page's
+        // domain, so a refusal in a tab behind it must not rename the site on the bar.
+        if (MainForm && (MainForm->ActiveTab() == this || MainForm->PopupBarTarget == 0))
             ShowNotice(MainForm, domain);
         BlockedDomain = domain;
     } catch (...) {

@@ -270,6 +270,7 @@ void tst_PopupBlocker::backgroundRefusalWaitsForItsTab()
     QVERIFY(loadPage(back, backUrl));
     QVERIFY(runScript(back, QStringLiteral("window.open('/popup-click.html');")));
     QTRY_COMPARE(back->BlockedDomain, domainOf(backUrl));
+    QCOMPARE(notice()->text(), noticeFor(domainOf(backUrl)));
     QTest::qWait(200);
     QVERIFY(barClosed());
 
