@@ -50,6 +50,24 @@ QIcon GoIcon(const QFont &font)
     return QIcon(pixmap);
 }
 
+// A house, for desktops whose icon theme has none (Qt's own fallback is a folder).
+QIcon HomeIcon()
+{
+    QPixmap pixmap(24, 24);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(0x2b, 0x4c, 0x7e), 1.5));
+    painter.setBrush(QColor(0xc9, 0x4f, 0x3c));
+    const QPointF roof[3] = {QPointF(2.5, 12), QPointF(12, 3), QPointF(21.5, 12)};
+    painter.drawPolygon(roof, 3);
+    painter.setBrush(QColor(0xf4, 0xf0, 0xe6));
+    painter.drawRect(QRectF(5.5, 12, 13, 9.5));
+    painter.setBrush(QColor(0x6b, 0x4a, 0x2b));
+    painter.drawRect(QRectF(10, 15, 4, 6.5));
+    return QIcon(pixmap);
+}
+
 QIcon CloseIcon()
 {
     QPixmap pixmap(16, 16);
@@ -107,7 +125,7 @@ void TfrmQuelvardBrowser::setupControls()
     ui->tbNext->setIcon(ThemeIcon("go-next", QStyle::SP_ArrowForward, style));
     ui->tbRefresh->setIcon(ThemeIcon("view-refresh", QStyle::SP_BrowserReload, style));
     ui->tbStop->setIcon(ThemeIcon("process-stop", QStyle::SP_BrowserStop, style));
-    ui->tbHome->setIcon(ThemeIcon("go-home", QStyle::SP_DirHomeIcon, style));
+    ui->tbHome->setIcon(QIcon::fromTheme(QStringLiteral("go-home"), HomeIcon()));
     for (QAction *action : ui->tbMain->actions()) {
         action->setToolTip(QString()); // the buttons carry no hints
         if (QWidget *button = ui->tbMain->widgetForAction(action)) {

@@ -83,11 +83,13 @@ private slots:
 
     void printWritesThePage();
     void printCancelledPrintsNothing();
+    void printToAMissingFolderIsSilent();
     void pageSetupHoldsForPrint();
     void printPreviewRendersWithoutPrompt();
     void saveWritesThePage_data();
     void saveWritesThePage();
     void saveCancelledWritesNothing();
+    void saveToAMissingFolderLeavesNothing();
     void suggestedFileName_data();
     void suggestedFileName();
     void findCountsMatches_data();
@@ -201,6 +203,35 @@ void tst_PageDocuments::printCancelledPrintsNothing()
     QTest::qWait(500);
     QVERIFY(finished.isEmpty());
     QVERIFY(!QFile::exists(pdf));
+}
+
+void tst_PageDocuments::printToAMissingFolderIsSilent()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/text"))));
+    QString pdf = m_files.filePath(QStringLiteral("missing/refused.pdf"));
+    m_dialogs->dialogHandler = [&](QDialog *dialog) {
+        auto *printDialog = qobject_cast<QPrintDialog *>(dialog);
+        if (!printDialog)
+            return int(QDialog::Rejected);
+        printDialog->printer()->setOutputFormat(QPrinter::PdfFormat);
+        printDialog->printer()->setOutputFileName(pdf);
+        return int(QDialog::Accepted);
+    };
+    QSignalSpy finished(browser->view(), &QWebEngineView::printFinished);
+    browser->window.Print1Click();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
+    QCOMPARE(finished.first().first().toBool(), false);
+    QVERIFY(!QFileInfo::exists(pdf));
+    QVERIFY(m_dialogs->messages.isEmpty());
+
+    // The failed job does not hold the printer: the next one prints.
+    pdf = m_files.filePath(QStringLiteral("after-refusal.pdf"));
+    browser->window.Print1Click();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 30000);
+    QCOMPARE(finished.at(1).first().toBool(), true);
+    QVERIFY(QFileInfo(pdf).size() > 0);
 }
 
 void tst_PageDocuments::pageSetupHoldsForPrint()
@@ -324,6 +355,32 @@ void tst_PageDocuments::saveCancelledWritesNothing()
     browser->window.ui->SaveAs1->trigger();
     QTest::qWait(1000);
     QVERIFY(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+}
+
+void tst_PageDocuments::saveToAMissingFolderLeavesNothing()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/print"))));
+    QTemporaryDir folder;
+    QString target = folder.filePath(QStringLiteral("missing/refused.html"));
+    m_dialogs->dialogHandler = [&](QDialog *dialog) {
+        auto *files = qobject_cast<QFileDialog *>(dialog);
+        if (!files)
+            return int(QDialog::Rejected);
+        files->selectFile(target);
+        return int(QDialog::Accepted);
+    };
+    browser->window.SaveAs1Click();
+    QTest::qWait(2000);
+    QVERIFY(!QFileInfo::exists(folder.filePath(QStringLiteral("missing"))));
+    QVERIFY(m_dialogs->messages.isEmpty());
+
+    // A later save is not caught by what the refused one left waiting.
+    target = folder.filePath(QStringLiteral("saved.html"));
+    browser->window.SaveAs1Click();
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(target).size() > 0, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(TPageSaver::ResourceFolder(target)), 20000);
 }
 
 void tst_PageDocuments::suggestedFileName_data()
