@@ -363,7 +363,12 @@ void tst_PageDocuments::saveToAMissingFolderLeavesNothing()
     QVERIFY(browser);
     QVERIFY(browser->load(m_server.url(QStringLiteral("/print"))));
     QTemporaryDir folder;
-    QString target = folder.filePath(QStringLiteral("missing/refused.html"));
+    // The engine makes a missing folder itself; one that is a file it cannot make.
+    QFile blocker(folder.filePath(QStringLiteral("blocker")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.write("kept");
+    blocker.close();
+    QString target = folder.filePath(QStringLiteral("blocker/refused.html"));
     m_dialogs->dialogHandler = [&](QDialog *dialog) {
         auto *files = qobject_cast<QFileDialog *>(dialog);
         if (!files)
@@ -373,7 +378,10 @@ void tst_PageDocuments::saveToAMissingFolderLeavesNothing()
     };
     browser->window.SaveAs1Click();
     QTest::qWait(2000);
-    QVERIFY(!QFileInfo::exists(folder.filePath(QStringLiteral("missing"))));
+    QCOMPARE(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+             QStringList{QStringLiteral("blocker")});
+    QVERIFY(blocker.open(QIODevice::ReadOnly));
+    QCOMPARE(blocker.readAll(), QByteArray("kept"));
     QVERIFY(m_dialogs->messages.isEmpty());
 
     // A later save is not caught by what the refused one left waiting.
