@@ -107,14 +107,14 @@ void TWebView::ExecWB(int id, int option)
                 return;
             QPrinter &printer = SharedPrinter();
             if (option != 2) {
+                QPointer<TWebView> self = this;
                 QPrintDialog dialog(&printer, window());
                 dialog.setObjectName(QStringLiteral("dlgPrint"));
-                if (TDialogs::Current()->ExecDialog(&dialog) != QDialog::Accepted)
+                const int result = TDialogs::Current()->ExecDialog(&dialog);
+                // The page can close its own tab while the dialog is open, taking this view.
+                if (!self || result != QDialog::Accepted)
                     return;
             }
-            // The page may be gone by the time the dialog closes (it can close its own tab).
-            if (!page())
-                return;
             const TOutputFileState before = OutputFileState(printer);
             g_printingView = this;
             auto connection = std::make_shared<QMetaObject::Connection>();

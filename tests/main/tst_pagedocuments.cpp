@@ -84,6 +84,7 @@ private slots:
     void printWritesThePage();
     void printCancelledPrintsNothing();
     void printToAMissingFolderIsSilent();
+    void tabClosedWhilePrintDialogIsOpen();
     void pageSetupHoldsForPrint();
     void printPreviewRendersWithoutPrompt();
     void saveWritesThePage_data();
@@ -232,6 +233,31 @@ void tst_PageDocuments::printToAMissingFolderIsSilent()
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 30000);
     QCOMPARE(finished.at(1).first().toBool(), true);
     QVERIFY(QFileInfo(pdf).size() > 0);
+}
+
+void tst_PageDocuments::tabClosedWhilePrintDialogIsOpen()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    browser->window.NewTab1Click();
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/text"))));
+    QPointer<TWebView> view = browser->view();
+    const QString pdf = m_files.filePath(QStringLiteral("closed-tab.pdf"));
+    m_dialogs->dialogHandler = [&](QDialog *dialog) {
+        auto *printDialog = qobject_cast<QPrintDialog *>(dialog);
+        if (!printDialog)
+            return int(QDialog::Rejected);
+        printDialog->printer()->setOutputFormat(QPrinter::PdfFormat);
+        printDialog->printer()->setOutputFileName(pdf);
+        // What a page closing its own window does meanwhile.
+        browser->window.CloseTab1Click();
+        return int(QDialog::Accepted);
+    };
+    browser->window.Print1Click();
+    QVERIFY(!view);
+    QTest::qWait(1000);
+    QVERIFY(!QFileInfo::exists(pdf));
+    QCOMPARE(browser->window.TabCount(), 1);
 }
 
 void tst_PageDocuments::pageSetupHoldsForPrint()
