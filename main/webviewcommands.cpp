@@ -12,6 +12,7 @@
 #include "main/sourceview.h"
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QPageSetupDialog>
@@ -24,10 +25,19 @@ namespace {
 
 // Page setup, print and print preview share one printer for the whole run, so the paper and
 // margins chosen once hold for every later print.
+QPrinter *g_sharedPrinter = nullptr;
+
 QPrinter &SharedPrinter()
 {
-    static QPrinter printer(QPrinter::HighResolution);
-    return printer;
+    if (!g_sharedPrinter) {
+        g_sharedPrinter = new QPrinter(QPrinter::HighResolution);
+        // Freed with the application, while the print plugin that made its engine is loaded.
+        qAddPostRoutine([] {
+            delete g_sharedPrinter;
+            g_sharedPrinter = nullptr;
+        });
+    }
+    return *g_sharedPrinter;
 }
 
 // The view whose print job is running on the shared printer. A second job, a preview or a page
