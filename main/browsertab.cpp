@@ -13,6 +13,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QVBoxLayout>
+#include <QWebEnginePage>
 #include <malloc.h>
 
 void TrimWorkingSet()
@@ -42,6 +43,11 @@ TBrowserTab::TBrowserTab(TfrmQuelvardBrowser *mainForm, int index, bool activate
         connect(WebView, &TWebView::NavigateComplete2, this, &TBrowserTab::HandleNavigateComplete);
         connect(WebView, &TWebView::NewWindow2, this, &TBrowserTab::HandleNewWindow);
         connect(WebView, &TWebView::CloseRequested, this, [this] { MainForm->CloseTabOf(this); });
+        // A page's own Print button asks as the menu does; only the page in front may ask.
+        connect(WebView->page(), &QWebEnginePage::printRequested, this, [this] {
+            if (MainForm->ActiveTab() == this)
+                MainForm->Print1Click();
+        });
         WebView->SetNewViewFactory([mainForm](bool background) -> TWebView * {
             TBrowserTab *tab = mainForm->NewTabForWindow(background);
             return tab ? tab->WebView.data() : nullptr;
