@@ -48,8 +48,6 @@ int runWriter(const QString &hive, const QString &prefix, int count)
     return 0;
 }
 
-} // namespace
-
 class tst_Registry : public QObject
 {
     Q_OBJECT
@@ -182,26 +180,34 @@ void tst_Registry::readOnlyOpenCreatesNothing()
 
 void tst_Registry::readOnlyHiveIsReadableButRefusesWrites()
 {
-    if (geteuid() == 0)
-        QSKIP("root ignores file permissions");
     {
         TRegistry registry;
         registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
         registry.OpenKey(QStringLiteral("Software\\Microsoft\\Rowen"), true);
         registry.WriteString(QStringLiteral("Level"), QStringLiteral("abcd"));
     }
+    // The installed machine hive belongs to root and an ordinary user only reads it. Root
+    // ignores file permissions, so the reading is done by a child that gives root up.
     const QString file = m_env->machineHive();
     const QString folder = QFileInfo(file).absolutePath();
     QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    TRegistry reader(TRegistry::KEY_READ);
-    reader.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
-    QVERIFY(reader.OpenKey(QStringLiteral("Software\\Microsoft\\Rowen"), false));
-    QCOMPARE(reader.ReadString(QStringLiteral("Level")), QStringLiteral("abcd"));
-    TRegistry writer;
-    writer.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
-    writer.OpenKey(QStringLiteral("Software\\Microsoft\\Rowen"), true);
-    QVERIFY_THROWS_EXCEPTION(EQuelvardError, writer.WriteString(QStringLiteral("Level"), QStringLiteral("x")));
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
+                                      | QFileDevice::ExeOther | QFileDevice::ReadGroup | QFileDevice::ExeGroup);
+    for (QString dir = QFileInfo(folder).absolutePath(); dir.startsWith(m_env->root());
+         dir = QFileInfo(dir).absolutePath()) {
+        QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                       | QFileDevice::ReadOther | QFileDevice::ExeOther);
+        if (dir == m_env->root())
+            break;
+    }
+    QProcess reader;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QUELVARD_TEST_READER"), file);
+    reader.setProcessEnvironment(environment);
+    reader.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(reader.waitForFinished(60000));
+    QCOMPARE(QString::fromUtf8(reader.readAllStandardOutput()).trimmed(),
+             QStringLiteral("read abcd; write refused; no journal"));
     QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
@@ -294,8 +300,44 @@ void tst_Registry::twoProcessesWritingAtOnce()
     QCOMPARE(reader.GetValueNames().size(), 2 * perWriter);
 }
 
+// Run as a child process: reads a hive it may not write, as an ordinary user would.
+int runReader(const QString &hive)
+{
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+        return 3;
+    AppPaths::OverrideMachineHiveFile(hive);
+    QString verdict;
+    try {
+        TRegistry registry(TRegistry::KEY_READ);
+        registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
+        if (!registry.OpenKey(QStringLiteral("Software\\Microsoft\\Rowen"), false))
+            return 4;
+        verdict = QStringLiteral("read ") + registry.ReadString(QStringLiteral("Level"));
+    } catch (const EQuelvardError &error) {
+        verdict = QStringLiteral("read failed: ") + error.message();
+    }
+    try {
+        TRegistry writer;
+        writer.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
+        writer.OpenKey(QStringLiteral("Software\\Microsoft\\Rowen"), true);
+        writer.WriteString(QStringLiteral("Level"), QStringLiteral("x"));
+        verdict += QStringLiteral("; write accepted");
+    } catch (const EQuelvardError &) {
+        verdict += QStringLiteral("; write refused");
+    }
+    verdict += QFileInfo::exists(hive + QStringLiteral("-journal")) ? QStringLiteral("; journal left")
+                                                                   : QStringLiteral("; no journal");
+    printf("%s\n", qPrintable(verdict));
+    return 0;
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
+    const QByteArray readOnly = qgetenv("QUELVARD_TEST_READER");
+    if (!readOnly.isEmpty())
+        return runReader(QString::fromUtf8(readOnly));
     const QByteArray writer = qgetenv("QUELVARD_TEST_WRITER");
     if (!writer.isEmpty()) {
         const QList<QByteArray> parts = writer.split('|');
