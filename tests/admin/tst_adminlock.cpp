@@ -10,6 +10,7 @@
 #include "main/mainwindow.h"
 #include "main/webview.h"
 #include "support/httpserver.h"
+#include "support/pagewait.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
 #include "ui_mainwindow.h"
@@ -75,29 +76,6 @@ std::function<int(QDialog *)> loginWith(const QString &password, const QString &
             login->cbCancel->click();
         return login->result();
     };
-}
-
-bool waitForLoad(TfrmQuelvardBrowser &window, const QString &url, int timeout = 20000)
-{
-    return QTest::qWaitFor(
-        [&] {
-            TBrowserTab *tab = window.ActiveTab();
-            return tab && tab->WebView && tab->WebView->LocationURL() == url
-                   && !tab->WebView->Busy();
-        },
-        timeout);
-}
-
-QVariant runScript(QWebEnginePage *page, const QString &script)
-{
-    QVariant result;
-    bool done = false;
-    page->runJavaScript(script, [&](const QVariant &value) {
-        result = value;
-        done = true;
-    });
-    QTest::qWaitFor([&] { return done; }, 10000);
-    return result;
 }
 
 void setValueType(const char *name, int type)
@@ -405,7 +383,7 @@ void tst_AdminLock::lockedAddressBarTakesNoAddress()
     QVERIFY(window.ActiveTab());
     const QString url = m_server.url(QStringLiteral("/target")).toString();
     window.ActiveTab()->NavigateTo(url);
-    QVERIFY(waitForLoad(window, url));
+    QVERIFY(TestPages::waitForUrl(window, url));
     // The bar still shows where the page is, but takes neither focus nor keys.
     QTRY_COMPARE(window.ui->edtAddress->text(), url);
     window.ui->edtAddress->setFocus();
@@ -431,7 +409,7 @@ void tst_AdminLock::droppedUrlDoesNotNavigateWhileLocked()
     const QString page = m_server.url(QStringLiteral("/drop")).toString();
     const QString target = m_server.url(QStringLiteral("/target")).toString();
     window.ActiveTab()->NavigateTo(page);
-    QVERIFY(waitForLoad(window, page));
+    QVERIFY(TestPages::waitForUrl(window, page));
     TWebView *view = window.ActiveTab()->WebView;
     QCOMPARE(view->page()->settings()->testAttribute(QWebEngineSettings::NavigateOnDropEnabled),
              false);
@@ -477,7 +455,7 @@ void tst_AdminLock::externalSchemeNotStartedWhileLocked()
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const QString page = m_server.url(QStringLiteral("/external")).toString();
     window.ActiveTab()->NavigateTo(page);
-    QVERIFY(waitForLoad(window, page));
+    QVERIFY(TestPages::waitForUrl(window, page));
     TWebView *view = window.ActiveTab()->WebView;
     QCOMPARE(view->page()->settings()->unknownUrlSchemePolicy(),
              QWebEngineSettings::DisallowUnknownUrlSchemes);
@@ -490,7 +468,7 @@ void tst_AdminLock::externalSchemeNotStartedWhileLocked()
         QTest::mouseClick(surface, Qt::LeftButton, Qt::NoModifier, at);
     };
     clickLink();
-    runScript(view->page(), QStringLiteral("location.href = 'quelvard-ext:scripted'"));
+    TestPages::runScript(view->page(), QStringLiteral("location.href = 'quelvard-ext:scripted'"));
     QTest::qWait(1500);
     QVERIFY(m_launcher.opened.isEmpty());
 

@@ -7,6 +7,7 @@
 #include "main/mainwindow.h"
 #include "main/webview.h"
 #include "support/httpserver.h"
+#include "support/pagewait.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
 
@@ -71,20 +72,9 @@ QStringList favoriteDialogs(const QStringList &run)
     return run.filter(QStringLiteral("Favorite"));
 }
 
-bool waitForUrl(TfrmQuelvardBrowser &window, const QString &url, int timeout = 20000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < timeout) {
-        TBrowserTab *tab = window.ActiveTab();
-        if (tab && tab->WebView && tab->WebView->LocationURL() == url && !tab->WebView->Busy())
-            return true;
-        QTest::qWait(20);
-    }
-    return false;
-}
-
 } // namespace
+
+using TestPages::waitForUrl;
 
 class tst_FavoritesMenu : public QObject
 {

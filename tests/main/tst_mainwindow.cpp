@@ -5,6 +5,7 @@
 #include "main/tabcontrol.h"
 #include "main/webview.h"
 #include "support/httpserver.h"
+#include "support/pagewait.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
 #include "ui_mainwindow.h"
@@ -18,35 +19,8 @@
 #include <QToolBar>
 #include <QtTest>
 
-namespace {
-
-// Waits until the active tab's page has completed loading `url`.
-bool waitForUrl(TfrmQuelvardBrowser &window, const QString &url, int timeout = 20000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < timeout) {
-        TBrowserTab *tab = window.ActiveTab();
-        if (tab && tab->WebView && tab->WebView->LocationURL() == url && !tab->WebView->Busy())
-            return true;
-        QTest::qWait(20);
-    }
-    return false;
-}
-
-bool waitForTab(TBrowserTab *tab, const QString &url, int timeout = 20000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < timeout) {
-        if (tab->WebView->LocationURL() == url && !tab->WebView->Busy())
-            return true;
-        QTest::qWait(20);
-    }
-    return false;
-}
-
-} // namespace
+using TestPages::waitForTab;
+using TestPages::waitForUrl;
 
 class tst_MainWindow : public QObject
 {

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+class QWebEnginePage;
+class TBrowserTab;
+class TfrmQuelvardBrowser;
+
+// Synchronous helpers for suites that drive real pages.
+namespace TestPages {
+
+// Waits until the active tab has finished loading `url`.
+bool waitForUrl(TfrmQuelvardBrowser &window, const QString &url, int timeout = 20000);
+// Waits until `tab` has finished loading `url`, active or not.
+bool waitForTab(TBrowserTab *tab, const QString &url, int timeout = 20000);
+// Runs a script in the page and returns its result (invalid after 10 s without one).
+QVariant runScript(QWebEnginePage *page, const QString &script);
+
+} // namespace TestPages
