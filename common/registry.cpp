@@ -189,10 +189,21 @@ void TRegistry::ensureOpen(bool forWriting)
         sqlite3_busy_timeout(m_db, BusyTimeoutMs);
         try {
             // Only creates what is missing: a foreign or damaged file fails here untouched.
-            Statement check(m_db, "SELECT count(*) FROM sqlite_master WHERE name IN ('reg_keys','reg_values')");
-            check.step();
-            if (check.columnInt(0) < 2)
+            // The check's read must end before the write starts: a connection that keeps its
+            // read lock while asking for the write lock deadlocks against another copy doing
+            // the same, and SQLite then fails at once instead of waiting.
+            bool hasSchema = false;
+            {
+                Statement check(m_db, "SELECT count(*) FROM sqlite_master "
+                                      "WHERE name IN ('reg_keys','reg_values')");
+                check.step();
+                hasSchema = check.columnInt(0) >= 2;
+            }
+            if (!hasSchema) {
+                WriteTransaction transaction(m_db);
                 exec(m_db, SchemaSql);
+                transaction.commit();
+            }
         } catch (...) {
             closeDatabase();
             throw;
