@@ -461,11 +461,6 @@ void TfrmQuelvardBrowser::changeEvent(QEvent *event)
     }
 }
 
-bool TfrmQuelvardBrowser::event(QEvent *event)
-{
-    return QMainWindow::event(event);
-}
-
 void TfrmQuelvardBrowser::FormActivate()
 {
     installHook();
