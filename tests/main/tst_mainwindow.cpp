@@ -17,6 +17,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QToolBar>
+#include <QAbstractButton>
+#include <QScrollBar>
 #include <QtTest>
 
 using TestPages::waitForTab;
@@ -35,6 +37,7 @@ private slots:
     void cleanup();
 
     void layoutAndMenus();
+    void everyControlHasAnAccessibleName();
     void menuCaptions_data();
     void menuCaptions();
     void positionText_data();
@@ -125,6 +128,37 @@ void tst_MainWindow::layoutAndMenus()
         contextItems << action->objectName();
     QCOMPARE(contextItems, (QStringList{"Back2", "Forward2", "Reload1", "Stop1", "N11", "SaveAs2", "N8",
                                         "AddToFavorites2", "N10", "PageProperties2", "ViewSource2"}));
+}
+
+void tst_MainWindow::everyControlHasAnAccessibleName()
+{
+    TfrmQuelvardBrowser window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QSet<QWidget *> buddies;
+    QStringList checked;
+    for (QLabel *label : window.findChildren<QLabel *>()) {
+        if (label->buddy())
+            buddies << label->buddy();
+    }
+    for (QWidget *widget : window.findChildren<QWidget *>()) {
+        // Controls a person can reach; the page's own view speaks for itself.
+        if (widget->focusPolicy() == Qt::NoFocus || !widget->isVisibleTo(&window)
+            || qobject_cast<QMenu *>(widget) || widget->inherits("QWebEngineView")
+            || widget->parentWidget()->inherits("QWebEngineView") || qobject_cast<QTabBar *>(widget)
+            || qobject_cast<QScrollBar *>(widget))
+            continue;
+        const bool named = !widget->accessibleName().isEmpty() || buddies.contains(widget)
+                           || (qobject_cast<QAbstractButton *>(widget)
+                               && !static_cast<QAbstractButton *>(widget)->text().isEmpty());
+        QVERIFY2(named, qPrintable(QStringLiteral("%1 (%2)").arg(widget->objectName(),
+                                                               widget->metaObject()->className())));
+        checked << widget->objectName();
+    }
+    // The address box and the lock button at least were looked at.
+    QVERIFY2(checked.contains(QStringLiteral("edtAddress"))
+                 && checked.contains(QStringLiteral("cbAdminLock")),
+             qPrintable(checked.join(QLatin1Char(','))));
 }
 
 void tst_MainWindow::menuCaptions_data()
