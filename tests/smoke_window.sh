@@ -4,24 +4,9 @@
 set -u
 program=$1
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "$(dirname "$program")" && pwd)
-# The machine folder is compiled in; an administrator login is seeded there so the first-run
-# login form does not stand before the window. Only a build-local folder is touched, and the
-# hive found there is put back afterwards.
-machine=$(sed -n 's/^QUELVARD_MACHINE_DATA_DIR:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null)
-case "$machine" in
-    "$build"/*) ;;
-    *) echo "machine folder '$machine' is not inside the build tree: not touching it"; exit 0 ;;
-esac
-hive=$machine/Quelvard/registry.db
-work=$(mktemp -d)
-if [ -e "$hive" ]; then mv "$hive" "$work/saved-hive.db"; fi
-restore() {
-    rm -f "$hive"
-    if [ -e "$work/saved-hive.db" ]; then mv "$work/saved-hive.db" "$hive"; fi
-    rm -rf "$work"
-}
-trap restore EXIT
+# An administrator login is seeded in the machine hive so the first-run login form does not
+# stand before the window.
+source "$here/tools/isolated_run.sh"
 mkdir -p "$(dirname "$hive")"
 sqlite3 "$hive" <<'SQL'
 CREATE TABLE reg_keys (path TEXT NOT NULL PRIMARY KEY COLLATE NOCASE);
@@ -30,11 +15,6 @@ CREATE TABLE reg_values (key TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL CO
 INSERT INTO reg_keys VALUES ('Software'), ('Software\Microsoft'), ('Software\Microsoft\Rowen');
 INSERT INTO reg_values VALUES ('Software\Microsoft\Rowen', 'Level', 1, 'lioacncnbppebhgo');
 SQL
-export HOME=$work/home XDG_DATA_HOME=$work/home/.local/share XDG_CONFIG_HOME=$work/home/.config \
-       XDG_CACHE_HOME=$work/home/.cache XDG_RUNTIME_DIR=$work/run
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
-unset QT_QPA_PLATFORM
 
 cat > "$work/inner.sh" <<'INNER'
 set -u
