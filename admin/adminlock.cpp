@@ -5,6 +5,8 @@
 #include "admin/changepassword.h"
 #include "common/adminloginstore.h"
 #include "common/dialogseam.h"
+#include "common/registry.h"
+#include "main/browserprofile.h"
 #include "main/browsertab.h"
 #include "main/webview.h"
 #include "ui_mainwindow.h"
@@ -21,7 +23,8 @@ namespace {
 // shut while Locked (a drop into a text field of the page still inserts its text).
 void applyLockToEngine(TfrmQuelvardBrowser *window, bool locked)
 {
-    QSet<QWebEngineProfile *> profiles{QWebEngineProfile::defaultProfile()};
+    QSet<QWebEngineProfile *> profiles{QWebEngineProfile::defaultProfile(),
+                                       BrowserProfile::Current()};
     for (TBrowserTab *tab : std::as_const(window->Tabs)) {
         if (tab && tab->WebView)
             profiles.insert(tab->WebView->page()->profile());
@@ -43,6 +46,11 @@ void setLockButtonCaption(QPushButton *button, const QString &caption)
 
 } // namespace
 
+const QString TfrmQuelvardBrowser::NotSetUpMessage = QStringLiteral(
+    "Quelvard has not been set up on this computer yet, so it stays locked.\n\n"
+    "An administrator sets it up by running:\n\n"
+    "    sudo quelvard-admin set-login");
+
 void TfrmQuelvardBrowser::CheckAdminLoginAtStart()
 {
     // Every start is Locked; the engine follows the state the window was designed in.
@@ -58,6 +66,13 @@ void TfrmQuelvardBrowser::CheckAdminLoginAtStart()
     }
     if (!login.Password.isEmpty())
         return;
+    if (!TRegistry::CanWrite(TRegistry(TRegistry::KEY_READ).HiveFile())) {
+        // The first-run form could never save here and cannot be closed: tell the user who
+        // can set the login instead, and open the window locked.
+        TDialogs::Current()->Message(this, NotSetUpMessage, QMessageBox::Information,
+                                     QMessageBox::Ok);
+        return;
+    }
     try {
         // No login yet: it is set before the window first shows, and the window waits.
         std::unique_ptr<TfrmChangePassword> dialog(new TfrmChangePassword(this));

@@ -3,7 +3,7 @@
 #include "common/adminloginstore.h"
 #include "common/dialogseam.h"
 #include "common/errors.h"
-#include "common/textutils.h"
+#include "common/loginrules.h"
 #include "ui_changepassword.h"
 
 #include <QKeyEvent>
@@ -16,13 +16,6 @@ const QString TfrmChangePassword::SaveFailedMessage = QStringLiteral(
     "privileges. Login with an account that has Administrator rights and try again");
 
 namespace {
-
-constexpr int MinimumPasswordLength = 8;
-
-void trimBox(QLineEdit *edit)
-{
-    edit->setText(TextUtils::Trim(edit->text()));
-}
 
 void moveUp(QWidget *widget, int pixels)
 {
@@ -86,36 +79,34 @@ void TfrmChangePassword::keyPressEvent(QKeyEvent *event)
 
 void TfrmChangePassword::cbSaveClick()
 {
-    trimBox(edtPassword);
-    trimBox(edtConfirm);
-    trimBox(edtQuestion1);
-    trimBox(edtQuestion2);
-    trimBox(edtAnswer1);
-    trimBox(edtAnswer2);
+    recAdminLogin login{edtPassword->text(), edtQuestion1->text(), edtAnswer1->text(),
+                        edtQuestion2->text(), edtAnswer2->text()};
+    QString confirmation = edtConfirm->text();
+    const LoginRules::NewLoginCheck check = LoginRules::CheckNewLogin(login, confirmation);
+    // The boxes show what was checked: trimmed.
+    edtPassword->setText(login.Password);
+    edtConfirm->setText(confirmation);
+    edtQuestion1->setText(login.Question1);
+    edtQuestion2->setText(login.Question2);
+    edtAnswer1->setText(login.Answer1);
+    edtAnswer2->setText(login.Answer2);
 
-    if (edtPassword->text() != edtConfirm->text()) {
-        TDialogs::Error(this, QStringLiteral("The entered passwords do not match"));
+    switch (check) {
+    case LoginRules::NewLoginCheck::Accepted:
+        break;
+    case LoginRules::NewLoginCheck::PasswordsDiffer:
+    case LoginRules::NewLoginCheck::PasswordTooShort:
+        TDialogs::Error(this, LoginRules::Message(check));
         edtPassword->clear();
         edtConfirm->clear();
         edtPassword->setFocus();
         return;
-    }
-    if (edtPassword->text().size() < MinimumPasswordLength) {
-        TDialogs::Error(this, QStringLiteral("The password must be at least 8 characters long"));
-        edtPassword->clear();
-        edtConfirm->clear();
-        edtPassword->setFocus();
-        return;
-    }
-    if (!edtQuestion1->text().isEmpty() && edtAnswer1->text().isEmpty()) {
-        TDialogs::Error(this,
-                        QStringLiteral("An answer must be provided for the first reminder question"));
+    case LoginRules::NewLoginCheck::FirstAnswerMissing:
+        TDialogs::Error(this, LoginRules::Message(check));
         edtAnswer1->setFocus();
         return;
-    }
-    if (!edtQuestion2->text().isEmpty() && edtAnswer2->text().isEmpty()) {
-        TDialogs::Error(
-            this, QStringLiteral("An answer must be provided for the second reminder question"));
+    case LoginRules::NewLoginCheck::SecondAnswerMissing:
+        TDialogs::Error(this, LoginRules::Message(check));
         edtAnswer2->setFocus();
         return;
     }
@@ -140,9 +131,6 @@ void TfrmChangePassword::cbSaveClick()
         }
     }
 
-    const recAdminLogin login{edtPassword->text(), edtQuestion1->text(),
-                              edtAnswer1->text(), edtQuestion2->text(),
-                              edtAnswer2->text()};
     if (GenUtilities::SaveAdminLogin(login))
         accept();
     else

@@ -1,6 +1,6 @@
 #include "common/adminloginstore.h"
 
-#include "admin/encryption.h"
+#include "common/encryption.h"
 #include "common/genutilities.h"
 #include "common/inifile.h"
 #include "common/registry.h"
@@ -83,6 +83,17 @@ recAdminLogin LoadAdminLogin()
     recAdminLogin login;
     LoadAdminLogin(login, true);
     return login;
+}
+
+void RemoveAdminLogin()
+{
+    TRegistry registry(TRegistry::KEY_ALL_ACCESS);
+    registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
+    if (!registry.KeyExists(AdminLoginRegistryKey)
+        || !registry.OpenKey(AdminLoginRegistryKey, false))
+        return;
+    for (const QString &name : {ValueLevel, ValueConfirm, ValueConfirm1, ValueObscure, ValueObscure1})
+        registry.DeleteValue(name);
 }
 
 bool SaveAdminLogin(const recAdminLogin &login)

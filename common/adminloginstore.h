@@ -46,6 +46,10 @@ void LoadAdminLogin(recAdminLogin &login, bool migrate = true);
 // Writes all five values and proves the write by reading them back; false on any failure.
 bool SaveAdminLogin(const recAdminLogin &login);
 
+// Deletes the five values of the login, so the next start asks for a new one. Raises
+// EQuelvardError when the hive cannot be written.
+void RemoveAdminLogin();
+
 // The deciphered value of one entry of the companion file, or empty; never raises.
 QString ReadCompanionLoginEntry(const TIniFile &settings, const QString &section,
                                 const QString &entryName, const QString &keyString);

@@ -12,6 +12,8 @@ std::optional<QString> g_userDataDir;
 std::optional<QString> g_machineDataDir;
 std::optional<QString> g_userHive;
 std::optional<QString> g_machineHive;
+std::optional<QString> g_engineStorage;
+std::optional<QString> g_engineCache;
 } // namespace
 
 namespace AppPaths {
@@ -50,6 +52,22 @@ QString MachineHiveFile()
     return base + QStringLiteral("Quelvard/registry.db");
 }
 
+QString EngineStorageDir()
+{
+    if (g_engineStorage)
+        return *g_engineStorage;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+           + QStringLiteral("/quelvard-browsing-data");
+}
+
+QString EngineCacheDir()
+{
+    if (g_engineCache)
+        return *g_engineCache;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
+           + QStringLiteral("/quelvard-browsing-data");
+}
+
 QString ProgramDir()
 {
     QString dir = QCoreApplication::applicationDirPath();
@@ -64,6 +82,12 @@ void OverrideUserDataDir(const QString &dir) { g_userDataDir = dir; }
 void OverrideMachineDataDir(const QString &dir) { g_machineDataDir = dir; }
 void OverrideUserHiveFile(const QString &file) { g_userHive = file; }
 void OverrideMachineHiveFile(const QString &file) { g_machineHive = file; }
+
+void OverrideEngineDirs(const QString &storage, const QString &cache)
+{
+    g_engineStorage = storage;
+    g_engineCache = cache;
+}
 
 void ClearOverrides()
 {

@@ -14,6 +14,10 @@ QString MachineDataDir();
 QString UserHiveFile();
 // The machine's registry hive file.
 QString MachineHiveFile();
+// Where the web engine keeps cookies and site storage, and its HTTP cache, when browsing data
+// is kept: folders of their own, never below the favorites folder.
+QString EngineStorageDir();
+QString EngineCacheDir();
 // The folder holding the running executable, with a trailing separator.
 QString ProgramDir();
 
@@ -21,6 +25,9 @@ void OverrideUserDataDir(const QString &dir);
 void OverrideMachineDataDir(const QString &dir);
 void OverrideUserHiveFile(const QString &file);
 void OverrideMachineHiveFile(const QString &file);
+// The engine's folders are fixed for a run once its profile exists, so this override is not
+// cleared by ClearOverrides().
+void OverrideEngineDirs(const QString &storage, const QString &cache);
 void ClearOverrides();
 
 } // namespace AppPaths

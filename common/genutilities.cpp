@@ -1,6 +1,7 @@
 #include "common/genutilities.h"
 
 #include "common/apppaths.h"
+#include "common/machinepolicies.h"
 #include "common/registry.h"
 #include "common/textutils.h"
 #include "config.h"
@@ -70,6 +71,9 @@ bool CompanionSettingsExist()
 
 QString GetHomePage()
 {
+    const QString machineHome = MachinePolicies::Current().HomePage;
+    if (!machineHome.isEmpty())
+        return machineHome;
     return QStringLiteral(QUELVARD_START_PAGE_URL);
 }
 

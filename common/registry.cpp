@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <sqlite3.h>
+#include <unistd.h>
 
 namespace {
 
@@ -145,6 +146,26 @@ QString TRegistry::HiveFile() const
     if (!m_hiveFile.isEmpty())
         return m_hiveFile;
     return m_root == HKEY_LOCAL_MACHINE ? AppPaths::MachineHiveFile() : AppPaths::UserHiveFile();
+}
+
+bool TRegistry::CanWrite(const QString &hiveFile)
+{
+    const auto allows = [](const QString &path, int mode) {
+        return ::access(QFile::encodeName(path).constData(), mode) == 0;
+    };
+    const QFileInfo file(hiveFile);
+    // The rollback journal is made beside the hive, so its folder must take new files too.
+    if (file.exists())
+        return file.isFile() && allows(file.absoluteFilePath(), W_OK)
+               && allows(file.absolutePath(), W_OK | X_OK);
+    QFileInfo ancestor(file.absolutePath());
+    while (!ancestor.exists()) {
+        const QString parent = ancestor.absolutePath();
+        if (parent == ancestor.absoluteFilePath())
+            return false;
+        ancestor = QFileInfo(parent);
+    }
+    return ancestor.isDir() && allows(ancestor.absoluteFilePath(), W_OK | X_OK);
 }
 
 QString TRegistry::NormalisePath(const QString &path)

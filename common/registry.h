@@ -45,6 +45,10 @@ public:
     bool DeleteValue(const QString &name);
     QStringList GetValueNames();
 
+    // Whether this process could write the hive file (creating it and its folders when
+    // missing), found without creating or changing anything.
+    static bool CanWrite(const QString &hiveFile);
+
     // Normalised form of a key path: no leading or trailing backslash.
     static QString NormalisePath(const QString &path);
 

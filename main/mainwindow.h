@@ -108,6 +108,9 @@ public:
 
     // Administrator lock (admin/).
     void CheckAdminLoginAtStart();
+    // Shown at start instead of the first-run form when no login is stored and this user
+    // cannot write the machine store.
+    static const QString NotSetUpMessage;
     void cbAdminLockClick();
     void ChangeAdminLogin1Click();
 

@@ -1,9 +1,9 @@
 // The quelvard executable: reads no command line, then hands over to the main window.
+#include "main/browserprofile.h"
 #include "main/mainwindow.h"
 #include "main/schemehandler.h"
 
 #include <QApplication>
-#include <QWebEngineProfile>
 
 namespace {
 
@@ -31,7 +31,8 @@ int main(int, char **)
     QApplication application(argumentCount, arguments);
     QApplication::setApplicationName(QStringLiteral("Quelvard"));
     QApplication::setDesktopFileName(QStringLiteral("quelvard"));
-    TQuelvardSchemeHandler::Install(QWebEngineProfile::defaultProfile());
+    // The machine settings are read here, once, before the first page exists.
+    BrowserProfile::Current();
 
     TfrmQuelvardBrowser frmQuelvardBrowser;
     frmQuelvardBrowser.show();

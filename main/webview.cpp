@@ -1,6 +1,7 @@
 #include "main/webview.h"
 
 #include "common/errors.h"
+#include "main/browserprofile.h"
 #include "main/schemehandler.h"
 
 #include <QAuthenticator>
@@ -26,7 +27,7 @@ bool IsLoadableScheme(const QString &scheme)
 class TWebPage : public QWebEnginePage
 {
 public:
-    explicit TWebPage(QObject *parent) : QWebEnginePage(parent)
+    explicit TWebPage(QObject *parent) : QWebEnginePage(BrowserProfile::Current(), parent)
     {
         connect(this, &QWebEnginePage::featurePermissionRequested, this,
                 [this](const QUrl &origin, Feature feature) {

@@ -8,6 +8,7 @@
 #include "common/dialogseam.h"
 #include "common/genutilities.h"
 #include "common/textutils.h"
+#include "common/machinepolicies.h"
 #include "popups/allowedsites.h"
 #include "popups/popups.h"
 
@@ -221,7 +222,10 @@ void TfrmQuelvardBrowser::PopupBlocker1Click()
 
 bool TBrowserTab::IsPopupAllowed(const QString &url)
 {
-    return MainForm && PopupStore::IsAllowed(MainForm->AllowedSites, url);
+    // The administrator's list for everyone counts as much as the user's own.
+    return MainForm
+           && (PopupStore::IsAllowed(MainForm->AllowedSites, url)
+               || PopupStore::IsAllowed(MachinePolicies::Current().AllowedSites, url));
 }
 
 void TBrowserTab::HandleNewWindow(bool *cancel)

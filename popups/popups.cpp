@@ -4,6 +4,7 @@
 
 #include "common/dialogseam.h"
 #include "common/genutilities.h"
+#include "common/machinepolicies.h"
 #include "common/textutils.h"
 #include "popups/allowedsites.h"
 
@@ -78,7 +79,25 @@ void TfrmPopups::FormCreate()
     gridSites->setColumnWidth(0, 200);
     gridSites->setColumnWidth(1, 1000);
 
+    ShowMachineSites(MachinePolicies::Current().AllowedSites.size());
     LoadSites();
+}
+
+void TfrmPopups::ShowMachineSites(qsizetype count)
+{
+    // Only the user's own list is edited here; the administrator's shows as a count so the
+    // user knows why a site not on the list still opens popups.
+    QLabel *line = ui->lblMachineSites;
+    if (count <= 0) {
+        line->hide();
+        return;
+    }
+    line->setText(count == 1
+                      ? QStringLiteral("1 site is also allowed for everyone by the administrator.")
+                      : QStringLiteral("%1 sites are also allowed for everyone by the administrator.")
+                            .arg(count));
+    gridSites->resize(gridSites->width(), line->y() - gridSites->y() - 4);
+    line->show();
 }
 
 void TfrmPopups::LoadSites()

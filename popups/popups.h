@@ -32,6 +32,9 @@ public:
 
     void FormCreate();
     void LoadSites();
+    // The line below the list telling how many sites the administrator allows for everyone;
+    // hidden when none.
+    void ShowMachineSites(qsizetype count);
     void edtWebsiteChange();
     // Enter runs Allow whether or not the button is enabled.
     void edtWebsiteKeyPress(int key);

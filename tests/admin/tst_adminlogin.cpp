@@ -1,5 +1,5 @@
 #include "admin/adminlogin.h"
-#include "admin/encryption.h"
+#include "common/encryption.h"
 #include "common/adminloginstore.h"
 #include "common/apppaths.h"
 #include "common/registry.h"

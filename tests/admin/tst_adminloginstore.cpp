@@ -1,4 +1,4 @@
-#include "admin/encryption.h"
+#include "common/encryption.h"
 #include "common/adminloginstore.h"
 #include "common/apppaths.h"
 #include "common/errors.h"

@@ -1,4 +1,4 @@
-#include "admin/encryption.h"
+#include "common/encryption.h"
 
 #include <QStringDecoder>
 #include <array>

@@ -1,0 +1,60 @@
+// quelvard-admin: sets the administrator login and the machine-wide settings of Quelvard.
+#include "admintool/admincommand.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+#include <cstdio>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+bool readStdinLine(QString &line)
+{
+    std::string bytes;
+    int c;
+    while ((c = std::fgetc(stdin)) != EOF && c != '\n')
+        bytes.push_back(char(c));
+    if (c == EOF && bytes.empty())
+        return false;
+    if (!bytes.empty() && bytes.back() == '\r')
+        bytes.pop_back();
+    line = QString::fromLocal8Bit(bytes.data(), qsizetype(bytes.size()));
+    return true;
+}
+
+// Echo is turned off only while a secret is typed, and back on even when input ends.
+bool askLine(const QString &prompt, bool secret, QString &line)
+{
+    std::fputs(prompt.toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+    termios saved{};
+    const bool hide = secret && isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (hide) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    const bool read = readStdinLine(line);
+    if (hide) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fputs("\n", stderr);
+    }
+    return read;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Quelvard"));
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    AdminCommand::TConsole console{&out, &err, askLine, readStdinLine};
+    return AdminCommand::Run(arguments, console);
+}

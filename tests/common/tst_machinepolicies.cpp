@@ -1,0 +1,127 @@
+#include "common/machinepolicies.h"
+#include "common/registry.h"
+#include "support/testenv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+#include <memory>
+#include <sqlite3.h>
+
+using namespace MachinePolicies;
+
+// What an administrator's hive may hold, and what the browser makes of it at start.
+class tst_MachinePolicies : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { m_env = std::make_unique<TestEnvironment>(); }
+    void cleanup() { m_env.reset(); }
+
+    void read_data()
+    {
+        QTest::addColumn<QString>("home");
+        QTest::addColumn<QString>("data");
+        QTest::addColumn<QStringList>("sites");
+        QTest::addColumn<int>("wrongType"); // which value is stored with another type: 0 none
+        QTest::addColumn<QString>("expectedHome");
+        QTest::addColumn<bool>("forget");
+        QTest::addColumn<QStringList>("expectedSites");
+        QTest::addColumn<int>("problems");
+
+        QTest::newRow("nothing set") << "" << "" << QStringList{} << 0 << "" << false
+                                     << QStringList{} << 0;
+        QTest::newRow("all set") << "https://school.example/" << "forget"
+                                 << QStringList{"Mail.Example", "intra:8080"} << 0
+                                 << "https://school.example/" << true
+                                 << QStringList{"mail.example", "intra:8080"} << 0;
+        QTest::newRow("home page of a refused scheme")
+            << "javascript:alert(1)" << "keep" << QStringList{} << 0 << "" << false
+            << QStringList{} << 1;
+        QTest::newRow("browsing data misspelt") << "" << "Forget" << QStringList{} << 0 << ""
+                                                << false << QStringList{} << 1;
+        QTest::newRow("home page of another type")
+            << "https://a.example/" << "forget" << QStringList{} << 1 << "" << true
+            << QStringList{} << 1;
+        QTest::newRow("browsing data of another type")
+            << "https://a.example/" << "forget" << QStringList{} << 2 << "https://a.example/"
+            << false << QStringList{} << 1;
+        QTest::newRow("a bad site among good ones")
+            << "" << "" << QStringList{"good.example", "http://bad.example/x", "ok.example"} << 0
+            << "" << false << QStringList{"good.example", "ok.example"} << 1;
+    }
+    void read()
+    {
+        QFETCH(QString, home);
+        QFETCH(QString, data);
+        QFETCH(QStringList, sites);
+        QFETCH(int, wrongType);
+        QFETCH(QString, expectedHome);
+        QFETCH(bool, forget);
+        QFETCH(QStringList, expectedSites);
+        QFETCH(int, problems);
+
+        {
+            TRegistry registry;
+            registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
+            QVERIFY(registry.OpenKey(KeyPath(), true));
+            if (!home.isEmpty())
+                registry.WriteString(HomePageValue, home);
+            if (!data.isEmpty())
+                registry.WriteString(BrowsingDataValue, data);
+            QVERIFY(registry.OpenKey(PopupsKeyPath(), true));
+            for (const QString &site : sites)
+                registry.WriteString(site, QString());
+        }
+        if (wrongType) {
+            sqlite3 *db = nullptr;
+            QCOMPARE(sqlite3_open(qPrintable(m_env->machineHive()), &db), SQLITE_OK);
+            const QByteArray sql =
+                QByteArray("UPDATE reg_values SET type = 4 WHERE name = '")
+                + (wrongType == 1 ? "HomePage" : "BrowsingData") + "'";
+            QCOMPARE(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+            sqlite3_close(db);
+        }
+
+        QStringList found;
+        const recMachinePolicies policies = Read(&found);
+        QCOMPARE(policies.HomePage, expectedHome);
+        QCOMPARE(policies.browsingData == BrowsingData::Forget, forget);
+        QCOMPARE(policies.AllowedSites, expectedSites);
+        QVERIFY2(found.size() == problems, qPrintable(found.join('\n')));
+    }
+
+    // A store that cannot be read at all starts the browser with every default.
+    void unreadableStoreGivesDefaults()
+    {
+        QDir().mkpath(QFileInfo(m_env->machineHive()).absolutePath());
+        QFile junk(m_env->machineHive());
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write(QByteArray(2048, 'x'));
+        junk.close();
+        QStringList found;
+        const recMachinePolicies policies = Read(&found);
+        QVERIFY(policies.HomePage.isEmpty() && policies.AllowedSites.isEmpty());
+        QVERIFY(policies.browsingData == BrowsingData::Keep);
+        QCOMPARE(found.size(), 1);
+        QVERIFY(found.first().contains(m_env->machineHive()));
+    }
+
+    void canWrite()
+    {
+        QVERIFY(TRegistry::CanWrite(m_env->machineHive()));
+        QVERIFY(!QFileInfo::exists(QFileInfo(m_env->machineHive()).absolutePath()));
+        QFile standIn(QFileInfo(m_env->machineHive()).absolutePath());
+        QVERIFY(standIn.open(QIODevice::WriteOnly));
+        standIn.close();
+        QVERIFY(!TRegistry::CanWrite(m_env->machineHive()));
+    }
+
+private:
+    std::unique_ptr<TestEnvironment> m_env;
+};
+
+QTEST_GUILESS_MAIN(tst_MachinePolicies)
+#include "tst_machinepolicies.moc"
