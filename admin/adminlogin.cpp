@@ -5,6 +5,7 @@
 #include "ui_adminlogin.h"
 
 #include <QPalette>
+#include <QTimer>
 #include <memory>
 
 namespace {
@@ -19,7 +20,10 @@ void showAsReadOnly(QLineEdit *edit)
 
 } // namespace
 
-TfrmAdminLogin::TfrmAdminLogin(QWidget *owner) : QDialog(owner), ui(new Ui::TfrmAdminLogin)
+TfrmAdminLogin::TfrmAdminLogin(QWidget *owner, TUnlockAttempts *attempts)
+    : QDialog(owner), ui(new Ui::TfrmAdminLogin),
+      m_attempts(attempts ? attempts : &TUnlockAttempts::ForProcess()),
+      m_waitTimer(new QTimer(this))
 {
     ui->setupUi(this);
     lblPassword = ui->lblPassword;
@@ -36,6 +40,7 @@ TfrmAdminLogin::TfrmAdminLogin(QWidget *owner) : QDialog(owner), ui(new Ui::Tfrm
     cbForgotPass = ui->cbForgotPass;
     cbLogin = ui->cbLogin;
     cbCancel = ui->cbCancel;
+    lblWait = ui->lblWait;
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowCloseButtonHint);
     // The password box shows a star for every character, whatever the style's own mark is.
@@ -45,7 +50,11 @@ TfrmAdminLogin::TfrmAdminLogin(QWidget *owner) : QDialog(owner), ui(new Ui::Tfrm
     connect(cbForgotPass, &QPushButton::clicked, this, [this] { cbForgotPassClick(); });
     connect(cbLogin, &QPushButton::clicked, this, [this] { cbLoginClick(); });
     connect(cbCancel, &QPushButton::clicked, this, &QDialog::reject);
+    m_waitTimer->setSingleShot(true);
+    connect(m_waitTimer, &QTimer::timeout, this, [this] { UpdateWait(); });
     FormCreate();
+    // A wait begun in a dialog that was closed goes on in this one.
+    UpdateWait();
 }
 
 TfrmAdminLogin::~TfrmAdminLogin()
@@ -85,6 +94,8 @@ void TfrmAdminLogin::cbForgotPassClick()
     cbCancel->move(cbCancel->x(), 208);
     gbReminders->move(gbReminders->x(), 47);
     gbReminders->setVisible(true);
+    // Just above the buttons, as in the compact form.
+    lblWait->move(lblWait->x(), 195);
     const bool hadFocus = cbForgotPass->hasFocus();
     cbForgotPass->setVisible(false);
     if (hadFocus)
@@ -93,12 +104,18 @@ void TfrmAdminLogin::cbForgotPassClick()
 
 void TfrmAdminLogin::cbLoginClick()
 {
+    // Whatever pressed the button while it rests (a key, a script), it is not an attempt.
+    if (m_attempts->RemainingWaitMs() > 0) {
+        UpdateWait();
+        return;
+    }
     edtPassword->setText(TextUtils::Trim(edtPassword->text()));
     edtAnswer1->setText(TextUtils::Trim(edtAnswer1->text()));
     edtAnswer2->setText(TextUtils::Trim(edtAnswer2->text()));
 
     const QString password = edtPassword->text();
     if (!password.isEmpty() && password == StoredLogin.Password) {
+        m_attempts->RecordSuccess();
         accept();
         return;
     }
@@ -106,13 +123,35 @@ void TfrmAdminLogin::cbLoginClick()
     const QString answer2 = edtAnswer2->text();
     if (!answer1.isEmpty() && !answer2.isEmpty() && answer1 == StoredLogin.Answer1
         && answer2 == StoredLogin.Answer2) {
+        m_attempts->RecordSuccess();
         accept();
         return;
     }
-    // No message and no count: a beep, and the password box is ready for the next try.
+    // No message: a beep, and the password box is ready for the next try once any wait is over.
+    m_attempts->RecordWrongAttempt();
     TDialogs::Current()->Beep();
     edtPassword->clear();
     edtPassword->setFocus();
+    UpdateWait();
+}
+
+void TfrmAdminLogin::UpdateWait()
+{
+    const qint64 remaining = m_attempts->RemainingWaitMs();
+    if (remaining <= 0) {
+        m_waitTimer->stop();
+        lblWait->hide();
+        cbLogin->setEnabled(true);
+        return;
+    }
+    cbLogin->setEnabled(false);
+    const qint64 seconds = (remaining + 999) / 1000;
+    lblWait->setText(seconds == 1
+                         ? QStringLiteral("Wait 1 second before trying again")
+                         : QStringLiteral("Wait %1 seconds before trying again").arg(seconds));
+    lblWait->show();
+    // Wakes when the whole seconds shown drop by one.
+    m_waitTimer->start(int(remaining - (seconds - 1) * 1000));
 }
 
 bool AskAdminLogin(QWidget *owner)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "admin/unlockattempts.h"
 #include "common/adminloginstore.h"
 
 #include <QDialog>
@@ -8,6 +9,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 
 namespace Ui {
 class TfrmAdminLogin;
@@ -20,7 +22,8 @@ class TfrmAdminLogin : public QDialog
     Q_OBJECT
 
 public:
-    explicit TfrmAdminLogin(QWidget *owner = nullptr);
+    // Wrong attempts are counted in `attempts`, by default the one shared by the whole process.
+    explicit TfrmAdminLogin(QWidget *owner = nullptr, TUnlockAttempts *attempts = nullptr);
     ~TfrmAdminLogin() override;
 
     // The window heights as designed, title bar and borders included, and what those borders
@@ -47,16 +50,22 @@ public:
     QPushButton *cbForgotPass = nullptr;
     QPushButton *cbLogin = nullptr;
     QPushButton *cbCancel = nullptr;
+    QLabel *lblWait = nullptr;
 
     void FormCreate();
     void cbForgotPassClick();
     void cbLoginClick();
+    // Rests cbLogin while a wait after wrong attempts runs, and shows what is left of it. The
+    // dialog's own timer calls this as the seconds pass.
+    void UpdateWait();
 
 private:
     void LoadReminderQuestions();
     void setWindowHeight(int windowHeight);
 
     Ui::TfrmAdminLogin *ui = nullptr;
+    TUnlockAttempts *m_attempts = nullptr;
+    QTimer *m_waitTimer = nullptr;
 };
 
 // Shows the login dialog over `owner`; true exactly when the login succeeded. Never raises.

@@ -171,6 +171,8 @@ void tst_AdminLock::init()
     m_dialogs = std::make_unique<ScriptedDialogs>();
     GenUtilities::SavePosition(QStringLiteral("10,20,900,600")); // not a first run of the shell
     m_launcher.opened.clear();
+    // Wrong passwords of earlier tests would otherwise rest the Login button of this one.
+    TUnlockAttempts::ForProcess().RecordSuccess();
 }
 
 void tst_AdminLock::cleanup()

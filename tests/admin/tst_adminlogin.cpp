@@ -12,6 +12,7 @@
 
 #include <QFile>
 #include <QTest>
+#include <limits>
 #include <memory>
 #include <sqlite3.h>
 
@@ -28,6 +29,21 @@ void store(const recAdminLogin &login)
     QVERIFY(GenUtilities::SaveAdminLogin(login));
 }
 
+// The wait notice is shown whole, inside the window and clear of every other control.
+bool waitNoticeFits(const TfrmAdminLogin &dialog)
+{
+    const QRect notice = dialog.lblWait->geometry();
+    const QSize needed = dialog.lblWait->sizeHint();
+    if (dialog.lblWait->isHidden() || !dialog.rect().contains(notice) ||
+        needed.width() > notice.width() || needed.height() > notice.height())
+        return false;
+    for (QWidget *other : dialog.findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        if (other != dialog.lblWait && !other->isHidden() && other->geometry().intersects(notice))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 class tst_AdminLogin : public QObject
@@ -39,6 +55,8 @@ private slots:
     {
         m_env = std::make_unique<TestEnvironment>();
         m_dialogs = std::make_unique<ScriptedDialogs>();
+        // Dialogs made without their own counter share the process's; each test starts clean.
+        TUnlockAttempts::ForProcess().RecordSuccess();
     }
     void cleanup()
     {
@@ -55,6 +73,10 @@ private slots:
     void login();
     void failedAttemptKeepsAnswers();
     void enterPressesLogin();
+    void unlockWait_data();
+    void unlockWait();
+    void wrongAttemptsRestLogin();
+    void waitOutlivesDialog();
     void unreadableLoginRefusesEveryAttempt();
     void askAdminLogin_data();
     void askAdminLogin();
@@ -224,7 +246,7 @@ void tst_AdminLogin::failedAttemptKeepsAnswers()
     dialog.edtAnswer1->setText(QStringLiteral(" Rex "));
     dialog.edtAnswer2->setText(QStringLiteral("Bergen"));
     dialog.edtAnswer2->setFocus();
-    for (int attempt = 1; attempt <= 3; ++attempt) {
+    for (int attempt = 1; attempt <= 2; ++attempt) {
         dialog.cbLogin->click();
         QCOMPARE(m_dialogs->beeps, attempt);
     }
@@ -232,7 +254,7 @@ void tst_AdminLogin::failedAttemptKeepsAnswers()
     QCOMPARE(dialog.edtAnswer1->text(), QStringLiteral("Rex"));
     QCOMPARE(dialog.edtAnswer2->text(), QStringLiteral("Bergen"));
     QCOMPARE(dialog.focusWidget(), dialog.edtPassword);
-    // Any number of tries: the right password still gets in.
+    // Below the count that starts a wait, the right password gets in at once.
     dialog.edtPassword->setText(QStringLiteral("Secret12"));
     dialog.cbLogin->click();
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
@@ -255,6 +277,98 @@ void tst_AdminLogin::enterPressesLogin()
     QTest::keyClick(cancelled.edtPassword, Qt::Key_Escape);
     QCOMPARE(cancelled.result(), int(QDialog::Rejected));
     QVERIFY(cancelled.isHidden());
+}
+
+void tst_AdminLogin::unlockWait_data()
+{
+    QTest::addColumn<int>("wrongInARow");
+    QTest::addColumn<int>("waitMs");
+    QTest::newRow("none yet") << 0 << 0;
+    QTest::newRow("second") << 2 << 0;
+    QTest::newRow("third") << 3 << 2000;
+    QTest::newRow("fourth") << 4 << 4000;
+    QTest::newRow("fifth") << 5 << 8000;
+    QTest::newRow("seventh") << 7 << 32000;
+    QTest::newRow("eighth, capped") << 8 << 60000;
+    QTest::newRow("endless script") << std::numeric_limits<int>::max() << 60000;
+}
+
+void tst_AdminLogin::unlockWait()
+{
+    QFETCH(int, wrongInARow);
+    QFETCH(int, waitMs);
+    QCOMPARE(UnlockWaitMs(wrongInARow), waitMs);
+}
+
+void tst_AdminLogin::wrongAttemptsRestLogin()
+{
+    store(Stored);
+    qint64 now = 5000;
+    TUnlockAttempts attempts([&now] { return now; });
+    TfrmAdminLogin dialog(nullptr, &attempts);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        QVERIFY(dialog.cbLogin->isEnabled());
+        QTest::keyClicks(dialog.edtPassword, QStringLiteral("guess"));
+        QTest::keyClick(dialog.edtPassword, Qt::Key_Return);
+    }
+    QCOMPARE(m_dialogs->beeps, 3);
+    QVERIFY(!dialog.cbLogin->isEnabled());
+    QVERIFY(dialog.lblWait->isVisible());
+    QCOMPARE(dialog.lblWait->text(), QStringLiteral("Wait 2 seconds before trying again"));
+
+    // Enter while the button rests neither lets the right password in nor counts.
+    QTest::keyClicks(dialog.edtPassword, QStringLiteral("Secret12"));
+    QTest::keyClick(dialog.edtPassword, Qt::Key_Return);
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(m_dialogs->beeps, 3);
+    QCOMPARE(attempts.WrongAttemptsInARow(), 3);
+
+    now += 1999;
+    dialog.UpdateWait();
+    QCOMPARE(dialog.lblWait->text(), QStringLiteral("Wait 1 second before trying again"));
+    QVERIFY(!dialog.cbLogin->isEnabled());
+    // The dialog's own timer ends the wait.
+    now += 1;
+    QTRY_VERIFY(dialog.cbLogin->isEnabled());
+    QVERIFY(dialog.lblWait->isHidden());
+    QTest::keyClick(dialog.edtPassword, Qt::Key_Return);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(attempts.WrongAttemptsInARow(), 0);
+}
+
+void tst_AdminLogin::waitOutlivesDialog()
+{
+    store(Stored);
+    qint64 now = 0;
+    TUnlockAttempts attempts([&now] { return now; });
+    {
+        TfrmAdminLogin first(nullptr, &attempts);
+        for (int attempt = 1; attempt <= 3; ++attempt)
+            first.cbLogin->click();
+        // Turned back to a minute before the wait ends: the longest notice, in the short form.
+        now -= 58000;
+        first.UpdateWait();
+        QCOMPARE(first.lblWait->text(), QStringLiteral("Wait 60 seconds before trying again"));
+        QVERIFY(waitNoticeFits(first));
+        now += 58000;
+    }
+    TfrmAdminLogin second(nullptr, &attempts);
+    QVERIFY(!second.cbLogin->isEnabled());
+    QVERIFY(!second.lblWait->isHidden());
+    now += 2000;
+    second.UpdateWait();
+    QVERIFY(second.cbLogin->isEnabled());
+
+    // Wrong reminder answers count too, and the fourth wrong attempt doubles the wait.
+    second.cbForgotPass->click();
+    second.edtAnswer1->setText(QStringLiteral("Rex"));
+    second.edtAnswer2->setText(QStringLiteral("Bergen"));
+    second.cbLogin->click();
+    QCOMPARE(attempts.WrongAttemptsInARow(), 4);
+    QCOMPARE(second.lblWait->text(), QStringLiteral("Wait 4 seconds before trying again"));
+    QVERIFY(waitNoticeFits(second));
 }
 
 void tst_AdminLogin::unreadableLoginRefusesEveryAttempt()
