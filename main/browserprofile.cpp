@@ -5,6 +5,7 @@
 #include "main/schemehandler.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QWebEngineProfile>
 
 namespace BrowserProfile {
@@ -19,7 +20,15 @@ QWebEngineProfile *Current()
     } else {
         // Owned by the application so it outlives every page, which the engine requires. The
         // folders are set before the first page uses the profile, as they must be.
+        // The engine writes a named profile's settings file under the application's data
+        // folder as the profile is made, before its own folder can be set; that folder is the
+        // favorites folder, where no engine file belongs. The application goes by the engine
+        // folder's name while the profile is made, so the file lands among the engine's own.
+        const QString applicationName = QCoreApplication::applicationName();
+        QCoreApplication::setApplicationName(
+            QFileInfo(AppPaths::EngineStorageDir()).fileName());
         profile = new QWebEngineProfile(QStringLiteral("Quelvard"), QCoreApplication::instance());
+        QCoreApplication::setApplicationName(applicationName);
         profile->setPersistentStoragePath(AppPaths::EngineStorageDir());
         profile->setCachePath(AppPaths::EngineCacheDir());
         profile->setHttpCacheType(QWebEngineProfile::DiskHttpCache);

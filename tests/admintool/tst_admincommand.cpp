@@ -188,7 +188,7 @@ private slots:
         QVERIFY(standIn.open(QIODevice::WriteOnly));
         standIn.close();
         for (const QStringList &arguments :
-             {QStringList{"popups", "allow", "a.example"}, QStringList{"reset-login"},
+             {QStringList{"popups", "allow", "a.example"}, QStringList{"unset", "home-page"},
               QStringList{"set", "browsing-data", "forget"}}) {
             const TRun result = run(arguments);
             QCOMPARE(result.status, int(AdminCommand::NotPermitted));
