@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWheelEvent>
 #include <cmath>
 
 namespace {
@@ -500,15 +501,19 @@ bool TfrmQuelvardBrowser::AppMessageHook(QObject *target, QEvent *event)
 {
     try {
         const QEvent::Type type = event->type();
-        if (type != QEvent::KeyPress && type != QEvent::KeyRelease)
+        if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::Wheel)
             return false;
-        // Only keys meant for this window; a dialog of ours deactivates the hook anyway.
+        // Only input meant for this window; a dialog of ours deactivates the hook anyway.
         auto *widget = qobject_cast<QWidget *>(target);
         if (!widget || widget->window() != this)
             return false;
         TBrowserTab *tab = ActiveTab();
         if (!tab || !tab->WebView)
             return false;
+        if (type == QEvent::Wheel) {
+            return zoomByWheel(tab->WebView->isAncestorOf(widget),
+                               static_cast<QWheelEvent *>(event));
+        }
         auto *keyEvent = static_cast<QKeyEvent *>(event);
         if (IsExcludedFromAccelerators(keyEvent->key(), keyEvent->modifiers()))
             return false;
@@ -518,6 +523,24 @@ bool TfrmQuelvardBrowser::AppMessageHook(QObject *target, QEvent *event)
     } catch (...) {
     }
     return false;
+}
+
+bool TfrmQuelvardBrowser::zoomByWheel(bool overPage, QWheelEvent *event)
+{
+    const int delta = event->angleDelta().y();
+    if (!overPage || !(event->modifiers() & Qt::ControlModifier) || delta == 0)
+        return false;
+    // A turn the other way starts over rather than first paying back what was left.
+    if ((m_wheelZoomDelta > 0) != (delta > 0))
+        m_wheelZoomDelta = 0;
+    m_wheelZoomDelta += delta;
+    const int notch = QWheelEvent::DefaultDeltasPerStep;
+    while (qAbs(m_wheelZoomDelta) >= notch) {
+        ZoomActivePage(m_wheelZoomDelta > 0 ? 1 : -1);
+        m_wheelZoomDelta -= m_wheelZoomDelta > 0 ? notch : -notch;
+    }
+    // The page neither scrolls nor zooms itself as well.
+    return true;
 }
 
 bool TfrmQuelvardBrowser::eventFilter(QObject *watched, QEvent *event)

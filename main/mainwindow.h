@@ -6,6 +6,7 @@
 #include <QVector>
 
 class QKeyEvent;
+class QWheelEvent;
 class QLabel;
 class QMenu;
 class QAction;
@@ -76,12 +77,15 @@ public:
     // The four numbers stored on close, with the parts above or left of 0 dropped.
     static QString PositionText(int left, int top, int width, int height);
 
-    // The message hook: offers keys to the active page's accelerators while we are active.
+    // The message hook: offers keys to the active page's accelerators, and turns Ctrl and the
+    // wheel over the page into zoom steps, while we are active.
     bool AppMessageHook(QObject *target, QEvent *event);
     static bool IsExcludedFromAccelerators(int key, Qt::KeyboardModifiers modifiers);
     bool HookInstalled() const { return m_hookInstalled; }
     // Gives a key to the active page's commands; true when one took it.
     bool TranslateAccelerator(QKeyEvent *event);
+    // One zoom step of the active page: in (direction > 0), out (< 0) or back to 100% (0).
+    void ZoomActivePage(int direction);
 
     // Navigation and page commands (pagecommands.cpp).
     void Back1Click();
@@ -152,11 +156,14 @@ private:
     void installHook();
     void removeHook();
     void applyPendingSize();
+    bool zoomByWheel(bool overPage, QWheelEvent *event);
 
     bool m_shown = false;
     bool m_exiting = false;
     bool m_hookInstalled = false;
     bool m_programTabChange = false;
+    // Wheel turn with Ctrl held not yet amounting to a zoom step (fine-grained wheels and pads).
+    int m_wheelZoomDelta = 0;
     QSize m_pendingOuterSize;
 
 public:

@@ -165,6 +165,13 @@ void TfrmQuelvardBrowser::About1Click()
     }
 }
 
+void TfrmQuelvardBrowser::ZoomActivePage(int direction)
+{
+    OnActiveView(this, [direction](TWebView *view) {
+        view->SetZoomPercent(TWebView::ZoomStep(view->ZoomPercent(), direction));
+    });
+}
+
 bool TfrmQuelvardBrowser::TranslateAccelerator(QKeyEvent *event)
 {
     try {
@@ -172,6 +179,11 @@ bool TfrmQuelvardBrowser::TranslateAccelerator(QKeyEvent *event)
             event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier
                                   | Qt::MetaModifier);
         const int key = event->key();
+        QWidget *focus = QApplication::focusWidget();
+        const bool inPage = IsInsideWebView(focus);
+        // The window's own text field keeps its keys: a reload from there would put the page's
+        // address back over what is being typed.
+        const bool inOwnField = !inPage && IsEditableField(focus);
         if (modifiers == Qt::AltModifier) {
             if (key == Qt::Key_Left) {
                 Back1Click();
@@ -179,6 +191,33 @@ bool TfrmQuelvardBrowser::TranslateAccelerator(QKeyEvent *event)
             }
             if (key == Qt::Key_Right) {
                 Forward1Click();
+                return true;
+            }
+            return false;
+        }
+        if (modifiers == Qt::NoModifier) {
+            if (key == Qt::Key_F5 && !inOwnField) {
+                sbRefreshClick();
+                return true;
+            }
+            if (key == Qt::Key_Escape && inPage) {
+                OnActiveView(this, [this](TWebView *view) {
+                    if (view->Busy())
+                        sbStopClick();
+                });
+                // The page still gets the key, for its own use of Escape (closing its panels).
+                return false;
+            }
+            return false;
+        }
+        if (modifiers == (Qt::ControlModifier | Qt::ShiftModifier)) {
+            if (key == Qt::Key_R && !inOwnField) {
+                OnActiveView(this, [](TWebView *view) { view->RefreshBypassingCache(); });
+                return true;
+            }
+            // Many layouts need Shift to type the plus sign.
+            if (key == Qt::Key_Plus) {
+                ZoomActivePage(1);
                 return true;
             }
             return false;
@@ -192,14 +231,32 @@ bool TfrmQuelvardBrowser::TranslateAccelerator(QKeyEvent *event)
         case Qt::Key_F:
             Find1Click();
             return true;
+        case Qt::Key_R:
+        case Qt::Key_F5:
+            if (inOwnField)
+                return false;
+            if (key == Qt::Key_R)
+                sbRefreshClick();
+            else
+                OnActiveView(this, [](TWebView *view) { view->RefreshBypassingCache(); });
+            return true;
+        case Qt::Key_Plus:
+        case Qt::Key_Equal:
+            ZoomActivePage(1);
+            return true;
+        case Qt::Key_Minus:
+            ZoomActivePage(-1);
+            return true;
+        case Qt::Key_0:
+            ZoomActivePage(0);
+            return true;
         case Qt::Key_X:
         case Qt::Key_C:
         case Qt::Key_V:
         case Qt::Key_A: {
             // In the page, and in a text field of the window, these are the field's own editing
             // keys; handling them here as well would do each twice.
-            QWidget *focus = QApplication::focusWidget();
-            if (IsInsideWebView(focus) || IsEditableField(focus))
+            if (inPage || inOwnField)
                 return false;
             if (key == Qt::Key_X)
                 Cut1Click();

@@ -7,8 +7,13 @@
 #include <QAuthenticator>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <array>
 
 namespace {
+
+// The zoom levels a step moves between, as desktop browsers offer them.
+constexpr std::array<int, 17> ZoomLevels = {25,  33,  50,  67,  75,  80,  90,  100, 110,
+                                            125, 150, 175, 200, 250, 300, 400, 500};
 
 // The schemes a typed address or favorite may use; others (javascript: above all) are refused
 // so no text can run script in the current page through the address bar.
@@ -108,6 +113,35 @@ void TWebView::GoForward()
 void TWebView::Refresh()
 {
     triggerPageAction(QWebEnginePage::Reload);
+}
+
+void TWebView::RefreshBypassingCache()
+{
+    triggerPageAction(QWebEnginePage::ReloadAndBypassCache);
+}
+
+int TWebView::ZoomStep(int percent, int direction)
+{
+    if (direction == 0)
+        return 100;
+    if (direction > 0) {
+        for (int level : ZoomLevels) {
+            if (level > percent)
+                return level;
+        }
+        return ZoomLevels.back();
+    }
+    for (auto it = ZoomLevels.rbegin(); it != ZoomLevels.rend(); ++it) {
+        if (*it < percent)
+            return *it;
+    }
+    return ZoomLevels.front();
+}
+
+void TWebView::SetZoomPercent(int percent)
+{
+    m_zoomPercent = qBound(ZoomLevels.front(), percent, ZoomLevels.back());
+    setZoomFactor(m_zoomPercent / 100.0);
 }
 
 void TWebView::Stop()

@@ -27,7 +27,17 @@ public:
     void GoBack();
     void GoForward();
     void Refresh();
+    // Reloads the page and everything it uses from the server, never from the cache.
+    void RefreshBypassingCache();
     void Stop();
+
+    // The zoom of this view's pages in percent. It belongs to the view, lasts across its
+    // navigations and is never stored.
+    int ZoomPercent() const { return m_zoomPercent; }
+    void SetZoomPercent(int percent);
+    // The zoom level one step in (direction > 0) or out (< 0) from percent, or 100 for 0;
+    // held within the smallest and largest levels.
+    static int ZoomStep(int percent, int direction);
 
     // Page commands by their numbers: 4 save as, 6 print, 7 print preview, 8 page setup,
     // 10 properties, 11 cut, 12 copy, 13 paste, 17 select all. Option 1 prompts, 2 does not.
@@ -71,6 +81,7 @@ protected:
 private:
     bool m_busy = false;
     bool m_silent = false;
+    int m_zoomPercent = 100;
     QMenu *m_popupMenu = nullptr;
     NewViewFactory m_newViewFactory;
     std::weak_ptr<TDocHostUIHandler> m_uiHandler;

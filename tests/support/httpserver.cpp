@@ -1,6 +1,7 @@
 #include "support/httpserver.h"
 
 #include <QTcpSocket>
+#include <QTimer>
 
 TestHttpServer::TestHttpServer(QObject *parent) : QObject(parent)
 {
@@ -46,6 +47,7 @@ void TestHttpServer::handleConnection()
             QString path = firstLine.size() > 1 ? QString::fromUtf8(firstLine.at(1)) : QString();
             const QString pathOnly = path.section(QLatin1Char('?'), 0, 0);
             m_requested << pathOnly;
+            m_lastRequests.insert(pathOnly, request.left(end));
             QByteArray response;
             if (m_pages.contains(pathOnly)) {
                 const auto &page = m_pages.value(pathOnly);
@@ -57,8 +59,15 @@ void TestHttpServer::handleConnection()
                 response = "HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: "
                            + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
             }
-            socket->write(response);
-            socket->disconnectFromHost();
+            auto answer = [socket, response] {
+                socket->write(response);
+                socket->disconnectFromHost();
+            };
+            // The socket is the timer's context: a client that gave up takes the answer along.
+            if (const int delay = m_delays.value(pathOnly))
+                QTimer::singleShot(delay, socket, answer);
+            else
+                answer();
         });
     }
 }

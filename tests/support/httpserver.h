@@ -22,7 +22,11 @@ public:
                  const QByteArray &contentType = QByteArrayLiteral("text/html; charset=utf-8"));
     // A page with a title and some body HTML.
     void setHtml(const QString &path, const QString &title, const QString &bodyHtml = QString());
+    // Holds back the answer for path by ms milliseconds, for a load that stays under way.
+    void setDelay(const QString &path, int ms) { m_delays.insert(path, ms); }
     QStringList requestedPaths() const { return m_requested; }
+    // The request line and headers of the last request for path.
+    QByteArray lastRequest(const QString &path) const { return m_lastRequests.value(path); }
     int requestCount(const QString &path) const { return m_requested.count(path); }
 
 private:
@@ -30,4 +34,6 @@ private:
     QTcpServer m_server;
     QHash<QString, QPair<QByteArray, QByteArray>> m_pages;
     QStringList m_requested;
+    QHash<QString, int> m_delays;
+    QHash<QString, QByteArray> m_lastRequests;
 };

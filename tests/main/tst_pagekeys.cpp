@@ -1,0 +1,396 @@
+// The page's own keys and Ctrl with the wheel (refresh, stop, zoom), pressed in the page and
+// taken through the main window's accelerator path, against real pages on a loopback server.
+#include "main/schemehandler.h"
+#include "pagetestsupport.h"
+#include "support/httpserver.h"
+#include "ui_mainwindow.h"
+
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QStatusBar>
+#include <QWebEngineProfile>
+#include <QWheelEvent>
+
+using namespace PageTest;
+
+namespace {
+
+const QString FieldValue = QStringLiteral("document.getElementById('field').value");
+
+// The zoom the engine really renders the page at.
+double RenderedZoom(TWebView *view)
+{
+    return runScript(view->page(), QStringLiteral("window.devicePixelRatio")).toDouble();
+}
+
+bool RendersAt(TWebView *view, int percent)
+{
+    return QTest::qWaitFor([&] { return qAbs(RenderedZoom(view) - percent / 100.0) < 0.01; }, 5000);
+}
+
+void FocusField(TWebView *view)
+{
+    runScript(view->page(), QStringLiteral("document.getElementById('field').focus()"));
+}
+
+} // namespace
+
+class tst_PageKeys : public QObject
+{
+    Q_OBJECT
+
+public:
+    static void initMain() { InitWebTestProcess(); }
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void zoomStep_data();
+    void zoomStep();
+    void refreshKeys();
+    void escapeStopsALoadAndReachesThePage();
+    void zoomKeys();
+    void ctrlWheelZooms();
+    void zoomBelongsToTheTab();
+    void otherBrowsersKeysDoNothing();
+    void keysLeaveATypedAddressAlone();
+
+private:
+    // A shown browser on /page, the page painted and focused.
+    std::unique_ptr<Browser> openOnPage();
+
+    std::unique_ptr<TestEnvironment> m_env;
+    std::unique_ptr<ScriptedDialogs> m_dialogs;
+    TestHttpServer m_server;
+};
+
+void tst_PageKeys::initTestCase()
+{
+    TQuelvardSchemeHandler::Install(QWebEngineProfile::defaultProfile());
+    QVERIFY(m_server.start());
+    // Counts the Escape presses the page itself sees, as a page closing its own panel would.
+    const QString page = QStringLiteral(
+        "<input id=\"field\" style=\"width:300px\"><p>%1</p>"
+        "<script>window.escapes = 0; document.addEventListener('keydown', function (e) {"
+        " if (e.key === 'Escape') ++window.escapes; });</script>");
+    m_server.setHtml(QStringLiteral("/page"), QStringLiteral("Page"), page.arg(PageText));
+    m_server.setHtml(QStringLiteral("/other"), QStringLiteral("Other"), page.arg(PageText));
+    m_server.setHtml(QStringLiteral("/slow"), QStringLiteral("Slow"));
+    m_server.setDelay(QStringLiteral("/slow"), 4000);
+}
+
+void tst_PageKeys::init()
+{
+    m_env.reset(new TestEnvironment);
+    m_dialogs.reset(new ScriptedDialogs);
+}
+
+void tst_PageKeys::cleanup()
+{
+    m_dialogs.reset();
+    m_env.reset();
+}
+
+std::unique_ptr<Browser> tst_PageKeys::openOnPage()
+{
+    auto browser = Browser::open(*m_dialogs);
+    if (!browser || !browser->load(m_server.url(QStringLiteral("/page"))))
+        return nullptr;
+    waitForPaint(browser->view());
+    browser->view()->setFocus();
+    return browser;
+}
+
+void tst_PageKeys::zoomStep_data()
+{
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<int>("direction");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("in from 100") << 100 << 1 << 110;
+    QTest::newRow("out from 100") << 100 << -1 << 90;
+    QTest::newRow("in from 25") << 25 << 1 << 33;
+    QTest::newRow("out from 33") << 33 << -1 << 25;
+    QTest::newRow("in from 67") << 67 << 1 << 75;
+    QTest::newRow("in from 175") << 175 << 1 << 200;
+    QTest::newRow("out from 250") << 250 << -1 << 200;
+    QTest::newRow("in from 400") << 400 << 1 << 500;
+    QTest::newRow("in at the top stays") << 500 << 1 << 500;
+    QTest::newRow("out at the bottom stays") << 25 << -1 << 25;
+    QTest::newRow("in between levels goes to the next") << 105 << 1 << 110;
+    QTest::newRow("out between levels goes to the one below") << 105 << -1 << 100;
+    QTest::newRow("in above the top comes down to it") << 900 << 1 << 500;
+    QTest::newRow("out below the bottom comes up to it") << 10 << -1 << 25;
+    QTest::newRow("reset from 300") << 300 << 0 << 100;
+    QTest::newRow("reset from 25") << 25 << 0 << 100;
+}
+
+void tst_PageKeys::zoomStep()
+{
+    QFETCH(int, percent);
+    QFETCH(int, direction);
+    QFETCH(int, expected);
+    QCOMPARE(TWebView::ZoomStep(percent, direction), expected);
+}
+
+void tst_PageKeys::refreshKeys()
+{
+    auto browser = openOnPage();
+    QVERIFY(browser);
+    const QString path = QStringLiteral("/page");
+    const struct
+    {
+        const char *name;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        bool bypassCache;
+    } presses[] = {
+        {"F5", Qt::Key_F5, Qt::NoModifier, false},
+        {"Ctrl+R", Qt::Key_R, Qt::ControlModifier, false},
+        {"Ctrl+F5", Qt::Key_F5, Qt::ControlModifier, true},
+        {"Ctrl+Shift+R", Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier, true},
+    };
+    for (const auto &press : presses) {
+        const int before = m_server.requestCount(path);
+        QTest::keyClick(browser->view()->focusProxy(), press.key, press.modifiers);
+        QVERIFY2(QTest::qWaitFor([&] { return m_server.requestCount(path) == before + 1; }, 10000),
+                 press.name);
+        QVERIFY2(waitForUrl(browser->window, m_server.url(path)), press.name);
+        // A reload that may use the cache asks with max-age=0; one past it says no-cache.
+        QVERIFY2(m_server.lastRequest(path).toLower().contains("cache-control: no-cache") ==
+                     press.bypassCache,
+                 press.name);
+        QTest::qWait(300);
+        QVERIFY2(m_server.requestCount(path) == before + 1, press.name);
+        waitForPaint(browser->view());
+    }
+}
+
+void tst_PageKeys::escapeStopsALoadAndReachesThePage()
+{
+    auto browser = openOnPage();
+    QVERIFY(browser);
+    TWebView *view = browser->view();
+    const QUrl page = m_server.url(QStringLiteral("/page"));
+    auto escapesSeen = [view] {
+        return runScript(view->page(), QStringLiteral("escapes")).toInt();
+    };
+
+    // Nothing loading: the page has the key to itself.
+    QTest::keyClick(view->focusProxy(), Qt::Key_Escape);
+    QTRY_COMPARE_WITH_TIMEOUT(escapesSeen(), 1, 5000);
+
+    // Pressed in the page's text field while the next page is held back by the server.
+    FocusField(view);
+    QSignalSpy finished(view->page(), &QWebEnginePage::loadFinished);
+    QElapsedTimer sinceRequest;
+    sinceRequest.start();
+    browser->window.ActiveTab()->NavigateTo(m_server.url(QStringLiteral("/slow")).toString());
+    QTRY_VERIFY_WITH_TIMEOUT(m_server.requestCount(QStringLiteral("/slow")) == 1, 5000);
+    QVERIFY(view->Busy());
+    QTest::keyClick(view->focusProxy(), Qt::Key_Escape);
+    QTRY_VERIFY_WITH_TIMEOUT(!view->Busy(), 1500);
+    QVERIFY(sinceRequest.elapsed() < 4000);
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished.first().first().toBool(), false);
+    QTRY_COMPARE_WITH_TIMEOUT(escapesSeen(), 2, 5000);
+    // The held-back answer never replaces the page.
+    QTest::qWait(qMax<qint64>(0, 4500 - sinceRequest.elapsed()));
+    QCOMPARE(view->url(), page);
+    QCOMPARE(finished.size(), 1);
+}
+
+void tst_PageKeys::zoomKeys()
+{
+    auto browser = openOnPage();
+    QVERIFY(browser);
+    TWebView *view = browser->view();
+    const Qt::KeyboardModifiers ctrl = Qt::ControlModifier;
+    const struct
+    {
+        const char *name;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int from;
+        int expected;
+    } presses[] = {
+        {"Ctrl+plus", Qt::Key_Plus, ctrl | Qt::ShiftModifier, 100, 110},
+        {"Ctrl+=", Qt::Key_Equal, ctrl, 100, 110},
+        {"Ctrl+keypad plus", Qt::Key_Plus, ctrl | Qt::KeypadModifier, 100, 110},
+        {"Ctrl+minus", Qt::Key_Minus, ctrl, 100, 90},
+        {"Ctrl+keypad minus", Qt::Key_Minus, ctrl | Qt::KeypadModifier, 100, 90},
+        {"Ctrl+0", Qt::Key_0, ctrl, 150, 100},
+        {"Ctrl+plus at the top", Qt::Key_Equal, ctrl, 500, 500},
+        {"Ctrl+minus at the bottom", Qt::Key_Minus, ctrl, 25, 25},
+    };
+    for (bool inField : {false, true}) {
+        view->setFocus();
+        if (inField)
+            FocusField(view);
+        for (const auto &press : presses) {
+            const QByteArray name = press.name + QByteArray(inField ? " in a field" : "");
+            view->SetZoomPercent(press.from);
+            QVERIFY2(RendersAt(view, press.from), name);
+            QTest::keyClick(view->focusProxy(), press.key, press.modifiers);
+            QVERIFY2(view->ZoomPercent() == press.expected, name);
+            QVERIFY2(RendersAt(view, press.expected), name);
+        }
+        // The keys zoomed and did nothing more: no character was typed into the field.
+        QCOMPARE(runScript(view->page(), FieldValue).toString(), QString());
+        QCOMPARE(runScript(view->page(), QStringLiteral("document.activeElement.id")).toString(),
+                 inField ? QStringLiteral("field") : QString());
+    }
+    QVERIFY(browser->window.ui->statusMain->currentMessage().isEmpty());
+}
+
+void tst_PageKeys::ctrlWheelZooms()
+{
+    auto browser = openOnPage();
+    QVERIFY(browser);
+    TWebView *view = browser->view();
+    QWidget *target = view->focusProxy();
+    auto turn = [target](int delta, Qt::KeyboardModifiers modifiers) {
+        const QPointF position(100, 100);
+        QWheelEvent event(position, target->mapToGlobal(position), QPoint(), QPoint(0, delta),
+                          Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(target, &event);
+    };
+    turn(QWheelEvent::DefaultDeltasPerStep, Qt::ControlModifier);
+    QCOMPARE(view->ZoomPercent(), 110);
+    turn(-QWheelEvent::DefaultDeltasPerStep, Qt::ControlModifier);
+    turn(-QWheelEvent::DefaultDeltasPerStep, Qt::ControlModifier);
+    QCOMPARE(view->ZoomPercent(), 90);
+    // A fine-grained wheel steps once a whole notch has turned.
+    turn(60, Qt::ControlModifier);
+    QCOMPARE(view->ZoomPercent(), 90);
+    turn(60, Qt::ControlModifier);
+    QCOMPARE(view->ZoomPercent(), 100);
+    turn(-QWheelEvent::DefaultDeltasPerStep, Qt::ControlModifier);
+    QCOMPARE(view->ZoomPercent(), 90);
+    QVERIFY(RendersAt(view, 90));
+    // Without Ctrl the wheel is the page's.
+    turn(-QWheelEvent::DefaultDeltasPerStep, Qt::NoModifier);
+    QTest::qWait(300);
+    QCOMPARE(view->ZoomPercent(), 90);
+    QVERIFY(RendersAt(view, 90));
+}
+
+void tst_PageKeys::zoomBelongsToTheTab()
+{
+    auto browser = openOnPage();
+    QVERIFY(browser);
+    TfrmQuelvardBrowser &w = browser->window;
+    TBrowserTab *first = w.ActiveTab();
+    TWebView *firstView = first->WebView;
+    QTest::keyClick(firstView->focusProxy(), Qt::Key_Equal, Qt::ControlModifier);
+    QTest::keyClick(firstView->focusProxy(), Qt::Key_Equal, Qt::ControlModifier);
+    QVERIFY(RendersAt(firstView, 125));
+
+    // A second tab on the same site starts at 100%.
+    w.NewTab();
+    TBrowserTab *second = w.ActiveTab();
+    QVERIFY(second && second != first);
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/other"))));
+    QVERIFY(RendersAt(second->WebView, 100));
+
+    // Back on the first tab its zoom is still there, and stays through its navigations, to
+    // the same site and to another one.
+    w.pcMain->setCurrentWidget(first->Sheet);
+    QCOMPARE(w.ActiveTab(), first);
+    QVERIFY(RendersAt(firstView, 125));
+    QUrl otherSite = m_server.url(QStringLiteral("/page"));
+    otherSite.setHost(QStringLiteral("localhost"));
+    for (const QUrl &url : {m_server.url(QStringLiteral("/other")), otherSite}) {
+        QVERIFY(browser->load(url));
+        QVERIFY2(RendersAt(firstView, 125), qPrintable(url.toString()));
+    }
+    QCOMPARE(firstView->ZoomPercent(), 125);
+    QVERIFY(RendersAt(second->WebView, 100));
+}
+
+void tst_PageKeys::otherBrowsersKeysDoNothing()
+{
+    auto browser = openOnPage();
+    QVERIFY(browser);
+    TfrmQuelvardBrowser &w = browser->window;
+    TWebView *view = browser->view();
+    const QUrl page = m_server.url(QStringLiteral("/page"));
+    const struct
+    {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+    } keys[] = {
+        {Qt::Key_N, Qt::ControlModifier},
+        {Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier},
+        {Qt::Key_T, Qt::ControlModifier},
+        {Qt::Key_W, Qt::ControlModifier},
+        {Qt::Key_O, Qt::ControlModifier},
+        {Qt::Key_L, Qt::ControlModifier},
+        {Qt::Key_K, Qt::ControlModifier},
+        {Qt::Key_S, Qt::ControlModifier},
+        {Qt::Key_U, Qt::ControlModifier},
+        {Qt::Key_H, Qt::ControlModifier},
+        {Qt::Key_D, Qt::ControlModifier},
+        {Qt::Key_J, Qt::ControlModifier},
+        {Qt::Key_I, Qt::ControlModifier | Qt::ShiftModifier},
+        {Qt::Key_D, Qt::AltModifier},
+        {Qt::Key_Home, Qt::AltModifier},
+        {Qt::Key_F6, Qt::NoModifier},
+        {Qt::Key_F11, Qt::NoModifier},
+        {Qt::Key_F12, Qt::NoModifier},
+        {Qt::Key_F1, Qt::NoModifier},
+    };
+    for (bool locked : {true, false}) {
+        w.ui->edtAddress->setEnabled(!locked);
+        const QString address = w.ui->edtAddress->text();
+        const int requests = m_server.requestedPaths().size();
+        const int windows = QApplication::topLevelWidgets().size();
+        for (const auto &press : keys) {
+            const QString name = QKeySequence(press.key | press.modifiers).toString() +
+                                 (locked ? QStringLiteral(" locked") : QString());
+            view->setFocus();
+            QTest::keyClick(view->focusProxy(), press.key, press.modifiers);
+            QTest::qWait(100);
+            QVERIFY2(QApplication::focusWidget() != w.ui->edtAddress, qPrintable(name));
+            QVERIFY2(w.ui->edtAddress->text() == address, qPrintable(name));
+            QVERIFY2(w.TabCount() == 1, qPrintable(name));
+            QVERIFY2(QApplication::topLevelWidgets().size() == windows, qPrintable(name));
+            QVERIFY2(QApplication::activeWindow() == &w, qPrintable(name));
+        }
+        QTest::qWait(300);
+        QCOMPARE(m_server.requestedPaths().size(), requests);
+        QCOMPARE(view->url(), page);
+    }
+    QVERIFY(m_dialogs->dialogsRun.isEmpty());
+    QVERIFY(m_dialogs->messages.isEmpty());
+    QCOMPARE(view->ZoomPercent(), 100);
+}
+
+void tst_PageKeys::keysLeaveATypedAddressAlone()
+{
+    auto browser = openOnPage();
+    QVERIFY(browser);
+    TfrmQuelvardBrowser &w = browser->window;
+    QLineEdit *address = w.ui->edtAddress;
+    address->setEnabled(true);
+    const QString typed = m_server.url(QStringLiteral("/other")).toString();
+    address->setText(typed);
+    address->setFocus();
+    const int requests = m_server.requestedPaths().size();
+    const QList<QPair<Qt::Key, Qt::KeyboardModifiers>> keys = {
+        {Qt::Key_F5, Qt::NoModifier},      {Qt::Key_R, Qt::ControlModifier},
+        {Qt::Key_F5, Qt::ControlModifier}, {Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier},
+        {Qt::Key_Escape, Qt::NoModifier},  {Qt::Key_Equal, Qt::ControlModifier},
+        {Qt::Key_0, Qt::ControlModifier},
+    };
+    for (const auto &press : keys)
+        QTest::keyClick(address, press.first, press.second);
+    QTest::qWait(500);
+    QCOMPARE(address->text(), typed);
+    QCOMPARE(m_server.requestedPaths().size(), requests);
+    QCOMPARE(browser->view()->url(), m_server.url(QStringLiteral("/page")));
+}
+
+QTEST_MAIN(tst_PageKeys)
+#include "tst_pagekeys.moc"
