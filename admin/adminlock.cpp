@@ -4,6 +4,7 @@
 #include "admin/adminlogin.h"
 #include "admin/changepassword.h"
 #include "common/adminloginstore.h"
+#include "common/apppaths.h"
 #include "common/dialogseam.h"
 #include "common/registry.h"
 #include "main/browserprofile.h"
@@ -66,7 +67,7 @@ void TfrmQuelvardBrowser::CheckAdminLoginAtStart()
     }
     if (!login.Password.isEmpty())
         return;
-    if (!TRegistry::CanWrite(TRegistry(TRegistry::KEY_READ).HiveFile())) {
+    if (!TRegistry::CanWrite(AppPaths::MachineHiveFile())) {
         // The first-run form could never save here and cannot be closed: tell the user who
         // can set the login instead, and open the window locked.
         TDialogs::Current()->Message(this, NotSetUpMessage, QMessageBox::Information,
