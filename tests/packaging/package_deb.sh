@@ -64,8 +64,8 @@ grep -q 'rm -rf' "$work/control/postrm" 2>/dev/null && ! grep -q '"\$1" = purge'
 info=$(dpkg-deb -I "$deb")
 echo "$info" | sed -n '/^ Package:/,$p'
 depends=$(echo "$info" | sed -n 's/^ Depends: //p')
-# libqt6webenginecore6 and libsqlite3-0 come from the linked libraries; the others are loaded
-# at run time and must be named by hand.
+# The engine, its helper process and SQLite come from the linked libraries; the SVG plugin and
+# the font are loaded at run time and must be named by hand.
 for package in libqt6webenginecore6 libsqlite3-0 libqt6webenginecore6-bin libqt6svg6 fonts-dejavu-core; do
     echo "$depends" | tr ',' '\n' | sed 's/^ *//; s/ .*//' | grep -qx "$package" \
         || fail "Depends lacks $package"
