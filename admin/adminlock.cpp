@@ -5,6 +5,7 @@
 #include "admin/changepassword.h"
 #include "common/apppaths.h"
 #include "common/adminloginstore.h"
+#include "common/apppaths.h"
 #include "common/dialogseam.h"
 #include "common/registry.h"
 #include "main/browserprofile.h"

@@ -128,6 +128,10 @@ int write(TConsole &console, Write &&writeToStore)
 {
     if (const auto why = readProblem())
         return unreadable(console, *why);
+    // A write that would find nothing to change (removing a login that is not there) still
+    // needs the right to write, so a command run without root fails the same way every time.
+    if (!TRegistry::CanWrite(machineHive()))
+        return notPermitted(console, QStringLiteral("permission denied"));
     try {
         writeToStore();
     } catch (const EQuelvardError &error) {

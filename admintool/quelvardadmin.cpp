@@ -1,5 +1,8 @@
 // quelvard-admin: sets the administrator login and the machine-wide settings of Quelvard.
 #include "admintool/admincommand.h"
+#ifdef QUELVARD_ADMIN_MACHINE_DIR_VARIABLE
+#include "common/apppaths.h"
+#endif
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -52,6 +55,17 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("Quelvard"));
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
+
+#ifdef QUELVARD_ADMIN_MACHINE_DIR_VARIABLE
+    // Only a copy built for the tests, never installed, has this: the guide's commands run
+    // against a temporary machine folder instead of the one compiled in.
+    const QString machineDir = qEnvironmentVariable(QUELVARD_ADMIN_MACHINE_DIR_VARIABLE);
+    if (machineDir.isEmpty()) {
+        std::fputs("quelvard-admin: " QUELVARD_ADMIN_MACHINE_DIR_VARIABLE " is not set\n", stderr);
+        return AdminCommand::Usage;
+    }
+    AppPaths::OverrideMachineDataDir(machineDir);
+#endif
 
     QTextStream out(stdout);
     QTextStream err(stderr);

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Builds the Debian package as scripts/package.sh does and checks what it would install:
+# every file where a desktop looks for it, valid menu and software-centre entries, no way in
+# for a typed address, the machine folder of a packaged build, and its dependencies.
+#   package_deb.sh BUILD_FOLDER
+set -u
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+started=$(date +%s)
+deb=$(bash "$source_dir/scripts/package.sh" "$1" | tail -n 1) || { echo "packaging failed"; exit 1; }
+echo "built $deb in $(( $(date +%s) - started )) s"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+version=$(sed -n 's/^project(Quelvard VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
+expected_name="quelvard_${version}_$(dpkg --print-architecture).deb"
+[ "$(basename "$deb")" = "$expected_name" ] || fail "package named $(basename "$deb"), not $expected_name"
+
+dpkg-deb -x "$deb" "$work/root" || { echo "dpkg-deb -x failed"; exit 1; }
+dpkg-deb -e "$deb" "$work/control" || { echo "dpkg-deb -e failed"; exit 1; }
+root=$work/root
+
+for program in quelvard quelvard-admin; do
+    [ -x "$root/usr/bin/$program" ] || fail "usr/bin/$program missing or not executable"
+done
+others=$(ls "$root/usr/bin" | grep -vx -e quelvard -e quelvard-admin)
+[ -z "$others" ] && [ ! -e "$root/usr/lib" ] || fail "more than the two programs installed: $others"
+desktop=$root/usr/share/applications/quelvard.desktop
+metainfo=$root/usr/share/metainfo/org.quelvard.Quelvard.metainfo.xml
+for file in "$desktop" "$metainfo" \
+    "$root/usr/share/icons/hicolor/scalable/apps/quelvard.svg" \
+    "$root/usr/share/doc/quelvard/ADMIN.md" "$root/usr/share/doc/quelvard/examples/quelvard.yml"; do
+    [ -f "$file" ] || fail "${file#"$root"/} missing"
+done
+for size in 16 32 48 64 128 256; do
+    png=$root/usr/share/icons/hicolor/${size}x${size}/apps/quelvard.png
+    file -b "$png" 2>/dev/null | grep -q "PNG image data, $size x $size," \
+        || fail "${png#"$root"/} missing or not $size pixels square"
+done
+for page in quelvard quelvard-admin; do
+    man=$root/usr/share/man/man1/$page.1.gz
+    gzip -t "$man" 2>/dev/null || fail "${man#"$root"/} missing or not gzip"
+done
+
+desktop-file-validate "$desktop" || fail "desktop-file-validate"
+appstreamcli validate --no-net "$metainfo" >"$work/appstream.log" 2>&1 \
+    || { cat "$work/appstream.log"; fail "appstreamcli validate"; }
+# The menu entry must not hand the program an address nor offer it as a link handler.
+grep -qx 'Exec=quelvard' "$desktop" || fail "Exec is not the bare program: $(grep ^Exec= "$desktop")"
+grep -q '^MimeType=' "$desktop" && fail "the desktop entry claims MIME types"
+# The window's class, which the dock matches against StartupWMClass, is the application name.
+grep -qx 'StartupWMClass=Quelvard' "$desktop" || fail "StartupWMClass is not Quelvard"
+
+# A packaged build keeps its machine store in /var/lib, never in a build tree.
+store=$("$root/usr/bin/quelvard-admin" status 2>/dev/null | sed -n 's/^machine store: //p')
+[ "$store" = /var/lib/Quelvard/registry.db ] || fail "packaged machine store is '$store'"
+grep -q 'install -d -o root -g root -m 0755 "/var/lib/Quelvard"' "$work/control/postinst" 2>/dev/null \
+    || fail "postinst does not create /var/lib/Quelvard for root, mode 0755"
+grep -q 'rm -rf' "$work/control/postrm" 2>/dev/null && ! grep -q '"\$1" = purge' "$work/control/postrm" \
+    && fail "postrm removes the machine folder on more than a purge"
+
+info=$(dpkg-deb -I "$deb")
+echo "$info" | sed -n '/^ Package:/,$p'
+depends=$(echo "$info" | sed -n 's/^ Depends: //p')
+# The engine, its helper process and SQLite come from the linked libraries; the SVG plugin and
+# the font are loaded at run time and must be named by hand.
+for package in libqt6webenginecore6 libsqlite3-0 libqt6webenginecore6-bin libqt6svg6 fonts-dejavu-core; do
+    echo "$depends" | tr ',' '\n' | sed 's/^ *//; s/ .*//' | grep -qx "$package" \
+        || fail "Depends lacks $package"
+done
+echo "$info" | grep -qx ' Section: web' || fail "section is not web"
+echo "$info" | grep -q '^ Maintainer: .' || fail "no maintainer"
+echo "$info" | grep -q '^ Homepage:' && fail "a homepage is named"
+
+[ $failures -eq 0 ] && echo "package checks passed in $(( $(date +%s) - started )) s"
+exit $((failures > 0))
