@@ -3,7 +3,6 @@
 
 #include "admin/adminlogin.h"
 #include "admin/changepassword.h"
-#include "common/apppaths.h"
 #include "common/adminloginstore.h"
 #include "common/apppaths.h"
 #include "common/dialogseam.h"
