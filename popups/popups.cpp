@@ -10,20 +10,12 @@
 #include <QCollator>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QTextDocument>
 #include <algorithm>
 
 namespace {
 
 const char *const EmptyAddress = "http://";
 constexpr int StoredNameRole = Qt::UserRole;
-
-// A site's name is the user's text: keep a message box from reading markup in it.
-QString PlainMessage(const QString &text)
-{
-    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal)
-                                     : text;
-}
 
 } // namespace
 
@@ -189,7 +181,7 @@ void TfrmPopups::cbRemoveClick()
         const QString question = QStringLiteral("Remove the site \"") + site
                                  + QStringLiteral("\" from the list of sites that popups are "
                                                   "permitted for?");
-        if (!TDialogs::Ask(this, PlainMessage(question)))
+        if (!TDialogs::Ask(this, question))
             return;
         PopupStore::RemoveSite(StoredName(row));
         LoadSites();
