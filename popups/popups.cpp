@@ -120,8 +120,9 @@ void TfrmPopups::LoadSites()
 void TfrmPopups::edtWebsiteChange()
 {
     const QString text = edtWebsite->text();
-    // The box lower-cases every letter as it is typed; outer blanks are dropped at once.
-    const QString lowered = text.toLower();
+    // The box lower-cases A to Z as they are typed, as the store does; outer blanks are
+    // dropped at once.
+    const QString lowered = TextUtils::LowerCase(text);
     const QString normal = TextUtils::Trim(lowered);
     if (normal != text) {
         qsizetype leading = 0;

@@ -106,6 +106,7 @@ void tst_PopupsDialog::typing_data()
 
     QTest::newRow("a letter enables") << "e" << 0 << "http://e" << true;
     QTest::newRow("capitals folded") << "WWW.Ex" << 0 << "http://www.ex" << true;
+    QTest::newRow("only A to Z folded") << "ÄBC.example" << 0 << "http://Äbc.example" << true;
     QTest::newRow("trailing space dropped") << " " << 0 << "http://" << false;
     QTest::newRow("space after a name dropped") << "a.com " << 0 << "http://a.com" << true;
     QTest::newRow("space at the end gone before the next key") << "a b" << 0 << "http://ab"
