@@ -14,6 +14,7 @@ public:
     virtual ~TDialogs() = default;
 
     // The message box titled "Quelvard" with the given icon and buttons; returns the button.
+    // The text is shown exactly as given, never read as markup: callers pass names unescaped.
     virtual QMessageBox::StandardButton Message(QWidget *parent, const QString &text,
                                                 QMessageBox::Icon icon,
                                                 QMessageBox::StandardButtons buttons);

@@ -1,5 +1,7 @@
 #include "common/textutils.h"
 
+#include <QTextDocument>
+
 namespace TextUtils {
 
 bool IsBlank(QChar c)
@@ -47,6 +49,11 @@ QByteArray LowerCase(const QByteArray &text)
             c = char(c + 32);
     }
     return result;
+}
+
+QString PlainToolTip(const QString &text)
+{
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal) : text;
 }
 
 } // namespace TextUtils

@@ -86,6 +86,36 @@ QString systemError(int code)
     return qt_error_string(code);
 }
 
+// The process's file mode mask, read without changing it: umask() can only be read by setting
+// it, and for that moment files that the web engine's threads create would get no mask at all.
+// Where the kernel does not report it, the strictest usual mask stands in.
+mode_t currentUmask()
+{
+    constexpr mode_t Fallback = 077;
+    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return Fallback;
+    QByteArray status;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        status.append(buffer, got);
+    }
+    ::close(fd);
+    for (const QByteArray &line : status.split('\n')) {
+        if (!line.startsWith("Umask:"))
+            continue;
+        bool ok = false;
+        const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+        return ok && mask <= 0777 ? mode_t(mask) : Fallback;
+    }
+    return Fallback;
+}
+
 void walk(const QString &folder, TWalk kind, QVector<TFavoriteItem> &into)
 {
     const QVector<TDirEntry> entries = ListFolder(folder);
@@ -286,9 +316,8 @@ void WriteFileAtomically(const QString &fileName, const QByteArray &content)
         ::unlink(temp.constData());
         throw EQuelvardError(systemError(code));
     };
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (::fchmod(fd, 0666 & ~mask) != 0)
+    // mkostemp made the file for its owner only; a favorite gets the mode any new file gets.
+    if (::fchmod(fd, 0666 & ~currentUmask()) != 0)
         fail(errno);
     const char *data = content.constData();
     qsizetype left = content.size();

@@ -14,7 +14,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyle>
-#include <QTextDocument>
 
 namespace {
 
@@ -35,12 +34,6 @@ QString withSlash(const QString &folder)
 QString quoted(const QString &name)
 {
     return QLatin1Char('"') + name + QLatin1Char('"');
-}
-
-// Names come from the disk and the user: keep a message box from reading markup in them.
-QString plainMessage(const QString &text)
-{
-    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal) : text;
 }
 
 QIcon globeIcon()
@@ -343,7 +336,7 @@ bool TfrmOrganizeFavorites::SelectionIsFolder() const
 void TfrmOrganizeFavorites::showError(const QString &before, const QString &name,
                                       const QString &after)
 {
-    TDialogs::Error(this, plainMessage(before + quoted(name) + after));
+    TDialogs::Error(this, before + quoted(name) + after);
 }
 
 void TfrmOrganizeFavorites::singleExpand(QTreeWidgetItem *current, QTreeWidgetItem *previous)
@@ -427,10 +420,8 @@ void TfrmOrganizeFavorites::cbDeleteClick()
             return;
         const QString text = node->text(0);
         if (Flags(node).IsFolder) {
-            if (!TDialogs::Ask(this,
-                               plainMessage(QStringLiteral("Delete the folder ") + quoted(text) +
-                                            QStringLiteral(" and all the favorites it "
-                                                           "contains?"))))
+            if (!TDialogs::Ask(this, QStringLiteral("Delete the folder ") + quoted(text) +
+                                         QStringLiteral(" and all the favorites it contains?")))
                 return;
             const QString path = NodePath(node);
             FavoritesStore::DeleteFolderTree(path);
@@ -439,8 +430,8 @@ void TfrmOrganizeFavorites::cbDeleteClick()
             else
                 delete node;
         } else {
-            if (!TDialogs::Ask(this, plainMessage(QStringLiteral("Delete the favorite ") +
-                                                  quoted(text) + QStringLiteral("?"))))
+            if (!TDialogs::Ask(this, QStringLiteral("Delete the favorite ") + quoted(text) +
+                                         QStringLiteral("?")))
                 return;
             if (FavoritesStore::DeleteFavoriteFile(FavoriteFilePath(node)))
                 delete node;

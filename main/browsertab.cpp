@@ -143,7 +143,7 @@ void TBrowserTab::UpdateTabCaption()
             // The tab bar reads "&" as a mnemonic; titles must show as they are.
             MainForm->pcMain->setTabText(pageIndex, QString(caption).replace(QLatin1Char('&'),
                                                                               QStringLiteral("&&")));
-            MainForm->pcMain->setTabToolTip(pageIndex, title);
+            MainForm->pcMain->setTabToolTip(pageIndex, TextUtils::PlainToolTip(title));
         }
     } catch (...) {
     }

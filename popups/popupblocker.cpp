@@ -96,7 +96,7 @@ private:
                 shown = metrics.elidedText(full, Qt::ElideRight, qMax(0, room));
         }
         notice->setText(shown);
-        notice->setToolTip(shown == full ? QString() : full);
+        notice->setToolTip(shown == full ? QString() : TextUtils::PlainToolTip(full));
         notice->setAccessibleName(full);
         notice->adjustSize();
         link->move(notice->width() + 17, link->y());

@@ -11,20 +11,12 @@
 #include <QCollator>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QTextDocument>
 #include <algorithm>
 
 namespace {
 
 const char *const EmptyAddress = "http://";
 constexpr int StoredNameRole = Qt::UserRole;
-
-// A site's name is the user's text: keep a message box from reading markup in it.
-QString PlainMessage(const QString &text)
-{
-    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal)
-                                     : text;
-}
 
 } // namespace
 
@@ -147,8 +139,9 @@ void TfrmPopups::LoadSites()
 void TfrmPopups::edtWebsiteChange()
 {
     const QString text = edtWebsite->text();
-    // The box lower-cases every letter as it is typed; outer blanks are dropped at once.
-    const QString lowered = text.toLower();
+    // The box lower-cases A to Z as they are typed, as the store does; outer blanks are
+    // dropped at once.
+    const QString lowered = TextUtils::LowerCase(text);
     const QString normal = TextUtils::Trim(lowered);
     if (normal != text) {
         qsizetype leading = 0;
@@ -208,7 +201,7 @@ void TfrmPopups::cbRemoveClick()
         const QString question = QStringLiteral("Remove the site \"") + site
                                  + QStringLiteral("\" from the list of sites that popups are "
                                                   "permitted for?");
-        if (!TDialogs::Ask(this, PlainMessage(question)))
+        if (!TDialogs::Ask(this, question))
             return;
         PopupStore::RemoveSite(StoredName(row));
         LoadSites();

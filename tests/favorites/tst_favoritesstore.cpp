@@ -9,12 +9,26 @@
 #include <QFile>
 #include <QtTest>
 
+#include <atomic>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 using namespace FavoritesStore;
+
+// Takes the place of the C library's umask for this whole test program, counting every call:
+// the mask belongs to the process, and the web engine's threads create files while a favorite
+// is written, so reading it by setting it is already a fault.
+namespace {
+std::atomic<int> g_umaskCalls{0};
+}
+extern "C" mode_t umask(mode_t mask) noexcept
+{
+    ++g_umaskCalls;
+    return mode_t(::syscall(SYS_umask, mask));
+}
 
 namespace {
 
@@ -80,6 +94,8 @@ private slots:
     void writeReplacesWholeFile();
     void writeReplacesLinkNotItsTarget();
     void writeFailureLeavesNothing();
+    void writeFollowsTheUmaskWithoutChangingIt_data();
+    void writeFollowsTheUmaskWithoutChangingIt();
     void readURL_data();
     void readURL();
     void readURLOfSpecialEntries();
@@ -195,6 +211,31 @@ void tst_FavoritesStore::writeFailureLeavesNothing()
                             "x"));
     QCOMPARE(QDir(m_root).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("Links.irl")});
+}
+
+void tst_FavoritesStore::writeFollowsTheUmaskWithoutChangingIt_data()
+{
+    QTest::addColumn<uint>("mask");
+    QTest::newRow("022") << 022u;
+    QTest::newRow("027") << 027u;
+    QTest::newRow("077") << 077u;
+}
+
+void tst_FavoritesStore::writeFollowsTheUmaskWithoutChangingIt()
+{
+    QFETCH(uint, mask);
+    QDir().mkpath(m_root);
+    const QString path = m_root + QStringLiteral("Masked.irl");
+    const mode_t before = ::umask(mode_t(mask));
+    g_umaskCalls = 0;
+    WriteFileAtomically(path, "x");
+    const int calls = g_umaskCalls;
+    const mode_t after = ::umask(before);
+    QCOMPARE(calls, 0);
+    QCOMPARE(uint(after), mask);
+    struct stat info = {};
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
+    QCOMPARE(uint(info.st_mode & 07777), 0666u & ~mask);
 }
 
 void tst_FavoritesStore::readURL_data()

@@ -359,6 +359,15 @@ void tst_OrganizeFavorites::command_data()
     QTest::newRow("M10 a file has the name") << QStringList{"Taken"} << none << "" << "new"
         << "Taken" << QStringList{m10("Taken")} << QStringList() << QStringList();
 
+    // Names are quoted exactly as written, never escaped as markup.
+    QTest::newRow("M10 markup typed as a folder name") << work << none << "" << "new"
+        << "<b>x</b>" << QStringList{m10("<b>x</b>")} << workDisk << QStringList();
+    QTest::newRow("M7 markup and an entity in a favorite's name")
+        << QStringList{"<i>a&amp;b.irl"} << none << "<i>a&amp;b" << "delete" << "No"
+        << QStringList{m7("<i>a&amp;b")} << QStringList{"<i>a&amp;b"} << QStringList();
+    QTest::newRow("M5 ampersand in a folder's name") << QStringList{"a&b/"} << none << "a&b"
+        << "delete" << "No" << QStringList{m5("a&b")} << QStringList{"a&b/"} << QStringList();
+
     // Dragging.
     QTest::newRow("favorite onto the root") << work << none << "Work/a" << "drop:" << QString()
         << none << QStringList{"Play/", "Work/", "a"} << QStringList{"Play/", "Work/", "a"};

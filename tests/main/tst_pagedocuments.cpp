@@ -21,6 +21,7 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTextDocument>
 #include <QWebEngineProfile>
 
 using namespace PageTest;
@@ -67,6 +68,20 @@ int countDark(const QImage &image)
     return count;
 }
 
+// What a person reads in a label or tooltip of the given format: text taken for markup is drawn
+// formatted, so its tags vanish.
+QString rendered(const QString &text, Qt::TextFormat format)
+{
+    if (format == Qt::RichText || (format == Qt::AutoText && Qt::mightBeRichText(text))) {
+        QTextDocument document;
+        document.setHtml(text);
+        return document.toPlainText();
+    }
+    return text;
+}
+
+const QString MarkupTitle = QStringLiteral("<b>x</b>");
+
 } // namespace
 
 class tst_PageDocuments : public QObject
@@ -100,6 +115,8 @@ private slots:
     void propertiesOfAPage();
     void propertiesText_data();
     void propertiesText();
+    void pageTextIsShownAsWritten_data();
+    void pageTextIsShownAsWritten();
 
 private:
     std::unique_ptr<TestEnvironment> m_env;
@@ -118,6 +135,8 @@ void tst_PageDocuments::initTestCase()
                      QStringLiteral("<p id=\"text\">%1</p>").arg(PageText));
     m_server.setHtml(QStringLiteral("/find"), QStringLiteral("Find Page"),
                      QStringLiteral("<p>apple banana apple cherry APPLE pear</p>"));
+    // A <title> holds text, not markup: the page's title is these characters as they are.
+    m_server.setHtml(QStringLiteral("/markup"), MarkupTitle, QStringLiteral("<p>markup</p>"));
     QImage red(120, 80, QImage::Format_RGB32);
     red.fill(Qt::red);
     QByteArray png;
@@ -595,6 +614,54 @@ void tst_PageDocuments::propertiesOfAPage()
     QTRY_VERIFY_WITH_TIMEOUT(dated, 5000);
     const QDateTime expected = QDateTime(QDate(2015, 10, 21), QTime(7, 28), Qt::UTC).toLocalTime();
     QCOMPARE(shown.Modified, QLocale().toString(expected, QLocale::LongFormat));
+}
+
+void tst_PageDocuments::pageTextIsShownAsWritten_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::newRow("title in Page Properties") << "properties";
+    QTest::newRow("title in the tab's tooltip") << "tab";
+    QTest::newRow("searched text in the find status") << "find";
+}
+
+void tst_PageDocuments::pageTextIsShownAsWritten()
+{
+    QFETCH(QString, where);
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    TfrmQuelvardBrowser &w = browser->window;
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/markup"))));
+    QTRY_COMPARE_WITH_TIMEOUT(browser->view()->LocationName(), MarkupTitle, 5000);
+
+    if (where == QLatin1String("properties")) {
+        QString shown;
+        bool ran = false;
+        m_dialogs->dialogHandler = [&](QDialog *dialog) {
+            if (auto *properties = qobject_cast<TfrmPageProperties *>(dialog)) {
+                shown = rendered(properties->ui->lblTitleValue->text(),
+                                 properties->ui->lblTitleValue->textFormat());
+                ran = true;
+            }
+            return int(QDialog::Accepted);
+        };
+        w.ui->PageProperties1->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(ran, 5000);
+        QCOMPARE(shown, MarkupTitle);
+    } else if (where == QLatin1String("tab")) {
+        const int index = w.ActiveTabIndex();
+        QTRY_COMPARE_WITH_TIMEOUT(rendered(w.pcMain->tabToolTip(index), Qt::AutoText), MarkupTitle,
+                                  5000);
+    } else {
+        w.ui->Find1->trigger();
+        auto *find = w.findChild<TfrmFind *>();
+        QVERIFY(find);
+        find->ui->edtFindWhat->setText(MarkupTitle);
+        QSignalSpy finished(find, &TfrmFind::SearchFinished);
+        find->ui->cbFindNext->click();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 5000);
+        QCOMPARE(rendered(find->ui->lblStatus->text(), find->ui->lblStatus->textFormat()),
+                 QStringLiteral("Cannot find \"%1\".").arg(MarkupTitle));
+    }
 }
 
 void tst_PageDocuments::propertiesText_data()

@@ -6,8 +6,10 @@
 
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTimer>
 #include <QtTest>
 
 // The Allowed Sites dialog against a hive of its own; questions answered by script.
@@ -34,6 +36,7 @@ private slots:
     void removeAllAsksFirst();
     void emptyListAsksNothing();
     void handMadeNamesWithBlanksCanBeRemoved();
+    void markupInANameIsShownAsText_data();
     void markupInANameIsShownAsText();
     void closeRejects();
 
@@ -103,6 +106,7 @@ void tst_PopupsDialog::typing_data()
 
     QTest::newRow("a letter enables") << "e" << 0 << "http://e" << true;
     QTest::newRow("capitals folded") << "WWW.Ex" << 0 << "http://www.ex" << true;
+    QTest::newRow("only A to Z folded") << "ÄBC.example" << 0 << "http://Äbc.example" << true;
     QTest::newRow("trailing space dropped") << " " << 0 << "http://" << false;
     QTest::newRow("space after a name dropped") << "a.com " << 0 << "http://a.com" << true;
     QTest::newRow("space at the end gone before the next key") << "a b" << 0 << "http://ab"
@@ -309,15 +313,41 @@ void tst_PopupsDialog::handMadeNamesWithBlanksCanBeRemoved()
     QVERIFY(PopupStore::ListSites().isEmpty());
 }
 
+void tst_PopupsDialog::markupInANameIsShownAsText_data()
+{
+    QTest::addColumn<QString>("site");
+    QTest::newRow("tags") << "<b>x</b>";
+    QTest::newRow("ampersand") << "a&b";
+}
+
+// The question goes through the program's real message box, as a person reads it.
 void tst_PopupsDialog::markupInANameIsShownAsText()
 {
-    PopupStore::AddSite(QStringLiteral("<b>bold</b>"));
+    QFETCH(QString, site);
+    PopupStore::AddSite(site);
     TfrmPopups dialog;
     dialog.gridSites->selectRow(0);
+    m_dialogs.reset();
+
+    QString shown;
+    Qt::TextFormat format = Qt::AutoText;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        poll.stop();
+        shown = box->text();
+        format = box->textFormat();
+        box->button(QMessageBox::No)->click();
+    });
+    poll.start(10);
     dialog.cbRemoveClick();
-    const QString shown = m_dialogs->lastMessage();
-    QVERIFY(shown.contains(QStringLiteral("&lt;b&gt;bold&lt;/b&gt;")));
-    QCOMPARE(PopupStore::ListSites().size(), 1); // answered No
+
+    QCOMPARE(format, Qt::PlainText);
+    QCOMPARE(shown, QStringLiteral("Remove the site \"") + site +
+                        QStringLiteral("\" from the list of sites that popups are permitted for?"));
+    QCOMPARE(PopupStore::ListSites(), QStringList{site}); // answered No
 }
 
 void tst_PopupsDialog::closeRejects()
