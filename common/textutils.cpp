@@ -1,6 +1,5 @@
 #include "common/textutils.h"
 
-#include <QTextDocument>
 
 namespace TextUtils {
 
@@ -49,11 +48,6 @@ QByteArray LowerCase(const QByteArray &text)
             c = char(c + 32);
     }
     return result;
-}
-
-QString PlainToolTip(const QString &text)
-{
-    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal) : text;
 }
 
 } // namespace TextUtils

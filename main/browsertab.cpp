@@ -3,6 +3,7 @@
 #include "common/dialogseam.h"
 #include "common/errors.h"
 #include "common/genutilities.h"
+#include "common/plaintooltip.h"
 #include "common/textutils.h"
 #include "config.h"
 #include "main/dochostuihandler.h"

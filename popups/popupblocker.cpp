@@ -7,6 +7,7 @@
 
 #include "common/dialogseam.h"
 #include "common/genutilities.h"
+#include "common/plaintooltip.h"
 #include "common/textutils.h"
 #include "common/machinepolicies.h"
 #include "popups/allowedsites.h"
