@@ -6,6 +6,7 @@
 #include "common/textutils.h"
 #include "config.h"
 #include "main/browsertab.h"
+#include "main/filedialogguard.h"
 #include "main/tabcontrol.h"
 #include "main/webview.h"
 
@@ -99,6 +100,7 @@ int RoundHalfEven(double value)
 TfrmQuelvardBrowser::TfrmQuelvardBrowser(QWidget *parent)
     : QMainWindow(parent), ui(new Ui::TfrmQuelvardBrowser)
 {
+    FileDialogGuard::Install();
     ui->setupUi(this);
     pcMain = ui->pcMain;
     setupControls();

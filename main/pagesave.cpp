@@ -1,6 +1,7 @@
 #include "main/pagesave.h"
 
 #include "common/dialogseam.h"
+#include "favorites/savetarget.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <QStandardPaths>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineView>
 #include <memory>
 
 namespace {
@@ -21,6 +23,22 @@ struct TTargetState {
     QDateTime fileModified;
     bool folderExisted = false;
 };
+
+// Every folder a complete save of `filePath` might put its pictures in. The engine drops the
+// last extension, or the last two for names such as "x.tar.gz"; any shorter base is taken too,
+// so no spelling of the name slips past the check.
+QStringList ResourceFolderCandidates(const QString &filePath)
+{
+    const QFileInfo info(filePath);
+    const QString name = info.fileName();
+    QStringList folders{TPageSaver::ResourceFolder(filePath)};
+    for (qsizetype dot = name.indexOf(QLatin1Char('.')); dot > 0;
+         dot = name.indexOf(QLatin1Char('.'), dot + 1))
+        folders << info.dir().filePath(name.left(dot) + QStringLiteral("_files"));
+    folders << info.dir().filePath(name + QStringLiteral("_files"));
+    folders.removeDuplicates();
+    return folders;
+}
 
 } // namespace
 
@@ -98,6 +116,10 @@ void TPageSaver::SaveAs(QWebEnginePage *page, QWidget *parent)
     dialog.setObjectName(QStringLiteral("dlgSaveAs"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
+    // The dialog's own rename, delete and new-folder commands would let a locked user move a
+    // saved page into the favorites folder after the save was checked; our dialog offers none.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::ReadOnly);
     dialog.setNameFilters(NameFilters());
     dialog.selectNameFilter(NameFilters().at(0));
     dialog.setDefaultSuffix(SuffixOfFormat(QWebEngineDownloadRequest::CompleteHtmlSaveFormat));
@@ -131,6 +153,14 @@ void TPageSaver::Save(QWebEnginePage *page, const QString &filePath,
         return;
     const QString absolutePath = QFileInfo(filePath).absoluteFilePath();
     const QString resourceFolder = ResourceFolder(absolutePath);
+    // Every save comes through here, so this is where a page is kept from becoming a favorite.
+    QWidget *parent = QWebEngineView::forPage(page) ? QWebEngineView::forPage(page)->window()
+                                                    : nullptr;
+    const QStringList companions = format == QWebEngineDownloadRequest::CompleteHtmlSaveFormat
+                                       ? ResourceFolderCandidates(absolutePath)
+                                       : QStringList();
+    if (SaveTarget::RefuseWrite(parent, absolutePath, companions))
+        return;
     TTargetState before;
     {
         const QFileInfo info(absolutePath);

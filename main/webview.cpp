@@ -5,6 +5,7 @@
 #include "main/schemehandler.h"
 
 #include <QAuthenticator>
+#include <QWebEngineFileSystemAccessRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <array>
@@ -38,6 +39,9 @@ public:
                 [this](const QUrl &origin, Feature feature) {
                     setFeaturePermission(origin, feature, PermissionDeniedByUser);
                 });
+        // A page writing to a file the user picks would bypass every check on what is saved.
+        connect(this, &QWebEnginePage::fileSystemAccessRequested, this,
+                [](QWebEngineFileSystemAccessRequest request) { request.reject(); });
         connect(this, &QWebEnginePage::authenticationRequired, this,
                 [](const QUrl &, QAuthenticator *authenticator) {
                     *authenticator = QAuthenticator(); // refuses the request

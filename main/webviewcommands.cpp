@@ -3,6 +3,7 @@
 #include "main/webview.h"
 
 #include "common/dialogseam.h"
+#include "favorites/savetarget.h"
 #include "main/browsertab.h"
 #include "main/dochostuihandler.h"
 #include "main/finddialog.h"
@@ -80,6 +81,16 @@ void RemovePartialOutput(const TOutputFileState &before)
         QFile::remove(before.path);
 }
 
+// A print to a file goes where a saved page may go and nowhere else. A refused name is dropped
+// from the shared printer so no later job, with or without a prompt, writes to it.
+bool RefusePrintFile(QPrinter &printer, QWidget *parent)
+{
+    if (!SaveTarget::RefuseWrite(parent, printer.outputFileName()))
+        return false;
+    printer.setOutputFileName(QString());
+    return true;
+}
+
 // The main window's page that commands act on, or this view when it stands alone.
 std::function<QWebEngineView *()> ActivePageOf(TWebView *view)
 {
@@ -125,6 +136,8 @@ void TWebView::ExecWB(int id, int option)
                 if (!self || result != QDialog::Accepted)
                     return;
             }
+            if (RefusePrintFile(printer, window()))
+                return;
             const TOutputFileState before = OutputFileState(printer);
             g_printingView = this;
             auto connection = std::make_shared<QMetaObject::Connection>();
@@ -145,9 +158,12 @@ void TWebView::ExecWB(int id, int option)
             dialog.setObjectName(QStringLiteral("dlgPrintPreview"));
             QPointer<TWebView> self = this;
             connect(&dialog, &QPrintPreviewDialog::paintRequested, this,
-                    [self](QPrinter *printer) {
+                    [self, &dialog](QPrinter *printer) {
                         // The preview paints synchronously; the engine prints asynchronously.
                         if (!self || PrinterBusy())
+                            return;
+                        // The preview's own Print button prints here too, to a file if chosen.
+                        if (RefusePrintFile(*printer, &dialog))
                             return;
                         QEventLoop loop;
                         connect(self, &QWebEngineView::printFinished, &loop, &QEventLoop::quit);

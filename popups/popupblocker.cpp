@@ -241,6 +241,10 @@ void TBrowserTab::HandleNewWindow(bool *cancel)
         if (MainForm && (MainForm->ActiveTab() == this || MainForm->PopupBarTarget == 0))
             ShowNotice(MainForm, domain);
         BlockedDomain = domain;
+        // A refusal after the page's last load (a button's script) would otherwise wait for
+        // the next navigation to be told, and the person would see nothing happen at all.
+        if (MainForm && MainForm->ActiveTab() == this)
+            MainForm->UpdatePopupBar();
     } catch (...) {
         // Whatever went wrong, the window stays unopened.
     }

@@ -1,0 +1,304 @@
+// Saving and printing a page never make a favorite: no file lands in the favorites folder or
+// under a favorite's name, however the place is spelled, and no file dialog can move one there.
+#include "favorites/favoritesstore.h"
+#include "main/pagesave.h"
+#include "main/schemehandler.h"
+#include "pagetestsupport.h"
+#include "support/httpserver.h"
+#include "ui_mainwindow.h"
+
+#include <QApplication>
+#include <QDirIterator>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
+#include <QTimer>
+#include <QWebEngineProfile>
+
+using namespace PageTest;
+
+class tst_PageSaveRules : public QObject
+{
+    Q_OBJECT
+
+public:
+    static void initMain() { InitWebTestProcess(); }
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void saveNeverMakesAFavorite_data();
+    void saveNeverMakesAFavorite();
+    void printNeverMakesAFavorite_data();
+    void printNeverMakesAFavorite();
+    void fileDialogsCannotRename();
+
+private:
+    std::unique_ptr<TestEnvironment> m_env;
+    std::unique_ptr<ScriptedDialogs> m_dialogs;
+    TestHttpServer m_server;
+};
+
+void tst_PageSaveRules::initTestCase()
+{
+    TQuelvardSchemeHandler::Install(QWebEngineProfile::defaultProfile());
+    QVERIFY(m_server.start());
+    // What a locked user types into a page's editable box to make a favorite of it.
+    m_server.setHtml(QStringLiteral("/typed"), QStringLiteral("Typed"),
+                     QStringLiteral("<div contenteditable=\"true\">x<br>[InternetShortcut]<br>"
+                                    "URL=http://any.site/</div><p>%1</p>")
+                         .arg(PageText));
+}
+
+void tst_PageSaveRules::init()
+{
+    m_env.reset(new TestEnvironment);
+    m_dialogs.reset(new ScriptedDialogs);
+}
+
+void tst_PageSaveRules::cleanup()
+{
+    m_dialogs.reset();
+    m_env.reset();
+}
+
+namespace {
+
+// Every file below `folder`, links included, as paths relative to it.
+QStringList EntriesBelow(const QString &folder)
+{
+    QStringList entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        entries << QDir(folder).relativeFilePath(it.next());
+    entries.sort();
+    return entries;
+}
+
+// The favorites folder (with a subfolder) and an ordinary folder beside it holding links into
+// the favorites, for the many ways of spelling a place among the favorites.
+struct TSaveFolders
+{
+    QTemporaryDir outside;
+    QString favorites;
+
+    bool make()
+    {
+        favorites = FavoritesStore::FavoritesFolder();
+        favorites.chop(1);
+        const QString out = outside.path();
+        return outside.isValid() && QDir().mkpath(favorites + QStringLiteral("/sub")) &&
+               QFile::link(favorites, out + QStringLiteral("/favlink")) &&
+               QFile::link(favorites + QStringLiteral("/sub"), out + QStringLiteral("/sublink")) &&
+               QFile::link(favorites + QStringLiteral("/linked.html"),
+                           out + QStringLiteral("/linked.html")) &&
+               QFile::link(favorites, out + QStringLiteral("/pictures_files"));
+    }
+    QString spell(QString pattern) const
+    {
+        const QString parentOfOutside = QFileInfo(outside.path()).path();
+        return pattern.replace(QStringLiteral("{fav}"), favorites)
+            .replace(QStringLiteral("{out}"), outside.path())
+            .replace(QStringLiteral("{favFromParent}"),
+                     QDir(parentOfOutside).relativeFilePath(favorites));
+    }
+};
+
+const QString FavoritesRefusal = QStringLiteral("Favorites folder");
+const QString NameRefusal = QStringLiteral("\".irl\"");
+
+} // namespace
+
+void tst_PageSaveRules::saveNeverMakesAFavorite_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("filter");
+    QTest::addColumn<QString>("refusal"); // a part of the message, empty for a save that works
+    QTest::addColumn<bool>("fromContextMenu");
+    const int complete = 0, archive = 1, htmlOnly = 2;
+    QTest::newRow("favorites folder")
+        << "{fav}/typed.html" << complete << FavoritesRefusal << false;
+    QTest::newRow("new folder in favorites")
+        << "{fav}|new/typed.html" << htmlOnly << FavoritesRefusal << true;
+    QTest::newRow("dot-dot") << "{out}/../{favFromParent}/sub/../typed.html" << archive
+                             << FavoritesRefusal << false;
+    QTest::newRow("dot-dot in a linked folder")
+        << "{out}/favlink/sub/../typed.html" << complete << FavoritesRefusal << true;
+    QTest::newRow("linked folder")
+        << "{out}/favlink/sub/typed.html" << htmlOnly << FavoritesRefusal << false;
+    QTest::newRow("link to a file in favorites")
+        << "{out}/linked.html" << htmlOnly << FavoritesRefusal << true;
+    QTest::newRow("picture folder is a link")
+        << "{out}/pictures.html" << complete << FavoritesRefusal << false;
+    QTest::newRow(".irl elsewhere") << "{out}/typed.irl" << complete << NameRefusal << true;
+    QTest::newRow(".IRL elsewhere") << "{out}/typed.IRL" << htmlOnly << NameRefusal << false;
+    QTest::newRow(".Irl archive") << "{out}/typed.Irl" << archive << NameRefusal << true;
+    QTest::newRow(".irl in favorites") << "{fav}/typed.irl" << complete << NameRefusal << false;
+    QTest::newRow("ordinary save") << "{out}/typed.html" << complete << QString() << true;
+    QTest::newRow("picture folder link, HTML only")
+        << "{out}/pictures.html" << htmlOnly << QString() << false;
+}
+
+// However the place is spelled, a saved page never lands among the favorites or as a favorite,
+// so text typed into a page can never become an address the Favorites menu opens.
+void tst_PageSaveRules::saveNeverMakesAFavorite()
+{
+    QFETCH(QString, target);
+    QFETCH(int, filter);
+    QFETCH(QString, refusal);
+    QFETCH(bool, fromContextMenu);
+    TSaveFolders folders;
+    QVERIFY(folders.make());
+    target = folders.spell(target);
+    const QStringList favoritesBefore = EntriesBelow(folders.favorites);
+    const QStringList outsideBefore = EntriesBelow(folders.outside.path());
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/typed"))));
+    m_dialogs->dialogHandler = [&](QDialog *dialog) {
+        auto *files = qobject_cast<QFileDialog *>(dialog);
+        if (!files)
+            return int(QDialog::Rejected);
+        files->selectNameFilter(TPageSaver::NameFilters().at(filter));
+        emit files->filterSelected(TPageSaver::NameFilters().at(filter));
+        // A folder still to be made is typed into the name box, as a person would.
+        const qsizetype typed = target.indexOf(QLatin1Char('|'));
+        if (typed >= 0)
+            files->setDirectory(target.left(typed));
+        files->selectFile(target.mid(typed + 1));
+        return int(QDialog::Accepted);
+    };
+    if (fromContextMenu)
+        browser->menuItem("SaveAs2")->trigger();
+    else
+        browser->window.ui->SaveAs1->trigger();
+    QCOMPARE(m_dialogs->dialogsRun, QStringList{QStringLiteral("dlgSaveAs")});
+
+    if (refusal.isEmpty()) {
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(target).size() > 0, 20000);
+        QTest::qWait(500); // the engine may still be writing
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("[InternetShortcut]"));
+        QVERIFY(m_dialogs->messages.isEmpty());
+    } else {
+        QCOMPARE(m_dialogs->messages.size(), 1);
+        QVERIFY2(m_dialogs->messages.first().text.contains(refusal),
+                 qPrintable(m_dialogs->lastMessage()));
+        QCOMPARE(m_dialogs->messages.first().icon, QMessageBox::Critical);
+        QCOMPARE(m_dialogs->messages.first().buttons,
+                 QMessageBox::StandardButtons(QMessageBox::Ok));
+        QTest::qWait(1500); // time enough for a save that was wrongly let through
+        QCOMPARE(EntriesBelow(folders.outside.path()), outsideBefore);
+    }
+    // Nothing new among the favorites, so nothing new on the Favorites menu.
+    QCOMPARE(EntriesBelow(folders.favorites), favoritesBefore);
+}
+
+void tst_PageSaveRules::printNeverMakesAFavorite_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("fromPreview");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("print into favorites") << "{fav}/printed.pdf" << false << FavoritesRefusal;
+    QTest::newRow("print through a link")
+        << "{out}/favlink/printed.pdf" << false << FavoritesRefusal;
+    QTest::newRow("print as .IRL") << "{out}/printed.IRL" << false << NameRefusal;
+    QTest::newRow("preview's print into favorites")
+        << "{out}/sublink/printed.pdf" << true << FavoritesRefusal;
+    QTest::newRow("preview's print as .irl") << "{out}/printed.irl" << true << NameRefusal;
+}
+
+// Printing to a file is the other way a page reaches a file the user names.
+void tst_PageSaveRules::printNeverMakesAFavorite()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, fromPreview);
+    QFETCH(QString, refusal);
+    TSaveFolders folders;
+    QVERIFY(folders.make());
+    target = folders.spell(target);
+    const QStringList favoritesBefore = EntriesBelow(folders.favorites);
+    const QStringList outsideBefore = EntriesBelow(folders.outside.path());
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/typed"))));
+    m_dialogs->dialogHandler = [&](QDialog *dialog) {
+        if (auto *print = qobject_cast<QPrintDialog *>(dialog)) {
+            print->printer()->setOutputFormat(QPrinter::PdfFormat);
+            print->printer()->setOutputFileName(target);
+            return int(QDialog::Accepted);
+        }
+        if (auto *preview = qobject_cast<QPrintPreviewDialog *>(dialog)) {
+            // What the preview's own Print button does once a file is chosen.
+            preview->printer()->setOutputFormat(QPrinter::PdfFormat);
+            preview->printer()->setOutputFileName(target);
+            if (auto *widget = preview->findChild<QPrintPreviewWidget *>())
+                widget->print();
+        }
+        return int(QDialog::Rejected);
+    };
+    QSignalSpy finished(browser->view(), &QWebEngineView::printFinished);
+    if (fromPreview)
+        browser->window.PrintPreview1Click();
+    else
+        browser->window.Print1Click();
+    QCOMPARE(m_dialogs->messages.size(), 1);
+    QVERIFY2(m_dialogs->lastMessage().contains(refusal), qPrintable(m_dialogs->lastMessage()));
+    QCOMPARE(m_dialogs->messages.first().icon, QMessageBox::Critical);
+    QTest::qWait(1000);
+    QVERIFY(finished.isEmpty());
+    QCOMPARE(EntriesBelow(folders.favorites), favoritesBefore);
+    QCOMPARE(EntriesBelow(folders.outside.path()), outsideBefore);
+
+    // The refused name is not kept for the next job: a preview now prints to no file.
+    QPrinter *kept = nullptr;
+    m_dialogs->dialogHandler = [&](QDialog *dialog) {
+        if (auto *preview = qobject_cast<QPrintPreviewDialog *>(dialog))
+            kept = preview->printer();
+        return int(QDialog::Rejected);
+    };
+    browser->window.PrintPreview1Click();
+    QVERIFY(kept);
+    QVERIFY(kept->outputFileName().isEmpty());
+}
+
+// Any file dialog, also one that Qt or the engine opens for us (the print dialog's file button, a
+// page's upload field), chooses names only: renaming there would move files past every check.
+void tst_PageSaveRules::fileDialogsCannotRename()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    QTemporaryDir folder;
+    const QString page = folder.filePath(QStringLiteral("page.html"));
+    QFile file(page);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    bool sawDialog = false;
+    bool renamed = true;
+    QTimer::singleShot(0, &browser->window, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        auto *model = dialog ? dialog->findChild<QFileSystemModel *>() : nullptr;
+        if (!model)
+            return;
+        sawDialog = true;
+        // Once the folder is listed, the dialog knows the file may be written by its owner.
+        QTest::qWaitFor([&] { return model->rowCount(model->index(folder.path())) > 0; }, 5000);
+        renamed = model->setData(model->index(page), QStringLiteral("page.irl"));
+        dialog->reject();
+    });
+    QFileDialog::getOpenFileName(&browser->window, QStringLiteral("Upload"), folder.path());
+    QVERIFY(sawDialog);
+    QVERIFY(!renamed);
+    QVERIFY(QFileInfo::exists(page));
+    QVERIFY(!QFileInfo::exists(folder.filePath(QStringLiteral("page.irl"))));
+}
+
+QTEST_MAIN(tst_PageSaveRules)
+#include "tst_pagesaverules.moc"
