@@ -131,6 +131,10 @@ signals:
     // Raised when the active tab changes by the user's choice (after the refresh).
     void ActiveTabChanged();
 
+public:
+    // Applies the stored position on the first showing, before the native window exists.
+    void setVisible(bool visible) override;
+
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -148,13 +152,19 @@ private:
     void selectPageByProgram(int pageIndex);
     void installHook();
     void removeHook();
-    void applyPendingSize();
+    void waitForFrame();
+    void applyPendingFrame();
+    void stopWaitingForFrame();
 
     bool m_shown = false;
+    bool m_positionLoaded = false;
     bool m_exiting = false;
     bool m_hookInstalled = false;
     bool m_programTabChange = false;
+    // The stored outer size, until the window manager's frame is known and it can be applied.
     QSize m_pendingOuterSize;
+    QObject *m_frameWatch = nullptr;
+    static constexpr int FrameWaitLimitMs = 10000;
 
 public:
     // Notice bar state (popups/): the height the bar is moving towards.
