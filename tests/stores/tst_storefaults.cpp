@@ -36,7 +36,7 @@ QString streamValue(int i)
 // Two favorites of very different lengths: half of either is neither.
 QByteArray favoriteContent(int i)
 {
-    const QString url = i % 2 ? QStringLiteral("http://long.example/") + QString(300000, 'l')
+    const QString url = i % 2 ? QStringLiteral("http://long.example/") + QString(4000000, 'l')
                               : QStringLiteral("http://short.example/");
     return FavoritesStore::FavoriteFileContent(url, QStringLiteral("/"),
                                                QStringLiteral("/usr/lib/"));
@@ -299,7 +299,7 @@ void tst_StoreFaults::hiveKilledMidTransactionReadsAsBefore()
 void tst_StoreFaults::favoriteKilledMidWrite_data()
 {
     QTest::addColumn<int>("writes");
-    QTest::newRow("first rewrite") << 0;
+    QTest::newRow("early rewrite") << 3;
     QTest::newRow("later rewrite") << 7;
 }
 
