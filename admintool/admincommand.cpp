@@ -75,7 +75,7 @@ const TSubcommand *findSubcommand(const QString &name)
 
 QString machineHive()
 {
-    return TRegistry(TRegistry::KEY_READ).HiveFile();
+    return AppPaths::MachineHiveFile();
 }
 
 int usage(TConsole &console, const QString &message, const TSubcommand *sub = nullptr)

@@ -1,5 +1,6 @@
 #include "common/machinepolicies.h"
 
+#include "common/apppaths.h"
 #include "common/errors.h"
 #include "common/registry.h"
 #include "common/textutils.h"
@@ -151,7 +152,7 @@ recMachinePolicies Read(QStringList *problems)
         }
     } catch (const EQuelvardError &error) {
         note(problems, QStringLiteral("machine settings not read from %1: %2")
-                           .arg(TRegistry(TRegistry::KEY_READ).HiveFile(), error.message()));
+                           .arg(AppPaths::MachineHiveFile(), error.message()));
     } catch (const std::exception &error) {
         note(problems, QStringLiteral("machine settings not read: %1")
                            .arg(QString::fromLocal8Bit(error.what())));
