@@ -58,6 +58,11 @@ public:
 
     void Show(const QString &domain)
     {
+        // A page asking for windows in a loop is refused once per window; fitting the same
+        // sentence again each time repaints the whole window, which with software rendering
+        // made 10,000 refusals take minutes.
+        if (m_fitted && domain == m_domain)
+            return;
         m_domain = domain;
         Fit();
     }
@@ -101,10 +106,12 @@ private:
         notice->setAccessibleName(full);
         notice->adjustSize();
         link->move(notice->width() + 17, link->y());
+        m_fitted = true;
     }
 
     TfrmQuelvardBrowser *m_form;
     QString m_domain;
+    bool m_fitted = false;
 };
 
 void ShowNotice(TfrmQuelvardBrowser *form, const QString &domain)
