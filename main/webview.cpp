@@ -51,6 +51,16 @@ public:
                     *authenticator = QAuthenticator();
                 });
     }
+
+protected:
+    // The engine serves the program's compiled-in resources under qrc: to any page that links,
+    // redirects or frames there; no page of ours is one of them, and no page may reach them.
+    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
+    {
+        if (url.scheme().compare(QLatin1String("qrc"), Qt::CaseInsensitive) == 0)
+            return false;
+        return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
+    }
 };
 
 } // namespace
