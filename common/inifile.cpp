@@ -79,8 +79,12 @@ TIniFile TIniFile::Load(const QString &fileName, bool *found)
     if (file.size() > MaxFileSize)
         throw EQuelvardError(tooLarge);
     try {
-        // One byte past the limit tells a file that grew after size() was taken.
-        const QByteArray bytes = file.read(MaxFileSize + 1);
+        // Qt sets aside every byte asked for before reading, so the known size is asked for
+        // rather than the limit; one byte more tells a file that grew after size() was taken.
+        const qint64 wanted = file.size() + 1;
+        QByteArray bytes = file.read(wanted);
+        if (bytes.size() == wanted)
+            bytes += file.read(MaxFileSize + 1 - bytes.size());
         if (file.error() != QFileDevice::NoError)
             throw EQuelvardError(
                 QStringLiteral("Cannot read \"%1\": %2").arg(fileName, file.errorString()));

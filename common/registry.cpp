@@ -232,9 +232,13 @@ void TRegistry::ensureOpen(bool forWriting)
     } else {
         if (!QFileInfo(file).isFile())
             return; // A hive that does not exist is simply empty.
+        // Opened for writing where the file allows it, though only read: a copy killed in the
+        // middle of a write leaves a journal that the next reader must roll back, and a
+        // read-only connection cannot, so it would fail every read until some copy writes.
+        // A file this process may not write is still opened read-only, by SQLite itself.
         sqlite3 *db = nullptr;
         const int rc = sqlite3_open_v2(QFile::encodeName(file).constData(), &db,
-                                       SQLITE_OPEN_READONLY, nullptr);
+                                       SQLITE_OPEN_READWRITE, nullptr);
         if (rc != SQLITE_OK) {
             const QString message = db ? QString::fromUtf8(sqlite3_errmsg(db))
                                        : QStringLiteral("Cannot open %1.").arg(file);

@@ -22,7 +22,9 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QWheelEvent>
+#include <QWindow>
 #include <cmath>
+#include <functional>
 
 namespace {
 
@@ -30,6 +32,29 @@ QIcon ThemeIcon(const char *name, QStyle::StandardPixmap fallback, QStyle *style
 {
     return QIcon::fromTheme(QLatin1String(name), style->standardIcon(fallback));
 }
+
+// Reports every expose, move or resize of the program's native windows.
+class TNativeWindowWatch : public QObject
+{
+public:
+    TNativeWindowWatch(std::function<void(QObject *)> onEvent, QObject *parent)
+        : QObject(parent), m_onEvent(std::move(onEvent))
+    {
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        const QEvent::Type type = event->type();
+        if (watched->isWindowType()
+            && (type == QEvent::Expose || type == QEvent::Move || type == QEvent::Resize))
+            m_onEvent(watched);
+        return false;
+    }
+
+private:
+    std::function<void(QObject *)> m_onEvent;
+};
 
 // The Go button's picture: an arrow and the word, drawn so it needs no theme.
 QIcon GoIcon(const QFont &font)
@@ -320,6 +345,18 @@ void TfrmQuelvardBrowser::FormCreate()
     }
 }
 
+void TfrmQuelvardBrowser::setVisible(bool visible)
+{
+    // The stored position is applied before the native window exists: a window manager frames
+    // a window it is given already placed where asked and says where the client ended up,
+    // while one moved as it is being shown can be framed elsewhere without a word.
+    if (visible && !m_positionLoaded) {
+        m_positionLoaded = true;
+        LoadWindowPosition();
+    }
+    QMainWindow::setVisible(visible);
+}
+
 void TfrmQuelvardBrowser::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
@@ -332,7 +369,8 @@ void TfrmQuelvardBrowser::showEvent(QShowEvent *event)
 void TfrmQuelvardBrowser::FormShow()
 {
     try {
-        LoadWindowPosition();
+        // LoadWindowPosition ran just before (setVisible); its size waits for the frame.
+        waitForFrame();
         NewTab();
         const QString position = GenUtilities::GetPosition();
         if (position.isEmpty() && !Tabs.isEmpty() && Tabs.at(0)) {
@@ -372,23 +410,57 @@ void TfrmQuelvardBrowser::LoadWindowPosition()
             throw 0;
         }
         // The stored size is the outer one; the frame is known only once the window manager
-        // has framed the window, so the client size is corrected then.
+        // has framed the window, so the client size is corrected then (waitForFrame).
         resize(width, height);
         m_pendingOuterSize = QSize(width, height);
-        QTimer::singleShot(0, this, [this] { applyPendingSize(); });
     } catch (...) {
         setWindowState(windowState() | Qt::WindowMaximized);
     }
 }
 
-void TfrmQuelvardBrowser::applyPendingSize()
+void TfrmQuelvardBrowser::waitForFrame()
 {
-    if (!m_pendingOuterSize.isValid() || isMaximized())
+    if (!m_pendingOuterSize.isValid() || m_frameWatch)
         return;
-    const QSize frameExtra = frameGeometry().size() - geometry().size();
-    if (!frameExtra.isNull())
-        resize(m_pendingOuterSize - frameExtra);
+    // The window manager frames the window some time after it is mapped, and the first web view
+    // may replace the native window meanwhile, so every expose, move or resize of a native
+    // window of ours is a chance to find the frame known.
+    m_frameWatch = new TNativeWindowWatch(
+        [this](QObject *window) {
+            if (window == windowHandle())
+                applyPendingFrame();
+        },
+        this);
+    qApp->installEventFilter(m_frameWatch);
+    // Without a window manager, or with one that draws no frame, no margins ever come: the
+    // stored size then is the client size already.
+    QTimer::singleShot(FrameWaitLimitMs, m_frameWatch, [this] { stopWaitingForFrame(); });
+    applyPendingFrame();
+}
+
+void TfrmQuelvardBrowser::applyPendingFrame()
+{
+    if (!m_pendingOuterSize.isValid())
+        return;
+    if (isMaximized() || isFullScreen()) {
+        stopWaitingForFrame();
+        return;
+    }
+    const QMargins margins = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    if (margins.isNull())
+        return;
+    const QSize outer = m_pendingOuterSize;
+    stopWaitingForFrame();
+    resize(outer.shrunkBy(margins));
+}
+
+void TfrmQuelvardBrowser::stopWaitingForFrame()
+{
     m_pendingOuterSize = QSize();
+    if (m_frameWatch) {
+        m_frameWatch->deleteLater();
+        m_frameWatch = nullptr;
+    }
 }
 
 QString TfrmQuelvardBrowser::PositionText(int left, int top, int width, int height)

@@ -138,6 +138,10 @@ signals:
     // Raised when the active tab changes by the user's choice (after the refresh).
     void ActiveTabChanged();
 
+public:
+    // Applies the stored position on the first showing, before the native window exists.
+    void setVisible(bool visible) override;
+
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -155,16 +159,22 @@ private:
     void selectPageByProgram(int pageIndex);
     void installHook();
     void removeHook();
-    void applyPendingSize();
     bool zoomByWheel(bool overPage, QWheelEvent *event);
+    void waitForFrame();
+    void applyPendingFrame();
+    void stopWaitingForFrame();
 
     bool m_shown = false;
+    bool m_positionLoaded = false;
     bool m_exiting = false;
     bool m_hookInstalled = false;
     bool m_programTabChange = false;
     // Wheel turn with Ctrl held not yet amounting to a zoom step (fine-grained wheels and pads).
     int m_wheelZoomDelta = 0;
+    // The stored outer size, until the window manager's frame is known and it can be applied.
     QSize m_pendingOuterSize;
+    QObject *m_frameWatch = nullptr;
+    static constexpr int FrameWaitLimitMs = 10000;
 
 public:
     // Notice bar state (popups/): the height the bar is moving towards.

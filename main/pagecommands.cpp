@@ -93,27 +93,27 @@ void TfrmQuelvardBrowser::sbStopClick()
 
 void TfrmQuelvardBrowser::SaveAs1Click()
 {
-    OnActiveView(this, [](TWebView *view) { view->ExecWB(4, 1); });
+    OnActiveView(this, [](TWebView *view) { view->ExecWB(TWebView::TPageCommand::SaveAs, TWebView::TCommandOption::PromptUser); });
 }
 
 void TfrmQuelvardBrowser::PageSetup1Click()
 {
-    OnActiveView(this, [](TWebView *view) { view->ExecWB(8, 1); });
+    OnActiveView(this, [](TWebView *view) { view->ExecWB(TWebView::TPageCommand::PageSetup, TWebView::TCommandOption::PromptUser); });
 }
 
 void TfrmQuelvardBrowser::Print1Click()
 {
-    OnActiveView(this, [](TWebView *view) { view->ExecWB(6, 1); });
+    OnActiveView(this, [](TWebView *view) { view->ExecWB(TWebView::TPageCommand::Print, TWebView::TCommandOption::PromptUser); });
 }
 
 void TfrmQuelvardBrowser::PrintPreview1Click()
 {
-    OnActiveView(this, [](TWebView *view) { view->ExecWB(7, 2); });
+    OnActiveView(this, [](TWebView *view) { view->ExecWB(TWebView::TPageCommand::PrintPreview, TWebView::TCommandOption::DontPromptUser); });
 }
 
 void TfrmQuelvardBrowser::PageProperties1Click()
 {
-    OnActiveView(this, [](TWebView *view) { view->ExecWB(10, 1); });
+    OnActiveView(this, [](TWebView *view) { view->ExecWB(TWebView::TPageCommand::Properties, TWebView::TCommandOption::PromptUser); });
 }
 
 void TfrmQuelvardBrowser::ViewSource1Click()
@@ -123,22 +123,22 @@ void TfrmQuelvardBrowser::ViewSource1Click()
 
 void TfrmQuelvardBrowser::Cut1Click()
 {
-    OnActiveView(this, [](TWebView *view) { view->ExecWB(11, 1); });
+    OnActiveView(this, [](TWebView *view) { view->ExecWB(TWebView::TPageCommand::Cut, TWebView::TCommandOption::PromptUser); });
 }
 
 void TfrmQuelvardBrowser::Copy1Click()
 {
-    OnActiveView(this, [](TWebView *view) { view->ExecWB(12, 1); });
+    OnActiveView(this, [](TWebView *view) { view->ExecWB(TWebView::TPageCommand::Copy, TWebView::TCommandOption::PromptUser); });
 }
 
 void TfrmQuelvardBrowser::Paste1Click()
 {
-    OnActiveView(this, [](TWebView *view) { view->ExecWB(13, 1); });
+    OnActiveView(this, [](TWebView *view) { view->ExecWB(TWebView::TPageCommand::Paste, TWebView::TCommandOption::PromptUser); });
 }
 
 void TfrmQuelvardBrowser::SelectAll1Click()
 {
-    OnActiveView(this, [](TWebView *view) { view->ExecWB(17, 1); });
+    OnActiveView(this, [](TWebView *view) { view->ExecWB(TWebView::TPageCommand::SelectAll, TWebView::TCommandOption::PromptUser); });
 }
 
 void TfrmQuelvardBrowser::Find1Click()

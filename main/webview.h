@@ -39,9 +39,20 @@ public:
     // held within the smallest and largest levels.
     static int ZoomStep(int percent, int direction);
 
-    // Page commands by their numbers: 4 save as, 6 print, 7 print preview, 8 page setup,
-    // 10 properties, 11 cut, 12 copy, 13 paste, 17 select all. Option 1 prompts, 2 does not.
-    void ExecWB(int id, int option);
+    // The page commands, numbered as the engine's command interface numbers them.
+    enum class TPageCommand {
+        SaveAs = 4,
+        Print = 6,
+        PrintPreview = 7,
+        PageSetup = 8,
+        Properties = 10,
+        Cut = 11,
+        Copy = 12,
+        Paste = 13,
+        SelectAll = 17,
+    };
+    enum class TCommandOption { PromptUser = 1, DontPromptUser = 2 };
+    void ExecWB(TPageCommand command, TCommandOption option);
     // Document commands: 1 find dialog, 2 source view.
     void ExecDocumentCommand(int id);
 

@@ -116,18 +116,18 @@ void EditPageOf(TWebView *view, QWebEnginePage::WebAction action)
 
 } // namespace
 
-void TWebView::ExecWB(int id, int option)
+void TWebView::ExecWB(TPageCommand command, TCommandOption option)
 {
     try {
-        switch (id) {
-        case 4: // save as; a name is always asked for, there is no other way to get one
+        switch (command) {
+        case TPageCommand::SaveAs: // a name is always asked for, there is no other way to get one
             TPageSaver::SaveAs(page(), window());
             break;
-        case 6: { // print
+        case TPageCommand::Print: {
             if (PrinterBusy())
                 return;
             QPrinter &printer = SharedPrinter();
-            if (option != 2) {
+            if (option != TCommandOption::DontPromptUser) {
                 QPointer<TWebView> self = this;
                 QPrintDialog dialog(&printer, window());
                 dialog.setObjectName(QStringLiteral("dlgPrint"));
@@ -151,7 +151,7 @@ void TWebView::ExecWB(int id, int option)
             print(&printer);
             break;
         }
-        case 7: { // print preview, never prompts
+        case TPageCommand::PrintPreview: { // never prompts
             if (PrinterBusy())
                 return;
             QPrintPreviewDialog dialog(&SharedPrinter(), window());
@@ -176,7 +176,7 @@ void TWebView::ExecWB(int id, int option)
             TDialogs::Current()->ExecDialog(&dialog);
             break;
         }
-        case 8: { // page setup
+        case TPageCommand::PageSetup: {
             if (PrinterBusy())
                 return;
             QPageSetupDialog dialog(&SharedPrinter(), window());
@@ -184,23 +184,21 @@ void TWebView::ExecWB(int id, int option)
             TDialogs::Current()->ExecDialog(&dialog);
             break;
         }
-        case 10: // properties
+        case TPageCommand::Properties:
             TfrmPageProperties::ShowFor(this, window());
             break;
-        case 11:
+        case TPageCommand::Cut:
             EditPageOf(this, QWebEnginePage::Cut);
             break;
-        case 12:
+        case TPageCommand::Copy:
             EditPageOf(this, QWebEnginePage::Copy);
             break;
-        case 13:
+        case TPageCommand::Paste:
             EditPageOf(this, QWebEnginePage::Paste);
             break;
-        case 17:
+        case TPageCommand::SelectAll:
             EditPageOf(this, QWebEnginePage::SelectAll);
             break;
-        default:
-            break; // a command this view does not know fails, and failures are ignored
         }
     } catch (...) {
     }

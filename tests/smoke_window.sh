@@ -4,17 +4,8 @@
 set -u
 program=$1
 here=$(cd "$(dirname "$0")" && pwd)
-# An administrator login is seeded in the machine hive so the first-run login form does not
-# stand before the window.
 source "$here/tools/isolated_run.sh"
-mkdir -p "$(dirname "$hive")"
-sqlite3 "$hive" <<'SQL'
-CREATE TABLE reg_keys (path TEXT NOT NULL PRIMARY KEY COLLATE NOCASE);
-CREATE TABLE reg_values (key TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE,
-  type INTEGER NOT NULL, data BLOB, PRIMARY KEY (key, name));
-INSERT INTO reg_keys VALUES ('Software'), ('Software\Microsoft'), ('Software\Microsoft\Rowen');
-INSERT INTO reg_values VALUES ('Software\Microsoft\Rowen', 'Level', 1, 'lioacncnbppebhgo');
-SQL
+seed_admin_login
 
 cat > "$work/inner.sh" <<'INNER'
 set -u
@@ -47,8 +38,7 @@ INNER
 
 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$work/inner.sh" "$program" "$here" "$work" || exit 1
 
-hive=$XDG_CONFIG_HOME/Quelvard/registry.db
-position=$(sqlite3 "$hive" "SELECT data FROM reg_values WHERE key='Software\\Quelvard' AND name='Position'")
+position=$(sqlite3 "$user_hive" "SELECT data FROM reg_values WHERE key='Software\\Quelvard' AND name='Position'")
 echo "stored Position: '$position'"
 if ! [[ $position =~ ^[0-9]+,[0-9]+,[0-9]+,[0-9]+$ ]]; then
     echo "expected four numbers"; exit 1

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
 # Starts the real program under Xvfb with an empty machine hive, types a password into the
 # first-run form as a person would, and checks the cipher text stored in the machine hive.
-# The program's machine folder is compiled in, so this runs only for a build whose machine
-# folder lies inside the build tree; the hive found there is put aside and restored after.
 set -u
 program=$1
 source "$(cd "$(dirname "$0")/.." && pwd)/tools/isolated_run.sh"
@@ -45,7 +43,7 @@ INNER
 
 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$work/inner.sh" "$program" "$work" || exit 1
 
-level=$(sqlite3 "$hive" "SELECT data FROM reg_values WHERE key='Software\\Microsoft\\Rowen' AND name='Level'")
+level=$(sqlite3 "$machine_hive" "SELECT data FROM reg_values WHERE key='Software\\Microsoft\\Rowen' AND name='Level'")
 echo "stored Level: '$level'"
 if [ "$level" != "lioacncnbppebhgo" ]; then
     echo "expected the cipher text of 'Secret12' under key 1"; exit 1

@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# Under a real window manager (openbox inside Xvfb), starts and closes the program five times as a
+# person would (Alt+F4). The stored Position is the window's outer frame: it must survive every
+# cycle unchanged, and each start must put the window back exactly where the last one closed it.
+set -u
+program=$1
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/tools/isolated_run.sh"
+seed_admin_login
+for tool in openbox xprop xwininfo xdotool; do
+    command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/setup.sh installs it)"; exit 1; }
+done
+# A window placed away from the screen's edges, so a frame counted twice or not at all shows.
+seeded=150,100,900,700
+mkdir -p "$(dirname "$user_hive")"
+sqlite3 "$user_hive" <<SQL
+CREATE TABLE reg_keys (path TEXT NOT NULL PRIMARY KEY COLLATE NOCASE);
+CREATE TABLE reg_values (key TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE,
+  type INTEGER NOT NULL, data BLOB, PRIMARY KEY (key, name));
+INSERT INTO reg_keys VALUES ('Software'), ('Software\Quelvard');
+INSERT INTO reg_values VALUES ('Software\Quelvard', 'Position', 1, '$seeded');
+SQL
+
+cat > "$work/inner.sh" <<'INNER'
+set -u
+program=$1; work=$2; user_hive=$3; seeded=$4
+openbox >"$work/openbox.log" 2>&1 &
+wm=$!
+trap 'kill "$wm" 2>/dev/null' EXIT
+for _ in $(seq 1 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+    sleep 0.1
+done
+xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' || {
+    echo "openbox did not start"; cat "$work/openbox.log"; exit 1; }
+
+stored_position() {
+    sqlite3 "$user_hive" "SELECT data FROM reg_values WHERE key='Software\\Quelvard' AND name='Position'"
+}
+# The client area and the outer frame (client plus the manager's frame extents), each as
+# left,top,width,height. xwininfo, not xdotool: the xdotool of Debian 12 counts a framed window's
+# offset inside its frame twice.
+measure() {
+    local info x y w h extents l r t b
+    info=$(xwininfo -id "$1") || return 1
+    x=$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")
+    y=$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")
+    w=$(sed -n 's/.*Width: *//p' <<<"$info")
+    h=$(sed -n 's/.*Height: *//p' <<<"$info")
+    extents=$(xprop -id "$1" _NET_FRAME_EXTENTS | sed -n 's/.*= *//p' | tr -d ' ')
+    IFS=, read -r l r t b <<<"${extents:-0,0,0,0}"
+    echo "$x,$y,$w,$h $((x - l)),$((y - t)),$((w + l + r)),$((h + t + b))"
+}
+
+failed=0
+last_closed=
+for cycle in 1 2 3 4 5; do
+    before=$(stored_position)
+    "$program" >"$work/program-$cycle.log" 2>&1 &
+    pid=$!
+    window=
+    for _ in $(seq 1 600); do
+        window=$(xdotool search --onlyvisible --name '^Quelvard - ' 2>/dev/null | head -n 1)
+        [ -n "$window" ] && break
+        kill -0 "$pid" 2>/dev/null || { echo "program ended early"; cat "$work/program-$cycle.log"; exit 1; }
+        sleep 0.1
+    done
+    [ -n "$window" ] || { echo "cycle $cycle: no main window appeared"; kill "$pid"; exit 1; }
+    # Settled: the same geometry for a whole second (the frame may come a moment after the map).
+    shown=$(measure "$window"); steady=0
+    for _ in $(seq 1 100); do
+        sleep 0.1
+        now=$(measure "$window")
+        if [ "$now" = "$shown" ]; then
+            steady=$((steady + 1)); [ $steady -ge 10 ] && break
+        else
+            shown=$now; steady=0
+        fi
+    done
+    client=${shown% *} outer=${shown#* }
+    echo "cycle $cycle: stored $before, shown with client $client, frame $outer"
+    if [ "$outer" != "$before" ]; then
+        echo "  the window's frame is not where the stored Position puts it"; failed=1
+    fi
+    if [ -n "$last_closed" ] && [ "$client" != "$last_closed" ]; then
+        echo "  the window did not come back where it was closed ($last_closed)"; failed=1
+    fi
+    last_closed=$(measure "$window"); last_closed=${last_closed% *}
+    xdotool windowactivate --sync "$window" 2>/dev/null
+    xdotool key --clearmodifiers alt+F4
+    for _ in $(seq 1 300); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+        echo "cycle $cycle: the program did not end on Alt+F4"; kill "$pid"; exit 1
+    fi
+    wait "$pid"
+    after=$(stored_position)
+    echo "cycle $cycle: closed at client $last_closed, stored $after"
+    if [ "$after" != "$seeded" ]; then
+        echo "  the stored Position changed from $seeded"; failed=1
+    fi
+done
+exit $failed
+INNER
+
+xvfb-run -a -s "-screen 0 1280x1024x24" bash "$work/inner.sh" "$program" "$work" "$user_hive" \
+    "$seeded" || { echo "smoke test failed"; exit 1; }
+echo "smoke test passed"
