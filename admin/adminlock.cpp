@@ -47,10 +47,10 @@ void setLockButtonCaption(QPushButton *button, const QString &caption)
 
 } // namespace
 
-const QString TfrmQuelvardBrowser::NotSetUpMessage = QStringLiteral(
-    "Quelvard has not been set up on this computer yet, so it stays locked.\n\n"
-    "An administrator sets it up by running:\n\n"
-    "    sudo quelvard-admin set-login");
+const QString TfrmQuelvardBrowser::NotSetUpMessage =
+    QStringLiteral("Quelvard has not been set up on this computer yet, so it stays locked.\n\n"
+                   "An administrator sets it up by running:\n\n"
+                   "    sudo quelvard-admin set-login");
 
 void TfrmQuelvardBrowser::CheckAdminLoginAtStart()
 {

@@ -41,8 +41,8 @@ TfrmAdminLogin::TfrmAdminLogin(QWidget *owner, TUnlockAttempts *attempts)
     cbLogin = ui->cbLogin;
     cbCancel = ui->cbCancel;
     lblWait = ui->lblWait;
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                   | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
     // The password box shows a star for every character, whatever the style's own mark is.
     edtPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
     showAsReadOnly(edtQuestion1);
@@ -121,8 +121,8 @@ void TfrmAdminLogin::cbLoginClick()
     }
     const QString answer1 = edtAnswer1->text();
     const QString answer2 = edtAnswer2->text();
-    if (!answer1.isEmpty() && !answer2.isEmpty() && answer1 == StoredLogin.Answer1
-        && answer2 == StoredLogin.Answer2) {
+    if (!answer1.isEmpty() && !answer2.isEmpty() && answer1 == StoredLogin.Answer1 &&
+        answer2 == StoredLogin.Answer2) {
         m_attempts->RecordSuccess();
         accept();
         return;

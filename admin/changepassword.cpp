@@ -144,16 +144,13 @@ void TfrmChangePassword::ApplyFirstRunForm(const QString &caption)
     lblCurrentPassword->setVisible(false);
     editAdminPassword->setVisible(false);
     lblPassPass->setText(QStringLiteral("&Password:"));
-    for (QWidget *widget : {static_cast<QWidget *>(lblPassPass),
-                            static_cast<QWidget *>(edtPassword),
-                            static_cast<QWidget *>(lblPassConfirm),
-                            static_cast<QWidget *>(edtConfirm),
-                            static_cast<QWidget *>(lblPassCase),
-                            static_cast<QWidget *>(gbReminders)})
+    for (QWidget *widget :
+         {static_cast<QWidget *>(lblPassPass), static_cast<QWidget *>(edtPassword),
+          static_cast<QWidget *>(lblPassConfirm), static_cast<QWidget *>(edtConfirm),
+          static_cast<QWidget *>(lblPassCase), static_cast<QWidget *>(gbReminders)})
         moveUp(widget, rowHeight);
     setFixedSize(width(), height() - rowHeight);
-    for (QWidget *widget : {static_cast<QWidget *>(edtPassword),
-                            static_cast<QWidget *>(edtConfirm),
+    for (QWidget *widget : {static_cast<QWidget *>(edtPassword), static_cast<QWidget *>(edtConfirm),
                             static_cast<QWidget *>(lblPassCase)})
         widget->move(112, widget->y());
     moveUp(cbSave, rowHeight);

@@ -123,8 +123,7 @@ std::optional<QString> readProblem()
 }
 
 // Runs a write; its failure means the store could not be written.
-template <typename Write>
-int write(TConsole &console, Write &&writeToStore)
+template <typename Write> int write(TConsole &console, Write &&writeToStore)
 {
     if (const auto why = readProblem())
         return unreadable(console, *why);
@@ -283,8 +282,9 @@ int set(const QStringList &args, TConsole &console, const TSubcommand *sub)
     if (args.first() == QLatin1String("browsing-data")) {
         const auto parsed = MachinePolicies::ParseBrowsingData(value);
         if (!parsed)
-            return usage(console, QStringLiteral("browsing-data is keep or forget, not \"%1\"")
-                                      .arg(value), sub);
+            return usage(console,
+                         QStringLiteral("browsing-data is keep or forget, not \"%1\"").arg(value),
+                         sub);
         return write(console, [&] { MachinePolicies::SetBrowsingData(*parsed); });
     }
     return usage(console, QStringLiteral("unknown setting \"%1\"").arg(args.first()), sub);
@@ -297,8 +297,8 @@ int Run(const QStringList &arguments, TConsole &console)
     if (arguments.isEmpty())
         return usage(console, QStringLiteral("a command is needed"));
     const QString command = arguments.first();
-    if (command == QLatin1String("--help") || command == QLatin1String("-h")
-        || command == QLatin1String("help")) {
+    if (command == QLatin1String("--help") || command == QLatin1String("-h") ||
+        command == QLatin1String("help")) {
         *console.out << MainHelp;
         console.out->flush();
         return Success;

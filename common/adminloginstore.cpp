@@ -38,9 +38,8 @@ void migrateFromCompanion(recAdminLogin &login)
     const TIniFile settings = TIniFile::Load(GetCompanionSettingsFile());
     try {
         const QString section = CryptString(CompanionLoginSection, AdminLoginKey1, true);
-        login.Password = TextUtils::Trim(
-            ReadCompanionLoginEntry(settings, section, QStringLiteral("LoginPassword"),
-                                    AdminLoginKey2));
+        login.Password = TextUtils::Trim(ReadCompanionLoginEntry(
+            settings, section, QStringLiteral("LoginPassword"), AdminLoginKey2));
         login.Question1 = ReadCompanionLoginEntry(settings, section,
                                                   QStringLiteral("LoginQuestion1"), AdminLoginKey3);
         login.Answer1 = TextUtils::Trim(TextUtils::LowerCase(ReadCompanionLoginEntry(
@@ -64,8 +63,8 @@ void LoadAdminLogin(recAdminLogin &login, bool migrate)
     {
         TRegistry registry(TRegistry::KEY_READ);
         registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
-        if (registry.KeyExists(AdminLoginRegistryKey)
-            && registry.OpenKeyReadOnly(AdminLoginRegistryKey)) {
+        if (registry.KeyExists(AdminLoginRegistryKey) &&
+            registry.OpenKeyReadOnly(AdminLoginRegistryKey)) {
             login.Password = decipher(registry.ReadString(ValueLevel));
             login.Question1 = decipher(registry.ReadString(ValueConfirm));
             login.Answer1 = decipher(registry.ReadString(ValueConfirm1));
@@ -89,10 +88,11 @@ void RemoveAdminLogin()
 {
     TRegistry registry(TRegistry::KEY_ALL_ACCESS);
     registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
-    if (!registry.KeyExists(AdminLoginRegistryKey)
-        || !registry.OpenKey(AdminLoginRegistryKey, false))
+    if (!registry.KeyExists(AdminLoginRegistryKey) ||
+        !registry.OpenKey(AdminLoginRegistryKey, false))
         return;
-    for (const QString &name : {ValueLevel, ValueConfirm, ValueConfirm1, ValueObscure, ValueObscure1})
+    for (const QString &name :
+         {ValueLevel, ValueConfirm, ValueConfirm1, ValueObscure, ValueObscure1})
         registry.DeleteValue(name);
 }
 
@@ -104,8 +104,8 @@ bool SaveAdminLogin(const recAdminLogin &login)
             const QString &name;
             const QString &field;
         } values[] = {
-            {ValueLevel, login.Password},     {ValueConfirm, login.Question1},
-            {ValueConfirm1, login.Answer1},   {ValueObscure, login.Question2},
+            {ValueLevel, login.Password},   {ValueConfirm, login.Question1},
+            {ValueConfirm1, login.Answer1}, {ValueObscure, login.Question2},
             {ValueObscure1, login.Answer2},
         };
         QString written[5];

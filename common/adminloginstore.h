@@ -16,9 +16,8 @@ struct recAdminLogin
 
     bool operator==(const recAdminLogin &other) const
     {
-        return Password == other.Password && Question1 == other.Question1
-               && Answer1 == other.Answer1 && Question2 == other.Question2
-               && Answer2 == other.Answer2;
+        return Password == other.Password && Question1 == other.Question1 &&
+               Answer1 == other.Answer1 && Question2 == other.Question2 && Answer2 == other.Answer2;
     }
     bool operator!=(const recAdminLogin &other) const { return !(*this == other); }
 };

@@ -36,8 +36,8 @@ QString UserHiveFile()
 {
     if (g_userHive)
         return *g_userHive;
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-           + QStringLiteral("/Quelvard/registry.db");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/Quelvard/registry.db");
 }
 
 QString MachineHiveFile()
@@ -56,16 +56,16 @@ QString EngineStorageDir()
 {
     if (g_engineStorage)
         return *g_engineStorage;
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-           + QStringLiteral("/quelvard-browsing-data");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/quelvard-browsing-data");
 }
 
 QString EngineCacheDir()
 {
     if (g_engineCache)
         return *g_engineCache;
-    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
-           + QStringLiteral("/quelvard-browsing-data");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+           QStringLiteral("/quelvard-browsing-data");
 }
 
 QString ProgramDir()
@@ -78,10 +78,22 @@ QString ProgramDir()
     return dir;
 }
 
-void OverrideUserDataDir(const QString &dir) { g_userDataDir = dir; }
-void OverrideMachineDataDir(const QString &dir) { g_machineDataDir = dir; }
-void OverrideUserHiveFile(const QString &file) { g_userHive = file; }
-void OverrideMachineHiveFile(const QString &file) { g_machineHive = file; }
+void OverrideUserDataDir(const QString &dir)
+{
+    g_userDataDir = dir;
+}
+void OverrideMachineDataDir(const QString &dir)
+{
+    g_machineDataDir = dir;
+}
+void OverrideUserHiveFile(const QString &file)
+{
+    g_userHive = file;
+}
+void OverrideMachineHiveFile(const QString &file)
+{
+    g_machineHive = file;
+}
 
 void OverrideEngineDirs(const QString &storage, const QString &cache)
 {

@@ -47,8 +47,7 @@ void TDialogs::Error(QWidget *parent, const QString &text)
 bool TDialogs::Ask(QWidget *parent, const QString &text)
 {
     return Current()->Message(parent, text, QMessageBox::Question,
-                              QMessageBox::Yes | QMessageBox::No)
-           == QMessageBox::Yes;
+                              QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
 TDialogs *TDialogs::Current()

@@ -111,8 +111,8 @@ QByteArray DecipherBytes(const QByteArray &cipher, const QByteArray &key)
 QString TextFromBytes(const QByteArray &bytes)
 {
     // A leading byte-order mark is part of the text, not a marker to drop.
-    QStringDecoder decoder(QStringDecoder::Utf8,
-                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                     QStringDecoder::Flag::ConvertInitialBom);
     const QString text = decoder(bytes);
     if (!decoder.hasError())
         return text;

@@ -9,7 +9,9 @@ class EQuelvardError : public std::runtime_error
 {
 public:
     explicit EQuelvardError(const QString &message)
-        : std::runtime_error(message.toStdString()), m_message(message) {}
+        : std::runtime_error(message.toStdString()), m_message(message)
+    {
+    }
     QString message() const { return m_message; }
 
 private:

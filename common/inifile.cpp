@@ -75,7 +75,8 @@ TIniFile TIniFile::Load(const QString &fileName, bool *found)
     if (!file.open(QIODevice::ReadOnly))
         throw EQuelvardError(
             QStringLiteral("Cannot read \"%1\": %2").arg(fileName, file.errorString()));
-    const QString tooLarge = QStringLiteral("Cannot read \"%1\": the file is too large.").arg(fileName);
+    const QString tooLarge =
+        QStringLiteral("Cannot read \"%1\": the file is too large.").arg(fileName);
     if (file.size() > MaxFileSize)
         throw EQuelvardError(tooLarge);
     try {
@@ -166,8 +167,8 @@ QByteArray TIniFile::Value(const QByteArray &section, const QByteArray &name) co
 QString TIniFile::ReadString(const QString &section, const QString &name) const
 {
     const QByteArray bytes = Value(section.toUtf8(), name.toUtf8());
-    QStringDecoder decoder(QStringDecoder::Utf8,
-                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                     QStringDecoder::Flag::ConvertInitialBom);
     const QString text = decoder(bytes);
     return decoder.hasError() ? QString::fromLatin1(bytes) : text;
 }

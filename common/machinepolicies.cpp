@@ -61,9 +61,9 @@ std::optional<QString> HomePageProblem(const QString &url)
                                         QStringLiteral("file"), QStringLiteral("quelvard")};
     if (url.isEmpty() || !parsed.isValid() || !schemes.contains(scheme))
         return QStringLiteral("a home page is an http, https, file or quelvard address");
-    if ((scheme == QLatin1String("http") || scheme == QLatin1String("https")
-         || scheme == QLatin1String("quelvard"))
-        && parsed.host().isEmpty())
+    if ((scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
+         scheme == QLatin1String("quelvard")) &&
+        parsed.host().isEmpty())
         return QStringLiteral("the address has no host name");
     if (scheme == QLatin1String("file") && parsed.path().isEmpty())
         return QStringLiteral("the address has no path");
@@ -83,8 +83,8 @@ std::optional<QString> NormaliseSite(const QString &domain, QString *problem)
     for (const QChar c : site) {
         if (TextUtils::IsBlank(c))
             return refuse(QStringLiteral("a site name holds no blank"));
-        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char('?')
-            || c == QLatin1Char('#') || c == QLatin1Char('@'))
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char('?') ||
+            c == QLatin1Char('#') || c == QLatin1Char('@'))
             return refuse(QStringLiteral("a site name is a host name and an optional port, "
                                          "without a scheme or a path"));
     }
@@ -94,8 +94,8 @@ std::optional<QString> NormaliseSite(const QString &domain, QString *problem)
         const QString port = site.mid(colon + 1);
         bool isNumber = false;
         const int value = port.toInt(&isNumber);
-        if (colon == 0 || !isNumber || value < 1 || value > 65535
-            || port.size() != QString::number(value).size())
+        if (colon == 0 || !isNumber || value < 1 || value > 65535 ||
+            port.size() != QString::number(value).size())
             return refuse(QStringLiteral("a site name is a host name and an optional port, "
                                          "without a scheme or a path"));
     }
@@ -126,8 +126,8 @@ recMachinePolicies Read(QStringList *problems)
             const QString home = readValue(registry, HomePageValue, problems);
             if (!home.isEmpty()) {
                 if (const auto why = HomePageProblem(home))
-                    note(problems, QStringLiteral("%1\\%2 ignored: %3")
-                                       .arg(KeyPath(), HomePageValue, *why));
+                    note(problems,
+                         QStringLiteral("%1\\%2 ignored: %3").arg(KeyPath(), HomePageValue, *why));
                 else
                     policies.HomePage = home;
             }
@@ -136,8 +136,9 @@ recMachinePolicies Read(QStringList *problems)
                 if (const auto parsed = ParseBrowsingData(data))
                     policies.browsingData = *parsed;
                 else
-                    note(problems, QStringLiteral("%1\\%2 ignored: \"%3\" is neither keep nor forget")
-                                       .arg(KeyPath(), BrowsingDataValue, data));
+                    note(problems,
+                         QStringLiteral("%1\\%2 ignored: \"%3\" is neither keep nor forget")
+                             .arg(KeyPath(), BrowsingDataValue, data));
             }
         }
         if (registry.OpenKeyReadOnly(PopupsKeyPath())) {
@@ -146,8 +147,8 @@ recMachinePolicies Read(QStringList *problems)
                 if (const auto site = NormaliseSite(name, &why))
                     policies.AllowedSites << *site;
                 else
-                    note(problems, QStringLiteral("%1 \"%2\" ignored: %3")
-                                       .arg(PopupsKeyPath(), name, why));
+                    note(problems,
+                         QStringLiteral("%1 \"%2\" ignored: %3").arg(PopupsKeyPath(), name, why));
             }
         }
     } catch (const EQuelvardError &error) {

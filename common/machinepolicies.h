@@ -16,7 +16,7 @@ enum class BrowsingData { Keep, Forget };
 
 struct recMachinePolicies
 {
-    QString HomePage; // empty: the built-in start page
+    QString HomePage;         // empty: the built-in start page
     QStringList AllowedSites; // normalised like a user's list
     BrowsingData browsingData = BrowsingData::Keep;
 };

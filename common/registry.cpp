@@ -37,8 +37,8 @@ public:
     void bind(int index, const QString &text)
     {
         const QByteArray utf8 = text.toUtf8();
-        if (sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT)
-            != SQLITE_OK)
+        if (sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()),
+                              SQLITE_TRANSIENT) != SQLITE_OK)
             fail();
     }
     void bind(int index, int value) { sqlite3_bind_int(m_stmt, index, value); }
@@ -65,10 +65,7 @@ public:
     int columnBytes(int column) { return sqlite3_column_bytes(m_stmt, column); }
 
 private:
-    [[noreturn]] void fail()
-    {
-        throw EQuelvardError(QString::fromUtf8(sqlite3_errmsg(m_db)));
-    }
+    [[noreturn]] void fail() { throw EQuelvardError(QString::fromUtf8(sqlite3_errmsg(m_db))); }
     sqlite3 *m_db;
     sqlite3_stmt *m_stmt = nullptr;
 };
@@ -118,7 +115,9 @@ QStringList parentPaths(const QString &path)
 
 } // namespace
 
-TRegistry::TRegistry(Access access) : m_access(access) {}
+TRegistry::TRegistry(Access access) : m_access(access)
+{
+}
 
 TRegistry::~TRegistry()
 {
@@ -156,8 +155,8 @@ bool TRegistry::CanWrite(const QString &hiveFile)
     const QFileInfo file(hiveFile);
     // The rollback journal is made beside the hive, so its folder must take new files too.
     if (file.exists())
-        return file.isFile() && allows(file.absoluteFilePath(), W_OK)
-               && allows(file.absolutePath(), W_OK | X_OK);
+        return file.isFile() && allows(file.absoluteFilePath(), W_OK) &&
+               allows(file.absolutePath(), W_OK | X_OK);
     QFileInfo ancestor(file.absolutePath());
     while (!ancestor.exists()) {
         const QString parent = ancestor.absolutePath();
@@ -195,7 +194,8 @@ void TRegistry::ensureOpen(bool forWriting)
     if (forWriting) {
         const QFileInfo info(file);
         if (!QDir().mkpath(info.absolutePath()))
-            throw EQuelvardError(QStringLiteral("Cannot create the folder %1.").arg(info.absolutePath()));
+            throw EQuelvardError(
+                QStringLiteral("Cannot create the folder %1.").arg(info.absolutePath()));
         sqlite3 *db = nullptr;
         const int rc = sqlite3_open_v2(QFile::encodeName(file).constData(), &db,
                                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);

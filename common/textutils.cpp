@@ -1,6 +1,5 @@
 #include "common/textutils.h"
 
-
 namespace TextUtils {
 
 bool IsBlank(QChar c)

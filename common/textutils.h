@@ -13,5 +13,4 @@ QString LowerCase(const QString &text);
 QByteArray LowerCase(const QByteArray &text);
 bool IsBlank(QChar c);
 
-
 } // namespace TextUtils

@@ -40,8 +40,8 @@ bool SplitUrl(QStringView text, TUrlParts *parts)
     TUrlParts result;
     result.SchemeLength = colon;
     const qsizetype afterScheme = colon + 1;
-    if (afterScheme + 1 >= size || !isSlash(text.at(afterScheme))
-        || !isSlash(text.at(afterScheme + 1))) {
+    if (afterScheme + 1 >= size || !isSlash(text.at(afterScheme)) ||
+        !isSlash(text.at(afterScheme + 1))) {
         // No authority: "about:blank", "data:…", "mailto:…", "http:relative".
         result.PathStart = afterScheme;
         *parts = result;

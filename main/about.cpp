@@ -9,8 +9,8 @@ TfrmAbout::TfrmAbout(QWidget *parent) : QDialog(parent), ui(new Ui::TfrmAbout)
 {
     ui->setupUi(this);
     // Fixed single border with only the close box.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(265, 161);
     // Height -13 is a pixel height; a point size would grow with the screen's resolution.
     QFont versionFont = ui->lblVersion->font();

@@ -25,8 +25,7 @@ QWebEngineProfile *Current()
         // favorites folder, where no engine file belongs. The application goes by the engine
         // folder's name while the profile is made, so the file lands among the engine's own.
         const QString applicationName = QCoreApplication::applicationName();
-        QCoreApplication::setApplicationName(
-            QFileInfo(AppPaths::EngineStorageDir()).fileName());
+        QCoreApplication::setApplicationName(QFileInfo(AppPaths::EngineStorageDir()).fileName());
         profile = new QWebEngineProfile(QStringLiteral("Quelvard"), QCoreApplication::instance());
         QCoreApplication::setApplicationName(applicationName);
         profile->setPersistentStoragePath(AppPaths::EngineStorageDir());

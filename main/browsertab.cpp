@@ -77,11 +77,13 @@ void TBrowserTab::NavigateTo(const QString &url)
     try {
         WebView->Navigate(url);
     } catch (const EQuelvardError &error) {
-        TDialogs::Error(MainForm, QStringLiteral("Opening the selected favorite caused an error: ")
-                                      + error.message());
+        TDialogs::Error(MainForm,
+                        QStringLiteral("Opening the selected favorite caused an error: ") +
+                            error.message());
     } catch (const std::exception &error) {
-        TDialogs::Error(MainForm, QStringLiteral("Opening the selected favorite caused an error: ")
-                                      + QString::fromUtf8(error.what()));
+        TDialogs::Error(MainForm,
+                        QStringLiteral("Opening the selected favorite caused an error: ") +
+                            QString::fromUtf8(error.what()));
     }
 }
 
@@ -142,8 +144,8 @@ void TBrowserTab::UpdateTabCaption()
         const int pageIndex = MainForm->pcMain->indexOf(Sheet);
         if (pageIndex >= 0) {
             // The tab bar reads "&" as a mnemonic; titles must show as they are.
-            MainForm->pcMain->setTabText(pageIndex, QString(caption).replace(QLatin1Char('&'),
-                                                                              QStringLiteral("&&")));
+            MainForm->pcMain->setTabText(
+                pageIndex, QString(caption).replace(QLatin1Char('&'), QStringLiteral("&&")));
             MainForm->pcMain->setTabToolTip(pageIndex, TextUtils::PlainToolTip(title));
         }
     } catch (...) {

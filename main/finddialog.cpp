@@ -10,8 +10,8 @@ TfrmFind::TfrmFind(PageProvider activePage, QWidget *parent)
     : QDialog(parent), ui(new Ui::TfrmFind), m_activePage(std::move(activePage))
 {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                   | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
     setModal(false);
     connect(ui->cbFindNext, &QPushButton::clicked, this, &TfrmFind::FindNext);
     connect(ui->cbCancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -29,8 +29,8 @@ TfrmFind::~TfrmFind()
 
 TfrmFind *TfrmFind::ShowFor(QWidget *owner, PageProvider activePage)
 {
-    TfrmFind *dialog = owner ? owner->findChild<TfrmFind *>(QString(), Qt::FindDirectChildrenOnly)
-                             : nullptr;
+    TfrmFind *dialog =
+        owner ? owner->findChild<TfrmFind *>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
     if (!dialog)
         dialog = new TfrmFind(std::move(activePage), owner);
     // A one-line selection in the page is what the user most likely wants to find.

@@ -46,8 +46,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         const QEvent::Type type = event->type();
-        if (watched->isWindowType()
-            && (type == QEvent::Expose || type == QEvent::Move || type == QEvent::Resize))
+        if (watched->isWindowType() &&
+            (type == QEvent::Expose || type == QEvent::Move || type == QEvent::Resize))
             m_onEvent(watched);
         return false;
     }
@@ -206,7 +206,8 @@ void TfrmQuelvardBrowser::setupControls()
     tbCloseTab->setFloatable(false);
     tbCloseTab->setIconSize(QSize(16, 16));
     tbCloseTab->layout()->setContentsMargins(0, 0, 0, 0);
-    tbCloseTab->setStyleSheet(QStringLiteral("QToolBar { border: none; background: transparent; }"));
+    tbCloseTab->setStyleSheet(
+        QStringLiteral("QToolBar { border: none; background: transparent; }"));
     tbClose = tbCloseTab->addAction(CloseIcon(), QStringLiteral("Close Tab"));
     tbClose->setObjectName(QStringLiteral("tbClose"));
     if (QWidget *button = tbCloseTab->widgetForAction(tbClose)) {
@@ -386,8 +387,8 @@ void TfrmQuelvardBrowser::FormShow()
 void TfrmQuelvardBrowser::LoadWindowPosition()
 {
     try {
-        const QStringList items = GenUtilities::SplitCommaText(
-            TextUtils::Trim(GenUtilities::GetPosition()));
+        const QStringList items =
+            GenUtilities::SplitCommaText(TextUtils::Trim(GenUtilities::GetPosition()));
         if (items.size() < 4) {
             setWindowState(windowState() | Qt::WindowMaximized);
             return;
@@ -480,7 +481,8 @@ void TfrmQuelvardBrowser::FormClose()
 {
     try {
         const QRect frame = frameGeometry();
-        GenUtilities::SavePosition(PositionText(frame.x(), frame.y(), frame.width(), frame.height()));
+        GenUtilities::SavePosition(
+            PositionText(frame.x(), frame.y(), frame.width(), frame.height()));
     } catch (...) {
     }
     removeHook();
@@ -638,8 +640,8 @@ bool TfrmQuelvardBrowser::eventFilter(QObject *watched, QEvent *event)
     if (watched == ui->lblClickHere) {
         if (event->type() == QEvent::MouseButtonRelease) {
             auto *mouse = static_cast<QMouseEvent *>(event);
-            if (mouse->button() == Qt::LeftButton
-                && ui->lblClickHere->rect().contains(mouse->position().toPoint())) {
+            if (mouse->button() == Qt::LeftButton &&
+                ui->lblClickHere->rect().contains(mouse->position().toPoint())) {
                 lblClickHereClick();
                 return true;
             }
@@ -841,9 +843,9 @@ void TfrmQuelvardBrowser::UpdateCaptionAndAddress()
         const QString url = CurrentURL();
         const QString title = CurrentTitle();
         setWindowTitle(QStringLiteral("Quelvard - ") + title);
-        if (url == QLatin1String(QUELVARD_START_PAGE_URL)
-            || url == QLatin1String(QUELVARD_FIRST_RUN_PAGE_URL)
-            || url == QLatin1String(QUELVARD_COMPANION_FIRST_RUN_PAGE_URL))
+        if (url == QLatin1String(QUELVARD_START_PAGE_URL) ||
+            url == QLatin1String(QUELVARD_FIRST_RUN_PAGE_URL) ||
+            url == QLatin1String(QUELVARD_COMPANION_FIRST_RUN_PAGE_URL))
             ui->edtAddress->setText(QStringLiteral(QUELVARD_SITE_ROOT_URL));
         else
             ui->edtAddress->setText(url);

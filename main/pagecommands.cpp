@@ -20,8 +20,7 @@
 namespace {
 
 // Runs a command on the active tab's web view, swallowing every failure.
-template <typename Command>
-void OnActiveView(const TfrmQuelvardBrowser *mainForm, Command command)
+template <typename Command> void OnActiveView(const TfrmQuelvardBrowser *mainForm, Command command)
 {
     try {
         TBrowserTab *tab = mainForm->ActiveTab();
@@ -31,8 +30,7 @@ void OnActiveView(const TfrmQuelvardBrowser *mainForm, Command command)
     }
 }
 
-template <typename Command>
-void OnActiveTab(const TfrmQuelvardBrowser *mainForm, Command command)
+template <typename Command> void OnActiveTab(const TfrmQuelvardBrowser *mainForm, Command command)
 {
     try {
         if (TBrowserTab *tab = mainForm->ActiveTab())
@@ -93,27 +91,38 @@ void TfrmQuelvardBrowser::sbStopClick()
 
 void TfrmQuelvardBrowser::SaveAs1Click()
 {
-    OnActiveView(this, [](TWebView *view) { view->ExecWB(TWebView::TPageCommand::SaveAs, TWebView::TCommandOption::PromptUser); });
+    OnActiveView(this, [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::SaveAs, TWebView::TCommandOption::PromptUser);
+    });
 }
 
 void TfrmQuelvardBrowser::PageSetup1Click()
 {
-    OnActiveView(this, [](TWebView *view) { view->ExecWB(TWebView::TPageCommand::PageSetup, TWebView::TCommandOption::PromptUser); });
+    OnActiveView(this, [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::PageSetup, TWebView::TCommandOption::PromptUser);
+    });
 }
 
 void TfrmQuelvardBrowser::Print1Click()
 {
-    OnActiveView(this, [](TWebView *view) { view->ExecWB(TWebView::TPageCommand::Print, TWebView::TCommandOption::PromptUser); });
+    OnActiveView(this, [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::Print, TWebView::TCommandOption::PromptUser);
+    });
 }
 
 void TfrmQuelvardBrowser::PrintPreview1Click()
 {
-    OnActiveView(this, [](TWebView *view) { view->ExecWB(TWebView::TPageCommand::PrintPreview, TWebView::TCommandOption::DontPromptUser); });
+    OnActiveView(this, [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::PrintPreview,
+                     TWebView::TCommandOption::DontPromptUser);
+    });
 }
 
 void TfrmQuelvardBrowser::PageProperties1Click()
 {
-    OnActiveView(this, [](TWebView *view) { view->ExecWB(TWebView::TPageCommand::Properties, TWebView::TCommandOption::PromptUser); });
+    OnActiveView(this, [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::Properties, TWebView::TCommandOption::PromptUser);
+    });
 }
 
 void TfrmQuelvardBrowser::ViewSource1Click()
@@ -123,22 +132,30 @@ void TfrmQuelvardBrowser::ViewSource1Click()
 
 void TfrmQuelvardBrowser::Cut1Click()
 {
-    OnActiveView(this, [](TWebView *view) { view->ExecWB(TWebView::TPageCommand::Cut, TWebView::TCommandOption::PromptUser); });
+    OnActiveView(this, [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::Cut, TWebView::TCommandOption::PromptUser);
+    });
 }
 
 void TfrmQuelvardBrowser::Copy1Click()
 {
-    OnActiveView(this, [](TWebView *view) { view->ExecWB(TWebView::TPageCommand::Copy, TWebView::TCommandOption::PromptUser); });
+    OnActiveView(this, [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::Copy, TWebView::TCommandOption::PromptUser);
+    });
 }
 
 void TfrmQuelvardBrowser::Paste1Click()
 {
-    OnActiveView(this, [](TWebView *view) { view->ExecWB(TWebView::TPageCommand::Paste, TWebView::TCommandOption::PromptUser); });
+    OnActiveView(this, [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::Paste, TWebView::TCommandOption::PromptUser);
+    });
 }
 
 void TfrmQuelvardBrowser::SelectAll1Click()
 {
-    OnActiveView(this, [](TWebView *view) { view->ExecWB(TWebView::TPageCommand::SelectAll, TWebView::TCommandOption::PromptUser); });
+    OnActiveView(this, [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::SelectAll, TWebView::TCommandOption::PromptUser);
+    });
 }
 
 void TfrmQuelvardBrowser::Find1Click()
@@ -176,8 +193,8 @@ bool TfrmQuelvardBrowser::TranslateAccelerator(QKeyEvent *event)
 {
     try {
         const Qt::KeyboardModifiers modifiers =
-            event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier
-                                  | Qt::MetaModifier);
+            event->modifiers() &
+            (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
         const int key = event->key();
         QWidget *focus = QApplication::focusWidget();
         const bool inPage = IsInsideWebView(focus);

@@ -50,8 +50,8 @@ TfrmPageProperties::TfrmPageProperties(const TPageInfo &info, QWidget *parent)
     : QDialog(parent), ui(new Ui::TfrmPageProperties)
 {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                   | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
     const TPagePropertiesText text = Describe(info);
     ui->lblTitleValue->setText(text.Title);
     ui->lblAddressValue->setText(text.Address);
@@ -122,7 +122,8 @@ QString TfrmPageProperties::SizeText(qint64 size)
 {
     if (size < 0)
         return NotAvailable;
-    return QLocale().toString(size) + (size == 1 ? QStringLiteral(" byte") : QStringLiteral(" bytes"));
+    return QLocale().toString(size) +
+           (size == 1 ? QStringLiteral(" byte") : QStringLiteral(" bytes"));
 }
 
 TPagePropertiesText TfrmPageProperties::Describe(const TPageInfo &info)
@@ -159,22 +160,23 @@ void TfrmPageProperties::Collect(QWebEnginePage *page,
     if (info.Title == info.Address.toString() || info.Title == info.Address.toDisplayString())
         info.Title.clear();
     QPointer<QWebEnginePage> guard = page;
-    page->runJavaScript(QString::fromUtf8(PageInfoScript), QWebEngineScript::ApplicationWorld,
-                        [guard, info, done](const QVariant &result) {
-                            if (!guard)
-                                return;
-                            TPageInfo complete = info;
-                            const QVariantMap map = result.toMap();
-                            complete.ContentType = map.value(QStringLiteral("contentType")).toString();
-                            bool ok = false;
-                            const qint64 size = map.value(QStringLiteral("size")).toLongLong(&ok);
-                            complete.Size = ok ? size : -1;
-                            const QString modified = map.value(QStringLiteral("modified")).toString();
-                            if (!modified.isEmpty())
-                                complete.LastModified = QDateTime::fromString(
-                                    modified, QStringLiteral("MM/dd/yyyy HH:mm:ss"));
-                            done(complete);
-                        });
+    page->runJavaScript(
+        QString::fromUtf8(PageInfoScript), QWebEngineScript::ApplicationWorld,
+        [guard, info, done](const QVariant &result) {
+            if (!guard)
+                return;
+            TPageInfo complete = info;
+            const QVariantMap map = result.toMap();
+            complete.ContentType = map.value(QStringLiteral("contentType")).toString();
+            bool ok = false;
+            const qint64 size = map.value(QStringLiteral("size")).toLongLong(&ok);
+            complete.Size = ok ? size : -1;
+            const QString modified = map.value(QStringLiteral("modified")).toString();
+            if (!modified.isEmpty())
+                complete.LastModified =
+                    QDateTime::fromString(modified, QStringLiteral("MM/dd/yyyy HH:mm:ss"));
+            done(complete);
+        });
 }
 
 void TfrmPageProperties::ShowFor(QWebEngineView *view, QWidget *parent)

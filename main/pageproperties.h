@@ -14,7 +14,8 @@ class TfrmPageProperties;
 }
 
 // What the engine and the document report about a page. Empty or negative means not reported.
-struct TPageInfo {
+struct TPageInfo
+{
     QString Title;
     QUrl Address;
     QString ContentType;
@@ -23,7 +24,8 @@ struct TPageInfo {
 };
 
 // The lines the Properties dialog shows for a page.
-struct TPagePropertiesText {
+struct TPagePropertiesText
+{
     QString Title;
     QString Address;
     QString Protocol;

@@ -18,7 +18,8 @@ namespace {
 // The folder last saved to, offered again for the rest of the run.
 QString g_lastFolder;
 
-struct TTargetState {
+struct TTargetState
+{
     bool fileExisted = false;
     QDateTime fileModified;
     bool folderExisted = false;
@@ -154,8 +155,8 @@ void TPageSaver::Save(QWebEnginePage *page, const QString &filePath,
     const QString absolutePath = QFileInfo(filePath).absoluteFilePath();
     const QString resourceFolder = ResourceFolder(absolutePath);
     // Every save comes through here, so this is where a page is kept from becoming a favorite.
-    QWidget *parent = QWebEngineView::forPage(page) ? QWebEngineView::forPage(page)->window()
-                                                    : nullptr;
+    QWidget *parent =
+        QWebEngineView::forPage(page) ? QWebEngineView::forPage(page)->window() : nullptr;
     const QStringList companions = format == QWebEngineDownloadRequest::CompleteHtmlSaveFormat
                                        ? ResourceFolderCandidates(absolutePath)
                                        : QStringList();
@@ -172,8 +173,8 @@ void TPageSaver::Save(QWebEnginePage *page, const QString &filePath,
         const QFileInfo info(absolutePath);
         if (info.isFile() && (!before.fileExisted || info.lastModified() != before.fileModified))
             QFile::remove(absolutePath);
-        if (format == QWebEngineDownloadRequest::CompleteHtmlSaveFormat && !before.folderExisted
-            && QFileInfo(resourceFolder).isDir())
+        if (format == QWebEngineDownloadRequest::CompleteHtmlSaveFormat && !before.folderExisted &&
+            QFileInfo(resourceFolder).isDir())
             QDir(resourceFolder).removeRecursively();
     };
 
@@ -185,16 +186,16 @@ void TPageSaver::Save(QWebEnginePage *page, const QString &filePath,
         [connection, page, absolutePath, cleanUp](QWebEngineDownloadRequest *request) {
             if (request->page() != page || !request->isSavePageDownload())
                 return;
-            const QString requested = QFileInfo(QDir(request->downloadDirectory())
-                                                    .filePath(request->downloadFileName()))
-                                          .absoluteFilePath();
+            const QString requested =
+                QFileInfo(QDir(request->downloadDirectory()).filePath(request->downloadFileName()))
+                    .absoluteFilePath();
             if (requested != absolutePath)
                 return;
             QObject::disconnect(*connection);
             QObject::connect(request, &QWebEngineDownloadRequest::stateChanged, request,
                              [cleanUp](QWebEngineDownloadRequest::DownloadState state) {
-                                 if (state == QWebEngineDownloadRequest::DownloadCancelled
-                                     || state == QWebEngineDownloadRequest::DownloadInterrupted)
+                                 if (state == QWebEngineDownloadRequest::DownloadCancelled ||
+                                     state == QWebEngineDownloadRequest::DownloadInterrupted)
                                      cleanUp();
                              });
             request->accept();

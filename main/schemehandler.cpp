@@ -39,8 +39,8 @@ void TQuelvardSchemeHandler::requestStarted(QWebEngineUrlRequestJob *job)
     if (path.isEmpty() || path == QLatin1String("/"))
         path = QStringLiteral("/start.html");
     // Only plain file names: the pages are a flat folder of resources.
-    if (url.host() != QLatin1String("home") || path.count(QLatin1Char('/')) != 1
-        || path.contains(QLatin1String(".."))) {
+    if (url.host() != QLatin1String("home") || path.count(QLatin1Char('/')) != 1 ||
+        path.contains(QLatin1String(".."))) {
         job->fail(QWebEngineUrlRequestJob::UrlNotFound);
         return;
     }

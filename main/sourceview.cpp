@@ -10,8 +10,8 @@
 TfrmSource::TfrmSource(QWidget *parent) : QDialog(parent), ui(new Ui::TfrmSource)
 {
     ui->setupUi(this);
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
     QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -45,8 +45,8 @@ TfrmSource *TfrmSource::ShowFor(QWebEngineView *view, QWidget *owner)
     auto *window = new TfrmSource(owner);
     const QString title = page->title();
     const QString address = page->url().toString();
-    window->setWindowTitle(QStringLiteral("Source of %1").arg(title.trimmed().isEmpty() ? address
-                                                                                       : title));
+    window->setWindowTitle(
+        QStringLiteral("Source of %1").arg(title.trimmed().isEmpty() ? address : title));
     QPointer<TfrmSource> guard = window;
     page->toHtml([guard, title, address](const QString &html) {
         if (!guard)

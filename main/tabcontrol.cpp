@@ -46,7 +46,7 @@ TTabControl::TTabControl(QWidget *parent) : QTabWidget(parent), m_bar(new TTabBa
 void TTabControl::resizeEvent(QResizeEvent *event)
 {
     QTabWidget::resizeEvent(event);
-    if (event->size().width() != event->oldSize().width()
-        || event->size().height() != event->oldSize().height())
+    if (event->size().width() != event->oldSize().width() ||
+        event->size().height() != event->oldSize().height())
         emit Resized();
 }

@@ -21,8 +21,8 @@ constexpr std::array<int, 17> ZoomLevels = {25,  33,  50,  67,  75,  80,  90,  1
 bool IsLoadableScheme(const QString &scheme)
 {
     static const QStringList schemes = {
-        QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("file"),
-        QStringLiteral("ftp"), QStringLiteral("about"), QStringLiteral("data"),
+        QStringLiteral("http"),     QStringLiteral("https"), QStringLiteral("file"),
+        QStringLiteral("ftp"),      QStringLiteral("about"), QStringLiteral("data"),
         QStringLiteral("quelvard"),
     };
     return schemes.contains(scheme.toLower());
@@ -177,8 +177,8 @@ QString TWebView::LocationName() const
     QString withoutScheme = url.toString(QUrl::RemoveScheme);
     if (withoutScheme.startsWith(QLatin1String("//")))
         withoutScheme.remove(0, 2);
-    if (title == url.toString() || title == withoutScheme
-        || title == url.toDisplayString(QUrl::RemoveScheme).mid(2))
+    if (title == url.toString() || title == withoutScheme ||
+        title == url.toDisplayString(QUrl::RemoveScheme).mid(2))
         return QString();
     return title;
 }

@@ -52,7 +52,8 @@ bool PrinterBusy()
 
 // What the chosen output file looked like before the job, so a failed job can take back a
 // partial file without touching one it never wrote.
-struct TOutputFileState {
+struct TOutputFileState
+{
     QString path;
     bool existed = false;
     QDateTime modified;

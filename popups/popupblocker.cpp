@@ -7,9 +7,9 @@
 
 #include "common/dialogseam.h"
 #include "common/genutilities.h"
+#include "common/machinepolicies.h"
 #include "common/plaintooltip.h"
 #include "common/textutils.h"
-#include "common/machinepolicies.h"
 #include "popups/allowedsites.h"
 #include "popups/popups.h"
 
@@ -133,8 +133,8 @@ void SetBarHeight(TfrmQuelvardBrowser *form, int height)
 
 QTimer *StepTimer(TfrmQuelvardBrowser *form)
 {
-    auto *timer = form->findChild<QTimer *>(QLatin1String(StepTimerName),
-                                            Qt::FindDirectChildrenOnly);
+    auto *timer =
+        form->findChild<QTimer *>(QLatin1String(StepTimerName), Qt::FindDirectChildrenOnly);
     if (timer)
         return timer;
     timer = new QTimer(form);
@@ -231,9 +231,8 @@ void TfrmQuelvardBrowser::PopupBlocker1Click()
 bool TBrowserTab::IsPopupAllowed(const QString &url)
 {
     // The administrator's list for everyone counts as much as the user's own.
-    return MainForm
-           && (PopupStore::IsAllowed(MainForm->AllowedSites, url)
-               || PopupStore::IsAllowed(MachinePolicies::Current().AllowedSites, url));
+    return MainForm && (PopupStore::IsAllowed(MainForm->AllowedSites, url) ||
+                        PopupStore::IsAllowed(MachinePolicies::Current().AllowedSites, url));
 }
 
 void TBrowserTab::HandleNewWindow(bool *cancel)

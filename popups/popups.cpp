@@ -30,8 +30,8 @@ TfrmPopups::TfrmPopups(QWidget *owner) : QDialog(owner), ui(new Ui::TfrmPopups)
     cbRemoveAll = ui->cbRemoveAll;
     cbClose = ui->cbClose;
 
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(489, 423);
     cbAllow->setAccessibleName(QStringLiteral("Allow"));
     cbRemove->setAccessibleName(QStringLiteral("Remove Site"));
@@ -84,10 +84,10 @@ void TfrmPopups::ShowMachineSites(qsizetype count)
         line->hide();
         return;
     }
-    line->setText(count == 1
-                      ? QStringLiteral("1 site is also allowed for everyone by the administrator.")
-                      : QStringLiteral("%1 sites are also allowed for everyone by the administrator.")
-                            .arg(count));
+    line->setText(
+        count == 1 ? QStringLiteral("1 site is also allowed for everyone by the administrator.")
+                   : QStringLiteral("%1 sites are also allowed for everyone by the administrator.")
+                         .arg(count));
     gridSites->resize(gridSites->width(), line->y() - gridSites->y() - 4);
     line->show();
 }
@@ -98,7 +98,8 @@ void TfrmPopups::LoadSites()
     gridSites->clearContents();
     gridSites->setRowCount(1);
 
-    struct Row {
+    struct Row
+    {
         QString site;
         QString stored;
     };
@@ -107,9 +108,9 @@ void TfrmPopups::LoadSites()
         QStringList names = PopupStore::ListSites();
         QCollator collator;
         collator.setCaseSensitivity(Qt::CaseInsensitive);
-        std::stable_sort(names.begin(), names.end(), [&collator](const QString &a, const QString &b) {
-            return collator.compare(a, b) < 0;
-        });
+        std::stable_sort(
+            names.begin(), names.end(),
+            [&collator](const QString &a, const QString &b) { return collator.compare(a, b) < 0; });
         for (const QString &name : names) {
             const QString trimmed = TextUtils::Trim(name);
             if (!trimmed.isEmpty())
@@ -128,9 +129,9 @@ void TfrmPopups::LoadSites()
         if (row < rows.size())
             site->setData(StoredNameRole, rows.at(row).stored);
         gridSites->setItem(row, 0, site);
-        gridSites->setItem(row, 1, new QTableWidgetItem(row < rows.size()
-                                                            ? QStringLiteral("Allow Popups")
-                                                            : QString()));
+        gridSites->setItem(
+            row, 1,
+            new QTableWidgetItem(row < rows.size() ? QStringLiteral("Allow Popups") : QString()));
     }
     gridSites->setUpdatesEnabled(true);
     gridSites->selectRow(qBound(0, keepRow, rowCount - 1));
@@ -147,8 +148,8 @@ void TfrmPopups::edtWebsiteChange()
         qsizetype leading = 0;
         while (leading < lowered.size() && TextUtils::IsBlank(lowered.at(leading)))
             ++leading;
-        const int cursor = qBound(0, int(edtWebsite->cursorPosition() - leading),
-                                  int(normal.size()));
+        const int cursor =
+            qBound(0, int(edtWebsite->cursorPosition() - leading), int(normal.size()));
         edtWebsite->setText(normal);
         edtWebsite->setCursorPosition(cursor);
         return; // setText ran this handler again for the new text
@@ -198,9 +199,9 @@ void TfrmPopups::cbRemoveClick()
         const QString site = SiteCell(row);
         if (site.isEmpty())
             return;
-        const QString question = QStringLiteral("Remove the site \"") + site
-                                 + QStringLiteral("\" from the list of sites that popups are "
-                                                  "permitted for?");
+        const QString question = QStringLiteral("Remove the site \"") + site +
+                                 QStringLiteral("\" from the list of sites that popups are "
+                                                "permitted for?");
         if (!TDialogs::Ask(this, question))
             return;
         PopupStore::RemoveSite(StoredName(row));
@@ -214,7 +215,8 @@ void TfrmPopups::cbRemoveAllClick()
     try {
         if (SiteCell(0).isEmpty())
             return;
-        if (!TDialogs::Ask(this, QStringLiteral("Clear the list of sites popups are permitted for?")))
+        if (!TDialogs::Ask(this,
+                           QStringLiteral("Clear the list of sites popups are permitted for?")))
             return;
         QStringList names;
         for (int row = 0; row < gridSites->rowCount(); ++row) {

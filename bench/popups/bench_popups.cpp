@@ -90,21 +90,26 @@ int main(int argc, char **argv)
     QStringList allowed;
     const double load = time([&] { allowed = PopupStore::LoadNormalisedSites(); }, runs);
     bool verdict = true;
-    const double decide = time(
-        [&] {
-            for (int i = 0; i < 100; ++i)
-                verdict = PopupStore::IsAllowed(
-                    allowed, QStringLiteral("http://not-listed.example.org/page.html"));
-        },
-        runs) / 100;
+    const double decide =
+        time(
+            [&] {
+                for (int i = 0; i < 100; ++i)
+                    verdict = PopupStore::IsAllowed(
+                        allowed, QStringLiteral("http://not-listed.example.org/page.html"));
+            },
+            runs) /
+        100;
     // Baseline: the least any list search costs, one case-insensitive pass over the same list.
     bool found = true;
     const double floor = time(
-        [&] {
-            for (int i = 0; i < 100; ++i)
-                found = allowed.contains(QStringLiteral("not-listed.example.org"), Qt::CaseInsensitive);
-        },
-        runs) / 100;
+                             [&] {
+                                 for (int i = 0; i < 100; ++i)
+                                     found =
+                                         allowed.contains(QStringLiteral("not-listed.example.org"),
+                                                          Qt::CaseInsensitive);
+                             },
+                             runs) /
+                         100;
     int rows = 0;
     const double open = time(
         [&] {

@@ -2,9 +2,9 @@
 // a locked window still refuses to do.
 #include "admin/adminlogin.h"
 #include "admin/changepassword.h"
-#include "common/encryption.h"
 #include "common/adminloginstore.h"
 #include "common/apppaths.h"
+#include "common/encryption.h"
 #include "common/genutilities.h"
 #include "main/browserprofile.h"
 #include "main/browsertab.h"
@@ -34,8 +34,7 @@
 namespace {
 
 const recAdminLogin Stored{QStringLiteral("Secret12"), QStringLiteral("Pet?"),
-                           QStringLiteral("Rex"), QStringLiteral("Town?"),
-                           QStringLiteral("Oslo")};
+                           QStringLiteral("Rex"), QStringLiteral("Town?"), QStringLiteral("Oslo")};
 
 enum class LockState { Locked, Unlocked };
 
@@ -49,9 +48,9 @@ LockState stateOf(TfrmQuelvardBrowser &window)
     const bool dropNavigates = settings->testAttribute(QWebEngineSettings::NavigateOnDropEnabled);
     const bool schemesBlocked =
         settings->unknownUrlSchemePolicy() == QWebEngineSettings::DisallowUnknownUrlSchemes;
-    if (addressEnabled != unlocked || dropNavigates != unlocked || schemesBlocked == unlocked
-        || caption != (unlocked ? QStringLiteral("Admin Lock") : QStringLiteral("Admin Unlock"))
-        || window.ui->cbAdminLock->accessibleName() != caption) {
+    if (addressEnabled != unlocked || dropNavigates != unlocked || schemesBlocked == unlocked ||
+        caption != (unlocked ? QStringLiteral("Admin Lock") : QStringLiteral("Admin Unlock")) ||
+        window.ui->cbAdminLock->accessibleName() != caption) {
         qWarning() << "inconsistent lock state" << unlocked << addressEnabled << caption
                    << dropNavigates << schemesBlocked;
         return LockState(-1);
@@ -84,8 +83,8 @@ void setValueType(const char *name, int type)
     sqlite3 *db = nullptr;
     QCOMPARE(sqlite3_open(QFile::encodeName(AppPaths::MachineHiveFile()).constData(), &db),
              SQLITE_OK);
-    const QByteArray sql = "UPDATE reg_values SET type = " + QByteArray::number(type)
-                           + " WHERE name = '" + name + "'";
+    const QByteArray sql =
+        "UPDATE reg_values SET type = " + QByteArray::number(type) + " WHERE name = '" + name + "'";
     QCOMPARE(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
 }
@@ -151,7 +150,8 @@ private:
 void tst_AdminLock::initTestCase()
 {
     QVERIFY(m_server.start());
-    m_server.setHtml(QStringLiteral("/target"), QStringLiteral("Target"), QStringLiteral("<p>t</p>"));
+    m_server.setHtml(QStringLiteral("/target"), QStringLiteral("Target"),
+                     QStringLiteral("<p>t</p>"));
     m_server.setHtml(QStringLiteral("/drop"), QStringLiteral("Drop"),
                      QStringLiteral("<div style='height:600px'>drop here</div>"));
     m_server.setHtml(QStringLiteral("/external"), QStringLiteral("External"),
@@ -224,10 +224,16 @@ void tst_AdminLock::startsLocked()
         QVERIFY(QDir().mkpath(QFileInfo(file).absolutePath()));
         QFile companion(file);
         QVERIFY(companion.open(QIODevice::WriteOnly));
-        companion.write("[" + CryptString(QStringLiteral("GeneralPreferences"), GenUtilities::AdminLoginKey1, true).toLatin1()
-                        + "]\r\n" + CryptString(QStringLiteral("LoginPassword"), GenUtilities::AdminLoginKey2, true).toLatin1()
-                        + "=" + CryptString(QStringLiteral("Secret12"), GenUtilities::AdminLoginKey2, true).toLatin1()
-                        + "\r\n");
+        companion.write(
+            "[" +
+            CryptString(QStringLiteral("GeneralPreferences"), GenUtilities::AdminLoginKey1, true)
+                .toLatin1() +
+            "]\r\n" +
+            CryptString(QStringLiteral("LoginPassword"), GenUtilities::AdminLoginKey2, true)
+                .toLatin1() +
+            "=" +
+            CryptString(QStringLiteral("Secret12"), GenUtilities::AdminLoginKey2, true).toLatin1() +
+            "\r\n");
     }
     if (stored == QLatin1String("unreadable"))
         QVERIFY(QDir().mkpath(GenUtilities::GetCompanionSettingsFile()));
@@ -308,10 +314,18 @@ void tst_AdminLock::unlock_data()
     QTest::addColumn<QString>("answer2");
     QTest::addColumn<bool>("unlocked");
     QTest::addColumn<int>("beeps");
-    QTest::newRow("right password") << "Secret12" << "" << "" << true << 0;
-    QTest::newRow("both reminder answers") << "" << "Rex" << "Oslo" << true << 0;
-    QTest::newRow("wrong password, then cancel") << "secret12" << "" << "" << false << 1;
-    QTest::newRow("cancel at once") << "" << "" << "" << false << 1;
+    QTest::newRow("right password") << "Secret12"
+                                    << ""
+                                    << "" << true << 0;
+    QTest::newRow("both reminder answers") << ""
+                                           << "Rex"
+                                           << "Oslo" << true << 0;
+    QTest::newRow("wrong password, then cancel") << "secret12"
+                                                 << ""
+                                                 << "" << false << 1;
+    QTest::newRow("cancel at once") << ""
+                                    << ""
+                                    << "" << false << 1;
 }
 
 void tst_AdminLock::unlock()
@@ -371,8 +385,8 @@ void tst_AdminLock::changeLoginKeepsTheState()
         auto *change = qobject_cast<TfrmChangePassword *>(dialog);
         if (!change)
             return int(QDialog::Rejected);
-        ordinaryForm = dialog->windowTitle() == QStringLiteral("  Change Administrator Login")
-                       && !change->editAdminPassword->isHidden() && !change->cbCancel->isHidden();
+        ordinaryForm = dialog->windowTitle() == QStringLiteral("  Change Administrator Login") &&
+                       !change->editAdminPassword->isHidden() && !change->cbCancel->isHidden();
         change->editAdminPassword->setText(QStringLiteral("Secret12"));
         change->edtPassword->setText(QStringLiteral("Changed99"));
         change->edtConfirm->setText(QStringLiteral("Changed99"));

@@ -1,7 +1,7 @@
 #include "admin/adminlogin.h"
-#include "common/encryption.h"
 #include "common/adminloginstore.h"
 #include "common/apppaths.h"
+#include "common/encryption.h"
 #include "common/registry.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
@@ -95,7 +95,8 @@ void tst_AdminLogin::compactForm()
     QCOMPARE(dialog.size(), QSize(368, 123 - 33));
     QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
     QVERIFY(dialog.windowFlags() & Qt::WindowCloseButtonHint);
-    QVERIFY(!(dialog.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    QVERIFY(
+        !(dialog.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
     QVERIFY(dialog.gbReminders->isHidden());
     QVERIFY(!dialog.cbForgotPass->isHidden());
     QCOMPARE(dialog.edtPassword->geometry(), QRect(160, 18, 193, 21));
@@ -127,9 +128,9 @@ void tst_AdminLogin::forgotPasswordExpands()
     QCOMPARE(dialog.edtAnswer1->geometry(), QRect(96, 58, 169, 21));
     // Everything fits in the expanded window.
     const QRect client = dialog.rect();
-    for (QWidget *w : {static_cast<QWidget *>(dialog.gbReminders),
-                       static_cast<QWidget *>(dialog.cbLogin),
-                       static_cast<QWidget *>(dialog.cbCancel)})
+    for (QWidget *w :
+         {static_cast<QWidget *>(dialog.gbReminders), static_cast<QWidget *>(dialog.cbLogin),
+          static_cast<QWidget *>(dialog.cbCancel)})
         QVERIFY(client.contains(w->geometry()));
     // A new dialog starts compact again.
     TfrmAdminLogin second;
@@ -152,8 +153,8 @@ void tst_AdminLogin::tabOrder()
             chain << w;
         w = w->nextInFocusChain();
     } while (w != dialog.edtPassword);
-    const QList<QWidget *> expected{dialog.edtPassword, dialog.edtAnswer1,
-                                    dialog.edtAnswer2, dialog.cbLogin, dialog.cbCancel};
+    const QList<QWidget *> expected{dialog.edtPassword, dialog.edtAnswer1, dialog.edtAnswer2,
+                                    dialog.cbLogin, dialog.cbCancel};
     QCOMPARE(chain, expected);
 }
 
@@ -185,31 +186,55 @@ void tst_AdminLogin::login_data()
     const recAdminLogin longAnswers{QStringLiteral("Secret12"), QStringLiteral("Q1"), a25,
                                     QStringLiteral("Q2"), a25};
 
-    QTest::newRow("right password") << Stored << "Secret12" << "" << "" << true << "Secret12";
-    QTest::newRow("blanks around password trimmed")
-        << Stored << "  Secret12\t " << "" << "" << true << "Secret12";
-    QTest::newRow("password is case-sensitive") << Stored << "secret12" << "" << "" << false << "";
-    QTest::newRow("right password, wrong answers")
-        << Stored << "Secret12" << "wrong" << "wrong" << true << "Secret12";
-    QTest::newRow("both answers right") << Stored << "" << "Rex" << "Oslo" << true << "";
-    QTest::newRow("answers trimmed") << Stored << "" << "  Rex " << "Oslo  " << true << "";
-    QTest::newRow("wrong password, both answers right")
-        << Stored << "nope" << "Rex" << "Oslo" << true << "nope";
-    QTest::newRow("one answer wrong") << Stored << "" << "Rex" << "Bergen" << false << "";
-    QTest::newRow("answers are case-sensitive") << Stored << "" << "rex" << "oslo" << false << "";
-    QTest::newRow("one answer only") << Stored << "" << "Rex" << "" << false << "";
-    QTest::newRow("stored second answer empty")
-        << oneReminder << "" << "Rex" << "anything" << false << "";
-    QTest::newRow("migrated answers in lower case")
-        << migrated << "" << "rex" << "oslo" << true << "";
-    QTest::newRow("migrated answers typed in capitals")
-        << migrated << "" << "Rex" << "Oslo" << false << "";
+    QTest::newRow("right password") << Stored << "Secret12"
+                                    << ""
+                                    << "" << true << "Secret12";
+    QTest::newRow("blanks around password trimmed") << Stored << "  Secret12\t "
+                                                    << ""
+                                                    << "" << true << "Secret12";
+    QTest::newRow("password is case-sensitive") << Stored << "secret12"
+                                                << ""
+                                                << "" << false << "";
+    QTest::newRow("right password, wrong answers") << Stored << "Secret12"
+                                                   << "wrong"
+                                                   << "wrong" << true << "Secret12";
+    QTest::newRow("both answers right") << Stored << ""
+                                        << "Rex"
+                                        << "Oslo" << true << "";
+    QTest::newRow("answers trimmed") << Stored << ""
+                                     << "  Rex "
+                                     << "Oslo  " << true << "";
+    QTest::newRow("wrong password, both answers right") << Stored << "nope"
+                                                        << "Rex"
+                                                        << "Oslo" << true << "nope";
+    QTest::newRow("one answer wrong") << Stored << ""
+                                      << "Rex"
+                                      << "Bergen" << false << "";
+    QTest::newRow("answers are case-sensitive") << Stored << ""
+                                                << "rex"
+                                                << "oslo" << false << "";
+    QTest::newRow("one answer only") << Stored << ""
+                                     << "Rex"
+                                     << "" << false << "";
+    QTest::newRow("stored second answer empty") << oneReminder << ""
+                                                << "Rex"
+                                                << "anything" << false << "";
+    QTest::newRow("migrated answers in lower case") << migrated << ""
+                                                    << "rex"
+                                                    << "oslo" << true << "";
+    QTest::newRow("migrated answers typed in capitals") << migrated << ""
+                                                        << "Rex"
+                                                        << "Oslo" << false << "";
     QTest::newRow("answers of 25 characters") << longAnswers << "" << a25 << a25 << true << "";
-    QTest::newRow("nothing typed") << Stored << "" << "" << "" << false << "";
-    QTest::newRow("no login stored, nothing typed")
-        << recAdminLogin() << "" << "" << "" << false << "";
-    QTest::newRow("no login stored, something typed")
-        << recAdminLogin() << "Secret12" << "x" << "y" << false << "";
+    QTest::newRow("nothing typed") << Stored << ""
+                                   << ""
+                                   << "" << false << "";
+    QTest::newRow("no login stored, nothing typed") << recAdminLogin() << ""
+                                                    << ""
+                                                    << "" << false << "";
+    QTest::newRow("no login stored, something typed") << recAdminLogin() << "Secret12"
+                                                      << "x"
+                                                      << "y" << false << "";
 }
 
 void tst_AdminLogin::login()
@@ -387,8 +412,8 @@ void tst_AdminLogin::unreadableLoginRefusesEveryAttempt()
     QCOMPARE(dialog.edtQuestion1->text(), QString());
 
     // With "Level" unreadable too, nothing was loaded and no attempt gets in.
-    QVERIFY(sqlite3_open(QFile::encodeName(AppPaths::MachineHiveFile()).constData(), &db)
-            == SQLITE_OK);
+    QVERIFY(sqlite3_open(QFile::encodeName(AppPaths::MachineHiveFile()).constData(), &db) ==
+            SQLITE_OK);
     sqlite3_exec(db, "UPDATE reg_values SET type = 3 WHERE name = 'Level'", nullptr, nullptr,
                  nullptr);
     sqlite3_close(db);

@@ -1,6 +1,6 @@
-#include "common/encryption.h"
 #include "common/adminloginstore.h"
 #include "common/apppaths.h"
+#include "common/encryption.h"
 #include "common/errors.h"
 #include "common/genutilities.h"
 #include "common/inifile.h"
@@ -37,9 +37,9 @@ recAdminLogin login(const QString &password, const QString &q1 = QString(),
 
 char *describe(const recAdminLogin &r)
 {
-    return qstrdup(qPrintable(QStringLiteral("{%1|%2|%3|%4|%5}")
-                                  .arg(r.Password, r.Question1, r.Answer1, r.Question2,
-                                       r.Answer2)));
+    return qstrdup(
+        qPrintable(QStringLiteral("{%1|%2|%3|%4|%5}")
+                       .arg(r.Password, r.Question1, r.Answer1, r.Question2, r.Answer2)));
 }
 
 // Writes raw (already enciphered or deliberately odd) values into the machine hive.
@@ -67,7 +67,8 @@ QStringList readHive()
     if (!registry.OpenKeyReadOnly(LoginKey))
         return values;
     for (const QString &name : ValueNames)
-        values << (registry.ValueExists(name) ? registry.ReadString(name) : QStringLiteral("<none>"));
+        values << (registry.ValueExists(name) ? registry.ReadString(name)
+                                              : QStringLiteral("<none>"));
     return values;
 }
 
@@ -84,9 +85,9 @@ void writeForeignValue(const QString &name)
     sqlite3 *db = nullptr;
     QCOMPARE(sqlite3_open(QFile::encodeName(AppPaths::MachineHiveFile()).constData(), &db),
              SQLITE_OK);
-    const QByteArray sql = "DELETE FROM reg_values WHERE name = '" + name.toUtf8()
-                           + "'; INSERT INTO reg_values (key, name, type, data) VALUES ('"
-                           + LoginKey.toUtf8() + "', '" + name.toUtf8() + "', 4, x'2a000000');";
+    const QByteArray sql = "DELETE FROM reg_values WHERE name = '" + name.toUtf8() +
+                           "'; INSERT INTO reg_values (key, name, type, data) VALUES ('" +
+                           LoginKey.toUtf8() + "', '" + name.toUtf8() + "', 4, x'2a000000');";
     QCOMPARE(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
 }
@@ -100,13 +101,13 @@ struct CompanionEntries
 QByteArray companionFile(const CompanionEntries &e, const QByteArray &lineEnd = "\r\n")
 {
     QByteArray out = "[OtherSection]" + lineEnd + "Unrelated=1" + lineEnd;
-    out += "[" + CryptString(QStringLiteral("GeneralPreferences"), Key1, true).toLatin1() + "]"
-           + lineEnd;
+    out += "[" + CryptString(QStringLiteral("GeneralPreferences"), Key1, true).toLatin1() + "]" +
+           lineEnd;
     auto entry = [&](const QString &name, const QString &value, const QString &key) {
         if (value.isNull())
             return;
-        out += CryptString(name, key, true).toLatin1() + "="
-               + CryptString(value, key, true).toLatin1() + lineEnd;
+        out += CryptString(name, key, true).toLatin1() + "=" +
+               CryptString(value, key, true).toLatin1() + lineEnd;
     };
     entry(QStringLiteral("LoginPassword"), e.password, Key2);
     entry(QStringLiteral("LoginQuestion1"), e.q1, Key3);
@@ -137,8 +138,7 @@ void blockHiveFolder()
 } // namespace
 
 namespace QTest {
-template<>
-char *toString(const recAdminLogin &r)
+template <> char *toString(const recAdminLogin &r)
 {
     return describe(r);
 }
@@ -192,18 +192,16 @@ void tst_AdminLoginStore::saveThenLoad_data()
     QTest::newRow("full record") << login(QStringLiteral("Adm1nistrator"),
                                           QStringLiteral("First pet?"), QStringLiteral("Rex"),
                                           QStringLiteral("Town of birth?"), QStringLiteral("Oslo"));
-    QTest::newRow("second reminder only")
-        << login(QStringLiteral("12345678"), QString(), QString(), QStringLiteral("Q2"),
-                 QStringLiteral("A2"));
+    QTest::newRow("second reminder only") << login(QStringLiteral("12345678"), QString(), QString(),
+                                                   QStringLiteral("Q2"), QStringLiteral("A2"));
     QTest::newRow("case and blanks inside kept")
         << login(QStringLiteral("PaSs WoRd"), QStringLiteral("Was ist 1+1?"),
                  QStringLiteral("ZWEI zwei"), QString(), QString());
     QTest::newRow("non-ASCII") << login(QStringLiteral(u"pässwörd€"), QStringLiteral(u"Фамилия?"),
                                         QStringLiteral(u"Иванов"), QString(), QString());
-    QTest::newRow("longest the dialogs allow")
-        << login(QString(20, QLatin1Char('p')), QString(50, QLatin1Char('q')),
-                 QString(25, QLatin1Char('a')), QString(50, QLatin1Char('Q')),
-                 QString(25, QLatin1Char('A')));
+    QTest::newRow("longest the dialogs allow") << login(
+        QString(20, QLatin1Char('p')), QString(50, QLatin1Char('q')), QString(25, QLatin1Char('a')),
+        QString(50, QLatin1Char('Q')), QString(25, QLatin1Char('A')));
 }
 
 void tst_AdminLoginStore::saveThenLoad()
@@ -219,8 +217,8 @@ void tst_AdminLoginStore::saveThenLoad()
 
 void tst_AdminLoginStore::storedValuesAreKey1CipherText()
 {
-    QVERIFY(SaveAdminLogin(login(QStringLiteral("Secret12"), QStringLiteral("Q"),
-                                 QStringLiteral("a"))));
+    QVERIFY(SaveAdminLogin(
+        login(QStringLiteral("Secret12"), QStringLiteral("Q"), QStringLiteral("a"))));
     const QStringList values = readHive();
     QCOMPARE(values.value(0), QStringLiteral("lioacncnbppebhgo"));
     QCOMPARE(values.value(1), CryptString(QStringLiteral("Q"), Key1, true));
@@ -252,11 +250,10 @@ void tst_AdminLoginStore::migration_data()
     QTest::newRow("answers lower-cased and trimmed, password trimmed")
         << QByteArray("\n") << QStringLiteral("  Secret12\t") << QStringLiteral("  ReX Dog ")
         << QStringLiteral("OSLO\t")
-        << login(QStringLiteral("Secret12"), QStringLiteral("  Pet?  "),
-                 QStringLiteral("rex dog"), QStringLiteral("Town?"), QStringLiteral("oslo"));
+        << login(QStringLiteral("Secret12"), QStringLiteral("  Pet?  "), QStringLiteral("rex dog"),
+                 QStringLiteral("Town?"), QStringLiteral("oslo"));
     QTest::newRow("password case kept, CR endings")
-        << QByteArray("\r") << QStringLiteral("SeCrEt12") << QStringLiteral("ÄBC")
-        << QString()
+        << QByteArray("\r") << QStringLiteral("SeCrEt12") << QStringLiteral("ÄBC") << QString()
         << login(QStringLiteral("SeCrEt12"), QStringLiteral("  Pet?  "), QStringLiteral(u"Äbc"),
                  QStringLiteral("Town?"), QString());
 }
@@ -268,9 +265,9 @@ void tst_AdminLoginStore::migration()
     QFETCH(QString, answer1);
     QFETCH(QString, answer2);
     QFETCH(recAdminLogin, expected);
-    writeCompanion(companionFile({password, QStringLiteral("  Pet?  "), answer1,
-                                  QStringLiteral("Town?"), answer2},
-                                 lineEnd));
+    writeCompanion(companionFile(
+        {password, QStringLiteral("  Pet?  "), answer1, QStringLiteral("Town?"), answer2},
+        lineEnd));
     QCOMPARE(LoadAdminLogin(), expected);
 }
 
@@ -283,8 +280,8 @@ void tst_AdminLoginStore::emptyLevelTakesAllFromCompanion()
     // The companion holds no second reminder: those fields become empty too.
     writeCompanion(companionFile({QStringLiteral("Secret12"), QStringLiteral("Pet?"),
                                   QStringLiteral("rex"), QString(), QString()}));
-    QCOMPARE(LoadAdminLogin(), login(QStringLiteral("Secret12"), QStringLiteral("Pet?"),
-                                     QStringLiteral("rex")));
+    QCOMPARE(LoadAdminLogin(),
+             login(QStringLiteral("Secret12"), QStringLiteral("Pet?"), QStringLiteral("rex")));
 }
 
 void tst_AdminLoginStore::migratedLoginIsWrittenAtOnce()
@@ -301,8 +298,8 @@ void tst_AdminLoginStore::migratedLoginIsWrittenAtOnce()
 void tst_AdminLoginStore::refusedHiveMigratesOnEveryLoad()
 {
     blockHiveFolder();
-    writeCompanion(companionFile({QStringLiteral("Secret12"), QString(), QString(), QString(),
-                                  QString()}));
+    writeCompanion(
+        companionFile({QStringLiteral("Secret12"), QString(), QString(), QString(), QString()}));
     QCOMPARE(LoadAdminLogin().Password, QStringLiteral("Secret12"));
     QCOMPARE(LoadAdminLogin().Password, QStringLiteral("Secret12"));
     QVERIFY(!QFileInfo::exists(AppPaths::MachineHiveFile()));
@@ -313,16 +310,16 @@ void tst_AdminLoginStore::refusedHiveMigratesOnEveryLoad()
 
 void tst_AdminLoginStore::companionWithoutPasswordIsNotSaved()
 {
-    writeCompanion(companionFile({QString(), QStringLiteral("Pet?"), QStringLiteral("Rex"),
-                                  QString(), QString()}));
+    writeCompanion(companionFile(
+        {QString(), QStringLiteral("Pet?"), QStringLiteral("Rex"), QString(), QString()}));
     QCOMPARE(LoadAdminLogin(), login(QString(), QStringLiteral("Pet?"), QStringLiteral("rex")));
     QVERIFY(!QFileInfo::exists(AppPaths::MachineHiveFile()));
 }
 
 void tst_AdminLoginStore::hivePasswordWinsOverCompanion()
 {
-    const recAdminLogin stored = login(QStringLiteral("HivePass1"), QStringLiteral("Q"),
-                                       QStringLiteral("A"));
+    const recAdminLogin stored =
+        login(QStringLiteral("HivePass1"), QStringLiteral("Q"), QStringLiteral("A"));
     writeHiveLogin(stored);
     writeCompanion(companionFile({QStringLiteral("Secret12"), QStringLiteral("Pet?"),
                                   QStringLiteral("Rex"), QString(), QString()}));
@@ -424,8 +421,8 @@ void tst_AdminLoginStore::refusedSaveReturnsFalse()
 void tst_AdminLoginStore::verificationLoadDoesNotMigrate()
 {
     // Saving a login without a password must not take over the companion's login instead.
-    writeCompanion(companionFile({QStringLiteral("Secret12"), QString(), QString(), QString(),
-                                  QString()}));
+    writeCompanion(
+        companionFile({QStringLiteral("Secret12"), QString(), QString(), QString(), QString()}));
     QVERIFY(SaveAdminLogin(login(QString(), QStringLiteral("Q"), QStringLiteral("A"))));
     QCOMPARE(readHive().value(0), QString());
     QCOMPARE(readHive().value(1), CryptString(QStringLiteral("Q"), Key1, true));
@@ -433,12 +430,13 @@ void tst_AdminLoginStore::verificationLoadDoesNotMigrate()
 
 void tst_AdminLoginStore::readCompanionLoginEntry()
 {
-    const QByteArray section = CryptString(QStringLiteral("GeneralPreferences"), Key1, true).toLatin1();
+    const QByteArray section =
+        CryptString(QStringLiteral("GeneralPreferences"), Key1, true).toLatin1();
     const QByteArray name = CryptString(QStringLiteral("LoginQuestion1"), Key3, true).toLatin1();
     const QByteArray value = CryptString(QStringLiteral(" Pet? "), Key3, true).toLatin1();
     // Names in upper case, blanks and quotes around the cipher text.
-    const TIniFile ini = TIniFile::Parse("[" + section.toUpper() + "]\n" + name.toUpper()
-                                         + " = \"  " + value + "  \"\n");
+    const TIniFile ini = TIniFile::Parse("[" + section.toUpper() + "]\n" + name.toUpper() +
+                                         " = \"  " + value + "  \"\n");
     QCOMPARE(ReadCompanionLoginEntry(ini, QString::fromLatin1(section),
                                      QStringLiteral("LoginQuestion1"), Key3),
              QStringLiteral(" Pet? "));

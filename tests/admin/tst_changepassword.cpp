@@ -1,7 +1,7 @@
 #include "admin/changepassword.h"
-#include "common/encryption.h"
 #include "common/adminloginstore.h"
 #include "common/apppaths.h"
+#include "common/encryption.h"
 #include "common/textutils.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
@@ -172,11 +172,17 @@ void tst_ChangePassword::reminderBoxesStartEmpty()
     for (QLineEdit *edit : dialog.findChildren<QLineEdit *>())
         QCOMPARE(edit->text(), QString());
     // Saving without retyping the reminders removes them.
-    type(dialog, {QStringLiteral("Secret12"), QStringLiteral("NewPass99"),
-                  QStringLiteral("NewPass99"), {}, {}, {}, {}});
+    type(dialog, {QStringLiteral("Secret12"),
+                  QStringLiteral("NewPass99"),
+                  QStringLiteral("NewPass99"),
+                  {},
+                  {},
+                  {},
+                  {}});
     dialog.cbSaveClick();
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(GenUtilities::LoadAdminLogin(), (recAdminLogin{QStringLiteral("NewPass99"), {}, {}, {}, {}}));
+    QCOMPARE(GenUtilities::LoadAdminLogin(),
+             (recAdminLogin{QStringLiteral("NewPass99"), {}, {}, {}, {}}));
 }
 
 void tst_ChangePassword::validation_data()
@@ -190,13 +196,11 @@ void tst_ChangePassword::validation_data()
     const QStringList none;
     const QStringList newBoxes{QStringLiteral("edtPassword"), QStringLiteral("edtConfirm")};
     auto row = [](const char *name) -> QTestData & { return QTest::newRow(name); };
-    row("mismatch before length")
-        << true << QStringList{"wrong", "abc", "abd", "", "", "", ""} << NoMatch << "edtPassword"
-        << newBoxes;
-    row("mismatch in letter case") << true
-                                   << QStringList{"Secret12", "Password1", "password1", "", "",
-                                                  "", ""}
-                                   << NoMatch << "edtPassword" << newBoxes;
+    row("mismatch before length") << true << QStringList{"wrong", "abc", "abd", "", "", "", ""}
+                                  << NoMatch << "edtPassword" << newBoxes;
+    row("mismatch in letter case")
+        << true << QStringList{"Secret12", "Password1", "password1", "", "", "", ""} << NoMatch
+        << "edtPassword" << newBoxes;
     row("both empty") << true << QStringList{"Secret12", "", "", "", "", "", ""} << TooShort
                       << "edtPassword" << newBoxes;
     row("7 characters") << true << QStringList{"Secret12", "1234567", "1234567", "", "", "", ""}
@@ -211,24 +215,24 @@ void tst_ChangePassword::validation_data()
         << true << QStringList{"wrong", "short", "short", "", "", "", ""} << TooShort
         << "edtPassword" << newBoxes;
     row("question 1 without answer")
-        << true << QStringList{"wrong", "NewPass99", "NewPass99", "Pet?", "  ", "", ""}
-        << NoAnswer1 << "edtAnswer1" << none;
+        << true << QStringList{"wrong", "NewPass99", "NewPass99", "Pet?", "  ", "", ""} << NoAnswer1
+        << "edtAnswer1" << none;
     row("question 2 without answer")
         << true << QStringList{"wrong", "NewPass99", "NewPass99", "Pet?", "Rex", "Town?", ""}
         << NoAnswer2 << "edtAnswer2" << none;
-    row("wrong current password")
-        << true << QStringList{"Secret13", "NewPass99", "NewPass99", "", "", "", ""}
-        << WrongCurrent << "editAdminPassword" << QStringList{QStringLiteral("editAdminPassword")};
+    row("wrong current password") << true << QStringList{"Secret13", "NewPass99", "NewPass99", "",
+                                                         "",         "",          ""}
+                                  << WrongCurrent << "editAdminPassword"
+                                  << QStringList{QStringLiteral("editAdminPassword")};
     row("current password is not trimmed")
         << true << QStringList{"Secret12 ", "NewPass99", "NewPass99", "", "", "", ""}
         << WrongCurrent << "editAdminPassword" << QStringList{QStringLiteral("editAdminPassword")};
     row("current password is case-sensitive")
-        << true << QStringList{"SECRET12", "NewPass99", "NewPass99", "", "", "", ""}
-        << WrongCurrent << "editAdminPassword" << QStringList{QStringLiteral("editAdminPassword")};
-    row("answer without question") << true
-                                   << QStringList{"Secret12", "NewPass99", "NewPass99", "",
-                                                  "Rex", "", "Oslo"}
-                                   << QString() << "" << none;
+        << true << QStringList{"SECRET12", "NewPass99", "NewPass99", "", "", "", ""} << WrongCurrent
+        << "editAdminPassword" << QStringList{QStringLiteral("editAdminPassword")};
+    row("answer without question")
+        << true << QStringList{"Secret12", "NewPass99", "NewPass99", "", "Rex", "", "Oslo"}
+        << QString() << "" << none;
     row("second question without first")
         << true << QStringList{"Secret12", "NewPass99", "NewPass99", "", "", "Town?", "Oslo"}
         << QString() << "" << none;
@@ -268,14 +272,13 @@ void tst_ChangePassword::validation()
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(dialog.focusWidget() ? dialog.focusWidget()->objectName() : QString(), focus);
     // Every other box keeps what was typed, trimmed; the current password untrimmed.
-    const QList<QLineEdit *> boxes{dialog.editAdminPassword, dialog.edtPassword,
-                                   dialog.edtConfirm,        dialog.edtQuestion1,
-                                   dialog.edtAnswer1,        dialog.edtQuestion2,
-                                   dialog.edtAnswer2};
+    const QList<QLineEdit *> boxes{
+        dialog.editAdminPassword, dialog.edtPassword,  dialog.edtConfirm, dialog.edtQuestion1,
+        dialog.edtAnswer1,        dialog.edtQuestion2, dialog.edtAnswer2};
     for (int i = 0; i < boxes.size(); ++i) {
         const QString expected = emptied.contains(boxes[i]->objectName()) ? QString()
                                  : i == 0                                 ? typed[i]
-                                                                          : TextUtils::Trim(typed[i]);
+                                          : TextUtils::Trim(typed[i]);
         QCOMPARE(boxes[i]->text(), expected);
     }
     QCOMPARE(GenUtilities::LoadAdminLogin(), before);
@@ -290,10 +293,10 @@ void tst_ChangePassword::savedRecordIsTrimmed()
                   QStringLiteral("\tTown?"), QStringLiteral("Oslo\t")});
     dialog.cbSaveClick();
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(GenUtilities::LoadAdminLogin(),
-             (recAdminLogin{QStringLiteral("NewPass99"), QStringLiteral("Pet?"),
-                            QStringLiteral("Rex"), QStringLiteral("Town?"),
-                            QStringLiteral("Oslo")}));
+    QCOMPARE(
+        GenUtilities::LoadAdminLogin(),
+        (recAdminLogin{QStringLiteral("NewPass99"), QStringLiteral("Pet?"), QStringLiteral("Rex"),
+                       QStringLiteral("Town?"), QStringLiteral("Oslo")}));
     QCOMPARE(dialog.edtQuestion1->text(), QStringLiteral("Pet?"));
 }
 
@@ -303,8 +306,13 @@ void tst_ChangePassword::firstRunSkipsCurrentPassword()
     QVERIFY(GenUtilities::SaveAdminLogin(Stored));
     TfrmChangePassword dialog;
     dialog.ApplyFirstRunForm(TfrmChangePassword::FirstRunCaption);
-    type(dialog, {QStringLiteral("typed before it was hidden"), QStringLiteral("FirstRun1"),
-                  QStringLiteral("FirstRun1"), {}, {}, {}, {}});
+    type(dialog, {QStringLiteral("typed before it was hidden"),
+                  QStringLiteral("FirstRun1"),
+                  QStringLiteral("FirstRun1"),
+                  {},
+                  {},
+                  {},
+                  {}});
     dialog.cbSaveClick();
     QVERIFY(m_dialogs->messages.isEmpty());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
@@ -319,8 +327,13 @@ void tst_ChangePassword::refusedSaveKeepsDialogOpen()
         TfrmChangePassword dialog;
         if (firstRun)
             dialog.ApplyFirstRunForm(TfrmChangePassword::FirstRunCaption);
-        type(dialog, {QString(), QStringLiteral("NewPass99"), QStringLiteral("NewPass99"),
-                      QStringLiteral("Pet?"), QStringLiteral("Rex"), {}, {}});
+        type(dialog, {QString(),
+                      QStringLiteral("NewPass99"),
+                      QStringLiteral("NewPass99"),
+                      QStringLiteral("Pet?"),
+                      QStringLiteral("Rex"),
+                      {},
+                      {}});
         dialog.cbSaveClick();
         QCOMPARE(m_dialogs->messages.size(), 1);
         QCOMPARE(m_dialogs->lastMessage(),
@@ -348,8 +361,13 @@ void tst_ChangePassword::unreadableLoginIsReported()
     sqlite3_close(db);
 
     TfrmChangePassword dialog;
-    type(dialog, {QStringLiteral("Secret12"), QStringLiteral("NewPass99"),
-                  QStringLiteral("NewPass99"), {}, {}, {}, {}});
+    type(dialog, {QStringLiteral("Secret12"),
+                  QStringLiteral("NewPass99"),
+                  QStringLiteral("NewPass99"),
+                  {},
+                  {},
+                  {},
+                  {}});
     dialog.cbSaveClick();
     QCOMPARE(m_dialogs->messages.size(), 1);
     QVERIFY(m_dialogs->lastMessage().contains(QStringLiteral("Level")));

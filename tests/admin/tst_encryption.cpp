@@ -43,9 +43,9 @@ void tst_Encryption::knownAnswers_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("cipher");
-    QTest::newRow("author's vector") << QStringLiteral("Hello  World !\r\n")
-                                     << QStringLiteral("Remsaalps!123456")
-                                     << QStringLiteral("lbjbhpcpnmmafhjpniilcjkmebcbjblo");
+    QTest::newRow("author's vector")
+        << QStringLiteral("Hello  World !\r\n") << QStringLiteral("Remsaalps!123456")
+        << QStringLiteral("lbjbhpcpnmmafhjpniilcjkmebcbjblo");
     QTest::newRow("password under key 1")
         << QStringLiteral("Secret12") << Key1 << QStringLiteral("lioacncnbppebhgo");
 }
@@ -66,14 +66,12 @@ void tst_Encryption::roundTrip_data()
     QTest::newRow("one byte") << QStringLiteral("x") << Key1;
     QTest::newRow("blanks kept") << QStringLiteral("  pass word  ") << Key2;
     QTest::newRow("50 characters") << QString(50, QLatin1Char('Q')) << Key3;
-    QTest::newRow("all printable ASCII")
-        << QString::fromLatin1([] {
-               QByteArray a;
-               for (int c = 32; c < 127; ++c)
-                   a.append(char(c));
-               return a;
-           }())
-        << Key1;
+    QTest::newRow("all printable ASCII") << QString::fromLatin1([] {
+        QByteArray a;
+        for (int c = 32; c < 127; ++c)
+            a.append(char(c));
+        return a;
+    }()) << Key1;
     QTest::newRow("control characters") << QStringLiteral("\x01\t\x1f\x7f") << Key1;
     QTest::newRow("non-ASCII as UTF-8") << QStringLiteral(u"Kennwört ÄÖÜ ß € 密码") << Key1;
     QTest::newRow("cipher letters as plain text") << QStringLiteral("abcdefghijklmnop") << Key2;
@@ -182,9 +180,8 @@ void tst_Encryption::stopsAtFirstZeroByte()
     QCOMPARE(cipher.size(), 14);
     QCOMPARE(Encryption::DecipherBytes(cipher, Key1.toUtf8()), QByteArray("abc"));
     // The encipherment of a zero byte under a fresh key deciphers to nothing.
-    QCOMPARE(Encryption::DecipherBytes(Encryption::EncipherBytes(QByteArray(1, '\0'),
-                                                                 Key1.toUtf8()),
-                                       Key1.toUtf8()),
+    QCOMPARE(Encryption::DecipherBytes(
+                 Encryption::EncipherBytes(QByteArray(1, '\0'), Key1.toUtf8()), Key1.toUtf8()),
              QByteArray());
 }
 
@@ -192,7 +189,8 @@ void tst_Encryption::undecodableBytesSurvive()
 {
     // Bytes that are not UTF-8 (a single-byte text of another program) come back one
     // character per byte rather than as replacement characters.
-    const QByteArray latin1("Pa\xdf" "wort\xe9");
+    const QByteArray latin1("Pa\xdf"
+                            "wort\xe9");
     const QString cipher = QString::fromLatin1(Encryption::EncipherBytes(latin1, Key1.toUtf8()));
     QCOMPARE(CryptString(cipher, Key1, false), QString::fromLatin1(latin1));
 }

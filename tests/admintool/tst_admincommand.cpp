@@ -34,8 +34,7 @@ TRun run(const QStringList &arguments, const QStringList &stdinLines = {})
         return true;
     };
     AdminCommand::TConsole console{
-        &out, &err, [&](const QString &, bool, QString &line) { return readLine(line); },
-        readLine};
+        &out, &err, [&](const QString &, bool, QString &line) { return readLine(line); }, readLine};
     result.status = AdminCommand::Run(arguments, console);
     return result;
 }
@@ -66,11 +65,11 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("storedPassword");
 
-        QTest::newRow("password only") << QStringList{"  Secret12 ", "Secret12"} << 0 << QString()
-                                       << "Secret12";
-        QTest::newRow("with reminders") << QStringList{"Secret12", "Secret12", "Pet?", "rex",
-                                                       "Town?", "york"}
-                                        << 0 << QString() << "Secret12";
+        QTest::newRow("password only")
+            << QStringList{"  Secret12 ", "Secret12"} << 0 << QString() << "Secret12";
+        QTest::newRow("with reminders")
+            << QStringList{"Secret12", "Secret12", "Pet?", "rex", "Town?", "york"} << 0 << QString()
+            << "Secret12";
         QTest::newRow("differ") << QStringList{"Secret12", "Secret13"} << 1
                                 << "The entered passwords do not match" << QString();
         QTest::newRow("short and differing: mismatch first")
@@ -134,8 +133,8 @@ private slots:
             << "home page: (the built-in start page)";
         QTest::newRow("forget") << QStringList{"set", "browsing-data", "forget"} << 0
                                 << "browsing data: forget";
-        QTest::newRow("browsing data bad") << QStringList{"set", "browsing-data", "Forget"} << 1
-                                           << "browsing data: keep";
+        QTest::newRow("browsing data bad")
+            << QStringList{"set", "browsing-data", "Forget"} << 1 << "browsing data: keep";
         QTest::newRow("allow") << QStringList{"popups", "allow", " Mail.Example ", "intra:8080"}
                                << 0 << "popups allowed for everyone: mail.example intra:8080";
         QTest::newRow("allow with blank") << QStringList{"popups", "allow", "ok.example", "a b"}
@@ -144,12 +143,11 @@ private slots:
                                       << "popups allowed for everyone: (none)";
         QTest::newRow("allow path") << QStringList{"popups", "allow", "a.example/x"} << 1
                                     << "popups allowed for everyone: (none)";
-        QTest::newRow("allow empty") << QStringList{"popups", "allow", "  "} << 1
-                                     << "popups allowed for everyone: (none)";
-        QTest::newRow("unknown command") << QStringList{"unlock"} << 1
-                                         << "login set: no";
-        QTest::newRow("set-login stray argument") << QStringList{"set-login", "pw"} << 1
-                                                  << "login set: no";
+        QTest::newRow("allow empty")
+            << QStringList{"popups", "allow", "  "} << 1 << "popups allowed for everyone: (none)";
+        QTest::newRow("unknown command") << QStringList{"unlock"} << 1 << "login set: no";
+        QTest::newRow("set-login stray argument")
+            << QStringList{"set-login", "pw"} << 1 << "login set: no";
         QTest::newRow("help") << QStringList{"popups", "--help"} << 0
                               << "popups allowed for everyone: (none)";
     }
@@ -192,8 +190,8 @@ private slots:
               QStringList{"set", "browsing-data", "forget"}}) {
             const TRun result = run(arguments);
             QCOMPARE(result.status, int(AdminCommand::NotPermitted));
-            QVERIFY2(result.err.contains("run as root")
-                         && result.err.contains(m_env->machineHive()),
+            QVERIFY2(result.err.contains("run as root") &&
+                         result.err.contains(m_env->machineHive()),
                      qPrintable(result.err));
         }
         const TRun login = run({"set-login", "--stdin"}, {"Secret12", "Secret12"});

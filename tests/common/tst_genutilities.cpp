@@ -38,8 +38,10 @@ void tst_GenUtilities::splitCommaText_data()
     QTest::newRow("blanks separate") << "10 20,300  200" << QStringList{"10", "20", "300", "200"};
     QTest::newRow("blank after comma") << "10, 20" << QStringList{"10", "20"};
     QTest::newRow("two commas give an empty item") << "1,,2" << QStringList{"1", "", "2"};
-    QTest::newRow("quoted item keeps commas and blanks") << "\"a, b\",c" << QStringList{"a, b", "c"};
-    QTest::newRow("doubled quote inside quotes") << "\"say \"\"hi\"\"\",x" << QStringList{"say \"hi\"", "x"};
+    QTest::newRow("quoted item keeps commas and blanks")
+        << "\"a, b\",c" << QStringList{"a, b", "c"};
+    QTest::newRow("doubled quote inside quotes")
+        << "\"say \"\"hi\"\"\",x" << QStringList{"say \"hi\"", "x"};
     QTest::newRow("trailing comma") << "1,2," << QStringList{"1", "2", ""};
     QTest::newRow("control characters separate") << "1\t2\n3" << QStringList{"1", "2", "3"};
     QTest::newRow("empty") << "" << QStringList{};
@@ -87,9 +89,12 @@ void tst_GenUtilities::companionSettingsFile_data()
 {
     QTest::addColumn<QString>("machineDir");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("machine folder") << "/var/lib" << "/var/lib/ZMT/dbchcon";
-    QTest::newRow("machine folder with separator") << "/var/lib/" << "/var/lib/ZMT/dbchcon";
-    QTest::newRow("untrimmed folder kept as given") << " /srv/x" << " /srv/x/ZMT/dbchcon";
+    QTest::newRow("machine folder") << "/var/lib"
+                                    << "/var/lib/ZMT/dbchcon";
+    QTest::newRow("machine folder with separator") << "/var/lib/"
+                                                   << "/var/lib/ZMT/dbchcon";
+    QTest::newRow("untrimmed folder kept as given") << " /srv/x"
+                                                    << " /srv/x/ZMT/dbchcon";
     QTest::newRow("no machine folder: beside the program")
         << "  " << AppPaths::ProgramDir() + QStringLiteral("ZMT/dbchcon");
     QTest::newRow("empty") << "" << AppPaths::ProgramDir() + QStringLiteral("ZMT/dbchcon");
@@ -120,10 +125,14 @@ void tst_GenUtilities::appDataFolder_data()
 {
     QTest::addColumn<QString>("userDir");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("plain") << "/home/u/.local/share" << "/home/u/.local/share/Quelvard/";
-    QTest::newRow("ends in separator") << "/home/u/.local/share/" << "/home/u/.local/share/Quelvard/";
-    QTest::newRow("blanks trimmed") << " /d \t" << "/d/Quelvard/";
-    QTest::newRow("unknown") << "" << "";
+    QTest::newRow("plain") << "/home/u/.local/share"
+                           << "/home/u/.local/share/Quelvard/";
+    QTest::newRow("ends in separator") << "/home/u/.local/share/"
+                                       << "/home/u/.local/share/Quelvard/";
+    QTest::newRow("blanks trimmed") << " /d \t"
+                                    << "/d/Quelvard/";
+    QTest::newRow("unknown") << ""
+                             << "";
 }
 
 void tst_GenUtilities::appDataFolder()

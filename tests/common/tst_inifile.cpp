@@ -33,20 +33,20 @@ void tst_IniFile::lookup_data()
     const QByteArray simple("[Main]\r\nKey=Value\r\n");
     QTest::newRow("plain") << simple << QByteArray("Main") << QByteArray("Key")
                            << QByteArray("Value") << true;
-    QTest::newRow("section case ignored") << simple << QByteArray("mAIN") << QByteArray("Key")
-                                          << QByteArray("Value") << true;
-    QTest::newRow("entry case ignored") << simple << QByteArray("Main") << QByteArray("KEY")
-                                        << QByteArray("Value") << true;
+    QTest::newRow("section case ignored")
+        << simple << QByteArray("mAIN") << QByteArray("Key") << QByteArray("Value") << true;
+    QTest::newRow("entry case ignored")
+        << simple << QByteArray("Main") << QByteArray("KEY") << QByteArray("Value") << true;
     QTest::newRow("value case kept") << QByteArray("[a]\nk=MiXeD\n") << QByteArray("a")
                                      << QByteArray("k") << QByteArray("MiXeD") << true;
-    QTest::newRow("missing section") << simple << QByteArray("Other") << QByteArray("Key")
-                                     << QByteArray() << false;
-    QTest::newRow("missing entry") << simple << QByteArray("Main") << QByteArray("Nope")
-                                   << QByteArray() << false;
+    QTest::newRow("missing section")
+        << simple << QByteArray("Other") << QByteArray("Key") << QByteArray() << false;
+    QTest::newRow("missing entry")
+        << simple << QByteArray("Main") << QByteArray("Nope") << QByteArray() << false;
     QTest::newRow("empty file") << QByteArray() << QByteArray("Main") << QByteArray("Key")
                                 << QByteArray() << false;
-    QTest::newRow("LF endings") << QByteArray("[s]\nk=v\n") << QByteArray("s")
-                                << QByteArray("k") << QByteArray("v") << true;
+    QTest::newRow("LF endings") << QByteArray("[s]\nk=v\n") << QByteArray("s") << QByteArray("k")
+                                << QByteArray("v") << true;
     QTest::newRow("CR endings") << QByteArray("[s]\rx=1\rk=v\r[t]\rk=w") << QByteArray("s")
                                 << QByteArray("k") << QByteArray("v") << true;
     QTest::newRow("mixed endings, no final break")
@@ -55,11 +55,11 @@ void tst_IniFile::lookup_data()
     QTest::newRow("blanks around names and value")
         << QByteArray("  [  Main  ]  \n\t Key \t=  spaced value \t\n") << QByteArray("Main")
         << QByteArray("Key") << QByteArray("spaced value") << true;
-    QTest::newRow("caller's blanks ignored") << simple << QByteArray(" Main ")
-                                             << QByteArray(" Key ") << QByteArray("Value") << true;
-    QTest::newRow("double quotes removed") << QByteArray("[s]\nk=\"  in quotes  \"\n")
-                                           << QByteArray("s") << QByteArray("k")
-                                           << QByteArray("  in quotes  ") << true;
+    QTest::newRow("caller's blanks ignored")
+        << simple << QByteArray(" Main ") << QByteArray(" Key ") << QByteArray("Value") << true;
+    QTest::newRow("double quotes removed")
+        << QByteArray("[s]\nk=\"  in quotes  \"\n") << QByteArray("s") << QByteArray("k")
+        << QByteArray("  in quotes  ") << true;
     QTest::newRow("single quotes removed") << QByteArray("[s]\nk='x'\n") << QByteArray("s")
                                            << QByteArray("k") << QByteArray("x") << true;
     QTest::newRow("unmatched quotes kept") << QByteArray("[s]\nk=\"x'\n") << QByteArray("s")
@@ -73,31 +73,26 @@ void tst_IniFile::lookup_data()
     QTest::newRow("commas and escapes are plain text")
         << QByteArray("[s]\nk=a, b\\n, %20c\n") << QByteArray("s") << QByteArray("k")
         << QByteArray("a, b\\n, %20c") << true;
-    QTest::newRow("second = belongs to the value") << QByteArray("[s]\nk = a=b\n")
-                                                   << QByteArray("s") << QByteArray("k")
-                                                   << QByteArray("a=b") << true;
-    QTest::newRow("first entry wins") << QByteArray("[s]\nk=first\nK=second\n")
-                                      << QByteArray("s") << QByteArray("k")
-                                      << QByteArray("first") << true;
-    QTest::newRow("first section wins")
-        << QByteArray("[s]\na=1\n[S]\nk=later\n") << QByteArray("s") << QByteArray("k")
-        << QByteArray() << false;
+    QTest::newRow("second = belongs to the value")
+        << QByteArray("[s]\nk = a=b\n") << QByteArray("s") << QByteArray("k") << QByteArray("a=b")
+        << true;
+    QTest::newRow("first entry wins") << QByteArray("[s]\nk=first\nK=second\n") << QByteArray("s")
+                                      << QByteArray("k") << QByteArray("first") << true;
+    QTest::newRow("first section wins") << QByteArray("[s]\na=1\n[S]\nk=later\n") << QByteArray("s")
+                                        << QByteArray("k") << QByteArray() << false;
     QTest::newRow("same entry in another section")
         << QByteArray("[t]\nk=wrong\n[s]\nk=right\n") << QByteArray("s") << QByteArray("k")
         << QByteArray("right") << true;
-    QTest::newRow("section ends at next header")
-        << QByteArray("[s]\n[t]\nk=v\n") << QByteArray("s") << QByteArray("k") << QByteArray()
-        << false;
-    QTest::newRow("empty value exists") << QByteArray("[s]\nk=\n") << QByteArray("s")
-                                        << QByteArray("k") << QByteArray() << true;
+    QTest::newRow("section ends at next header") << QByteArray("[s]\n[t]\nk=v\n") << QByteArray("s")
+                                                 << QByteArray("k") << QByteArray() << false;
+    QTest::newRow("empty value exists")
+        << QByteArray("[s]\nk=\n") << QByteArray("s") << QByteArray("k") << QByteArray() << true;
     QTest::newRow("line without = is no entry") << QByteArray("[s]\nk\nk=v\n") << QByteArray("s")
                                                 << QByteArray("k") << QByteArray("v") << true;
-    QTest::newRow("header name runs to last ]") << QByteArray("[a]b]\nk=v\n")
-                                                << QByteArray("a]b") << QByteArray("k")
-                                                << QByteArray("v") << true;
-    QTest::newRow("unclosed [ is an ordinary line")
-        << QByteArray("[s]\n[k=v\n") << QByteArray("s") << QByteArray("[k") << QByteArray("v")
-        << true;
+    QTest::newRow("header name runs to last ]") << QByteArray("[a]b]\nk=v\n") << QByteArray("a]b")
+                                                << QByteArray("k") << QByteArray("v") << true;
+    QTest::newRow("unclosed [ is an ordinary line") << QByteArray("[s]\n[k=v\n") << QByteArray("s")
+                                                    << QByteArray("[k") << QByteArray("v") << true;
     QTest::newRow("entries above the first header")
         << QByteArray("k=top\n[s]\nk=v\n") << QByteArray() << QByteArray("k") << QByteArray("top")
         << true;

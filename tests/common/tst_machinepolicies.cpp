@@ -31,26 +31,30 @@ private slots:
         QTest::addColumn<QStringList>("expectedSites");
         QTest::addColumn<int>("problems");
 
-        QTest::newRow("nothing set") << "" << "" << QStringList{} << 0 << "" << false
-                                     << QStringList{} << 0;
-        QTest::newRow("all set") << "https://school.example/" << "forget"
-                                 << QStringList{"Mail.Example", "intra:8080"} << 0
+        QTest::newRow("nothing set")
+            << ""
+            << "" << QStringList{} << 0 << "" << false << QStringList{} << 0;
+        QTest::newRow("all set") << "https://school.example/"
+                                 << "forget" << QStringList{"Mail.Example", "intra:8080"} << 0
                                  << "https://school.example/" << true
                                  << QStringList{"mail.example", "intra:8080"} << 0;
         QTest::newRow("home page of a refused scheme")
-            << "javascript:alert(1)" << "keep" << QStringList{} << 0 << "" << false
-            << QStringList{} << 1;
-        QTest::newRow("browsing data misspelt") << "" << "Forget" << QStringList{} << 0 << ""
-                                                << false << QStringList{} << 1;
+            << "javascript:alert(1)"
+            << "keep" << QStringList{} << 0 << "" << false << QStringList{} << 1;
+        QTest::newRow("browsing data misspelt")
+            << ""
+            << "Forget" << QStringList{} << 0 << "" << false << QStringList{} << 1;
         QTest::newRow("home page of another type")
-            << "https://a.example/" << "forget" << QStringList{} << 1 << "" << true
-            << QStringList{} << 1;
+            << "https://a.example/"
+            << "forget" << QStringList{} << 1 << "" << true << QStringList{} << 1;
         QTest::newRow("browsing data of another type")
-            << "https://a.example/" << "forget" << QStringList{} << 2 << "https://a.example/"
-            << false << QStringList{} << 1;
+            << "https://a.example/"
+            << "forget" << QStringList{} << 2 << "https://a.example/" << false << QStringList{}
+            << 1;
         QTest::newRow("a bad site among good ones")
-            << "" << "" << QStringList{"good.example", "http://bad.example/x", "ok.example"} << 0
-            << "" << false << QStringList{"good.example", "ok.example"} << 1;
+            << ""
+            << "" << QStringList{"good.example", "http://bad.example/x", "ok.example"} << 0 << ""
+            << false << QStringList{"good.example", "ok.example"} << 1;
     }
     void read()
     {
@@ -78,9 +82,8 @@ private slots:
         if (wrongType) {
             sqlite3 *db = nullptr;
             QCOMPARE(sqlite3_open(qPrintable(m_env->machineHive()), &db), SQLITE_OK);
-            const QByteArray sql =
-                QByteArray("UPDATE reg_values SET type = 4 WHERE name = '")
-                + (wrongType == 1 ? "HomePage" : "BrowsingData") + "'";
+            const QByteArray sql = QByteArray("UPDATE reg_values SET type = 4 WHERE name = '") +
+                                   (wrongType == 1 ? "HomePage" : "BrowsingData") + "'";
             QCOMPARE(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
             sqlite3_close(db);
         }

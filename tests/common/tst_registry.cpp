@@ -24,7 +24,8 @@ QString readValueDirect(const QString &file, const QString &key, const QString &
     sqlite3 *db = nullptr;
     sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
     sqlite3_stmt *stmt = nullptr;
-    sqlite3_prepare_v2(db, "SELECT data FROM reg_values WHERE key = ? AND name = ?", -1, &stmt, nullptr);
+    sqlite3_prepare_v2(db, "SELECT data FROM reg_values WHERE key = ? AND name = ?", -1, &stmt,
+                       nullptr);
     const QByteArray k = key.toUtf8(), n = name.toUtf8();
     sqlite3_bind_text(stmt, 1, k.constData(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(stmt, 2, n.constData(), -1, SQLITE_TRANSIENT);
@@ -86,7 +87,8 @@ void tst_Registry::writeThenReadBack()
     TRegistry reader(TRegistry::KEY_READ);
     QVERIFY(reader.OpenKey(QStringLiteral("Software\\Quelvard"), false));
     QCOMPARE(reader.ReadString(QStringLiteral("Position")), QStringLiteral("10,20,300,200"));
-    QCOMPARE(readValueDirect(userHive(), QStringLiteral("Software\\Quelvard"), QStringLiteral("Position")),
+    QCOMPARE(readValueDirect(userHive(), QStringLiteral("Software\\Quelvard"),
+                             QStringLiteral("Position")),
              QStringLiteral("10,20,300,200"));
 }
 
@@ -94,10 +96,14 @@ void tst_Registry::pathSpellings_data()
 {
     QTest::addColumn<QString>("written");
     QTest::addColumn<QString>("read");
-    QTest::newRow("leading backslash") << "\\Software\\Quelvard\\Popups" << "Software\\Quelvard\\Popups";
-    QTest::newRow("no leading backslash") << "Software\\Quelvard\\Popups" << "\\Software\\Quelvard\\Popups";
-    QTest::newRow("other letter case") << "Software\\Quelvard\\Popups" << "SOFTWARE\\quelvard\\POPUPS";
-    QTest::newRow("trailing backslash") << "Software\\Microsoft\\Rowen\\" << "Software\\Microsoft\\Rowen";
+    QTest::newRow("leading backslash") << "\\Software\\Quelvard\\Popups"
+                                       << "Software\\Quelvard\\Popups";
+    QTest::newRow("no leading backslash") << "Software\\Quelvard\\Popups"
+                                          << "\\Software\\Quelvard\\Popups";
+    QTest::newRow("other letter case") << "Software\\Quelvard\\Popups"
+                                       << "SOFTWARE\\quelvard\\POPUPS";
+    QTest::newRow("trailing backslash") << "Software\\Microsoft\\Rowen\\"
+                                        << "Software\\Microsoft\\Rowen";
 }
 
 void tst_Registry::pathSpellings()
@@ -144,10 +150,11 @@ void tst_Registry::valueOfOtherTypeRaises()
     }
     sqlite3 *db = nullptr;
     sqlite3_open(QFile::encodeName(userHive()).constData(), &db);
-    sqlite3_exec(db,
-                 "INSERT INTO reg_values VALUES ('Software\\Microsoft\\Rowen','Level',4,x'01000000');"
-                 "INSERT INTO reg_values VALUES ('Software\\Microsoft\\Rowen','Empty',3,x'');",
-                 nullptr, nullptr, nullptr);
+    sqlite3_exec(
+        db,
+        "INSERT INTO reg_values VALUES ('Software\\Microsoft\\Rowen','Level',4,x'01000000');"
+        "INSERT INTO reg_values VALUES ('Software\\Microsoft\\Rowen','Empty',3,x'');",
+        nullptr, nullptr, nullptr);
     sqlite3_close(db);
     TRegistry registry(TRegistry::KEY_READ);
     QVERIFY(registry.OpenKey(QStringLiteral("Software\\Microsoft\\Rowen"), false));
@@ -164,7 +171,8 @@ void tst_Registry::deleteAndListValues()
         registry.WriteString(QLatin1String(name), QString());
     QVERIFY(registry.DeleteValue(QStringLiteral("B.ORG")));
     QVERIFY(!registry.DeleteValue(QStringLiteral("b.org")));
-    QCOMPARE(registry.GetValueNames(), (QStringList{QStringLiteral("a.org"), QStringLiteral("c.org")}));
+    QCOMPARE(registry.GetValueNames(),
+             (QStringList{QStringLiteral("a.org"), QStringLiteral("c.org")}));
 }
 
 void tst_Registry::readOnlyOpenCreatesNothing()
@@ -190,13 +198,16 @@ void tst_Registry::readOnlyHiveIsReadableButRefusesWrites()
     // ignores file permissions, so the reading is done by a child that gives root up.
     const QString file = m_env->machineHive();
     const QString folder = QFileInfo(file).absolutePath();
-    QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
-                                      | QFileDevice::ExeOther | QFileDevice::ReadGroup | QFileDevice::ExeGroup);
+    QFile::setPermissions(file,
+                          QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                      QFileDevice::ReadOther | QFileDevice::ExeOther |
+                                      QFileDevice::ReadGroup | QFileDevice::ExeGroup);
     for (QString dir = QFileInfo(folder).absolutePath(); dir.startsWith(m_env->root());
          dir = QFileInfo(dir).absolutePath()) {
-        QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                       | QFileDevice::ReadOther | QFileDevice::ExeOther);
+        QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                       QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                       QFileDevice::ExeOther);
         if (dir == m_env->root())
             break;
     }
@@ -208,7 +219,8 @@ void tst_Registry::readOnlyHiveIsReadableButRefusesWrites()
     QVERIFY(reader.waitForFinished(60000));
     QCOMPARE(QString::fromUtf8(reader.readAllStandardOutput()).trimmed(),
              QStringLiteral("read abcd; write refused; no journal"));
-    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(folder,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 void tst_Registry::writeToUnwritableFolderRaisesAndChangesNothing()
@@ -285,8 +297,9 @@ void tst_Registry::twoProcessesWritingAtOnce()
     for (const char *prefix : {"first", "second"}) {
         auto *process = new QProcess(this);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QUELVARD_TEST_WRITER"),
-                           QStringLiteral("%1|%2|%3").arg(userHive(), QLatin1String(prefix)).arg(perWriter));
+        environment.insert(
+            QStringLiteral("QUELVARD_TEST_WRITER"),
+            QStringLiteral("%1|%2|%3").arg(userHive(), QLatin1String(prefix)).arg(perWriter));
         process->setProcessEnvironment(environment);
         process->start(QCoreApplication::applicationFilePath(), {});
         writers << process;
@@ -325,8 +338,9 @@ int runReader(const QString &hive)
     } catch (const EQuelvardError &) {
         verdict += QStringLiteral("; write refused");
     }
-    verdict += QFileInfo::exists(hive + QStringLiteral("-journal")) ? QStringLiteral("; journal left")
-                                                                   : QStringLiteral("; no journal");
+    verdict += QFileInfo::exists(hive + QStringLiteral("-journal"))
+                   ? QStringLiteral("; journal left")
+                   : QStringLiteral("; no journal");
     printf("%s\n", qPrintable(verdict));
     return 0;
 }

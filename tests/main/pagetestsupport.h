@@ -76,7 +76,8 @@ inline void waitForPaint(TWebView *view)
 
 // One main window on an ordinary run (a position is stored, so no first-run page), shown,
 // active, its first tab on the start page.
-struct Browser {
+struct Browser
+{
     TfrmQuelvardBrowser window;
 
     TWebView *view() const

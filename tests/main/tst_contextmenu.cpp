@@ -76,7 +76,8 @@ void tst_ContextMenu::initTestCase()
             "<p class=\"at\" id=\"words\" style=\"top:200px;margin:0;font-size:20px\">"
             "Words to select</p>"));
     m_server.setHtml(QStringLiteral("/elsewhere"), QStringLiteral("Elsewhere"));
-    m_server.setHtml(QStringLiteral("/second"), QStringLiteral("Second"), QStringLiteral("<p>x</p>"));
+    m_server.setHtml(QStringLiteral("/second"), QStringLiteral("Second"),
+                     QStringLiteral("<p>x</p>"));
 }
 
 void tst_ContextMenu::init()
@@ -119,9 +120,9 @@ void tst_ContextMenu::rightClickShowsTheBrowserMenu_data()
     QTest::newRow("image") << QPoint(60, 100) << QString();
     QTest::newRow("text field") << QPoint(60, 172)
                                 << QStringLiteral("document.getElementById('field').focus()");
-    QTest::newRow("selection") << QPoint(40, 212)
-                               << QStringLiteral(
-                                      "getSelection().selectAllChildren(document.getElementById('words'))");
+    QTest::newRow("selection")
+        << QPoint(40, 212)
+        << QStringLiteral("getSelection().selectAllChildren(document.getElementById('words'))");
     QTest::newRow("page") << QPoint(500, 400) << QString();
 }
 
@@ -245,8 +246,8 @@ void tst_ContextMenu::scriptsGetNoExternalObject()
         })())"))
                                 .toString();
     for (const QString &name : members.split(QLatin1Char(','), Qt::SkipEmptyParts))
-        QVERIFY2(name == QLatin1String("AddSearchProvider")
-                     || name == QLatin1String("IsSearchProviderInstalled"),
+        QVERIFY2(name == QLatin1String("AddSearchProvider") ||
+                     name == QLatin1String("IsSearchProviderInstalled"),
                  qPrintable(name));
     QCOMPARE(runScript(browser->view()->page(), QStringLiteral("typeof qt")).toString(),
              QStringLiteral("undefined"));

@@ -146,8 +146,10 @@ void tst_MachineSettings::browsingDataAcrossRestarts_data()
 {
     QTest::addColumn<QString>("setting");
     QTest::addColumn<QString>("cookiesAfterRestart");
-    QTest::newRow("keep") << "keep" << "kept=yes";
-    QTest::newRow("forget") << "forget" << "";
+    QTest::newRow("keep") << "keep"
+                          << "kept=yes";
+    QTest::newRow("forget") << "forget"
+                            << "";
 }
 
 void tst_MachineSettings::browsingDataAcrossRestarts()
@@ -167,8 +169,8 @@ void tst_MachineSettings::browsingDataAcrossRestarts()
         child.start(QCoreApplication::applicationFilePath(),
                     {"--child", m_env->machineHive(), m_server.url(path).toString()});
         // The loopback server answers from this process's event loop.
-        const bool ended = QTest::qWaitFor([&] { return child.state() == QProcess::NotRunning; },
-                                           60000);
+        const bool ended =
+            QTest::qWaitFor([&] { return child.state() == QProcess::NotRunning; }, 60000);
         if (!ended) {
             child.kill();
             child.waitForFinished();

@@ -10,15 +10,15 @@
 #include "support/testenv.h"
 #include "ui_mainwindow.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QToolBar>
-#include <QAbstractButton>
 #include <QScrollBar>
+#include <QToolBar>
 #include <QtTest>
 
 using TestPages::waitForTab;
@@ -74,8 +74,10 @@ private:
 void tst_MainWindow::initTestCase()
 {
     QVERIFY(m_server.start());
-    m_server.setHtml(QStringLiteral("/a"), QStringLiteral("Page A"), QStringLiteral("<p>first</p>"));
-    m_server.setHtml(QStringLiteral("/b"), QStringLiteral("Page B"), QStringLiteral("<p>second</p>"));
+    m_server.setHtml(QStringLiteral("/a"), QStringLiteral("Page A"),
+                     QStringLiteral("<p>first</p>"));
+    m_server.setHtml(QStringLiteral("/b"), QStringLiteral("Page B"),
+                     QStringLiteral("<p>second</p>"));
     m_server.setHtml(QStringLiteral("/long"), QString(100, QLatin1Char('W')));
     m_server.setHtml(QStringLiteral("/amp"), QStringLiteral("Fish &amp; Chips"));
 }
@@ -85,8 +87,8 @@ void tst_MainWindow::init()
     m_env.reset(new TestEnvironment);
     m_dialogs.reset(new ScriptedDialogs);
     // Most tests are not about the first run: a stored position makes the run an ordinary one.
-    if (!QByteArray(QTest::currentTestFunction()).startsWith("firstRun")
-        && !QByteArray(QTest::currentTestFunction()).startsWith("exit"))
+    if (!QByteArray(QTest::currentTestFunction()).startsWith("firstRun") &&
+        !QByteArray(QTest::currentTestFunction()).startsWith("exit"))
         GenUtilities::SavePosition(QStringLiteral("10,20,900,600"));
 }
 
@@ -108,11 +110,12 @@ void tst_MainWindow::layoutAndMenus()
     TfrmQuelvardBrowser window;
     window.show();
     QCOMPARE(window.objectName(), QStringLiteral("TfrmQuelvardBrowser"));
-    for (const char *name : {"pnlToolbar", "pnlToolbar2", "tbMain", "Panel9", "pnlSearch", "Panel2",
-                             "pnlAddress", "Panel10", "Panel3", "Address", "edtAddress", "tbSearch",
-                             "Panel8", "cbAdminLock", "Panel5", "Panel15", "pnlPopups", "lblPopups",
-                             "lblClickHere", "Panel11", "Panel1", "pcMain", "statusMain", "tbCloseTab",
-                             "lblTabCanvas", "imgFavFolder", "pmBrowser", "menuMain"}) {
+    for (const char *name :
+         {"pnlToolbar",   "pnlToolbar2",  "tbMain",    "Panel9",  "pnlSearch",  "Panel2",
+          "pnlAddress",   "Panel10",      "Panel3",    "Address", "edtAddress", "tbSearch",
+          "Panel8",       "cbAdminLock",  "Panel5",    "Panel15", "pnlPopups",  "lblPopups",
+          "lblClickHere", "Panel11",      "Panel1",    "pcMain",  "statusMain", "tbCloseTab",
+          "lblTabCanvas", "imgFavFolder", "pmBrowser", "menuMain"}) {
         QVERIFY2(window.findChild<QWidget *>(QLatin1String(name)), name);
     }
     QVERIFY(!window.ui->edtAddress->isEnabled());
@@ -132,8 +135,9 @@ void tst_MainWindow::layoutAndMenus()
     QStringList contextItems;
     for (QAction *action : window.pmBrowser->actions())
         contextItems << action->objectName();
-    QCOMPARE(contextItems, (QStringList{"Back2", "Forward2", "Reload1", "Stop1", "N11", "SaveAs2", "N8",
-                                        "AddToFavorites2", "N10", "PageProperties2", "ViewSource2"}));
+    QCOMPARE(contextItems,
+             (QStringList{"Back2", "Forward2", "Reload1", "Stop1", "N11", "SaveAs2", "N8",
+                          "AddToFavorites2", "N10", "PageProperties2", "ViewSource2"}));
 }
 
 void tst_MainWindow::everyControlHasAnAccessibleName()
@@ -149,21 +153,21 @@ void tst_MainWindow::everyControlHasAnAccessibleName()
     }
     for (QWidget *widget : window.findChildren<QWidget *>()) {
         // Controls a person can reach; the page's own view speaks for itself.
-        if (widget->focusPolicy() == Qt::NoFocus || !widget->isVisibleTo(&window)
-            || qobject_cast<QMenu *>(widget) || widget->inherits("QWebEngineView")
-            || widget->parentWidget()->inherits("QWebEngineView") || qobject_cast<QTabBar *>(widget)
-            || qobject_cast<QScrollBar *>(widget))
+        if (widget->focusPolicy() == Qt::NoFocus || !widget->isVisibleTo(&window) ||
+            qobject_cast<QMenu *>(widget) || widget->inherits("QWebEngineView") ||
+            widget->parentWidget()->inherits("QWebEngineView") || qobject_cast<QTabBar *>(widget) ||
+            qobject_cast<QScrollBar *>(widget))
             continue;
-        const bool named = !widget->accessibleName().isEmpty() || buddies.contains(widget)
-                           || (qobject_cast<QAbstractButton *>(widget)
-                               && !static_cast<QAbstractButton *>(widget)->text().isEmpty());
-        QVERIFY2(named, qPrintable(QStringLiteral("%1 (%2)").arg(widget->objectName(),
-                                                               widget->metaObject()->className())));
+        const bool named = !widget->accessibleName().isEmpty() || buddies.contains(widget) ||
+                           (qobject_cast<QAbstractButton *>(widget) &&
+                            !static_cast<QAbstractButton *>(widget)->text().isEmpty());
+        QVERIFY2(named, qPrintable(QStringLiteral("%1 (%2)").arg(
+                            widget->objectName(), widget->metaObject()->className())));
         checked << widget->objectName();
     }
     // The address box and the lock button at least were looked at.
-    QVERIFY2(checked.contains(QStringLiteral("edtAddress"))
-                 && checked.contains(QStringLiteral("cbAdminLock")),
+    QVERIFY2(checked.contains(QStringLiteral("edtAddress")) &&
+                 checked.contains(QStringLiteral("cbAdminLock")),
              qPrintable(checked.join(QLatin1Char(','))));
 }
 
@@ -173,19 +177,34 @@ void tst_MainWindow::menuCaptions_data()
     QTest::addColumn<QStringList>("items");
     const QString separator = QStringLiteral("-");
     QTest::newRow("File") << "&File"
-        << QStringList{"&New Tab", "&Close Tab", separator, "&Save As...", separator, "Page &Setup",
-                       "&Print" + QString(18, ' ') + "Ctrl+P", "Print Pre&view", separator,
-                       "Page P&roperties", "&View Source", separator, "E&xit"};
+                          << QStringList{"&New Tab",
+                                         "&Close Tab",
+                                         separator,
+                                         "&Save As...",
+                                         separator,
+                                         "Page &Setup",
+                                         "&Print" + QString(18, ' ') + "Ctrl+P",
+                                         "Print Pre&view",
+                                         separator,
+                                         "Page P&roperties",
+                                         "&View Source",
+                                         separator,
+                                         "E&xit"};
     QTest::newRow("Admin") << "&Admin" << QStringList{"&Change Admin Login"};
     QTest::newRow("Edit") << "&Edit"
-        << QStringList{"Cu&t" + QString(28, ' ') + "Ctrl+X", "&Copy" + QString(26, ' ') + "Ctrl+C",
-                       "&Paste" + QString(25, ' ') + "Ctrl+V", separator,
-                       "Select &All" + QString(20, ' ') + "Ctrl+A", separator,
-                       "&Find On this Page..." + QString(3, ' ') + "Ctrl+F", separator,
-                       "&Popup Blocker"};
+                          << QStringList{"Cu&t" + QString(28, ' ') + "Ctrl+X",
+                                         "&Copy" + QString(26, ' ') + "Ctrl+C",
+                                         "&Paste" + QString(25, ' ') + "Ctrl+V",
+                                         separator,
+                                         "Select &All" + QString(20, ' ') + "Ctrl+A",
+                                         separator,
+                                         "&Find On this Page..." + QString(3, ' ') + "Ctrl+F",
+                                         separator,
+                                         "&Popup Blocker"};
     QTest::newRow("History") << "Hist&ory"
-        << QStringList{"&Back" + QString(12, ' ') + "Alt+Left Arrow",
-                       "&Forward" + QString(6, ' ') + "Alt+Right Arrow", "&Home"};
+                             << QStringList{"&Back" + QString(12, ' ') + "Alt+Left Arrow",
+                                            "&Forward" + QString(6, ' ') + "Alt+Right Arrow",
+                                            "&Home"};
     QTest::newRow("Help") << "&Help" << QStringList{"&About Quelvard..."};
 }
 
@@ -231,7 +250,8 @@ void tst_MainWindow::storedPositionRestores_data()
     QTest::addColumn<QPoint>("topLeft");
     QTest::addColumn<QSize>("size");
     QTest::newRow("four numbers") << "10,20,300,200" << false << QPoint(10, 20) << QSize(300, 200);
-    QTest::newRow("blanks around") << "  10, 20 ,300,200 " << false << QPoint(10, 20) << QSize(300, 200);
+    QTest::newRow("blanks around")
+        << "  10, 20 ,300,200 " << false << QPoint(10, 20) << QSize(300, 200);
     QTest::newRow("three items") << "10,20,300" << true << QPoint() << QSize();
     QTest::newRow("letters") << "a,b,c,d" << true << QPoint() << QSize();
     QTest::newRow("left and top set first") << "5,6,x,y" << true << QPoint(5, 6) << QSize();
@@ -314,8 +334,11 @@ void tst_MainWindow::closeStoresPosition()
         frame = window.frameGeometry();
         window.close();
     }
-    QCOMPARE(GenUtilities::GetPosition(),
-             QStringLiteral("%1,%2,%3,%4").arg(frame.x()).arg(frame.y()).arg(frame.width()).arg(frame.height()));
+    QCOMPARE(GenUtilities::GetPosition(), QStringLiteral("%1,%2,%3,%4")
+                                              .arg(frame.x())
+                                              .arg(frame.y())
+                                              .arg(frame.width())
+                                              .arg(frame.height()));
     QCOMPARE(frame.topLeft(), QPoint(60, 70));
 }
 
@@ -410,7 +433,8 @@ void tst_MainWindow::captionOfALongTitleFitsTheTab()
     tab->NavigateTo(m_server.url(QStringLiteral("/amp")).toString());
     QVERIFY(waitForUrl(window, m_server.url(QStringLiteral("/amp")).toString()));
     QTRY_COMPARE(tab->Sheet->Caption, QStringLiteral("Fish & Chips"));
-    QCOMPARE(window.pcMain->tabText(window.pcMain->indexOf(tab->Sheet)), QStringLiteral("Fish && Chips"));
+    QCOMPARE(window.pcMain->tabText(window.pcMain->indexOf(tab->Sheet)),
+             QStringLiteral("Fish && Chips"));
 }
 
 void tst_MainWindow::slotsAfterClosingAMiddleTab()

@@ -98,9 +98,10 @@ void tst_PageCommands::cleanup()
 void tst_PageCommands::commandsWithoutActiveTabDoNothing_data()
 {
     QTest::addColumn<int>("command");
-    const QStringList names = {"Back", "Forward", "Home", "Refresh", "Stop", "SaveAs", "PageSetup",
-                               "Print", "PrintPreview", "Properties", "ViewSource", "Cut", "Copy",
-                               "Paste", "SelectAll", "Find", "GoTo"};
+    const QStringList names = {"Back",       "Forward",   "Home",  "Refresh",      "Stop",
+                               "SaveAs",     "PageSetup", "Print", "PrintPreview", "Properties",
+                               "ViewSource", "Cut",       "Copy",  "Paste",        "SelectAll",
+                               "Find",       "GoTo"};
     for (int i = 0; i < names.size(); ++i)
         QTest::newRow(qPrintable(names.at(i))) << i;
 }
@@ -332,7 +333,9 @@ void tst_PageCommands::pasteIntoNothingIsSilent()
     browser->window.ui->Paste1->trigger();
     browser->window.ui->Cut1->trigger();
     QTest::qWait(300);
-    QCOMPARE(runScript(browser->view()->page(), QStringLiteral("document.body.innerText")).toString().trimmed(),
+    QCOMPARE(runScript(browser->view()->page(), QStringLiteral("document.body.innerText"))
+                 .toString()
+                 .trimmed(),
              PageText);
     QVERIFY(m_dialogs->messages.isEmpty());
 }

@@ -130,7 +130,8 @@ void tst_PageDocuments::initTestCase()
     TQuelvardSchemeHandler::Install(QWebEngineProfile::defaultProfile());
     QVERIFY(m_server.start());
     QVERIFY(m_files.isValid());
-    m_server.setHtml(QStringLiteral("/one"), QStringLiteral("ONE"), QStringLiteral("<p>page one</p>"));
+    m_server.setHtml(QStringLiteral("/one"), QStringLiteral("ONE"),
+                     QStringLiteral("<p>page one</p>"));
     m_server.setHtml(QStringLiteral("/text"), QStringLiteral("Text Page"),
                      QStringLiteral("<p id=\"text\">%1</p>").arg(PageText));
     m_server.setHtml(QStringLiteral("/find"), QStringLiteral("Find Page"),
@@ -150,8 +151,9 @@ void tst_PageDocuments::initTestCase()
                                     "</div><p>%1</p><img src=\"/red.png\">")
                          .arg(PageText));
     // The response head is written raw after "Content-Type: ", so a second header rides along.
-    m_server.setPage(QStringLiteral("/dated"), "<html><head><title>Dated</title></head>"
-                                               "<body>dated page</body></html>",
+    m_server.setPage(QStringLiteral("/dated"),
+                     "<html><head><title>Dated</title></head>"
+                     "<body>dated page</body></html>",
                      "text/html\r\nLast-Modified: Wed, 21 Oct 2015 07:28:00 GMT");
 }
 
@@ -444,22 +446,26 @@ void tst_PageDocuments::suggestedFileName_data()
     QTest::addColumn<QString>("expected");
     const int complete = QWebEngineDownloadRequest::CompleteHtmlSaveFormat;
     const int archive = QWebEngineDownloadRequest::MimeHtmlSaveFormat;
-    QTest::newRow("title") << "News of the Day" << "http://a.example/x" << complete
-                           << "News of the Day.html";
-    QTest::newRow("archive suffix") << "News" << "http://a.example/" << archive << "News.mht";
-    QTest::newRow("separators") << "a/b\\c:d*e?f\"g<h>i|j" << "http://a.example/" << complete
-                                << "a_b_c_d_e_f_g_h_i_j.html";
-    QTest::newRow("hidden dots") << "...secret." << "http://a.example/" << complete
-                                 << "secret.html";
-    QTest::newRow("no title") << "" << "http://a.example/dir/report.php?id=3" << complete
+    QTest::newRow("title") << "News of the Day"
+                           << "http://a.example/x" << complete << "News of the Day.html";
+    QTest::newRow("archive suffix") << "News"
+                                    << "http://a.example/" << archive << "News.mht";
+    QTest::newRow("separators") << "a/b\\c:d*e?f\"g<h>i|j"
+                                << "http://a.example/" << complete << "a_b_c_d_e_f_g_h_i_j.html";
+    QTest::newRow("hidden dots") << "...secret."
+                                 << "http://a.example/" << complete << "secret.html";
+    QTest::newRow("no title") << ""
+                              << "http://a.example/dir/report.php?id=3" << complete
                               << "report.html";
-    QTest::newRow("title is the address") << "http://a.example/dir/report.php"
-                                          << "http://a.example/dir/report.php" << complete
-                                          << "report.html";
-    QTest::newRow("host only") << "" << "http://a.example/" << complete << "a.example.html";
-    QTest::newRow("nothing") << "" << "about:blank" << complete << "blank.html";
-    QTest::newRow("control characters") << "tab\there\nnow" << "http://a.example/" << complete
-                                        << "tab_here_now.html";
+    QTest::newRow("title is the address")
+        << "http://a.example/dir/report.php"
+        << "http://a.example/dir/report.php" << complete << "report.html";
+    QTest::newRow("host only") << ""
+                               << "http://a.example/" << complete << "a.example.html";
+    QTest::newRow("nothing") << ""
+                             << "about:blank" << complete << "blank.html";
+    QTest::newRow("control characters") << "tab\there\nnow"
+                                        << "http://a.example/" << complete << "tab_here_now.html";
 }
 
 void tst_PageDocuments::suggestedFileName()
@@ -468,8 +474,8 @@ void tst_PageDocuments::suggestedFileName()
     QFETCH(QString, url);
     QFETCH(int, format);
     QFETCH(QString, expected);
-    QCOMPARE(TPageSaver::SuggestedFileName(
-                 title, QUrl(url), QWebEngineDownloadRequest::SavePageFormat(format)),
+    QCOMPARE(TPageSaver::SuggestedFileName(title, QUrl(url),
+                                           QWebEngineDownloadRequest::SavePageFormat(format)),
              expected);
 }
 
@@ -673,23 +679,37 @@ void tst_PageDocuments::propertiesText_data()
     QTest::addColumn<QString>("typeText");
     QTest::addColumn<QString>("connection");
     QTest::addColumn<QString>("sizeText");
-    QTest::newRow("https") << "https://a.example/" << "text/html" << qint64(12345)
+    QTest::newRow("https") << "https://a.example/"
+                           << "text/html" << qint64(12345)
                            << "HyperText Transfer Protocol with Privacy"
-                           << "HTML Document (text/html)" << "Encrypted"
+                           << "HTML Document (text/html)"
+                           << "Encrypted"
                            << QLocale().toString(qint64(12345)) + QStringLiteral(" bytes");
-    QTest::newRow("file") << "file:///tmp/a.txt" << "text/plain" << qint64(1) << "File Protocol"
-                          << "Text Document (text/plain)" << "Not encrypted" << "1 byte";
-    QTest::newRow("image") << "http://a.example/p.png" << "image/png" << qint64(0)
-                           << "HyperText Transfer Protocol" << "PNG Image (image/png)"
-                           << "Not encrypted" << "0 bytes";
-    QTest::newRow("own pages") << "quelvard://home/start.html" << "" << qint64(-1)
-                               << "Quelvard Protocol" << "Not available" << "Not encrypted"
+    QTest::newRow("file") << "file:///tmp/a.txt"
+                          << "text/plain" << qint64(1) << "File Protocol"
+                          << "Text Document (text/plain)"
+                          << "Not encrypted"
+                          << "1 byte";
+    QTest::newRow("image") << "http://a.example/p.png"
+                           << "image/png" << qint64(0) << "HyperText Transfer Protocol"
+                           << "PNG Image (image/png)"
+                           << "Not encrypted"
+                           << "0 bytes";
+    QTest::newRow("own pages") << "quelvard://home/start.html"
+                               << "" << qint64(-1) << "Quelvard Protocol"
+                               << "Not available"
+                               << "Not encrypted"
                                << "Not available";
-    QTest::newRow("other") << "gopher://a.example/" << "application/x-thing; q=1" << qint64(-1)
-                           << "GOPHER Protocol" << "application/x-thing" << "Not encrypted"
+    QTest::newRow("other") << "gopher://a.example/"
+                           << "application/x-thing; q=1" << qint64(-1) << "GOPHER Protocol"
+                           << "application/x-thing"
+                           << "Not encrypted"
                            << "Not available";
-    QTest::newRow("nothing") << "" << "" << qint64(-1) << "Not available" << "Not available"
-                             << "Not available" << "Not available";
+    QTest::newRow("nothing") << ""
+                             << "" << qint64(-1) << "Not available"
+                             << "Not available"
+                             << "Not available"
+                             << "Not available";
 }
 
 void tst_PageDocuments::propertiesText()

@@ -83,21 +83,19 @@ void tst_AllowedSites::normalise_data()
     QTest::addColumn<QStringList>("stored");
     QTest::addColumn<QStringList>("loaded");
 
-    QTest::newRow("blanks and capitals") << QStringList{" Example.COM  "}
-                                         << QStringList{"example.com"};
-    QTest::newRow("control characters at the ends") << QStringList{"\tsite.org\r\n"}
-                                                    << QStringList{"site.org"};
-    QTest::newRow("inner spaces removed") << QStringList{"ex ample. com"}
-                                          << QStringList{"example.com"};
-    QTest::newRow("inner tab kept") << QStringList{"ex\tample.com"}
-                                    << QStringList{"ex\tample.com"};
-    QTest::newRow("only blanks dropped") << QStringList{"   ", "a.com", "\t"}
-                                         << QStringList{"a.com"};
+    QTest::newRow("blanks and capitals")
+        << QStringList{" Example.COM  "} << QStringList{"example.com"};
+    QTest::newRow("control characters at the ends")
+        << QStringList{"\tsite.org\r\n"} << QStringList{"site.org"};
+    QTest::newRow("inner spaces removed")
+        << QStringList{"ex ample. com"} << QStringList{"example.com"};
+    QTest::newRow("inner tab kept") << QStringList{"ex\tample.com"} << QStringList{"ex\tample.com"};
+    QTest::newRow("only blanks dropped")
+        << QStringList{"   ", "a.com", "\t"} << QStringList{"a.com"};
     QTest::newRow("unnamed value dropped") << QStringList{"", "b.com"} << QStringList{"b.com"};
     QTest::newRow("only A to Z lowered") << QStringList{"ÄBC.Com"} << QStringList{"Äbc.com"};
-    QTest::newRow("order and duplicates kept")
-        << QStringList{"z.com", " A.com", "a.com", "m.com"}
-        << QStringList{"z.com", "a.com", "a.com", "m.com"};
+    QTest::newRow("order and duplicates kept") << QStringList{"z.com", " A.com", "a.com", "m.com"}
+                                               << QStringList{"z.com", "a.com", "a.com", "m.com"};
 }
 
 void tst_AllowedSites::normalise()
@@ -113,7 +111,9 @@ void tst_AllowedSites::valuesOfAnyTypeCountByName()
     putRawValue("dword.example", TRegistry::REG_DWORD, QByteArray("\x01\x00\x00\x00", 4));
     putRawValue("binary.example", TRegistry::REG_BINARY, QByteArray());
     putRawValue("", TRegistry::REG_SZ, "the default value");
-    putRawValue("bad\xff\xfe" "bytes", TRegistry::REG_SZ, QByteArray());
+    putRawValue("bad\xff\xfe"
+                "bytes",
+                TRegistry::REG_SZ, QByteArray());
 
     const QStringList sites = PopupStore::LoadNormalisedSites();
     QVERIFY(sites.contains(QStringLiteral("hand.made")));

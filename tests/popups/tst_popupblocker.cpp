@@ -114,8 +114,8 @@ void tst_PopupBlocker::cleanup()
 bool tst_PopupBlocker::barOpen() const
 {
     const QTimer *steps = m_form->findChild<QTimer *>(QStringLiteral("PopupBarTimer"));
-    return !bar()->isHidden() && bar()->maximumHeight() == 30 && bar()->height() == 30
-           && steps && !steps->isActive();
+    return !bar()->isHidden() && bar()->maximumHeight() == 30 && bar()->height() == 30 && steps &&
+           !steps->isActive();
 }
 
 QString tst_PopupBlocker::barState() const
@@ -127,8 +127,8 @@ QString tst_PopupBlocker::barState() const
         .arg(bar()->height())
         .arg(steps && steps->isActive())
         .arg(m_form->PopupBarTarget)
-        .arg(m_form->CurrentURL(), m_form->ActiveTab() ? m_form->ActiveTab()->BlockedDomain
-                                                       : QStringLiteral("(no tab)"));
+        .arg(m_form->CurrentURL(),
+             m_form->ActiveTab() ? m_form->ActiveTab()->BlockedDomain : QStringLiteral("(no tab)"));
 }
 
 bool tst_PopupBlocker::barClosed() const
@@ -140,10 +140,12 @@ bool tst_PopupBlocker::loadPage(TBrowserTab *tab, const QUrl &url)
 {
     QSignalSpy completed(tab->WebView.data(), &TWebView::NavigateComplete2);
     tab->NavigateTo(url.toString());
-    return QTest::qWaitFor([&] {
-        return !completed.isEmpty() && tab->WebView->LocationURL() == url.toString()
-               && !tab->WebView->Busy();
-    }, 15000);
+    return QTest::qWaitFor(
+        [&] {
+            return !completed.isEmpty() && tab->WebView->LocationURL() == url.toString() &&
+                   !tab->WebView->Busy();
+        },
+        15000);
 }
 
 bool tst_PopupBlocker::runScript(TBrowserTab *tab, const QString &script)
@@ -160,8 +162,12 @@ bool tst_PopupBlocker::clickElement(TBrowserTab *tab, const QString &id)
     bool done = false;
     tab->WebView->page()->runJavaScript(
         QStringLiteral("(function(){var r=document.getElementById('%1').getBoundingClientRect();"
-                       "return [r.left+r.width/2, r.top+r.height/2];})()").arg(id),
-        [&](const QVariant &result) { rect = result; done = true; });
+                       "return [r.left+r.width/2, r.top+r.height/2];})()")
+            .arg(id),
+        [&](const QVariant &result) {
+            rect = result;
+            done = true;
+        });
     if (!QTest::qWaitFor([&] { return done; }, 10000))
         return false;
     const QVariantList centre = rect.toList();
@@ -195,10 +201,14 @@ void tst_PopupBlocker::refusedRequests_data()
     QTest::addColumn<QString>("page");
     QTest::addColumn<QString>("popup");
     QTest::addColumn<bool>("byClick");
-    QTest::newRow("window.open on load") << "/onload.html" << "/popup-onload.html" << false;
-    QTest::newRow("window.open on a click") << "/click.html" << "/popup-click.html" << true;
-    QTest::newRow("link with target _blank") << "/link.html" << "/popup-link.html" << true;
-    QTest::newRow("form posting to a new window") << "/form.html" << "/popup-form.html" << true;
+    QTest::newRow("window.open on load") << "/onload.html"
+                                         << "/popup-onload.html" << false;
+    QTest::newRow("window.open on a click") << "/click.html"
+                                            << "/popup-click.html" << true;
+    QTest::newRow("link with target _blank") << "/link.html"
+                                             << "/popup-link.html" << true;
+    QTest::newRow("form posting to a new window") << "/form.html"
+                                                  << "/popup-form.html" << true;
 }
 
 void tst_PopupBlocker::refusedRequests()

@@ -109,8 +109,7 @@ void tst_PopupsDialog::typing_data()
     QTest::newRow("only A to Z folded") << "ÄBC.example" << 0 << "http://Äbc.example" << true;
     QTest::newRow("trailing space dropped") << " " << 0 << "http://" << false;
     QTest::newRow("space after a name dropped") << "a.com " << 0 << "http://a.com" << true;
-    QTest::newRow("space at the end gone before the next key") << "a b" << 0 << "http://ab"
-                                                                << true;
+    QTest::newRow("space at the end gone before the next key") << "a b" << 0 << "http://ab" << true;
     QTest::newRow("back to the scheme") << "ab" << 2 << "http://" << false;
     QTest::newRow("into the scheme") << "" << 1 << "http:/" << true;
     QTest::newRow("down to nothing") << "" << 7 << "" << false;

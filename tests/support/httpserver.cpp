@@ -26,10 +26,11 @@ void TestHttpServer::setPage(const QString &path, const QByteArray &body,
 
 void TestHttpServer::setHtml(const QString &path, const QString &title, const QString &bodyHtml)
 {
-    setPage(path, QStringLiteral("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>%1</title>"
-                                 "</head><body>%2</body></html>")
-                      .arg(title, bodyHtml)
-                      .toUtf8());
+    setPage(path,
+            QStringLiteral("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>%1</title>"
+                           "</head><body>%2</body></html>")
+                .arg(title, bodyHtml)
+                .toUtf8());
 }
 
 void TestHttpServer::handleConnection()
@@ -51,13 +52,14 @@ void TestHttpServer::handleConnection()
             QByteArray response;
             if (m_pages.contains(pathOnly)) {
                 const auto &page = m_pages.value(pathOnly);
-                response = "HTTP/1.1 200 OK\r\nContent-Type: " + page.second
-                           + "\r\nContent-Length: " + QByteArray::number(page.first.size())
-                           + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + page.first;
+                response = "HTTP/1.1 200 OK\r\nContent-Type: " + page.second +
+                           "\r\nContent-Length: " + QByteArray::number(page.first.size()) +
+                           "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + page.first;
             } else {
-                const QByteArray body = "<html><head><title>Not Found</title></head><body>404</body></html>";
-                response = "HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: "
-                           + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+                const QByteArray body =
+                    "<html><head><title>Not Found</title></head><body>404</body></html>";
+                response = "HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: " +
+                           QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
             }
             auto answer = [socket, response] {
                 socket->write(response);

@@ -14,7 +14,8 @@ public:
     ScriptedDialogs();
     ~ScriptedDialogs() override;
 
-    struct Shown {
+    struct Shown
+    {
         QString text;
         QMessageBox::Icon icon;
         QMessageBox::StandardButtons buttons;
@@ -31,7 +32,8 @@ public:
     // Drives a modal dialog while it is "open" and returns its result; by default Rejected.
     std::function<int(QDialog *)> dialogHandler;
 
-    QMessageBox::StandardButton Message(QWidget *parent, const QString &text, QMessageBox::Icon icon,
+    QMessageBox::StandardButton Message(QWidget *parent, const QString &text,
+                                        QMessageBox::Icon icon,
                                         QMessageBox::StandardButtons buttons) override;
     bool InputBox(QWidget *parent, const QString &prompt, QString &value) override;
     void Beep() override;

@@ -26,10 +26,22 @@ TestEnvironment::~TestEnvironment()
     MachinePolicies::Forget();
 }
 
-QString TestEnvironment::userDataDir() const { return m_dir.path() + QStringLiteral("/data"); }
-QString TestEnvironment::machineDataDir() const { return m_dir.path() + QStringLiteral("/machine"); }
-QString TestEnvironment::userHive() const { return m_dir.path() + QStringLiteral("/config/Quelvard/registry.db"); }
-QString TestEnvironment::machineHive() const { return machineDataDir() + QStringLiteral("/Quelvard/registry.db"); }
+QString TestEnvironment::userDataDir() const
+{
+    return m_dir.path() + QStringLiteral("/data");
+}
+QString TestEnvironment::machineDataDir() const
+{
+    return m_dir.path() + QStringLiteral("/machine");
+}
+QString TestEnvironment::userHive() const
+{
+    return m_dir.path() + QStringLiteral("/config/Quelvard/registry.db");
+}
+QString TestEnvironment::machineHive() const
+{
+    return machineDataDir() + QStringLiteral("/Quelvard/registry.db");
+}
 
 void InitWebTestProcess()
 {
