@@ -510,5 +510,6 @@ void tst_AdminLock::externalSchemeNotStartedWhileLocked()
     QCOMPARE(m_launcher.opened.first(), QUrl(QStringLiteral("quelvard-ext:open")));
 }
 
-QTEST_MAIN(tst_AdminLock)
+QUELVARD_TEST_MAIN(tst_AdminLock)
+#include "support/testmain.h"
 #include "tst_adminlock.moc"

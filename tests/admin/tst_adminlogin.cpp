@@ -463,5 +463,6 @@ void tst_AdminLogin::askAdminLogin()
     QVERIFY(owner.findChildren<TfrmAdminLogin *>().isEmpty());
 }
 
-QTEST_MAIN(tst_AdminLogin)
+QUELVARD_TEST_MAIN(tst_AdminLogin)
+#include "support/testmain.h"
 #include "tst_adminlogin.moc"

@@ -448,5 +448,6 @@ void tst_AdminLoginStore::readCompanionLoginEntry()
              QString()); // the section name is enciphered in the file
 }
 
-QTEST_MAIN(tst_AdminLoginStore)
+QUELVARD_TEST_MAIN(tst_AdminLoginStore)
+#include "support/testmain.h"
 #include "tst_adminloginstore.moc"

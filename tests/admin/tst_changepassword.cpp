@@ -397,5 +397,6 @@ void tst_ChangePassword::escapeDoesNotClose()
     QVERIFY(second.isVisible());
 }
 
-QTEST_MAIN(tst_ChangePassword)
+QUELVARD_TEST_MAIN(tst_ChangePassword)
+#include "support/testmain.h"
 #include "tst_changepassword.moc"

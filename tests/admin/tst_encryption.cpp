@@ -195,5 +195,6 @@ void tst_Encryption::undecodableBytesSurvive()
     QCOMPARE(CryptString(cipher, Key1, false), QString::fromLatin1(latin1));
 }
 
-QTEST_GUILESS_MAIN(tst_Encryption)
+QUELVARD_TEST_GUILESS_MAIN(tst_Encryption)
+#include "support/testmain.h"
 #include "tst_encryption.moc"

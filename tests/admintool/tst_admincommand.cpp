@@ -220,5 +220,6 @@ private:
     std::unique_ptr<TestEnvironment> m_env;
 };
 
-QTEST_GUILESS_MAIN(tst_AdminCommand)
+QUELVARD_TEST_GUILESS_MAIN(tst_AdminCommand)
+#include "support/testmain.h"
 #include "tst_admincommand.moc"

@@ -154,5 +154,6 @@ void tst_Domain::randomTextNeverEscapesTheText()
     }
 }
 
-QTEST_GUILESS_MAIN(tst_Domain)
+QUELVARD_TEST_GUILESS_MAIN(tst_Domain)
+#include "support/testmain.h"
 #include "tst_domain.moc"

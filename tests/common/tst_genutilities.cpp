@@ -143,5 +143,6 @@ void tst_GenUtilities::appDataFolder()
     QCOMPARE(GenUtilities::GetAppDataFolder(), expected);
 }
 
-QTEST_GUILESS_MAIN(tst_GenUtilities)
+QUELVARD_TEST_GUILESS_MAIN(tst_GenUtilities)
+#include "support/testmain.h"
 #include "tst_genutilities.moc"

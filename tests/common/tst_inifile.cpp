@@ -194,5 +194,6 @@ void tst_IniFile::largeFileOfManySectionsIsQuick()
     QVERIFY(timer.elapsed() < 2000);
 }
 
-QTEST_GUILESS_MAIN(tst_IniFile)
+QUELVARD_TEST_GUILESS_MAIN(tst_IniFile)
+#include "support/testmain.h"
 #include "tst_inifile.moc"

@@ -126,5 +126,6 @@ private:
     std::unique_ptr<TestEnvironment> m_env;
 };
 
-QTEST_GUILESS_MAIN(tst_MachinePolicies)
+QUELVARD_TEST_GUILESS_MAIN(tst_MachinePolicies)
+#include "support/testmain.h"
 #include "tst_machinepolicies.moc"

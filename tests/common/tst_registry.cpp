@@ -366,7 +366,8 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
     tst_Registry test;
-    return QTest::qExec(&test, argc, argv);
+    return TestSupport::RunSuite(&test, argc, argv);
 }
 
+#include "support/testmain.h"
 #include "tst_registry.moc"

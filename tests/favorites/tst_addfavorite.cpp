@@ -312,5 +312,6 @@ void tst_AddFavorite::enterPressesOkAndEscapeDoesNothing()
     QCOMPARE(readBytes(m_root + "Typed.irl"), sixLines(Url));
 }
 
-QTEST_MAIN(tst_AddFavorite)
+QUELVARD_TEST_MAIN(tst_AddFavorite)
+#include "support/testmain.h"
 #include "tst_addfavorite.moc"

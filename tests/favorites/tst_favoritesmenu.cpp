@@ -363,5 +363,6 @@ void tst_FavoritesMenu::organizeOpensTheDialog()
     QVERIFY(QFileInfo(m_root).isDir());
 }
 
-QTEST_MAIN(tst_FavoritesMenu)
+QUELVARD_TEST_MAIN(tst_FavoritesMenu)
+#include "support/testmain.h"
 #include "tst_favoritesmenu.moc"

@@ -481,5 +481,6 @@ void tst_FavoritesStore::deleteFolderTreeKeepsLinkTargets()
     QVERIFY(QFileInfo(m_root).isDir());
 }
 
-QTEST_MAIN(tst_FavoritesStore)
+QUELVARD_TEST_MAIN(tst_FavoritesStore)
+#include "support/testmain.h"
 #include "tst_favoritesstore.moc"

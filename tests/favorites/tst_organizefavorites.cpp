@@ -591,5 +591,6 @@ void tst_OrganizeFavorites::selectingExpandsOneBranch()
     QTest::qWait(50);
 }
 
-QTEST_MAIN(tst_OrganizeFavorites)
+QUELVARD_TEST_MAIN(tst_OrganizeFavorites)
+#include "support/testmain.h"
 #include "tst_organizefavorites.moc"

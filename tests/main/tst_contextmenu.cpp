@@ -253,5 +253,6 @@ void tst_ContextMenu::scriptsGetNoExternalObject()
              QStringLiteral("undefined"));
 }
 
-QTEST_MAIN(tst_ContextMenu)
+QUELVARD_TEST_MAIN(tst_ContextMenu)
+#include "support/testmain.h"
 #include "tst_contextmenu.moc"

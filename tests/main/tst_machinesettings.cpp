@@ -198,7 +198,8 @@ int main(int argc, char **argv)
     InitWebTestProcess();
     QApplication application(argc, argv);
     tst_MachineSettings test;
-    return QTest::qExec(&test, argc, argv);
+    return TestSupport::RunSuite(&test, argc, argv);
 }
 
+#include "support/testmain.h"
 #include "tst_machinesettings.moc"

@@ -631,5 +631,6 @@ void tst_MainWindow::hookOffersKeysOnlyWhileActive()
     QVERIFY(!window.HookInstalled());
 }
 
-QTEST_MAIN(tst_MainWindow)
+QUELVARD_TEST_MAIN(tst_MainWindow)
+#include "support/testmain.h"
 #include "tst_mainwindow.moc"

@@ -482,5 +482,6 @@ void tst_PageCommands::backspaceDoesNotGoBack()
     Q_UNUSED(w);
 }
 
-QTEST_MAIN(tst_PageCommands)
+QUELVARD_TEST_MAIN(tst_PageCommands)
+#include "support/testmain.h"
 #include "tst_pagecommands.moc"

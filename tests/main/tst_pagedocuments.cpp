@@ -734,5 +734,6 @@ void tst_PageDocuments::propertiesText()
     QCOMPARE(text.Modified, QStringLiteral("Not available"));
 }
 
-QTEST_MAIN(tst_PageDocuments)
+QUELVARD_TEST_MAIN(tst_PageDocuments)
+#include "support/testmain.h"
 #include "tst_pagedocuments.moc"

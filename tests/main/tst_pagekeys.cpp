@@ -392,5 +392,6 @@ void tst_PageKeys::keysLeaveATypedAddressAlone()
     QCOMPARE(browser->view()->url(), m_server.url(QStringLiteral("/page")));
 }
 
-QTEST_MAIN(tst_PageKeys)
+QUELVARD_TEST_MAIN(tst_PageKeys)
+#include "support/testmain.h"
 #include "tst_pagekeys.moc"

@@ -300,5 +300,6 @@ void tst_PageSaveRules::fileDialogsCannotRename()
     QVERIFY(!QFileInfo::exists(folder.filePath(QStringLiteral("page.irl"))));
 }
 
-QTEST_MAIN(tst_PageSaveRules)
+QUELVARD_TEST_MAIN(tst_PageSaveRules)
+#include "support/testmain.h"
 #include "tst_pagesaverules.moc"

@@ -210,5 +210,6 @@ void tst_AllowedSites::unreadableStoreBlocksEverything()
     }
 }
 
-QTEST_GUILESS_MAIN(tst_AllowedSites)
+QUELVARD_TEST_GUILESS_MAIN(tst_AllowedSites)
+#include "support/testmain.h"
 #include "tst_allowedsites.moc"

@@ -510,5 +510,6 @@ void tst_PopupBlocker::popupBlockerCommandReloadsTheList()
     QCOMPARE(m_dialogs->messages.size(), messagesBefore); // no login asked, nothing shown
 }
 
-QTEST_MAIN(tst_PopupBlocker)
+QUELVARD_TEST_MAIN(tst_PopupBlocker)
+#include "support/testmain.h"
 #include "tst_popupblocker.moc"

@@ -358,5 +358,6 @@ void tst_PopupsDialog::closeRejects()
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
 }
 
-QTEST_MAIN(tst_PopupsDialog)
+QUELVARD_TEST_MAIN(tst_PopupsDialog)
+#include "support/testmain.h"
 #include "tst_popupsdialog.moc"

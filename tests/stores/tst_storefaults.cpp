@@ -379,7 +379,8 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
     tst_StoreFaults test;
-    return QTest::qExec(&test, argc, argv);
+    return TestSupport::RunSuite(&test, argc, argv);
 }
 
+#include "support/testmain.h"
 #include "tst_storefaults.moc"
