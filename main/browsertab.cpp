@@ -3,6 +3,7 @@
 #include "common/dialogseam.h"
 #include "common/errors.h"
 #include "common/genutilities.h"
+#include "common/guard.h"
 #include "common/plaintooltip.h"
 #include "common/textutils.h"
 #include "config.h"
@@ -163,4 +164,28 @@ void TBrowserTab::HandleNavigateComplete()
         TrimWorkingSet();
     } catch (...) {
     }
+}
+
+void TBrowserTab::SetPopupPolicy(PopupPolicy policy)
+{
+    m_popupPolicy = std::move(policy);
+}
+
+bool TBrowserTab::IsPopupAllowed(const QString &url)
+{
+    return m_popupPolicy && m_popupPolicy(url);
+}
+
+void TBrowserTab::HandleNewWindow(bool *cancel)
+{
+    bool allowed = false;
+    // Whatever goes wrong, the window stays unopened.
+    Guard::Run("HandleNewWindow", [&] {
+        const QString url = WebView ? WebView->LocationURL() : QString();
+        allowed = IsPopupAllowed(url);
+        if (!allowed)
+            emit PopupBlocked(GenUtilities::GetDomain(url));
+    });
+    if (!allowed && cancel)
+        *cancel = true;
 }

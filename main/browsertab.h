@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 class TfrmQuelvardBrowser;
@@ -46,8 +47,12 @@ public:
     void UpdateTabCaption();
     void HandleNavigateComplete();
 
-    // Popup blocker.
+    // Popup blocker. The window decides whether a page at url may open a window; a tab that
+    // has not been given the decision refuses every request.
+    using PopupPolicy = std::function<bool(const QString &url)>;
+    void SetPopupPolicy(PopupPolicy policy);
     bool IsPopupAllowed(const QString &url);
+    // Refuses the request unless the page's address is allowed; a refusal raises PopupBlocked.
     void HandleNewWindow(bool *cancel);
     // Favorites: reads a favorite file and opens its address in this tab.
     void OpenFavorite(const QString &fileName);
@@ -57,6 +62,14 @@ public:
     // appended. `measure` gives the pixel width of a text.
     static QString ShortenCaption(const QString &title, int limit,
                                   const std::function<int(const QString &)> &measure);
+
+signals:
+    // A request of this tab's page to open a window was refused; domain is the page's domain as
+    // GetDomain gives it (empty for an address without one).
+    void PopupBlocked(const QString &domain);
+
+private:
+    PopupPolicy m_popupPolicy;
 };
 
 // Trims the process's memory after a page completes; glibc's malloc_trim on this platform.

@@ -2,13 +2,19 @@
 
 #include "ui_mainwindow.h"
 
+#include "common/dialogseam.h"
 #include "common/genutilities.h"
+#include "common/guard.h"
+#include "common/machinepolicies.h"
 #include "common/textutils.h"
 #include "config.h"
 #include "main/browsertab.h"
 #include "main/filedialogguard.h"
 #include "main/tabcontrol.h"
 #include "main/webview.h"
+#include "popups/allowedsites.h"
+#include "popups/popupbar.h"
+#include "popups/popups.h"
 
 #include <QAction>
 #include <QApplication>
@@ -180,24 +186,14 @@ void TfrmQuelvardBrowser::setupControls()
     ui->pnlSearch->setPalette(searchPalette);
     ui->pnlAddress->installEventFilter(this);
 
-    // The notice bar: pale yellow strip with a gap in the face colour below it.
-    QPalette barPalette = ui->pnlPopups->palette();
-    barPalette.setColor(QPalette::Window, QColor(255, 255, 217));
-    ui->pnlPopups->setPalette(barPalette);
-    ui->Panel11->setPalette(barPalette);
-    QPalette facePalette = palette();
-    ui->Panel1->setPalette(facePalette);
-    QFont linkFont = ui->lblClickHere->font();
-    linkFont.setBold(true);
-    linkFont.setUnderline(true);
-    ui->lblClickHere->setFont(linkFont);
-    QPalette linkPalette = ui->lblClickHere->palette();
-    linkPalette.setColor(QPalette::WindowText, Qt::blue);
-    ui->lblClickHere->setPalette(linkPalette);
-    ui->lblClickHere->installEventFilter(this);
-    ui->pnlPopups->installEventFilter(this);
-    ui->pnlPopups->setMaximumHeight(0);
-    ui->pnlPopups->hide();
+    m_popupBar = new TPopupBar(ui->pnlPopups, ui->lblPopups, ui->lblClickHere, ui->Panel11,
+                               ui->Panel1, this);
+    connect(m_popupBar, &TPopupBar::ClickHere, this, [this] { lblClickHereClick(); });
+    // The close button rides on the tab strip, which the bar pushes down as it opens.
+    connect(m_popupBar, &TPopupBar::HeightChanged, this, [this] {
+        if (tbCloseTab && !tbCloseTab->isHidden())
+            PlaceCloseTabButton();
+    });
 
     // Floating close button at the right end of the tab row.
     tbCloseTab = new QToolBar(this);
@@ -630,30 +626,6 @@ bool TfrmQuelvardBrowser::eventFilter(QObject *watched, QEvent *event)
             PlaceCloseTabButton();
         return false;
     }
-    if (watched == ui->pnlPopups && event->type() == QEvent::Resize) {
-        const int w = ui->pnlPopups->width();
-        ui->Panel11->setGeometry(w - 135, 0, 135, 25);
-        // The gap stays at the bar's foot while the bar grows and shrinks.
-        ui->Panel1->setGeometry(0, ui->pnlPopups->height() - 5, w, 5);
-        return false;
-    }
-    if (watched == ui->lblClickHere) {
-        if (event->type() == QEvent::MouseButtonRelease) {
-            auto *mouse = static_cast<QMouseEvent *>(event);
-            if (mouse->button() == Qt::LeftButton &&
-                ui->lblClickHere->rect().contains(mouse->position().toPoint())) {
-                lblClickHereClick();
-                return true;
-            }
-        } else if (event->type() == QEvent::KeyPress) {
-            const int key = static_cast<QKeyEvent *>(event)->key();
-            if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
-                lblClickHereClick();
-                return true;
-            }
-        }
-        return false;
-    }
     if (m_hookInstalled && watched != this)
         return AppMessageHook(watched, event);
     return QMainWindow::eventFilter(watched, event);
@@ -741,6 +713,7 @@ void TfrmQuelvardBrowser::NewTab()
         auto *tab = new TBrowserTab(this, index);
         m_programTabChange = false;
         Tabs[index] = tab;
+        connectPopupBlocker(tab);
         ResizeTabs();
         GoHome();
         if (TabCount() > 1) {
@@ -761,6 +734,7 @@ TBrowserTab *TfrmQuelvardBrowser::NewTabForWindow(bool background)
         auto *tab = new TBrowserTab(this, index, !background);
         m_programTabChange = false;
         Tabs[index] = tab;
+        connectPopupBlocker(tab);
         ResizeTabs();
         if (TabCount() > 1) {
             PlaceCloseTabButton();
@@ -889,4 +863,70 @@ void TfrmQuelvardBrowser::Exit1Click()
     m_exiting = true;
     removeHook();
     QCoreApplication::exit(0);
+}
+
+// ---- Popup blocker ------------------------------------------------------------------------
+
+void TfrmQuelvardBrowser::connectPopupBlocker(TBrowserTab *tab)
+{
+    // The administrator's list for everyone counts as much as the user's own.
+    tab->SetPopupPolicy([this](const QString &url) {
+        return PopupStore::IsAllowed(AllowedSites, url) ||
+               PopupStore::IsAllowed(MachinePolicies::Current().AllowedSites, url);
+    });
+    connect(tab, &TBrowserTab::PopupBlocked, this, [this, tab](const QString &domain) {
+        Guard::Run("PopupBlocked", [&] {
+            // While the bar is open for the active tab, "Click Here" allows the active page's
+            // domain, so a refusal in a tab behind it must not rename the site on the bar.
+            const bool active = ActiveTab() == tab;
+            if (active || m_popupBar->TargetHeight() == 0)
+                m_popupBar->ShowNotice(domain);
+            tab->BlockedDomain = domain;
+            // A refusal after the page's last load (a button's script) would otherwise wait for
+            // the next navigation to be told, and the person would see nothing happen at all.
+            if (active)
+                UpdatePopupBar();
+        });
+    });
+}
+
+void TfrmQuelvardBrowser::LoadAllowedSites()
+{
+    AllowedSites = PopupStore::LoadNormalisedSites();
+}
+
+void TfrmQuelvardBrowser::UpdatePopupBar()
+{
+    Guard::Run("UpdatePopupBar", [this] {
+        const TBrowserTab *tab = ActiveTab();
+        m_popupBar->Update(GenUtilities::GetDomain(CurrentURL()),
+                           tab ? tab->BlockedDomain : QString());
+    });
+}
+
+void TfrmQuelvardBrowser::lblClickHereClick()
+{
+    Guard::Run("lblClickHereClick", [this] {
+        TBrowserTab *tab = ActiveTab();
+        if (!tab || !tab->WebView)
+            return;
+        const QString domain =
+            TextUtils::LowerCase(GenUtilities::GetDomain(tab->WebView->LocationURL()));
+        // An address without a domain has nothing to allow; the unnamed value is no site.
+        if (!domain.isEmpty())
+            PopupStore::AddSite(domain);
+        tab->BlockedDomain.clear();
+        UpdatePopupBar();
+        LoadAllowedSites();
+        sbRefreshClick();
+    });
+}
+
+void TfrmQuelvardBrowser::PopupBlocker1Click()
+{
+    Guard::Run("PopupBlocker1Click", [this] {
+        TfrmPopups dialog(this);
+        TDialogs::Current()->ExecDialog(&dialog);
+    });
+    LoadAllowedSites();
 }

@@ -13,6 +13,7 @@ class QAction;
 class QToolBar;
 class QTimer;
 class TBrowserTab;
+class TPopupBar;
 class TTabSheet;
 class TTabControl;
 class TWebView;
@@ -118,7 +119,7 @@ public:
     void cbAdminLockClick();
     void ChangeAdminLogin1Click();
 
-    // Popup blocker (popups/).
+    // Popup blocker: the notice bar is a TPopupBar (popups/popupbar.h) the window owns.
     void LoadAllowedSites();
     void UpdatePopupBar();
     void lblClickHereClick();
@@ -163,6 +164,8 @@ private:
     void waitForFrame();
     void applyPendingFrame();
     void stopWaitingForFrame();
+    // Gives a new tab the popup decision and hears its refusals.
+    void connectPopupBlocker(TBrowserTab *tab);
 
     bool m_shown = false;
     bool m_positionLoaded = false;
@@ -174,11 +177,10 @@ private:
     // The stored outer size, until the window manager's frame is known and it can be applied.
     QSize m_pendingOuterSize;
     QObject *m_frameWatch = nullptr;
+    TPopupBar *m_popupBar = nullptr;
     static constexpr int FrameWaitLimitMs = 10000;
 
 public:
-    // Notice bar state (popups/): the height the bar is moving towards.
-    int PopupBarTarget = 0;
     // Position of the close-tab button relative to pcMain's top, kept while the bar moves.
     void PlaceCloseTabButton();
 };

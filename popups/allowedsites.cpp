@@ -2,6 +2,7 @@
 
 #include "common/errors.h"
 #include "common/genutilities.h"
+#include "common/guard.h"
 #include "common/registry.h"
 #include "common/textutils.h"
 
@@ -69,27 +70,27 @@ QStringList NormaliseSites(const QStringList &names)
 
 QStringList LoadNormalisedSites()
 {
-    try {
-        return NormaliseSites(ListSites());
-    } catch (...) {
-        return QStringList();
-    }
+    QStringList sites;
+    Guard::Run("PopupStore::LoadNormalisedSites",
+               [&sites] { sites = NormaliseSites(ListSites()); });
+    return sites;
 }
 
 bool IsAllowed(const QStringList &allowedSites, const QString &url)
 {
-    try {
+    bool allowed = false;
+    Guard::Run("PopupStore::IsAllowed", [&] {
         const QString domain = TextUtils::LowerCase(GenUtilities::GetDomain(url));
         if (domain.isEmpty())
-            return false;
+            return;
         for (const QString &site : allowedSites) {
-            if (site.compare(domain, Qt::CaseInsensitive) == 0)
-                return true;
+            if (site.compare(domain, Qt::CaseInsensitive) == 0) {
+                allowed = true;
+                return;
+            }
         }
-        return false;
-    } catch (...) {
-        return false;
-    }
+    });
+    return allowed;
 }
 
 } // namespace PopupStore

@@ -4,6 +4,7 @@
 
 #include "common/dialogseam.h"
 #include "common/genutilities.h"
+#include "common/guard.h"
 #include "common/machinepolicies.h"
 #include "common/textutils.h"
 #include "popups/allowedsites.h"
@@ -104,7 +105,8 @@ void TfrmPopups::LoadSites()
         QString stored;
     };
     QList<Row> rows;
-    try {
+    // When the store cannot be read, the grid shows what could be read: nothing.
+    Guard::Run("LoadSites", [&rows] {
         QStringList names = PopupStore::ListSites();
         QCollator collator;
         collator.setCaseSensitivity(Qt::CaseInsensitive);
@@ -116,9 +118,7 @@ void TfrmPopups::LoadSites()
             if (!trimmed.isEmpty())
                 rows.append({TextUtils::LowerCase(trimmed), name});
         }
-    } catch (...) {
-        // The grid shows what could be read: nothing.
-    }
+    });
 
     const int rowCount = qMax(1, int(rows.size()));
     gridSites->setUpdatesEnabled(false);
@@ -172,7 +172,7 @@ bool TfrmPopups::eventFilter(QObject *watched, QEvent *event)
 
 void TfrmPopups::cbAllowClick()
 {
-    try {
+    Guard::Run("cbAllowClick", [this] {
         QString address = edtWebsite->text();
         address.remove(QLatin1Char(' '));
         const QString domain = TextUtils::LowerCase(GenUtilities::GetDomain(address));
@@ -188,13 +188,12 @@ void TfrmPopups::cbAllowClick()
                 break;
             }
         }
-    } catch (...) {
-    }
+    });
 }
 
 void TfrmPopups::cbRemoveClick()
 {
-    try {
+    Guard::Run("cbRemoveClick", [this] {
         const int row = SelectedRow();
         const QString site = SiteCell(row);
         if (site.isEmpty())
@@ -206,13 +205,12 @@ void TfrmPopups::cbRemoveClick()
             return;
         PopupStore::RemoveSite(StoredName(row));
         LoadSites();
-    } catch (...) {
-    }
+    });
 }
 
 void TfrmPopups::cbRemoveAllClick()
 {
-    try {
+    Guard::Run("cbRemoveAllClick", [this] {
         if (SiteCell(0).isEmpty())
             return;
         if (!TDialogs::Ask(this,
@@ -223,14 +221,13 @@ void TfrmPopups::cbRemoveAllClick()
             if (!SiteCell(row).isEmpty())
                 names << StoredName(row);
         }
-        try {
+        // A site that cannot be removed ends the removing, not the dialog's fresh list.
+        Guard::Run("cbRemoveAllClick", [&names] {
             for (const QString &name : names)
                 PopupStore::RemoveSite(name);
-        } catch (...) {
-        }
+        });
         LoadSites();
-    } catch (...) {
-    }
+    });
 }
 
 QString TfrmPopups::SiteCell(int row) const

@@ -4,21 +4,28 @@
 #include "main/tabcontrol.h"
 #include "main/webview.h"
 #include "popups/allowedsites.h"
+#include "popups/popupbar.h"
 #include "popups/popups.h"
+#include "support/controls.h"
 #include "support/httpserver.h"
+#include "support/pagewait.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
 
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTimer>
 #include <QToolBar>
 #include <QtTest>
 
 // Popup requests of real pages from a loopback server, refused or let through, and the notice
 // bar that follows the active tab.
 constexpr int LoopWindows = 20;
+
+using TestPages::clickElement;
+using TestPages::loadInTab;
+using TestPages::runScript;
+using TestSupport::Control;
 
 class tst_PopupBlocker : public QObject
 {
@@ -48,14 +55,13 @@ private slots:
 
 private:
     TBrowserTab *tab(int index) const { return m_form->Tabs.value(index); }
-    QFrame *bar() const { return m_form->findChild<QFrame *>(QStringLiteral("pnlPopups")); }
-    QLabel *notice() const { return m_form->findChild<QLabel *>(QStringLiteral("lblPopups")); }
+    QFrame *bar() const { return Control<QFrame>(m_form.get(), "pnlPopups"); }
+    QLabel *notice() const { return Control<QLabel>(m_form.get(), "lblPopups"); }
+    QLabel *link() const { return Control<QLabel>(m_form.get(), "lblClickHere"); }
+    TPopupBar *popupBar() const { return m_form->findChild<TPopupBar *>(); }
     bool barOpen() const;
     bool barClosed() const;
     QString barState() const;
-    bool loadPage(TBrowserTab *tab, const QUrl &url);
-    bool clickElement(TBrowserTab *tab, const QString &id);
-    bool runScript(TBrowserTab *tab, const QString &script);
     QString domainOf(const QUrl &url) const { return GenUtilities::GetDomain(url.toString()); }
     QString noticeFor(const QString &domain) const;
     QUrl otherDomainUrl(const QString &path) const;
@@ -101,6 +107,7 @@ void tst_PopupBlocker::init()
     m_form->resize(900, 600);
     m_form->show();
     QTRY_VERIFY(m_form->TabCount() == 1 && tab(0)->WebView);
+    QVERIFY(popupBar());
     QVERIFY(barClosed());
 }
 
@@ -113,20 +120,18 @@ void tst_PopupBlocker::cleanup()
 
 bool tst_PopupBlocker::barOpen() const
 {
-    const QTimer *steps = m_form->findChild<QTimer *>(QStringLiteral("PopupBarTimer"));
-    return !bar()->isHidden() && bar()->maximumHeight() == 30 && bar()->height() == 30 && steps &&
-           !steps->isActive();
+    return !bar()->isHidden() && bar()->maximumHeight() == 30 && bar()->height() == 30 &&
+           !popupBar()->IsMoving();
 }
 
 QString tst_PopupBlocker::barState() const
 {
-    const QTimer *steps = m_form->findChild<QTimer *>(QStringLiteral("PopupBarTimer"));
     return QStringLiteral("hidden %1 max %2 height %3 moving %4 target %5 url %6 blocked %7")
         .arg(bar()->isHidden())
         .arg(bar()->maximumHeight())
         .arg(bar()->height())
-        .arg(steps && steps->isActive())
-        .arg(m_form->PopupBarTarget)
+        .arg(popupBar()->IsMoving())
+        .arg(popupBar()->TargetHeight())
         .arg(m_form->CurrentURL(),
              m_form->ActiveTab() ? m_form->ActiveTab()->BlockedDomain : QStringLiteral("(no tab)"));
 }
@@ -134,52 +139,6 @@ QString tst_PopupBlocker::barState() const
 bool tst_PopupBlocker::barClosed() const
 {
     return bar()->isHidden();
-}
-
-bool tst_PopupBlocker::loadPage(TBrowserTab *tab, const QUrl &url)
-{
-    QSignalSpy completed(tab->WebView.data(), &TWebView::NavigateComplete2);
-    tab->NavigateTo(url.toString());
-    return QTest::qWaitFor(
-        [&] {
-            return !completed.isEmpty() && tab->WebView->LocationURL() == url.toString() &&
-                   !tab->WebView->Busy();
-        },
-        15000);
-}
-
-bool tst_PopupBlocker::runScript(TBrowserTab *tab, const QString &script)
-{
-    bool done = false;
-    tab->WebView->page()->runJavaScript(script, [&done](const QVariant &) { done = true; });
-    return QTest::qWaitFor([&] { return done; }, 10000);
-}
-
-// A real mouse click, so the page sees a user's gesture.
-bool tst_PopupBlocker::clickElement(TBrowserTab *tab, const QString &id)
-{
-    QVariant rect;
-    bool done = false;
-    tab->WebView->page()->runJavaScript(
-        QStringLiteral("(function(){var r=document.getElementById('%1').getBoundingClientRect();"
-                       "return [r.left+r.width/2, r.top+r.height/2];})()")
-            .arg(id),
-        [&](const QVariant &result) {
-            rect = result;
-            done = true;
-        });
-    if (!QTest::qWaitFor([&] { return done; }, 10000))
-        return false;
-    const QVariantList centre = rect.toList();
-    if (centre.size() != 2)
-        return false;
-    QWidget *target = tab->WebView->focusProxy();
-    if (!target)
-        return false;
-    const QPoint point(centre.at(0).toInt(), centre.at(1).toInt());
-    QTest::mouseMove(target, point);
-    QTest::mouseClick(target, Qt::LeftButton, {}, point);
-    return true;
 }
 
 QString tst_PopupBlocker::noticeFor(const QString &domain) const
@@ -219,10 +178,10 @@ void tst_PopupBlocker::refusedRequests()
     TBrowserTab *first = tab(0);
     const QUrl url = m_server->url(page);
     const int popupsBefore = m_server->requestCount(popup);
-    QVERIFY(loadPage(first, url));
+    QVERIFY(loadInTab(first, url.toString()));
     if (byClick) {
         QVERIFY(first->BlockedDomain.isEmpty());
-        QVERIFY(clickElement(first, QStringLiteral("b")));
+        QVERIFY(clickElement(first->WebView, QStringLiteral("b")));
         // Refused after the page completed, with no navigation to follow: told at once.
         QTRY_VERIFY2_WITH_TIMEOUT(barOpen(), qPrintable(barState()), 1000);
     }
@@ -259,7 +218,7 @@ void tst_PopupBlocker::allowedDomainOpensANewTab()
     const int popups = m_server->requestCount("/popup-onload.html");
     PopupStore::AddSite(domainOf(url));
     m_form->LoadAllowedSites();
-    QVERIFY(loadPage(tab(0), url));
+    QVERIFY(loadInTab(tab(0), url.toString()));
     QTRY_COMPARE(m_form->TabCount(), 2);
     QTRY_COMPARE(m_server->requestCount("/popup-onload.html"), popups + 1);
     QVERIFY(tab(0)->BlockedDomain.isEmpty());
@@ -269,12 +228,12 @@ void tst_PopupBlocker::allowedDomainOpensANewTab()
 void tst_PopupBlocker::backgroundRefusalWaitsForItsTab()
 {
     TBrowserTab *front = tab(0);
-    QVERIFY(loadPage(front, m_server->url("/plain.html")));
+    QVERIFY(loadInTab(front, m_server->url("/plain.html").toString()));
     TBrowserTab *back = m_form->NewTabForWindow(true);
     QVERIFY(back && m_form->ActiveTab() == front);
     const QUrl backUrl = otherDomainUrl("/plain.html");
-    QVERIFY(loadPage(back, backUrl));
-    QVERIFY(runScript(back, QStringLiteral("window.open('/popup-click.html');")));
+    QVERIFY(loadInTab(back, backUrl.toString()));
+    QVERIFY(runScript(back->WebView->page(), "window.open('/popup-click.html'); true").toBool());
     QTRY_COMPARE(back->BlockedDomain, domainOf(backUrl));
     QCOMPARE(notice()->text(), noticeFor(domainOf(backUrl)));
     QTest::qWait(200);
@@ -288,12 +247,12 @@ void tst_PopupBlocker::backgroundRefusalWaitsForItsTab()
     // "Click Here" would allow: the bar keeps naming the front page's domain.
     m_form->pcMain->setCurrentWidget(front->Sheet);
     QTRY_VERIFY(barClosed());
-    QVERIFY(runScript(front, QStringLiteral("window.open('/popup-click.html');")));
+    QVERIFY(runScript(front->WebView->page(), "window.open('/popup-click.html'); true").toBool());
     QTRY_VERIFY(!front->BlockedDomain.isEmpty());
     m_form->UpdatePopupBar();
     QTRY_VERIFY(barOpen());
     back->BlockedDomain.clear();
-    QVERIFY(runScript(back, QStringLiteral("window.open('/popup-click.html');")));
+    QVERIFY(runScript(back->WebView->page(), "window.open('/popup-click.html'); true").toBool());
     QTRY_COMPARE(back->BlockedDomain, domainOf(backUrl));
     QCOMPARE(notice()->text(), noticeFor(front->BlockedDomain));
     QVERIFY(barOpen());
@@ -303,12 +262,12 @@ void tst_PopupBlocker::backgroundRefusalWaitsForItsTab()
 void tst_PopupBlocker::navigatingAwayClosesTheBarAndComingBackReopensIt()
 {
     TBrowserTab *first = tab(0);
-    QVERIFY(loadPage(first, m_server->url("/onload.html")));
+    QVERIFY(loadInTab(first, m_server->url("/onload.html").toString()));
     QTRY_VERIFY(barOpen());
-    QVERIFY(loadPage(first, otherDomainUrl("/plain.html")));
+    QVERIFY(loadInTab(first, otherDomainUrl("/plain.html").toString()));
     QTRY_VERIFY(barClosed());
     QCOMPARE(first->BlockedDomain, domainOf(m_server->url("/")));
-    QVERIFY(loadPage(first, m_server->url("/plain.html")));
+    QVERIFY(loadInTab(first, m_server->url("/plain.html").toString()));
     QTRY_VERIFY2(barOpen(), qPrintable(barState()));
     QCOMPARE(notice()->text(), noticeFor(domainOf(m_server->url("/"))));
 }
@@ -317,18 +276,17 @@ void tst_PopupBlocker::clickHereAllowsAndReloads()
 {
     TBrowserTab *first = tab(0);
     const QUrl url = m_server->url("/onload.html");
-    QVERIFY(loadPage(first, url));
+    QVERIFY(loadInTab(first, url.toString()));
     QTRY_VERIFY(barOpen());
     const int loads = m_server->requestCount("/onload.html");
     const int popups = m_server->requestCount("/popup-onload.html");
 
-    QLabel *link = m_form->findChild<QLabel *>(QStringLiteral("lblClickHere"));
-    QVERIFY(link && link->isVisible());
-    QCOMPARE(link->x(), notice()->width() + 17);
+    QVERIFY(link()->isVisible());
+    QCOMPARE(link()->x(), notice()->width() + 17);
     // The browser starts locked; the link asks for no login.
-    QVERIFY(!m_form->findChild<QLineEdit *>(QStringLiteral("edtAddress"))->isEnabled());
+    QVERIFY(!Control<QLineEdit>(m_form.get(), "edtAddress")->isEnabled());
     const int messages = m_dialogs->messages.size();
-    QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
+    QTest::mouseClick(link(), Qt::LeftButton, {}, link()->rect().center());
 
     QCOMPARE(PopupStore::ListSites(), QStringList{domainOf(url).toLower()});
     QVERIFY(m_form->AllowedSites.contains(domainOf(url).toLower()));
@@ -344,19 +302,18 @@ void tst_PopupBlocker::clickRefusalOpensTheBarAndClickHereLetsTheNextThrough()
 {
     TBrowserTab *first = tab(0);
     const QUrl url = m_server->url("/click.html");
-    QVERIFY(loadPage(first, url));
+    QVERIFY(loadInTab(first, url.toString()));
     const int popups = m_server->requestCount("/popup-click.html");
-    QVERIFY(clickElement(first, QStringLiteral("b")));
+    QVERIFY(clickElement(first->WebView, QStringLiteral("b")));
     QTRY_VERIFY2_WITH_TIMEOUT(barOpen(), qPrintable(barState()), 1000);
     QCOMPARE(notice()->text(), noticeFor(domainOf(url)));
     QCOMPARE(m_form->TabCount(), 1);
 
-    QLabel *link = m_form->findChild<QLabel *>(QStringLiteral("lblClickHere"));
-    QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
+    QTest::mouseClick(link(), Qt::LeftButton, {}, link()->rect().center());
     QTRY_VERIFY(barClosed());
     QVERIFY(QTest::qWaitFor([&] { return !first->WebView->Busy(); }, 15000));
     QTest::qWait(300); // the reloaded page's first paint, before which a click is lost
-    QVERIFY(clickElement(first, QStringLiteral("b")));
+    QVERIFY(clickElement(first->WebView, QStringLiteral("b")));
     QTRY_COMPARE_WITH_TIMEOUT(m_form->TabCount(), 2, 5000);
     QTRY_COMPARE(m_server->requestCount("/popup-click.html"), popups + 1);
     QVERIFY(barClosed());
@@ -365,19 +322,18 @@ void tst_PopupBlocker::clickRefusalOpensTheBarAndClickHereLetsTheNextThrough()
 void tst_PopupBlocker::noticeKeepsItsLinkInANarrowWindow()
 {
     const QString domain = domainOf(m_server->url("/"));
-    QVERIFY(loadPage(tab(0), m_server->url("/onload.html")));
+    QVERIFY(loadInTab(tab(0), m_server->url("/onload.html").toString()));
     QTRY_VERIFY(barOpen());
     QCOMPARE(notice()->text(), noticeFor(domain));
     QVERIFY(notice()->toolTip().isEmpty());
 
-    QLabel *link = m_form->findChild<QLabel *>(QStringLiteral("lblClickHere"));
     for (int width : {420, 360, 300}) {
         m_form->resize(width, 600);
         QTRY_COMPARE(bar()->width(), width);
-        QVERIFY2(link->geometry().right() < width, qPrintable(QString::number(width)));
+        QVERIFY2(link()->geometry().right() < width, qPrintable(QString::number(width)));
         QVERIFY(notice()->text().contains(QChar(0x2026)));
         QCOMPARE(notice()->toolTip(), noticeFor(domain));
-        QCOMPARE(link->x(), notice()->width() + 17);
+        QCOMPARE(link()->x(), notice()->width() + 17);
     }
     m_form->resize(1000, 600);
     QTRY_COMPARE(notice()->text(), noticeFor(domain));
@@ -388,20 +344,16 @@ void tst_PopupBlocker::barStepsOnePixelAtATimeAndTurnsRound()
 {
     QList<int> heights;
     QFrame *strip = bar();
-    auto record = [&] { heights << strip->maximumHeight(); };
-    QTimer *probe = nullptr;
+    connect(popupBar(), &TPopupBar::HeightChanged, this,
+            [&] { heights << strip->maximumHeight(); });
 
     TBrowserTab *first = tab(0);
-    QVERIFY(loadPage(first, m_server->url("/plain.html")));
+    QVERIFY(loadInTab(first, m_server->url("/plain.html").toString()));
     first->BlockedDomain = domainOf(m_server->url("/"));
-    const int buttonOffset = m_form->tbCloseTab->y() - m_form->pcMain->y();
     m_form->UpdatePopupBar();
-    probe = m_form->findChild<QTimer *>(QStringLiteral("PopupBarTimer"));
-    QVERIFY(probe);
-    connect(probe, &QTimer::timeout, this, record);
     QTRY_VERIFY(barOpen());
     QList<int> opening;
-    for (int h = 1; h <= 30; ++h)
+    for (int h = 0; h <= 30; ++h)
         opening << h;
     QCOMPARE(heights, opening);
 
@@ -409,7 +361,6 @@ void tst_PopupBlocker::barStepsOnePixelAtATimeAndTurnsRound()
     m_form->NewTabForWindow(true);
     QTRY_VERIFY(m_form->tbCloseTab->isVisible());
     QCOMPARE(m_form->tbCloseTab->y(), m_form->pcMain->mapTo(m_form.get(), QPoint()).y() - 3);
-    Q_UNUSED(buttonOffset);
 
     // Closing part-way, then asked to open again: it turns round where it stands.
     heights.clear();
@@ -437,10 +388,10 @@ void tst_PopupBlocker::barStepsOnePixelAtATimeAndTurnsRound()
 void tst_PopupBlocker::barFollowsQuickTabSwitches()
 {
     TBrowserTab *blocked = tab(0);
-    QVERIFY(loadPage(blocked, m_server->url("/onload.html")));
+    QVERIFY(loadInTab(blocked, m_server->url("/onload.html").toString()));
     QTRY_VERIFY(barOpen());
     TBrowserTab *clean = m_form->NewTabForWindow(false);
-    QVERIFY(loadPage(clean, m_server->url("/plain.html")));
+    QVERIFY(loadInTab(clean, m_server->url("/plain.html").toString()));
     QTRY_VERIFY(barClosed());
 
     // Switch faster than the bar moves; it must end as the last active tab wants.
@@ -457,7 +408,7 @@ void tst_PopupBlocker::barFollowsQuickTabSwitches()
     QTest::qWait(40);
     m_form->pcMain->setCurrentWidget(blocked->Sheet);
     QTRY_VERIFY(barOpen());
-    QCOMPARE(m_form->PopupBarTarget, 30);
+    QCOMPARE(popupBar()->TargetHeight(), 30);
 }
 
 // Every refused request costs the engine a new page's creation (about half a second here),
@@ -476,7 +427,7 @@ void tst_PopupBlocker::manyWindowsInALoopKeepOneBar()
     connect(tab(0)->WebView.data(), &TWebView::NewWindow2, this, [&](bool *) { ++requests; });
     ticker.start();
 
-    QVERIFY(loadPage(tab(0), m_server->url("/loop.html")));
+    QVERIFY(loadInTab(tab(0), m_server->url("/loop.html").toString()));
     QCOMPARE(requests, LoopWindows);
     QTRY_VERIFY(barOpen());
     QCOMPARE(m_form->TabCount(), 1);

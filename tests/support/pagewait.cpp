@@ -4,8 +4,10 @@
 #include "main/mainwindow.h"
 #include "main/webview.h"
 
+#include <QSignalSpy>
 #include <QTest>
 #include <QWebEnginePage>
+#include <QWebEngineView>
 
 namespace TestPages {
 
@@ -26,6 +28,16 @@ bool waitForTab(TBrowserTab *tab, const QString &url, int timeout)
     return QTest::qWaitFor([&] { return loaded(tab, url); }, timeout);
 }
 
+bool loadInTab(TBrowserTab *tab, const QString &url, int timeout)
+{
+    if (!tab || !tab->WebView)
+        return false;
+    // The address alone can match before the load has even started.
+    QSignalSpy completed(tab->WebView.data(), &TWebView::NavigateComplete2);
+    tab->NavigateTo(url);
+    return QTest::qWaitFor([&] { return !completed.isEmpty() && loaded(tab, url); }, timeout);
+}
+
 QVariant runScript(QWebEnginePage *page, const QString &script)
 {
     QVariant result;
@@ -37,6 +49,23 @@ QVariant runScript(QWebEnginePage *page, const QString &script)
     if (!QTest::qWaitFor([&] { return done; }, 10000))
         return QVariant();
     return result;
+}
+
+bool clickElement(QWebEngineView *view, const QString &id)
+{
+    const QVariantList centre =
+        runScript(view->page(), QStringLiteral("(function(){var r=document.getElementById('%1')"
+                                               ".getBoundingClientRect();"
+                                               "return [r.left+r.width/2, r.top+r.height/2];})()")
+                                    .arg(id))
+            .toList();
+    QWidget *surface = view->focusProxy();
+    if (centre.size() != 2 || !surface)
+        return false;
+    const QPoint point(centre.at(0).toInt(), centre.at(1).toInt());
+    QTest::mouseMove(surface, point);
+    QTest::mouseClick(surface, Qt::LeftButton, {}, point);
+    return true;
 }
 
 } // namespace TestPages
