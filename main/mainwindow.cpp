@@ -7,6 +7,7 @@
 #include "common/guard.h"
 #include "common/textutils.h"
 #include "config.h"
+#include "favorites/favoritesmenu.h"
 #include "main/browserprofile.h"
 #include "main/browsertab.h"
 #include "main/filedialogguard.h"
@@ -336,7 +337,7 @@ void TfrmQuelvardBrowser::connectCommands()
     });
 }
 
-// ---- Administrator lock -------------------------------------------------------------------
+// ---- Administrator lock and favorites -----------------------------------------------------
 
 void TfrmQuelvardBrowser::setupFeatures()
 {
@@ -351,6 +352,13 @@ void TfrmQuelvardBrowser::setupFeatures()
     connect(m_adminLock, &TAdminLock::LockChanged, this,
             [this](bool locked) { adminLockChanged(locked); });
     adminLockChanged(m_adminLock->IsLocked());
+
+    m_favoritesMenu = new TFavoritesMenu(ui->Favorites1, QIcon(imgFavFolder->pixmap()), this);
+    connect(m_favoritesMenu, &TFavoritesMenu::FavoriteChosen, this,
+            [this](const QString &fileName) {
+                if (TBrowserTab *tab = ActiveTab())
+                    tab->OpenFavorite(fileName);
+            });
 }
 
 void TfrmQuelvardBrowser::adminLockChanged(bool locked)
@@ -381,6 +389,22 @@ void TfrmQuelvardBrowser::cbAdminLockClick()
 void TfrmQuelvardBrowser::ChangeAdminLogin1Click()
 {
     Guard::Run("ChangeAdminLogin1Click", [this] { m_adminLock->ChangeLogin(); });
+}
+
+void TfrmQuelvardBrowser::Favorites1Click()
+{
+    Guard::Run("Favorites1Click", [this] { m_favoritesMenu->Rebuild(); });
+}
+
+void TfrmQuelvardBrowser::AddToFavorites1Click()
+{
+    Guard::Run("AddToFavorites1Click",
+               [this] { m_favoritesMenu->AddFavorite(CurrentURL(), CurrentTitle()); });
+}
+
+void TfrmQuelvardBrowser::OrganizeFavorites1Click()
+{
+    Guard::Run("OrganizeFavorites1Click", [this] { m_favoritesMenu->Organize(); });
 }
 
 // ---- Start-up and the window's life -------------------------------------------------------

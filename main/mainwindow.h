@@ -14,6 +14,7 @@ class QToolBar;
 class QTimer;
 class TAdminLock;
 class TBrowserTab;
+class TFavoritesMenu;
 class TTabSheet;
 class TTabControl;
 class TWebView;
@@ -23,8 +24,8 @@ class TfrmQuelvardBrowser;
 }
 
 // The main window. Handlers keep the names the browser's design gives them; the administrator
-// lock is an object the window owns, and its handlers for it call into it. The handlers of the
-// other subsystems live beside them (popups/, favorites/) and the page commands in
+// lock and the Favorites menu are objects the window owns, and its handlers for them call into
+// them. The popup blocker's handlers live beside it (popups/) and the page commands in
 // pagecommands.cpp, so each feature can be read in one place.
 class TfrmQuelvardBrowser : public QMainWindow
 {
@@ -124,7 +125,7 @@ public:
     void lblClickHereClick();
     void PopupBlocker1Click();
 
-    // Favorites (favorites/).
+    // Favorites (favorites/favoritesmenu.h).
     void Favorites1Click();
     void AddToFavorites1Click();
     void OrganizeFavorites1Click();
@@ -173,6 +174,7 @@ private:
     bool m_hookInstalled = false;
     bool m_programTabChange = false;
     TAdminLock *m_adminLock = nullptr;
+    TFavoritesMenu *m_favoritesMenu = nullptr;
     // Wheel turn with Ctrl held not yet amounting to a zoom step (fine-grained wheels and pads).
     int m_wheelZoomDelta = 0;
     // The stored outer size, until the window manager's frame is known and it can be applied.
