@@ -1,34 +1,60 @@
-// The administrator lock as the main window sees it: Locked while tbGoTo is disabled.
-#include "main/mainwindow.h"
+#include "admin/adminlock.h"
 
 #include "admin/adminlogin.h"
 #include "admin/changepassword.h"
 #include "common/adminloginstore.h"
 #include "common/apppaths.h"
 #include "common/dialogseam.h"
+#include "common/guard.h"
 #include "common/registry.h"
-#include "main/browserprofile.h"
-#include "main/browsertab.h"
-#include "main/webview.h"
-#include "ui_mainwindow.h"
 
 #include <QSet>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
+#include <QWidget>
 #include <memory>
 
-namespace {
+const QString TAdminLock::NotSetUpMessage =
+    QStringLiteral("Quelvard has not been set up on this computer yet, so it stays locked.\n\n"
+                   "An administrator sets it up by running:\n\n"
+                   "    sudo quelvard-admin set-login");
+
+TAdminLock::TAdminLock(QWidget *owner, ProfileList pageProfiles)
+    : QObject(owner), m_owner(owner), m_pageProfiles(std::move(pageProfiles))
+{
+}
+
+void TAdminLock::Lock()
+{
+    if (!m_locked)
+        setLocked(true);
+}
+
+bool TAdminLock::TryUnlock()
+{
+    if (m_locked && AskAdminLogin(m_owner))
+        setLocked(false);
+    return !m_locked;
+}
+
+void TAdminLock::setLocked(bool locked)
+{
+    m_locked = locked;
+    emit LockChanged(locked);
+    applyToEngine(locked);
+}
 
 // Besides the address bar, a page offers two ways to an address of the user's choosing: a
 // URL dropped onto it and a link to a scheme the engine hands to another program. Both are
 // shut while Locked (a drop into a text field of the page still inserts its text).
-void applyLockToEngine(TfrmQuelvardBrowser *window, bool locked)
+void TAdminLock::applyToEngine(bool locked)
 {
-    QSet<QWebEngineProfile *> profiles{QWebEngineProfile::defaultProfile(),
-                                       BrowserProfile::Current()};
-    for (TBrowserTab *tab : std::as_const(window->Tabs)) {
-        if (tab && tab->WebView)
-            profiles.insert(tab->WebView->page()->profile());
+    QSet<QWebEngineProfile *> profiles{QWebEngineProfile::defaultProfile()};
+    if (m_pageProfiles) {
+        for (QWebEngineProfile *profile : m_pageProfiles()) {
+            if (profile)
+                profiles.insert(profile);
+        }
     }
     for (QWebEngineProfile *profile : std::as_const(profiles)) {
         QWebEngineSettings *settings = profile->settings();
@@ -39,73 +65,33 @@ void applyLockToEngine(TfrmQuelvardBrowser *window, bool locked)
     }
 }
 
-void setLockButtonCaption(QPushButton *button, const QString &caption)
+void TAdminLock::CheckLoginAtStart()
 {
-    button->setText(caption);
-    button->setAccessibleName(caption);
-}
-
-} // namespace
-
-const QString TfrmQuelvardBrowser::NotSetUpMessage =
-    QStringLiteral("Quelvard has not been set up on this computer yet, so it stays locked.\n\n"
-                   "An administrator sets it up by running:\n\n"
-                   "    sudo quelvard-admin set-login");
-
-void TfrmQuelvardBrowser::CheckAdminLoginAtStart()
-{
-    // Every start is Locked; the engine follows the state the window was designed in.
-    try {
-        applyLockToEngine(this, !ui->tbGoTo->isEnabled());
-    } catch (...) {
-    }
+    // Every start is Locked; the engine follows.
+    Guard::Run("CheckAdminLoginAtStart", [this] { applyToEngine(m_locked); });
     recAdminLogin login;
-    try {
-        login = GenUtilities::LoadAdminLogin();
-    } catch (...) {
-        return; // a login that cannot be read is not asked for again here
-    }
+    // A login that cannot be read is not asked for again here: the window opens locked.
+    if (!Guard::Run("CheckAdminLoginAtStart", [&login] { login = GenUtilities::LoadAdminLogin(); }))
+        return;
     if (!login.Password.isEmpty())
         return;
     if (!TRegistry::CanWrite(AppPaths::MachineHiveFile())) {
         // The first-run form could never save here and cannot be closed: tell the user who
         // can set the login instead, and open the window locked.
-        TDialogs::Current()->Message(this, NotSetUpMessage, QMessageBox::Information,
+        TDialogs::Current()->Message(m_owner, NotSetUpMessage, QMessageBox::Information,
                                      QMessageBox::Ok);
         return;
     }
-    try {
+    Guard::Run("CheckAdminLoginAtStart", [this] {
         // No login yet: it is set before the window first shows, and the window waits.
-        std::unique_ptr<TfrmChangePassword> dialog(new TfrmChangePassword(this));
+        std::unique_ptr<TfrmChangePassword> dialog(new TfrmChangePassword(m_owner));
         dialog->ApplyFirstRunForm(TfrmChangePassword::FirstRunCaption);
         TDialogs::Current()->ExecDialog(dialog.get());
-    } catch (...) {
-    }
+    });
 }
 
-void TfrmQuelvardBrowser::cbAdminLockClick()
+void TAdminLock::ChangeLogin()
 {
-    try {
-        if (ui->tbGoTo->isEnabled()) {
-            ui->tbGoTo->setEnabled(false);
-            ui->edtAddress->setEnabled(false);
-            setLockButtonCaption(ui->cbAdminLock, QStringLiteral("Admin Unlock"));
-            applyLockToEngine(this, true);
-        } else if (AskAdminLogin(this)) {
-            ui->tbGoTo->setEnabled(true);
-            ui->edtAddress->setEnabled(true);
-            setLockButtonCaption(ui->cbAdminLock, QStringLiteral("Admin Lock"));
-            applyLockToEngine(this, false);
-        }
-    } catch (...) {
-    }
-}
-
-void TfrmQuelvardBrowser::ChangeAdminLogin1Click()
-{
-    try {
-        std::unique_ptr<TfrmChangePassword> dialog(new TfrmChangePassword(this));
-        TDialogs::Current()->ExecDialog(dialog.get());
-    } catch (...) {
-    }
+    std::unique_ptr<TfrmChangePassword> dialog(new TfrmChangePassword(m_owner));
+    TDialogs::Current()->ExecDialog(dialog.get());
 }

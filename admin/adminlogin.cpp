@@ -1,6 +1,7 @@
 #include "admin/adminlogin.h"
 
 #include "common/dialogseam.h"
+#include "common/guard.h"
 #include "common/textutils.h"
 #include "ui_adminlogin.h"
 
@@ -76,11 +77,9 @@ void TfrmAdminLogin::FormCreate()
 
 void TfrmAdminLogin::LoadReminderQuestions()
 {
-    try {
-        // A load that fails part-way keeps what it read; attempts are tested against that.
-        GenUtilities::LoadAdminLogin(StoredLogin);
-    } catch (...) {
-    }
+    // A load that fails part-way keeps what it read; attempts are tested against that.
+    Guard::Run("TfrmAdminLogin::LoadReminderQuestions",
+               [this] { GenUtilities::LoadAdminLogin(StoredLogin); });
     edtQuestion1->setText(StoredLogin.Question1);
     edtQuestion2->setText(StoredLogin.Question2);
     edtQuestion1->setCursorPosition(0);
@@ -156,10 +155,10 @@ void TfrmAdminLogin::UpdateWait()
 
 bool AskAdminLogin(QWidget *owner)
 {
-    try {
+    bool loggedIn = false;
+    Guard::Run("AskAdminLogin", [owner, &loggedIn] {
         std::unique_ptr<TfrmAdminLogin> dialog(new TfrmAdminLogin(owner));
-        return TDialogs::Current()->ExecDialog(dialog.get()) == QDialog::Accepted;
-    } catch (...) {
-        return false;
-    }
+        loggedIn = TDialogs::Current()->ExecDialog(dialog.get()) == QDialog::Accepted;
+    });
+    return loggedIn;
 }

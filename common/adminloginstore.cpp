@@ -1,7 +1,9 @@
 #include "common/adminloginstore.h"
 
 #include "common/encryption.h"
+#include "common/errors.h"
 #include "common/genutilities.h"
+#include "common/guard.h"
 #include "common/inifile.h"
 #include "common/registry.h"
 #include "common/textutils.h"
@@ -36,7 +38,8 @@ void migrateFromCompanion(recAdminLogin &login)
 {
     // A file that exists but cannot be read fails the whole load; a missing one reads empty.
     const TIniFile settings = TIniFile::Load(GetCompanionSettingsFile());
-    try {
+    // Any other failure ends the migration quietly; the fields read so far stay.
+    Guard::Run("migrateFromCompanion", [&] {
         const QString section = CryptString(CompanionLoginSection, AdminLoginKey1, true);
         login.Password = TextUtils::Trim(ReadCompanionLoginEntry(
             settings, section, QStringLiteral("LoginPassword"), AdminLoginKey2));
@@ -51,8 +54,7 @@ void migrateFromCompanion(recAdminLogin &login)
         // Taken over once when the hive accepts it; otherwise every load migrates again.
         if (!login.Password.isEmpty())
             SaveAdminLogin(login);
-    } catch (...) {
-    }
+    });
 }
 
 } // namespace
@@ -129,7 +131,11 @@ bool SaveAdminLogin(const recAdminLogin &login)
                 return false;
         }
         return true;
+    } catch (const EQuelvardError &) {
+        // A refused write (typically for lack of rights): the caller reports the failure.
+        return false;
     } catch (...) {
+        Guard::LogCurrentException("SaveAdminLogin");
         return false;
     }
 }
@@ -137,15 +143,14 @@ bool SaveAdminLogin(const recAdminLogin &login)
 QString ReadCompanionLoginEntry(const TIniFile &settings, const QString &section,
                                 const QString &entryName, const QString &keyString)
 {
-    try {
+    QString value;
+    Guard::Run("ReadCompanionLoginEntry", [&] {
         const QByteArray name = Encryption::EncipherBytes(entryName.toUtf8(), keyString.toUtf8());
-        QByteArray raw = TextUtils::Trim(settings.Value(section.toUtf8(), name));
-        if (raw.isEmpty())
-            return QString();
-        return Encryption::TextFromBytes(Encryption::DecipherBytes(raw, keyString.toUtf8()));
-    } catch (...) {
-        return QString();
-    }
+        const QByteArray raw = TextUtils::Trim(settings.Value(section.toUtf8(), name));
+        if (!raw.isEmpty())
+            value = Encryption::TextFromBytes(Encryption::DecipherBytes(raw, keyString.toUtf8()));
+    });
+    return value;
 }
 
 } // namespace GenUtilities

@@ -1,5 +1,6 @@
 #include "common/genutilities.h"
 
+#include "common/guard.h"
 #include "common/urlsplit.h"
 
 namespace GenUtilities {
@@ -9,16 +10,16 @@ namespace GenUtilities {
 // the host and so fall away.
 QString GetDomain(const QString &url)
 {
-    try {
+    // A failure gives the address back whole.
+    QString domain = url;
+    Guard::Run("GetDomain", [&] {
         TUrlParts parts;
-        if (!SplitUrl(url, &parts))
-            return QString();
-        if (parts.HostStart < 0 || parts.HostLength == 0)
-            return QString();
-        return url.mid(parts.HostStart, parts.PathStart - parts.HostStart);
-    } catch (...) {
-        return url;
-    }
+        if (!SplitUrl(url, &parts) || parts.HostStart < 0 || parts.HostLength == 0)
+            domain.clear();
+        else
+            domain = url.mid(parts.HostStart, parts.PathStart - parts.HostStart);
+    });
+    return domain;
 }
 
 } // namespace GenUtilities

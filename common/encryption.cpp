@@ -1,5 +1,7 @@
 #include "common/encryption.h"
 
+#include "common/guard.h"
+
 #include <QStringDecoder>
 #include <array>
 #include <cstdint>
@@ -123,14 +125,14 @@ QString CryptString(const QString &Text, const QString &KeyString, bool Encipher
 {
     if (Text.isEmpty())
         return QString();
-    try {
+    // A failure gives the text back unchanged.
+    QString result = Text;
+    Guard::Run("CryptString", [&] {
         const QByteArray key = KeyString.toUtf8();
-        if (Encipher)
-            return QString::fromLatin1(EncipherBytes(Text.toUtf8(), key));
-        return TextFromBytes(DecipherBytes(Text.toLatin1(), key));
-    } catch (...) {
-        return Text;
-    }
+        result = Encipher ? QString::fromLatin1(EncipherBytes(Text.toUtf8(), key))
+                          : TextFromBytes(DecipherBytes(Text.toLatin1(), key));
+    });
+    return result;
 }
 
 } // namespace Encryption

@@ -1,6 +1,7 @@
 #include "common/genutilities.h"
 
 #include "common/apppaths.h"
+#include "common/guard.h"
 #include "common/machinepolicies.h"
 #include "common/registry.h"
 #include "common/textutils.h"
@@ -19,54 +20,53 @@ const QString PositionValue = QStringLiteral("Position");
 QString GetPosition()
 {
     QString result;
-    try {
-        TRegistry registry;
-        registry.SetRootKey(TRegistry::HKEY_CURRENT_USER);
-        if (registry.OpenKey(PositionKey, true)) {
-            result = registry.ReadString(PositionValue);
-            registry.CloseKey();
-        }
-    } catch (...) {
+    // A hive that cannot be read counts as no position stored.
+    if (!Guard::Run("GetPosition", [&result] {
+            TRegistry registry;
+            registry.SetRootKey(TRegistry::HKEY_CURRENT_USER);
+            if (registry.OpenKey(PositionKey, true)) {
+                result = registry.ReadString(PositionValue);
+                registry.CloseKey();
+            }
+        }))
         result.clear();
-    }
     return result;
 }
 
 void SavePosition(const QString &text)
 {
-    try {
+    Guard::Run("SavePosition", [&text] {
         TRegistry registry;
         registry.SetRootKey(TRegistry::HKEY_CURRENT_USER);
         if (registry.OpenKey(PositionKey, true)) {
             registry.WriteString(PositionValue, text);
             registry.CloseKey();
         }
-    } catch (...) {
-    }
+    });
 }
 
 QString GetCompanionSettingsFile()
 {
-    try {
+    QString file;
+    Guard::Run("GetCompanionSettingsFile", [&file] {
         QString folder = AppPaths::MachineDataDir();
         if (TextUtils::Trim(folder).isEmpty())
             folder = AppPaths::ProgramDir();
         if (!folder.endsWith(QLatin1Char('/')))
             folder += QLatin1Char('/');
-        return folder + QStringLiteral("ZMT/dbchcon");
-    } catch (...) {
-        return QString();
-    }
+        file = folder + QStringLiteral("ZMT/dbchcon");
+    });
+    return file;
 }
 
 bool CompanionSettingsExist()
 {
-    try {
+    bool exists = false;
+    Guard::Run("CompanionSettingsExist", [&exists] {
         const QString file = GetCompanionSettingsFile();
-        return !file.isEmpty() && QFileInfo(file).isFile();
-    } catch (...) {
-        return false;
-    }
+        exists = !file.isEmpty() && QFileInfo(file).isFile();
+    });
+    return exists;
 }
 
 QString GetHomePage()
@@ -131,16 +131,16 @@ QStringList SplitCommaText(const QString &text)
 
 QString GetAppDataFolder()
 {
-    try {
+    QString result;
+    Guard::Run("GetAppDataFolder", [&result] {
         QString folder = TextUtils::Trim(AppPaths::UserDataDir());
         if (folder.isEmpty())
-            return QString();
+            return;
         if (!folder.endsWith(QLatin1Char('/')))
             folder += QLatin1Char('/');
-        return folder + QStringLiteral("Quelvard/");
-    } catch (...) {
-        return QString();
-    }
+        result = folder + QStringLiteral("Quelvard/");
+    });
+    return result;
 }
 
 } // namespace GenUtilities

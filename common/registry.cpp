@@ -208,27 +208,35 @@ void TRegistry::ensureOpen(bool forWriting)
         m_db = db;
         m_dbWritable = true;
         sqlite3_busy_timeout(m_db, BusyTimeoutMs);
-        try {
-            // Only creates what is missing: a foreign or damaged file fails here untouched.
-            // The check's read must end before the write starts: a connection that keeps its
-            // read lock while asking for the write lock deadlocks against another copy doing
-            // the same, and SQLite then fails at once instead of waiting.
-            bool hasSchema = false;
+        // A file that fails the check below is closed again, and the failure goes on to the
+        // caller.
+        struct TCloseUnlessReady
+        {
+            TRegistry *Registry;
+            bool Ready = false;
+            ~TCloseUnlessReady()
             {
-                Statement check(m_db, "SELECT count(*) FROM sqlite_master "
-                                      "WHERE name IN ('reg_keys','reg_values')");
-                check.step();
-                hasSchema = check.columnInt(0) >= 2;
+                if (!Ready)
+                    Registry->closeDatabase();
             }
-            if (!hasSchema) {
-                WriteTransaction transaction(m_db);
-                exec(m_db, SchemaSql);
-                transaction.commit();
-            }
-        } catch (...) {
-            closeDatabase();
-            throw;
+        } closeUnlessReady{this};
+        // Only creates what is missing: a foreign or damaged file fails here untouched.
+        // The check's read must end before the write starts: a connection that keeps its
+        // read lock while asking for the write lock deadlocks against another copy doing
+        // the same, and SQLite then fails at once instead of waiting.
+        bool hasSchema = false;
+        {
+            Statement check(m_db, "SELECT count(*) FROM sqlite_master "
+                                  "WHERE name IN ('reg_keys','reg_values')");
+            check.step();
+            hasSchema = check.columnInt(0) >= 2;
         }
+        if (!hasSchema) {
+            WriteTransaction transaction(m_db);
+            exec(m_db, SchemaSql);
+            transaction.commit();
+        }
+        closeUnlessReady.Ready = true;
     } else {
         if (!QFileInfo(file).isFile())
             return; // A hive that does not exist is simply empty.

@@ -1,4 +1,3 @@
-// The Favorites menu and the favorites commands of the main window.
 #include "favorites/favoritesmenu.h"
 
 #include "common/dialogseam.h"
@@ -6,16 +5,15 @@
 #include "favorites/addfavorite.h"
 #include "favorites/favoritesstore.h"
 #include "favorites/organizefavorites.h"
-#include "main/browsertab.h"
-#include "main/mainwindow.h"
-
-#include "ui_mainwindow.h"
 
 #include <QAction>
-#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 
 namespace FavoritesMenu {
+
+const QString OpenFailed = QStringLiteral("Opening the selected favorite failed: ");
+const QString OpenError = QStringLiteral("Opening the selected favorite caused an error: ");
 
 namespace {
 
@@ -84,82 +82,50 @@ void Rebuild(QMenu *menu, const QString &favoritesFolder, const QIcon &folderIco
 
 } // namespace FavoritesMenu
 
-namespace {
-
-const QString OpenFailed = QStringLiteral("Opening the selected favorite failed: ");
-const QString OpenError = QStringLiteral("Opening the selected favorite caused an error: ");
-
-// A favorite item was chosen: open its file in the active tab.
-void Action1Execute(TfrmQuelvardBrowser *form, QAction *sender)
+TFavoritesMenu::TFavoritesMenu(QMenu *menu, const QIcon &folderIcon, QWidget *owner)
+    : QObject(owner), m_menu(menu), m_folderIcon(folderIcon), m_owner(owner)
 {
+}
+
+void TFavoritesMenu::Rebuild()
+{
+    FavoritesMenu::Rebuild(m_menu, FavoritesStore::FavoritesFolder(), m_folderIcon,
+                           [this](QAction *item) { Action1Execute(item); });
+}
+
+// A favorite item was chosen: its file must still be there before the window opens it.
+void TFavoritesMenu::Action1Execute(QAction *sender)
+{
+    using FavoritesMenu::OpenError;
     try {
         const QString path = sender->data().toString();
         if (path.isEmpty() || !FavoritesStore::IsRegularFileNoLink(path)) {
-            TDialogs::Error(form, OpenFailed + QStringLiteral("The favorite file is missing"));
+            TDialogs::Error(m_owner, FavoritesMenu::OpenFailed +
+                                         QStringLiteral("The favorite file is missing"));
             return;
         }
-        const int index = form->ActiveTabIndex();
-        if (index < 0 || index >= form->Tabs.size() || !form->Tabs.at(index))
-            return;
-        form->Tabs.at(index)->OpenFavorite(path);
+        emit FavoriteChosen(path);
     } catch (const EQuelvardError &error) {
-        TDialogs::Error(form, OpenError + error.message());
+        TDialogs::Error(m_owner, OpenError + error.message());
     } catch (const std::exception &error) {
-        TDialogs::Error(form, OpenError + QString::fromLocal8Bit(error.what()));
+        TDialogs::Error(m_owner, OpenError + QString::fromLocal8Bit(error.what()));
     }
 }
 
-} // namespace
-
-void TfrmQuelvardBrowser::Favorites1Click()
+void TFavoritesMenu::AddFavorite(const QString &url, const QString &title)
 {
-    try {
-        QIcon folderIcon;
-        if (imgFavFolder)
-            folderIcon = QIcon(imgFavFolder->pixmap());
-        FavoritesMenu::Rebuild(ui->Favorites1, FavoritesStore::FavoritesFolder(), folderIcon,
-                               [this](QAction *item) { Action1Execute(this, item); });
-    } catch (...) {
+    TfrmAddFavorite dialog(m_owner);
+    dialog.FavoriteURL = url;
+    if (dialog.FavoriteURL.isEmpty()) {
+        TDialogs::Error(m_owner, QStringLiteral("Unable to determine the URL of the current page"));
+        return;
     }
+    dialog.edtName->setText(title);
+    TDialogs::Current()->ExecDialog(&dialog);
 }
 
-void TfrmQuelvardBrowser::AddToFavorites1Click()
+void TFavoritesMenu::Organize()
 {
-    try {
-        TfrmAddFavorite dialog(this);
-        dialog.FavoriteURL = CurrentURL();
-        if (dialog.FavoriteURL.isEmpty()) {
-            TDialogs::Error(this,
-                            QStringLiteral("Unable to determine the URL of the current page"));
-            return;
-        }
-        dialog.edtName->setText(CurrentTitle());
-        TDialogs::Current()->ExecDialog(&dialog);
-    } catch (...) {
-    }
-}
-
-void TfrmQuelvardBrowser::OrganizeFavorites1Click()
-{
-    try {
-        TfrmOrganizeFavorites dialog(this);
-        TDialogs::Current()->ExecDialog(&dialog);
-    } catch (...) {
-    }
-}
-
-void TBrowserTab::OpenFavorite(const QString &fileName)
-{
-    try {
-        const QString url = FavoritesStore::ReadFavoriteURL(fileName);
-        if (url.isEmpty()) {
-            TDialogs::Error(MainForm, OpenFailed + QStringLiteral("No URL available"));
-            return;
-        }
-        NavigateTo(url);
-    } catch (const EQuelvardError &error) {
-        TDialogs::Error(MainForm, OpenError + error.message());
-    } catch (const std::exception &error) {
-        TDialogs::Error(MainForm, OpenError + QString::fromLocal8Bit(error.what()));
-    }
+    TfrmOrganizeFavorites dialog(m_owner);
+    TDialogs::Current()->ExecDialog(&dialog);
 }

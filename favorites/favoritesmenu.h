@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QIcon>
+#include <QObject>
 #include <QString>
 #include <functional>
 
 class QAction;
 class QMenu;
+class QWidget;
 
 // The generated part of the Favorites menu: everything below its three fixed items, thrown
 // away and rebuilt from the favorites folder each time the menu opens.
@@ -14,6 +16,10 @@ namespace FavoritesMenu {
 // Number of fixed items at the top of the menu ("&Add To Favorites", "&Organize
 // Favorites..." and the separator); they are never removed.
 constexpr int FixedItemCount = 3;
+
+// The beginnings of the messages about opening a favorite; the reason follows.
+extern const QString OpenFailed;
+extern const QString OpenError;
 
 // Removes the generated items and lists the favorites folder below the fixed items, folders
 // first, each as a submenu of its own contents. `choose` is connected to every favorite item
@@ -26,3 +32,32 @@ void Rebuild(QMenu *menu, const QString &favoritesFolder, const QIcon &folderIco
 QString Caption(const QString &name);
 
 } // namespace FavoritesMenu
+
+// The Favorites menu and its two commands. The window gives it the menu, whose fixed items
+// stay the window's own, and opens in the active tab whatever favorite is chosen.
+class TFavoritesMenu : public QObject
+{
+    Q_OBJECT
+
+public:
+    // `owner` owns the messages and the dialogs; `folderIcon` marks the folder items.
+    TFavoritesMenu(QMenu *menu, const QIcon &folderIcon, QWidget *owner);
+
+    // Lists the favorites folder as it is on disk now; run each time the menu opens.
+    void Rebuild();
+    // The Add Favorite dialog for the page at `url`, offering `title` as the name.
+    void AddFavorite(const QString &url, const QString &title);
+    // The Organize Favorites dialog.
+    void Organize();
+
+signals:
+    // A favorite item was chosen and its file is there; `fileName` is its full path.
+    void FavoriteChosen(const QString &fileName);
+
+private:
+    void Action1Execute(QAction *sender);
+
+    QMenu *m_menu = nullptr;
+    QIcon m_folderIcon;
+    QWidget *m_owner = nullptr;
+};

@@ -2,6 +2,7 @@
 
 #include "common/errors.h"
 #include "common/genutilities.h"
+#include "common/guard.h"
 #include "common/inifile.h"
 #include "common/textutils.h"
 
@@ -153,20 +154,20 @@ QString FavoritesFolder()
 
 QString GetWindowsDir()
 {
-    try {
-        return folderValue(g_windowsDir ? *g_windowsDir : QStringLiteral("/"));
-    } catch (...) {
-        return QString();
-    }
+    QString value;
+    Guard::Run("GetWindowsDir", [&value] {
+        value = folderValue(g_windowsDir ? *g_windowsDir : QStringLiteral("/"));
+    });
+    return value;
 }
 
 QString GetSystemDir()
 {
-    try {
-        return folderValue(g_systemDir ? *g_systemDir : QStringLiteral("/usr/lib/"));
-    } catch (...) {
-        return QString();
-    }
+    QString value;
+    Guard::Run("GetSystemDir", [&value] {
+        value = folderValue(g_systemDir ? *g_systemDir : QStringLiteral("/usr/lib/"));
+    });
+    return value;
 }
 
 void OverrideSystemFolders(const QString &windowsDir, const QString &systemDir)
@@ -274,11 +275,11 @@ QString DisplayName(const QString &fileName)
 QVector<TFavoriteItem> ReadFavoritesTree(const QString &folder, TWalk kind)
 {
     QVector<TFavoriteItem> items;
-    try {
+    // A failure ends the walk; what was read so far is listed.
+    Guard::Run("ReadFavoritesTree", [&] {
         if (!folder.isEmpty() && IsFolder(folder))
             walk(withSlash(folder), kind, items);
-    } catch (...) {
-    }
+    });
     return items;
 }
 
@@ -355,7 +356,11 @@ QString ReadFavoriteURL(const QString &fileName)
         const QString value =
             ini.ReadString(QStringLiteral("InternetShortcut"), QStringLiteral("URL"));
         return TextUtils::Trim(value.left(MaxURLLength));
+    } catch (const EQuelvardError &) {
+        // Not a file that can be read: it has no URL, which the caller reports.
+        return QString();
     } catch (...) {
+        Guard::LogCurrentException("ReadFavoriteURL");
         return QString();
     }
 }
@@ -436,7 +441,8 @@ bool DeleteFavoriteFile(const QString &fileName)
 
 void DeleteFolderTree(const QString &folder)
 {
-    try {
+    // Reports nothing: the caller judges by whether the folder is still there.
+    Guard::Run("DeleteFolderTree", [&folder] {
         QByteArray native;
         if (!nativePath(withoutSlash(folder), &native))
             return;
@@ -460,8 +466,7 @@ void DeleteFolderTree(const QString &folder)
                 DeleteFolderTree(base + entry.Name);
         }
         ::rmdir(native.constData());
-    } catch (...) {
-    }
+    });
 }
 
 } // namespace FavoritesStore

@@ -3,6 +3,7 @@
 #include "ui_organizefavorites.h"
 
 #include "common/dialogseam.h"
+#include "common/guard.h"
 #include "common/textutils.h"
 #include "favorites/favoritesstore.h"
 
@@ -226,13 +227,12 @@ TfrmOrganizeFavorites::~TfrmOrganizeFavorites()
 
 void TfrmOrganizeFavorites::FormCreate()
 {
-    try {
+    Guard::Run("TfrmOrganizeFavorites::FormCreate", [&] {
         const QString folder = FavoritesStore::FavoritesFolder();
         if (!folder.isEmpty() && !FavoritesStore::IsFolder(folder))
             FavoritesStore::CreateFolderPath(folder);
         LoadFavoritesTree();
-    } catch (...) {
-    }
+    });
 }
 
 FavNodeFlags TfrmOrganizeFavorites::Flags(const QTreeWidgetItem *node)
@@ -264,7 +264,7 @@ QTreeWidgetItem *TfrmOrganizeFavorites::newNode(QTreeWidgetItem *parent, const Q
 void TfrmOrganizeFavorites::LoadFavoritesTree()
 {
     tvFavorites->clear();
-    try {
+    Guard::Run("TfrmOrganizeFavorites::LoadFavoritesTree", [&] {
         const QString folder = FavoritesStore::FavoritesFolder();
         if (folder.isEmpty() || !FavoritesStore::IsFolder(folder))
             return;
@@ -276,8 +276,7 @@ void TfrmOrganizeFavorites::LoadFavoritesTree()
         // Filled before it joins the view, so a large tree costs no view updates per node.
         AddFolderNodes(root, withSlash(folder));
         tvFavorites->addTopLevelItem(root);
-    } catch (...) {
-    }
+    });
 }
 
 void TfrmOrganizeFavorites::AddFolderNodes(QTreeWidgetItem *node, const QString &folder)
@@ -357,7 +356,7 @@ void TfrmOrganizeFavorites::singleExpand(QTreeWidgetItem *current, QTreeWidgetIt
 
 void TfrmOrganizeFavorites::cbRenameClick()
 {
-    try {
+    Guard::Run("TfrmOrganizeFavorites::cbRenameClick", [&] {
         QTreeWidgetItem *node = Selected();
         if (!node || Flags(node).IsRoot)
             return;
@@ -408,13 +407,12 @@ void TfrmOrganizeFavorites::cbRenameClick()
                           QStringLiteral(" failed"));
             }
         }
-    } catch (...) {
-    }
+    });
 }
 
 void TfrmOrganizeFavorites::cbDeleteClick()
 {
-    try {
+    Guard::Run("TfrmOrganizeFavorites::cbDeleteClick", [&] {
         QTreeWidgetItem *node = Selected();
         if (!node || Flags(node).IsRoot)
             return;
@@ -439,8 +437,7 @@ void TfrmOrganizeFavorites::cbDeleteClick()
                 showError(QStringLiteral("Deleting the favorite "), text,
                           QStringLiteral(" failed"));
         }
-    } catch (...) {
-    }
+    });
 }
 
 QTreeWidgetItem *TfrmOrganizeFavorites::NewFolderParent() const
@@ -454,7 +451,7 @@ QTreeWidgetItem *TfrmOrganizeFavorites::NewFolderParent() const
 
 void TfrmOrganizeFavorites::cbNewFolderClick()
 {
-    try {
+    Guard::Run("TfrmOrganizeFavorites::cbNewFolderClick", [&] {
         QString answer;
         if (!TDialogs::Current()->InputBox(this, QStringLiteral("Enter the name of the new folder"),
                                            answer))
@@ -483,8 +480,7 @@ void TfrmOrganizeFavorites::cbNewFolderClick()
             newNode(parent, answer, true);
         else
             LoadFavoritesTree(); // the favorites folder has only now come into being
-    } catch (...) {
-    }
+    });
 }
 
 bool TfrmOrganizeFavorites::tvFavoritesDragOver(const QPoint &pos)
@@ -496,7 +492,7 @@ bool TfrmOrganizeFavorites::tvFavoritesDragOver(const QPoint &pos)
 
 void TfrmOrganizeFavorites::tvFavoritesDragDrop(const QPoint &pos)
 {
-    try {
+    Guard::Run("TfrmOrganizeFavorites::tvFavoritesDragDrop", [&] {
         QTreeWidgetItem *dragged = Selected();
         QTreeWidgetItem *target = tvFavorites->itemAt(pos);
         if (!dragged || !target || dragged == target || Flags(dragged).IsRoot)
@@ -540,6 +536,5 @@ void TfrmOrganizeFavorites::tvFavoritesDragDrop(const QPoint &pos)
             if (arrived)
                 tvFavorites->setCurrentItem(newNode(target, text, false, fileName));
         }
-    } catch (...) {
-    }
+    });
 }

@@ -7,6 +7,8 @@
 #include "common/plaintooltip.h"
 #include "common/textutils.h"
 #include "config.h"
+#include "favorites/favoritesmenu.h"
+#include "favorites/favoritesstore.h"
 #include "main/dochostuihandler.h"
 #include "main/mainwindow.h"
 #include "main/tabcontrol.h"
@@ -188,4 +190,22 @@ void TBrowserTab::HandleNewWindow(bool *cancel)
     });
     if (!allowed && cancel)
         *cancel = true;
+}
+
+void TBrowserTab::OpenFavorite(const QString &fileName)
+{
+    using FavoritesMenu::OpenError;
+    try {
+        const QString url = FavoritesStore::ReadFavoriteURL(fileName);
+        if (url.isEmpty()) {
+            TDialogs::Error(MainForm,
+                            FavoritesMenu::OpenFailed + QStringLiteral("No URL available"));
+            return;
+        }
+        NavigateTo(url);
+    } catch (const EQuelvardError &error) {
+        TDialogs::Error(MainForm, OpenError + error.message());
+    } catch (const std::exception &error) {
+        TDialogs::Error(MainForm, OpenError + QString::fromLocal8Bit(error.what()));
+    }
 }

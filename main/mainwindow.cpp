@@ -2,12 +2,15 @@
 
 #include "ui_mainwindow.h"
 
+#include "admin/adminlock.h"
 #include "common/dialogseam.h"
 #include "common/genutilities.h"
 #include "common/guard.h"
 #include "common/machinepolicies.h"
 #include "common/textutils.h"
 #include "config.h"
+#include "favorites/favoritesmenu.h"
+#include "main/browserprofile.h"
 #include "main/browsertab.h"
 #include "main/filedialogguard.h"
 #include "main/tabcontrol.h"
@@ -27,6 +30,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWebEngineProfile>
 #include <QWheelEvent>
 #include <QWindow>
 #include <cmath>
@@ -136,6 +140,7 @@ TfrmQuelvardBrowser::TfrmQuelvardBrowser(QWidget *parent)
     pcMain = ui->pcMain;
     setupControls();
     setupMenus();
+    setupFeatures();
     connectCommands();
     FormCreate();
 }
@@ -325,6 +330,76 @@ void TfrmQuelvardBrowser::connectCommands()
         if (!m_programTabChange)
             pcMainChange();
     });
+}
+
+// ---- Administrator lock and favorites -----------------------------------------------------
+
+void TfrmQuelvardBrowser::setupFeatures()
+{
+    m_adminLock = new TAdminLock(this, [this] {
+        QList<QWebEngineProfile *> profiles{BrowserProfile::Current()};
+        for (TBrowserTab *tab : std::as_const(Tabs)) {
+            if (tab && tab->WebView)
+                profiles << tab->WebView->page()->profile();
+        }
+        return profiles;
+    });
+    connect(m_adminLock, &TAdminLock::LockChanged, this,
+            [this](bool locked) { adminLockChanged(locked); });
+    adminLockChanged(m_adminLock->IsLocked());
+
+    m_favoritesMenu = new TFavoritesMenu(ui->Favorites1, QIcon(imgFavFolder->pixmap()), this);
+    connect(m_favoritesMenu, &TFavoritesMenu::FavoriteChosen, this,
+            [this](const QString &fileName) {
+                if (TBrowserTab *tab = ActiveTab())
+                    tab->OpenFavorite(fileName);
+            });
+}
+
+void TfrmQuelvardBrowser::adminLockChanged(bool locked)
+{
+    ui->tbGoTo->setEnabled(!locked);
+    ui->edtAddress->setEnabled(!locked);
+    // The button names what it offers.
+    const QString caption = locked ? QStringLiteral("Admin Unlock") : QStringLiteral("Admin Lock");
+    ui->cbAdminLock->setText(caption);
+    ui->cbAdminLock->setAccessibleName(caption);
+}
+
+void TfrmQuelvardBrowser::CheckAdminLoginAtStart()
+{
+    m_adminLock->CheckLoginAtStart();
+}
+
+void TfrmQuelvardBrowser::cbAdminLockClick()
+{
+    Guard::Run("cbAdminLockClick", [this] {
+        if (m_adminLock->IsLocked())
+            m_adminLock->TryUnlock();
+        else
+            m_adminLock->Lock();
+    });
+}
+
+void TfrmQuelvardBrowser::ChangeAdminLogin1Click()
+{
+    Guard::Run("ChangeAdminLogin1Click", [this] { m_adminLock->ChangeLogin(); });
+}
+
+void TfrmQuelvardBrowser::Favorites1Click()
+{
+    Guard::Run("Favorites1Click", [this] { m_favoritesMenu->Rebuild(); });
+}
+
+void TfrmQuelvardBrowser::AddToFavorites1Click()
+{
+    Guard::Run("AddToFavorites1Click",
+               [this] { m_favoritesMenu->AddFavorite(CurrentURL(), CurrentTitle()); });
+}
+
+void TfrmQuelvardBrowser::OrganizeFavorites1Click()
+{
+    Guard::Run("OrganizeFavorites1Click", [this] { m_favoritesMenu->Organize(); });
 }
 
 // ---- Start-up and the window's life -------------------------------------------------------

@@ -12,8 +12,10 @@ class QMenu;
 class QAction;
 class QToolBar;
 class QTimer;
+class TAdminLock;
 class TBrowserTab;
 class TPopupBar;
+class TFavoritesMenu;
 class TTabSheet;
 class TTabControl;
 class TWebView;
@@ -22,9 +24,10 @@ namespace Ui {
 class TfrmQuelvardBrowser;
 }
 
-// The main window. Handlers keep the names the browser's design gives them; the handlers of
-// each subsystem live beside that subsystem (admin/, popups/, favorites/) and the page commands
-// in pagecommands.cpp, so each feature can be read in one place.
+// The main window. Handlers keep the names the browser's design gives them; the administrator
+// lock and the Favorites menu are objects the window owns, and its handlers for them call into
+// them. The popup blocker's handlers live beside it (popups/) and the page commands in
+// pagecommands.cpp, so each feature can be read in one place.
 class TfrmQuelvardBrowser : public QMainWindow
 {
     Q_OBJECT
@@ -111,11 +114,9 @@ public:
     void NewTab1Click();
     void CloseTab1Click();
 
-    // Administrator lock (admin/).
+    // Administrator lock (admin/adminlock.h).
+    TAdminLock *AdminLock() const { return m_adminLock; }
     void CheckAdminLoginAtStart();
-    // Shown at start instead of the first-run form when no login is stored and this user
-    // cannot write the machine store.
-    static const QString NotSetUpMessage;
     void cbAdminLockClick();
     void ChangeAdminLogin1Click();
 
@@ -125,7 +126,7 @@ public:
     void lblClickHereClick();
     void PopupBlocker1Click();
 
-    // Favorites (favorites/).
+    // Favorites (favorites/favoritesmenu.h).
     void Favorites1Click();
     void AddToFavorites1Click();
     void OrganizeFavorites1Click();
@@ -153,7 +154,10 @@ protected:
 private:
     void setupControls();
     void setupMenus();
+    void setupFeatures();
     void connectCommands();
+    // The address bar and Go follow the administrator lock.
+    void adminLockChanged(bool locked);
     void pcMainResize();
     void pcMainChange();
     void layoutAddressPanel();
@@ -172,6 +176,8 @@ private:
     bool m_exiting = false;
     bool m_hookInstalled = false;
     bool m_programTabChange = false;
+    TAdminLock *m_adminLock = nullptr;
+    TFavoritesMenu *m_favoritesMenu = nullptr;
     // Wheel turn with Ctrl held not yet amounting to a zoom step (fine-grained wheels and pads).
     int m_wheelZoomDelta = 0;
     // The stored outer size, until the window manager's frame is known and it can be applied.

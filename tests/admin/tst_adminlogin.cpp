@@ -407,6 +407,8 @@ void tst_AdminLogin::unreadableLoginRefusesEveryAttempt()
                           nullptr, nullptr),
              SQLITE_OK);
     sqlite3_close(db);
+    QTest::ignoreMessage(QtWarningMsg, "TfrmAdminLogin::LoadReminderQuestions failed: Invalid "
+                                       "data type for 'Confirm'");
     TfrmAdminLogin dialog;
     QCOMPARE(dialog.StoredLogin.Password, QStringLiteral("Secret12"));
     QCOMPARE(dialog.edtQuestion1->text(), QString());
@@ -417,6 +419,8 @@ void tst_AdminLogin::unreadableLoginRefusesEveryAttempt()
     sqlite3_exec(db, "UPDATE reg_values SET type = 3 WHERE name = 'Level'", nullptr, nullptr,
                  nullptr);
     sqlite3_close(db);
+    QTest::ignoreMessage(QtWarningMsg, "TfrmAdminLogin::LoadReminderQuestions failed: Invalid "
+                                       "data type for 'Level'");
     TfrmAdminLogin empty;
     QCOMPARE(empty.StoredLogin, recAdminLogin());
     empty.cbForgotPass->click();

@@ -6,13 +6,13 @@
 #include "main/browsertab.h"
 #include "main/mainwindow.h"
 #include "main/webview.h"
+#include "support/controls.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
 
 #include "common/genutilities.h"
-#include "ui_mainwindow.h"
 
 #include <QAction>
 #include <QDir>
@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include <memory>
@@ -66,6 +67,16 @@ QAction *findItem(const QMenu *menu, const QString &caption)
     return nullptr;
 }
 
+QMenu *favoritesMenu(const TfrmQuelvardBrowser &window)
+{
+    return TestSupport::Control<QMenu>(&window, "Favorites1");
+}
+
+QAction *menuItem(const TfrmQuelvardBrowser &window, const char *name)
+{
+    return TestSupport::Control<QAction>(&window, name);
+}
+
 // The favorites dialogs among those run (a first start also asks for the administrator login).
 QStringList favoriteDialogs(const QStringList &run)
 {
@@ -99,6 +110,7 @@ private slots:
     void addFavoriteFromAPage_data();
     void addFavoriteFromAPage();
     void organizeOpensTheDialog();
+    void chosenFavoriteIsEmittedOnlyWhileOnDisk();
 
 private:
     void openPage(TfrmQuelvardBrowser &window, const QString &path);
@@ -141,9 +153,9 @@ void tst_FavoritesMenu::openPage(TfrmQuelvardBrowser &window, const QString &pat
 void tst_FavoritesMenu::withoutFolderOnlyTheFixedItems()
 {
     TfrmQuelvardBrowser window;
-    emit window.ui->Favorites1->aboutToShow();
+    emit favoritesMenu(window)->aboutToShow();
     QStringList items;
-    for (QAction *action : window.ui->Favorites1->actions())
+    for (QAction *action : favoritesMenu(window)->actions())
         items << (action->isSeparator() ? QStringLiteral("-") : action->text());
     QCOMPARE(items, (QStringList{"&Add To Favorites", "&Organize Favorites...", "-"}));
     QVERIFY(!QFileInfo::exists(m_root));
@@ -158,7 +170,7 @@ void tst_FavoritesMenu::menuListsTheTree()
     writeBytes(m_root + "Report.irl.irl", favorite("http://x/"));
     QDir().mkpath(m_root + "Empty");
     TfrmQuelvardBrowser window;
-    QMenu *menu = window.ui->Favorites1;
+    QMenu *menu = favoritesMenu(window);
     emit menu->aboutToShow();
     QCOMPARE(outline(menu, FavoritesMenu::FixedItemCount),
              (QStringList{"FavFolder1 .Hidden", "  Fav2 h", "FavFolder3 Empty", "FavFolder4 News",
@@ -170,8 +182,8 @@ void tst_FavoritesMenu::menuListsTheTree()
     QVERIFY(findItem(menu, "Home")->icon().isNull());
     QVERIFY(findItem(menu, "Empty")->menu()->actions().isEmpty());
     // The fixed items are untouched.
-    QCOMPARE(menu->actions().at(0), window.ui->AddToFavorites1);
-    QCOMPARE(menu->actions().at(1), window.ui->OrganizeFavorites1);
+    QCOMPARE(menu->actions().at(0), menuItem(window, "AddToFavorites1"));
+    QCOMPARE(menu->actions().at(1), menuItem(window, "OrganizeFavorites1"));
 }
 
 void tst_FavoritesMenu::rebuildStartsAfresh()
@@ -179,7 +191,7 @@ void tst_FavoritesMenu::rebuildStartsAfresh()
     writeBytes(m_root + "News/Daily.irl", favorite("http://x/"));
     writeBytes(m_root + "Home.irl", favorite("http://x/"));
     TfrmQuelvardBrowser window;
-    QMenu *menu = window.ui->Favorites1;
+    QMenu *menu = favoritesMenu(window);
     emit menu->aboutToShow();
     const QStringList first = outline(menu, FavoritesMenu::FixedItemCount);
     QCOMPARE(first, (QStringList{"FavFolder1 News", "  Fav2 Daily", "Fav3 Home"}));
@@ -227,8 +239,8 @@ void tst_FavoritesMenu::choosingAFavoriteNavigates()
     window.show();
     QVERIFY(window.ActiveTab());
     openPage(window, "/a");
-    emit window.ui->Favorites1->aboutToShow();
-    QAction *item = findItem(window.ui->Favorites1, caption);
+    emit favoritesMenu(window)->aboutToShow();
+    QAction *item = findItem(favoritesMenu(window), caption);
     QVERIFY(item);
     item->trigger();
     QVERIFY(waitForUrl(window, target));
@@ -262,8 +274,8 @@ void tst_FavoritesMenu::choosingReportsItsFailures()
     TfrmQuelvardBrowser window;
     window.show();
     openPage(window, "/a");
-    emit window.ui->Favorites1->aboutToShow();
-    QAction *item = findItem(window.ui->Favorites1, "Fav");
+    emit favoritesMenu(window)->aboutToShow();
+    QAction *item = findItem(favoritesMenu(window), "Fav");
     QVERIFY(item);
     if (change == "delete") {
         QVERIFY(QFile::remove(path));
@@ -291,10 +303,10 @@ void tst_FavoritesMenu::noActiveTab()
     // Never shown, so no tab was ever opened.
     TfrmQuelvardBrowser window;
     QCOMPARE(window.ActiveTabIndex(), -1);
-    emit window.ui->Favorites1->aboutToShow();
-    findItem(window.ui->Favorites1, "Home")->trigger();
+    emit favoritesMenu(window)->aboutToShow();
+    findItem(favoritesMenu(window), "Home")->trigger();
     QVERIFY(m_dialogs->messages.isEmpty());
-    window.ui->AddToFavorites1->trigger();
+    menuItem(window, "AddToFavorites1")->trigger();
     QCOMPARE(m_dialogs->messages.size(), 1);
     QCOMPARE(m_dialogs->lastMessage(),
              QStringLiteral("Unable to determine the URL of the current page"));
@@ -334,7 +346,7 @@ void tst_FavoritesMenu::addFavoriteFromAPage()
         QVERIFY(item);
         item->trigger();
     } else {
-        window.ui->AddToFavorites1->trigger();
+        menuItem(window, "AddToFavorites1")->trigger();
     }
     QCOMPARE(favoriteDialogs(m_dialogs->dialogsRun), QStringList{"frmAddFavorite"});
     // The engine stands in the address for a missing title; the page reports no title then.
@@ -346,8 +358,8 @@ void tst_FavoritesMenu::addFavoriteFromAPage()
                                  "\r\nWorkingDirectory=/\r\nIconIndex=0\r\nShowCommand=7\r\n"
                                  "IconFile=/usr/lib/url.dll\r\n");
     // The menu lists it at once, and choosing it comes back to the page.
-    emit window.ui->Favorites1->aboutToShow();
-    QAction *item = findItem(window.ui->Favorites1, "Saved");
+    emit favoritesMenu(window)->aboutToShow();
+    QAction *item = findItem(favoritesMenu(window), "Saved");
     QVERIFY(item);
     openPage(window, "/b");
     item->trigger();
@@ -357,10 +369,34 @@ void tst_FavoritesMenu::addFavoriteFromAPage()
 void tst_FavoritesMenu::organizeOpensTheDialog()
 {
     TfrmQuelvardBrowser window;
-    window.ui->OrganizeFavorites1->trigger();
+    menuItem(window, "OrganizeFavorites1")->trigger();
     QCOMPARE(favoriteDialogs(m_dialogs->dialogsRun), QStringList{"frmOrganizeFavorites"});
     // Opening it creates the favorites folder.
     QVERIFY(QFileInfo(m_root).isDir());
+}
+
+void tst_FavoritesMenu::chosenFavoriteIsEmittedOnlyWhileOnDisk()
+{
+    writeBytes(m_root + "Work/Home.irl", favorite("http://x/"));
+    writeBytes(m_root + "Gone.irl", favorite("http://x/"));
+    QWidget owner;
+    QMenu menu(&owner);
+    menu.addAction(QStringLiteral("add"));
+    menu.addAction(QStringLiteral("organize"));
+    menu.addSeparator();
+    TFavoritesMenu favorites(&menu, QIcon(), &owner);
+    QSignalSpy chosen(&favorites, &TFavoritesMenu::FavoriteChosen);
+    favorites.Rebuild();
+    QVERIFY(QFile::remove(m_root + "Gone.irl"));
+
+    findItem(&menu, "Gone")->trigger();
+    QVERIFY(chosen.isEmpty());
+    QCOMPARE(m_dialogs->lastMessage(),
+             QStringLiteral("Opening the selected favorite failed: The favorite file is missing"));
+    findItem(&menu, "Home")->trigger();
+    QCOMPARE(chosen.size(), 1);
+    QCOMPARE(chosen.first().first().toString(), m_root + "Work/Home.irl");
+    QCOMPARE(m_dialogs->messages.size(), 1);
 }
 
 #include "support/testmain.h"
