@@ -194,7 +194,7 @@ void tst_PageCommands::backWithoutHistoryIsSilent()
     }
     QVERIFY(browser->view()->page()->history()->count() <= 1);
     QVERIFY(m_dialogs->messages.isEmpty());
-    QVERIFY(m_dialogs->dialogsRun.isEmpty() || !m_dialogs->dialogsRun.contains(QString()));
+    QVERIFY(m_dialogs->dialogsRun.isEmpty());
 }
 
 void tst_PageCommands::refreshReloads()
@@ -246,13 +246,18 @@ void tst_PageCommands::goAndEnterNavigateAlike()
     browser->action("tbGoTo")->setEnabled(true);
 
     const QUrl go = m_server.url(QStringLiteral("/go"));
-    browser->address()->setText(go.toString());
+    // Typed with the scheme in capitals, so the box shows the loaded page's address only when
+    // the window wrote it there.
+    const auto typed = [](const QUrl &url) {
+        return url.toString().replace(QLatin1String("http:"), QLatin1String("HTTP:"));
+    };
+    browser->address()->setText(typed(go));
     browser->action("tbGoTo")->trigger();
     QVERIFY(waitForUrl(w, go));
     QCOMPARE(browser->address()->text(), go.toString());
 
     const QUrl enter = m_server.url(QStringLiteral("/enter"));
-    browser->address()->setText(enter.toString());
+    browser->address()->setText(typed(enter));
     browser->address()->setFocus();
     QTest::keyClick(browser->address(), Qt::Key_Return);
     QVERIFY(waitForUrl(w, enter));
