@@ -1,13 +1,21 @@
 // The browser's own context menu in place of the engine's, on whatever is right-clicked.
+#include "config.h"
+#include "main/browsertab.h"
 #include "main/dochostuihandler.h"
 #include "main/schemehandler.h"
-#include "pagetestsupport.h"
+#include "main/webview.h"
+#include "support/browserfixture.h"
 #include "support/httpserver.h"
+#include "support/pagewait.h"
+#include "support/scripteddialogs.h"
+#include "support/testenv.h"
 
 #include <QBuffer>
+#include <QMenu>
 #include <QWebEngineProfile>
+#include <QtTest>
 
-using namespace PageTest;
+using namespace TestPages;
 
 namespace {
 

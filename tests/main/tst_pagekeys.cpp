@@ -1,17 +1,23 @@
 // The page's own keys and Ctrl with the wheel (refresh, stop, zoom), pressed in the page and
 // taken through the main window's accelerator path, against real pages on a loopback server.
+#include "main/browsertab.h"
 #include "main/schemehandler.h"
-#include "pagetestsupport.h"
+#include "main/tabcontrol.h"
+#include "main/webview.h"
+#include "support/browserfixture.h"
 #include "support/httpserver.h"
-#include "ui_mainwindow.h"
+#include "support/pagewait.h"
+#include "support/scripteddialogs.h"
+#include "support/testenv.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QStatusBar>
 #include <QWebEngineProfile>
 #include <QWheelEvent>
+#include <QtTest>
 
-using namespace PageTest;
+using namespace TestPages;
 
 namespace {
 
@@ -241,7 +247,8 @@ void tst_PageKeys::zoomKeys()
         QCOMPARE(runScript(view->page(), QStringLiteral("document.activeElement.id")).toString(),
                  inField ? QStringLiteral("field") : QString());
     }
-    QVERIFY(browser->window.ui->statusMain->currentMessage().isEmpty());
+    auto *status = TestSupport::Control<QStatusBar>(&browser->window, "statusMain");
+    QVERIFY(status->currentMessage().isEmpty());
 }
 
 void tst_PageKeys::ctrlWheelZooms()
@@ -342,8 +349,8 @@ void tst_PageKeys::otherBrowsersKeysDoNothing()
         {Qt::Key_F1, Qt::NoModifier},
     };
     for (bool locked : {true, false}) {
-        w.ui->edtAddress->setEnabled(!locked);
-        const QString address = w.ui->edtAddress->text();
+        browser->address()->setEnabled(!locked);
+        const QString address = browser->address()->text();
         const int requests = m_server.requestedPaths().size();
         const int windows = QApplication::topLevelWidgets().size();
         for (const auto &press : keys) {
@@ -352,8 +359,8 @@ void tst_PageKeys::otherBrowsersKeysDoNothing()
             view->setFocus();
             QTest::keyClick(view->focusProxy(), press.key, press.modifiers);
             QTest::qWait(100);
-            QVERIFY2(QApplication::focusWidget() != w.ui->edtAddress, qPrintable(name));
-            QVERIFY2(w.ui->edtAddress->text() == address, qPrintable(name));
+            QVERIFY2(QApplication::focusWidget() != browser->address(), qPrintable(name));
+            QVERIFY2(browser->address()->text() == address, qPrintable(name));
             QVERIFY2(w.TabCount() == 1, qPrintable(name));
             QVERIFY2(QApplication::topLevelWidgets().size() == windows, qPrintable(name));
             QVERIFY2(QApplication::activeWindow() == &w, qPrintable(name));
@@ -371,8 +378,7 @@ void tst_PageKeys::keysLeaveATypedAddressAlone()
 {
     auto browser = openOnPage();
     QVERIFY(browser);
-    TfrmQuelvardBrowser &w = browser->window;
-    QLineEdit *address = w.ui->edtAddress;
+    QLineEdit *address = browser->address();
     address->setEnabled(true);
     const QString typed = m_server.url(QStringLiteral("/other")).toString();
     address->setText(typed);

@@ -3,9 +3,11 @@
 #include "favorites/favoritesstore.h"
 #include "main/pagesave.h"
 #include "main/schemehandler.h"
-#include "pagetestsupport.h"
+#include "main/webview.h"
+#include "support/browserfixture.h"
 #include "support/httpserver.h"
-#include "ui_mainwindow.h"
+#include "support/scripteddialogs.h"
+#include "support/testenv.h"
 
 #include <QApplication>
 #include <QDirIterator>
@@ -17,8 +19,9 @@
 #include <QPrinter>
 #include <QTimer>
 #include <QWebEngineProfile>
+#include <QtTest>
 
-using namespace PageTest;
+using namespace TestPages;
 
 class tst_PageSaveRules : public QObject
 {
@@ -177,7 +180,7 @@ void tst_PageSaveRules::saveNeverMakesAFavorite()
     if (fromContextMenu)
         browser->menuItem("SaveAs2")->trigger();
     else
-        browser->window.ui->SaveAs1->trigger();
+        browser->action("SaveAs1")->trigger();
     QCOMPARE(m_dialogs->dialogsRun, QStringList{QStringLiteral("dlgSaveAs")});
 
     if (refusal.isEmpty()) {

@@ -16,9 +16,18 @@ bool loaded(TBrowserTab *tab, const QString &url)
 {
     return tab && tab->WebView && tab->WebView->LocationURL() == url && !tab->WebView->Busy();
 }
+bool loaded(TBrowserTab *tab, const QUrl &url)
+{
+    return tab && tab->WebView && tab->WebView->url() == url && !tab->WebView->Busy();
+}
 } // namespace
 
 bool waitForUrl(TfrmQuelvardBrowser &window, const QString &url, int timeout)
+{
+    return QTest::qWaitFor([&] { return loaded(window.ActiveTab(), url); }, timeout);
+}
+
+bool waitForUrl(TfrmQuelvardBrowser &window, const QUrl &url, int timeout)
 {
     return QTest::qWaitFor([&] { return loaded(window.ActiveTab(), url); }, timeout);
 }
@@ -28,13 +37,12 @@ bool waitForTab(TBrowserTab *tab, const QString &url, int timeout)
     return QTest::qWaitFor([&] { return loaded(tab, url); }, timeout);
 }
 
-bool loadInTab(TBrowserTab *tab, const QString &url, int timeout)
+bool loadInTab(TBrowserTab *tab, const QUrl &url, int timeout)
 {
     if (!tab || !tab->WebView)
         return false;
-    // The address alone can match before the load has even started.
     QSignalSpy completed(tab->WebView.data(), &TWebView::NavigateComplete2);
-    tab->NavigateTo(url);
+    tab->NavigateTo(url.toString());
     return QTest::qWaitFor([&] { return !completed.isEmpty() && loaded(tab, url); }, timeout);
 }
 
@@ -51,20 +59,29 @@ QVariant runScript(QWebEnginePage *page, const QString &script)
     return result;
 }
 
-bool clickElement(QWebEngineView *view, const QString &id)
+void waitForPaint(TWebView *view)
+{
+    if (QTest::qWaitFor([view] { return view->focusProxy() && view->focusProxy()->isVisible(); },
+                        5000))
+        QTest::qWait(300);
+}
+
+bool clickElement(QWebEngineView *view, const QString &id, Qt::MouseButton button)
 {
     const QVariantList centre =
-        runScript(view->page(), QStringLiteral("(function(){var r=document.getElementById('%1')"
-                                               ".getBoundingClientRect();"
-                                               "return [r.left+r.width/2, r.top+r.height/2];})()")
-                                    .arg(id))
+        runScript(
+            view->page(),
+            QStringLiteral("(function(){var e=document.getElementById('%1');if(!e)return null;"
+                           "var r=e.getBoundingClientRect();"
+                           "return [r.left+r.width/2, r.top+r.height/2];})()")
+                .arg(id))
             .toList();
     QWidget *surface = view->focusProxy();
     if (centre.size() != 2 || !surface)
         return false;
     const QPoint point(centre.at(0).toInt(), centre.at(1).toInt());
     QTest::mouseMove(surface, point);
-    QTest::mouseClick(surface, Qt::LeftButton, {}, point);
+    QTest::mouseClick(surface, button, {}, point);
     return true;
 }
 

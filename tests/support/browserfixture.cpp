@@ -1,0 +1,40 @@
+#include "support/browserfixture.h"
+
+#include "common/genutilities.h"
+#include "config.h"
+#include "main/browsertab.h"
+#include "main/webview.h"
+#include "support/pagewait.h"
+#include "support/scripteddialogs.h"
+
+#include <QTest>
+
+namespace TestPages {
+
+TWebView *Browser::view() const
+{
+    TBrowserTab *tab = window.ActiveTab();
+    return tab ? tab->WebView.data() : nullptr;
+}
+
+bool Browser::load(const QUrl &url)
+{
+    return loadInTab(window.ActiveTab(), url);
+}
+
+std::unique_ptr<Browser> Browser::open(ScriptedDialogs &dialogs)
+{
+    GenUtilities::SavePosition(QStringLiteral("10,20,900,700"));
+    auto browser = std::make_unique<Browser>();
+    browser->window.show();
+    browser->window.activateWindow();
+    if (!QTest::qWaitForWindowActive(&browser->window))
+        return nullptr;
+    if (!waitForUrl(browser->window, QUrl(QStringLiteral(QUELVARD_START_PAGE_URL))))
+        return nullptr;
+    dialogs.dialogsRun.clear();
+    dialogs.messages.clear();
+    return browser;
+}
+
+} // namespace TestPages
