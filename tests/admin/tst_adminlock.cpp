@@ -510,6 +510,6 @@ void tst_AdminLock::externalSchemeNotStartedWhileLocked()
     QCOMPARE(m_launcher.opened.first(), QUrl(QStringLiteral("quelvard-ext:open")));
 }
 
-QUELVARD_TEST_MAIN(tst_AdminLock)
 #include "support/testmain.h"
+QUELVARD_TEST_MAIN(tst_AdminLock)
 #include "tst_adminlock.moc"

@@ -463,6 +463,6 @@ void tst_AdminLogin::askAdminLogin()
     QVERIFY(owner.findChildren<TfrmAdminLogin *>().isEmpty());
 }
 
-QUELVARD_TEST_MAIN(tst_AdminLogin)
 #include "support/testmain.h"
+QUELVARD_TEST_MAIN(tst_AdminLogin)
 #include "tst_adminlogin.moc"

@@ -448,6 +448,6 @@ void tst_AdminLoginStore::readCompanionLoginEntry()
              QString()); // the section name is enciphered in the file
 }
 
-QUELVARD_TEST_MAIN(tst_AdminLoginStore)
 #include "support/testmain.h"
+QUELVARD_TEST_MAIN(tst_AdminLoginStore)
 #include "tst_adminloginstore.moc"

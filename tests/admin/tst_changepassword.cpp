@@ -397,6 +397,6 @@ void tst_ChangePassword::escapeDoesNotClose()
     QVERIFY(second.isVisible());
 }
 
-QUELVARD_TEST_MAIN(tst_ChangePassword)
 #include "support/testmain.h"
+QUELVARD_TEST_MAIN(tst_ChangePassword)
 #include "tst_changepassword.moc"

@@ -195,6 +195,6 @@ void tst_Encryption::undecodableBytesSurvive()
     QCOMPARE(CryptString(cipher, Key1, false), QString::fromLatin1(latin1));
 }
 
-QUELVARD_TEST_GUILESS_MAIN(tst_Encryption)
 #include "support/testmain.h"
+QUELVARD_TEST_GUILESS_MAIN(tst_Encryption)
 #include "tst_encryption.moc"

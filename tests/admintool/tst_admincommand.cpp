@@ -220,6 +220,6 @@ private:
     std::unique_ptr<TestEnvironment> m_env;
 };
 
-QUELVARD_TEST_GUILESS_MAIN(tst_AdminCommand)
 #include "support/testmain.h"
+QUELVARD_TEST_GUILESS_MAIN(tst_AdminCommand)
 #include "tst_admincommand.moc"

@@ -154,6 +154,6 @@ void tst_Domain::randomTextNeverEscapesTheText()
     }
 }
 
-QUELVARD_TEST_GUILESS_MAIN(tst_Domain)
 #include "support/testmain.h"
+QUELVARD_TEST_GUILESS_MAIN(tst_Domain)
 #include "tst_domain.moc"

@@ -143,6 +143,6 @@ void tst_GenUtilities::appDataFolder()
     QCOMPARE(GenUtilities::GetAppDataFolder(), expected);
 }
 
-QUELVARD_TEST_GUILESS_MAIN(tst_GenUtilities)
 #include "support/testmain.h"
+QUELVARD_TEST_GUILESS_MAIN(tst_GenUtilities)
 #include "tst_genutilities.moc"

@@ -194,6 +194,6 @@ void tst_IniFile::largeFileOfManySectionsIsQuick()
     QVERIFY(timer.elapsed() < 2000);
 }
 
-QUELVARD_TEST_GUILESS_MAIN(tst_IniFile)
 #include "support/testmain.h"
+QUELVARD_TEST_GUILESS_MAIN(tst_IniFile)
 #include "tst_inifile.moc"

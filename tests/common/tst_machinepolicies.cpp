@@ -126,6 +126,6 @@ private:
     std::unique_ptr<TestEnvironment> m_env;
 };
 
-QUELVARD_TEST_GUILESS_MAIN(tst_MachinePolicies)
 #include "support/testmain.h"
+QUELVARD_TEST_GUILESS_MAIN(tst_MachinePolicies)
 #include "tst_machinepolicies.moc"

@@ -2,6 +2,7 @@
 #include "common/errors.h"
 #include "common/registry.h"
 #include "support/testenv.h"
+#include "support/testmain.h"
 
 #include <QDir>
 #include <QFile>
@@ -369,5 +370,4 @@ int main(int argc, char **argv)
     return TestSupport::RunSuite(&test, argc, argv);
 }
 
-#include "support/testmain.h"
 #include "tst_registry.moc"

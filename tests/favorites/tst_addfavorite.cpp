@@ -312,6 +312,6 @@ void tst_AddFavorite::enterPressesOkAndEscapeDoesNothing()
     QCOMPARE(readBytes(m_root + "Typed.irl"), sixLines(Url));
 }
 
-QUELVARD_TEST_MAIN(tst_AddFavorite)
 #include "support/testmain.h"
+QUELVARD_TEST_MAIN(tst_AddFavorite)
 #include "tst_addfavorite.moc"

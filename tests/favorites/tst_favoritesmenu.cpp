@@ -363,6 +363,6 @@ void tst_FavoritesMenu::organizeOpensTheDialog()
     QVERIFY(QFileInfo(m_root).isDir());
 }
 
-QUELVARD_TEST_MAIN(tst_FavoritesMenu)
 #include "support/testmain.h"
+QUELVARD_TEST_MAIN(tst_FavoritesMenu)
 #include "tst_favoritesmenu.moc"

@@ -481,6 +481,6 @@ void tst_FavoritesStore::deleteFolderTreeKeepsLinkTargets()
     QVERIFY(QFileInfo(m_root).isDir());
 }
 
-QUELVARD_TEST_MAIN(tst_FavoritesStore)
 #include "support/testmain.h"
+QUELVARD_TEST_MAIN(tst_FavoritesStore)
 #include "tst_favoritesstore.moc"

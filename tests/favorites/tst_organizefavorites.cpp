@@ -591,6 +591,6 @@ void tst_OrganizeFavorites::selectingExpandsOneBranch()
     QTest::qWait(50);
 }
 
-QUELVARD_TEST_MAIN(tst_OrganizeFavorites)
 #include "support/testmain.h"
+QUELVARD_TEST_MAIN(tst_OrganizeFavorites)
 #include "tst_organizefavorites.moc"

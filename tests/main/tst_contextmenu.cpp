@@ -253,6 +253,6 @@ void tst_ContextMenu::scriptsGetNoExternalObject()
              QStringLiteral("undefined"));
 }
 
-QUELVARD_TEST_MAIN(tst_ContextMenu)
 #include "support/testmain.h"
+QUELVARD_TEST_MAIN(tst_ContextMenu)
 #include "tst_contextmenu.moc"

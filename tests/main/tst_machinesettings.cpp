@@ -15,6 +15,7 @@
 #include "support/pagewait.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
+#include "support/testmain.h"
 #include "ui_mainwindow.h"
 #include "ui_popups.h"
 
@@ -201,5 +202,4 @@ int main(int argc, char **argv)
     return TestSupport::RunSuite(&test, argc, argv);
 }
 
-#include "support/testmain.h"
 #include "tst_machinesettings.moc"

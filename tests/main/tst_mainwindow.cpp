@@ -631,6 +631,6 @@ void tst_MainWindow::hookOffersKeysOnlyWhileActive()
     QVERIFY(!window.HookInstalled());
 }
 
-QUELVARD_TEST_MAIN(tst_MainWindow)
 #include "support/testmain.h"
+QUELVARD_TEST_MAIN(tst_MainWindow)
 #include "tst_mainwindow.moc"

@@ -482,6 +482,6 @@ void tst_PageCommands::backspaceDoesNotGoBack()
     Q_UNUSED(w);
 }
 
-QUELVARD_TEST_MAIN(tst_PageCommands)
 #include "support/testmain.h"
+QUELVARD_TEST_MAIN(tst_PageCommands)
 #include "tst_pagecommands.moc"

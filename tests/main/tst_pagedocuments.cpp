@@ -734,6 +734,6 @@ void tst_PageDocuments::propertiesText()
     QCOMPARE(text.Modified, QStringLiteral("Not available"));
 }
 
-QUELVARD_TEST_MAIN(tst_PageDocuments)
 #include "support/testmain.h"
+QUELVARD_TEST_MAIN(tst_PageDocuments)
 #include "tst_pagedocuments.moc"

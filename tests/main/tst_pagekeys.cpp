@@ -392,6 +392,6 @@ void tst_PageKeys::keysLeaveATypedAddressAlone()
     QCOMPARE(browser->view()->url(), m_server.url(QStringLiteral("/page")));
 }
 
-QUELVARD_TEST_MAIN(tst_PageKeys)
 #include "support/testmain.h"
+QUELVARD_TEST_MAIN(tst_PageKeys)
 #include "tst_pagekeys.moc"

@@ -300,6 +300,6 @@ void tst_PageSaveRules::fileDialogsCannotRename()
     QVERIFY(!QFileInfo::exists(folder.filePath(QStringLiteral("page.irl"))));
 }
 
-QUELVARD_TEST_MAIN(tst_PageSaveRules)
 #include "support/testmain.h"
+QUELVARD_TEST_MAIN(tst_PageSaveRules)
 #include "tst_pagesaverules.moc"

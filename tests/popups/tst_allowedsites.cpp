@@ -210,6 +210,6 @@ void tst_AllowedSites::unreadableStoreBlocksEverything()
     }
 }
 
-QUELVARD_TEST_GUILESS_MAIN(tst_AllowedSites)
 #include "support/testmain.h"
+QUELVARD_TEST_GUILESS_MAIN(tst_AllowedSites)
 #include "tst_allowedsites.moc"

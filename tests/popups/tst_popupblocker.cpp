@@ -510,6 +510,6 @@ void tst_PopupBlocker::popupBlockerCommandReloadsTheList()
     QCOMPARE(m_dialogs->messages.size(), messagesBefore); // no login asked, nothing shown
 }
 
-QUELVARD_TEST_MAIN(tst_PopupBlocker)
 #include "support/testmain.h"
+QUELVARD_TEST_MAIN(tst_PopupBlocker)
 #include "tst_popupblocker.moc"

@@ -358,6 +358,6 @@ void tst_PopupsDialog::closeRejects()
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
 }
 
-QUELVARD_TEST_MAIN(tst_PopupsDialog)
 #include "support/testmain.h"
+QUELVARD_TEST_MAIN(tst_PopupsDialog)
 #include "tst_popupsdialog.moc"

@@ -9,6 +9,7 @@
 #include "popups/allowedsites.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
+#include "support/testmain.h"
 #include "ui_addfavorite.h"
 
 #include <QLineEdit>
@@ -382,5 +383,4 @@ int main(int argc, char **argv)
     return TestSupport::RunSuite(&test, argc, argv);
 }
 
-#include "support/testmain.h"
 #include "tst_storefaults.moc"
