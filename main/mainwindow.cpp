@@ -3,6 +3,7 @@
 #include "ui_mainwindow.h"
 
 #include "common/genutilities.h"
+#include "common/guard.h"
 #include "common/textutils.h"
 #include "config.h"
 #include "main/browsertab.h"
@@ -386,37 +387,27 @@ void TfrmQuelvardBrowser::FormShow()
 
 void TfrmQuelvardBrowser::LoadWindowPosition()
 {
-    try {
-        const QStringList items =
-            GenUtilities::SplitCommaText(TextUtils::Trim(GenUtilities::GetPosition()));
-        if (items.size() < 4) {
-            setWindowState(windowState() | Qt::WindowMaximized);
+    const bool read = Guard::Run("LoadWindowPosition", [this] {
+        const GenUtilities::TStoredPosition stored =
+            GenUtilities::ParsePosition(GenUtilities::GetPosition());
+        // Each value read is applied, in order, even when a later one then fails.
+        if (stored.Left)
+            move(*stored.Left, y());
+        if (stored.Top)
+            move(x(), *stored.Top);
+        if (stored.Complete()) {
+            // The stored size is the outer one; the frame is known only once the window manager
+            // has framed the window, so the client size is corrected then (waitForFrame).
+            resize(*stored.Width, *stored.Height);
+            m_pendingOuterSize = QSize(*stored.Width, *stored.Height);
             return;
         }
-        bool ok = false;
-        const int left = items.at(0).toInt(&ok);
-        if (!ok)
-            throw 0;
-        move(left, y());
-        const int top = items.at(1).toInt(&ok);
-        if (!ok)
-            throw 0;
-        move(x(), top);
-        const int width = items.at(2).toInt(&ok);
-        if (!ok)
-            throw 0;
-        const int height = items.at(3).toInt(&ok);
-        if (!ok) {
-            resize(width, this->height());
-            throw 0;
-        }
-        // The stored size is the outer one; the frame is known only once the window manager
-        // has framed the window, so the client size is corrected then (waitForFrame).
-        resize(width, height);
-        m_pendingOuterSize = QSize(width, height);
-    } catch (...) {
+        if (stored.Width)
+            resize(*stored.Width, height());
         setWindowState(windowState() | Qt::WindowMaximized);
-    }
+    });
+    if (!read)
+        setWindowState(windowState() | Qt::WindowMaximized);
 }
 
 void TfrmQuelvardBrowser::waitForFrame()
