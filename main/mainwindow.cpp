@@ -8,6 +8,7 @@
 #include "config.h"
 #include "main/browsertab.h"
 #include "main/filedialogguard.h"
+#include "main/icons.h"
 #include "main/tabcontrol.h"
 #include "main/webview.h"
 
@@ -17,7 +18,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QPainter>
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
@@ -28,11 +28,6 @@
 #include <functional>
 
 namespace {
-
-QIcon ThemeIcon(const char *name, QStyle::StandardPixmap fallback, QStyle *style)
-{
-    return QIcon::fromTheme(QLatin1String(name), style->standardIcon(fallback));
-}
 
 // Reports every expose, move or resize of the program's native windows.
 class TNativeWindowWatch : public QObject
@@ -56,57 +51,6 @@ protected:
 private:
     std::function<void(QObject *)> m_onEvent;
 };
-
-// The Go button's picture: an arrow and the word, drawn so it needs no theme.
-QIcon GoIcon(const QFont &font)
-{
-    QPixmap pixmap(36, 20);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0x2e, 0x8b, 0x3e));
-    painter.drawEllipse(QRectF(1, 2, 16, 16));
-    painter.setBrush(Qt::white);
-    const QPointF arrow[3] = {QPointF(6.5, 5.5), QPointF(13.5, 10), QPointF(6.5, 14.5)};
-    painter.drawPolygon(arrow, 3);
-    QFont bold = font;
-    bold.setBold(true);
-    painter.setFont(bold);
-    painter.setPen(QColor(0x20, 0x20, 0x20));
-    painter.drawText(QRectF(18, 0, 18, 20), Qt::AlignCenter, QStringLiteral("Go"));
-    return QIcon(pixmap);
-}
-
-// A house, for desktops whose icon theme has none (Qt's own fallback is a folder).
-QIcon HomeIcon()
-{
-    QPixmap pixmap(24, 24);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QColor(0x2b, 0x4c, 0x7e), 1.5));
-    painter.setBrush(QColor(0xc9, 0x4f, 0x3c));
-    const QPointF roof[3] = {QPointF(2.5, 12), QPointF(12, 3), QPointF(21.5, 12)};
-    painter.drawPolygon(roof, 3);
-    painter.setBrush(QColor(0xf4, 0xf0, 0xe6));
-    painter.drawRect(QRectF(5.5, 12, 13, 9.5));
-    painter.setBrush(QColor(0x6b, 0x4a, 0x2b));
-    painter.drawRect(QRectF(10, 15, 4, 6.5));
-    return QIcon(pixmap);
-}
-
-QIcon CloseIcon()
-{
-    QPixmap pixmap(16, 16);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QColor(0x50, 0x50, 0x50), 2.0, Qt::SolidLine, Qt::RoundCap));
-    painter.drawLine(QPointF(4, 4), QPointF(12, 12));
-    painter.drawLine(QPointF(12, 4), QPointF(4, 12));
-    return QIcon(pixmap);
-}
 
 // Nearest integer, an exact half going to the even neighbour.
 int RoundHalfEven(double value)
@@ -150,11 +94,11 @@ void TfrmQuelvardBrowser::setupControls()
     resize(648, 564);
     setWindowIcon(QIcon(QStringLiteral(":/quelvard.svg")));
 
-    ui->tbBack->setIcon(ThemeIcon("go-previous", QStyle::SP_ArrowBack, style));
-    ui->tbNext->setIcon(ThemeIcon("go-next", QStyle::SP_ArrowForward, style));
-    ui->tbRefresh->setIcon(ThemeIcon("view-refresh", QStyle::SP_BrowserReload, style));
-    ui->tbStop->setIcon(ThemeIcon("process-stop", QStyle::SP_BrowserStop, style));
-    ui->tbHome->setIcon(QIcon::fromTheme(QStringLiteral("go-home"), HomeIcon()));
+    ui->tbBack->setIcon(Icons::Themed("go-previous", QStyle::SP_ArrowBack, style));
+    ui->tbNext->setIcon(Icons::Themed("go-next", QStyle::SP_ArrowForward, style));
+    ui->tbRefresh->setIcon(Icons::Themed("view-refresh", QStyle::SP_BrowserReload, style));
+    ui->tbStop->setIcon(Icons::Themed("process-stop", QStyle::SP_BrowserStop, style));
+    ui->tbHome->setIcon(QIcon::fromTheme(QStringLiteral("go-home"), Icons::Home()));
     for (QAction *action : ui->tbMain->actions()) {
         action->setToolTip(QString()); // the buttons carry no hints
         if (QWidget *button = ui->tbMain->widgetForAction(action)) {
@@ -166,7 +110,7 @@ void TfrmQuelvardBrowser::setupControls()
     ui->tbMain->layout()->setContentsMargins(0, 0, 0, 0);
     ui->tbMain->layout()->setSpacing(0);
 
-    ui->tbGoTo->setIcon(GoIcon(font()));
+    ui->tbGoTo->setIcon(Icons::Go(font()));
     ui->tbGoTo->setToolTip(QString());
     ui->tbSearch->layout()->setContentsMargins(0, 0, 0, 0);
     if (QWidget *go = ui->tbSearch->widgetForAction(ui->tbGoTo)) {
@@ -209,7 +153,7 @@ void TfrmQuelvardBrowser::setupControls()
     tbCloseTab->layout()->setContentsMargins(0, 0, 0, 0);
     tbCloseTab->setStyleSheet(
         QStringLiteral("QToolBar { border: none; background: transparent; }"));
-    tbClose = tbCloseTab->addAction(CloseIcon(), QStringLiteral("Close Tab"));
+    tbClose = tbCloseTab->addAction(Icons::CloseTab(), QStringLiteral("Close Tab"));
     tbClose->setObjectName(QStringLiteral("tbClose"));
     if (QWidget *button = tbCloseTab->widgetForAction(tbClose)) {
         button->setFixedSize(25, 22);
@@ -226,7 +170,7 @@ void TfrmQuelvardBrowser::setupControls()
     lblTabCanvas->hide();
     imgFavFolder = new QLabel(this);
     imgFavFolder->setObjectName(QStringLiteral("imgFavFolder"));
-    imgFavFolder->setPixmap(ThemeIcon("folder", QStyle::SP_DirIcon, style).pixmap(17, 17));
+    imgFavFolder->setPixmap(Icons::Themed("folder", QStyle::SP_DirIcon, style).pixmap(17, 17));
     imgFavFolder->setFixedSize(17, 17);
     imgFavFolder->hide();
 
