@@ -9,6 +9,7 @@
 #include "main/browsertab.h"
 #include "main/filedialogguard.h"
 #include "main/icons.h"
+#include "main/keyhook.h"
 #include "main/tabcontrol.h"
 #include "main/webview.h"
 
@@ -22,7 +23,6 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
-#include <QWheelEvent>
 #include <QWindow>
 #include <cmath>
 #include <functional>
@@ -73,6 +73,7 @@ TfrmQuelvardBrowser::TfrmQuelvardBrowser(QWidget *parent)
     FileDialogGuard::Install();
     ui->setupUi(this);
     pcMain = ui->pcMain;
+    m_keyHook = new TKeyHook(this);
     setupControls();
     setupMenus();
     connectCommands();
@@ -81,7 +82,7 @@ TfrmQuelvardBrowser::TfrmQuelvardBrowser(QWidget *parent)
 
 TfrmQuelvardBrowser::~TfrmQuelvardBrowser()
 {
-    removeHook();
+    m_keyHook->Remove();
     for (TBrowserTab *tab : Tabs)
         delete tab;
     Tabs.clear();
@@ -140,6 +141,8 @@ void TfrmQuelvardBrowser::setupControls()
     linkPalette.setColor(QPalette::WindowText, Qt::blue);
     ui->lblClickHere->setPalette(linkPalette);
     ui->lblClickHere->installEventFilter(this);
+    // "Click Here" takes its own keys (above); none of them is an accelerator of the page.
+    m_keyHook->KeepOut(ui->lblClickHere);
     ui->pnlPopups->installEventFilter(this);
     ui->pnlPopups->setMaximumHeight(0);
     ui->pnlPopups->hide();
@@ -420,7 +423,7 @@ void TfrmQuelvardBrowser::FormClose()
             PositionText(frame.x(), frame.y(), frame.width(), frame.height()));
     } catch (...) {
     }
-    removeHook();
+    m_keyHook->Remove();
 }
 
 void TfrmQuelvardBrowser::closeEvent(QCloseEvent *event)
@@ -475,83 +478,12 @@ void TfrmQuelvardBrowser::changeEvent(QEvent *event)
 
 void TfrmQuelvardBrowser::FormActivate()
 {
-    installHook();
+    m_keyHook->Install();
 }
 
 void TfrmQuelvardBrowser::FormDeactivate()
 {
-    removeHook();
-}
-
-void TfrmQuelvardBrowser::installHook()
-{
-    if (m_hookInstalled)
-        return;
-    qApp->installEventFilter(this);
-    m_hookInstalled = true;
-}
-
-void TfrmQuelvardBrowser::removeHook()
-{
-    if (!m_hookInstalled)
-        return;
-    qApp->removeEventFilter(this);
-    m_hookInstalled = false;
-}
-
-bool TfrmQuelvardBrowser::IsExcludedFromAccelerators(int key, Qt::KeyboardModifiers modifiers)
-{
-    // Plain Backspace, Left and Right stay ordinary keys of the page; with Alt held they are
-    // the Back and Forward accelerators.
-    if (modifiers & Qt::AltModifier)
-        return false;
-    return key == Qt::Key_Backspace || key == Qt::Key_Left || key == Qt::Key_Right;
-}
-
-bool TfrmQuelvardBrowser::AppMessageHook(QObject *target, QEvent *event)
-{
-    try {
-        const QEvent::Type type = event->type();
-        if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::Wheel)
-            return false;
-        // Only input meant for this window; a dialog of ours deactivates the hook anyway.
-        auto *widget = qobject_cast<QWidget *>(target);
-        if (!widget || widget->window() != this)
-            return false;
-        TBrowserTab *tab = ActiveTab();
-        if (!tab || !tab->WebView)
-            return false;
-        if (type == QEvent::Wheel) {
-            return zoomByWheel(tab->WebView->isAncestorOf(widget),
-                               static_cast<QWheelEvent *>(event));
-        }
-        auto *keyEvent = static_cast<QKeyEvent *>(event);
-        if (IsExcludedFromAccelerators(keyEvent->key(), keyEvent->modifiers()))
-            return false;
-        emit AcceleratorOffered(keyEvent->key(), keyEvent->modifiers());
-        if (type == QEvent::KeyPress)
-            return TranslateAccelerator(keyEvent);
-    } catch (...) {
-    }
-    return false;
-}
-
-bool TfrmQuelvardBrowser::zoomByWheel(bool overPage, QWheelEvent *event)
-{
-    const int delta = event->angleDelta().y();
-    if (!overPage || !(event->modifiers() & Qt::ControlModifier) || delta == 0)
-        return false;
-    // A turn the other way starts over rather than first paying back what was left.
-    if ((m_wheelZoomDelta > 0) != (delta > 0))
-        m_wheelZoomDelta = 0;
-    m_wheelZoomDelta += delta;
-    const int notch = QWheelEvent::DefaultDeltasPerStep;
-    while (qAbs(m_wheelZoomDelta) >= notch) {
-        ZoomActivePage(m_wheelZoomDelta > 0 ? 1 : -1);
-        m_wheelZoomDelta -= m_wheelZoomDelta > 0 ? notch : -notch;
-    }
-    // The page neither scrolls nor zooms itself as well.
-    return true;
+    m_keyHook->Remove();
 }
 
 bool TfrmQuelvardBrowser::eventFilter(QObject *watched, QEvent *event)
@@ -589,8 +521,6 @@ bool TfrmQuelvardBrowser::eventFilter(QObject *watched, QEvent *event)
         }
         return false;
     }
-    if (m_hookInstalled && watched != this)
-        return AppMessageHook(watched, event);
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -822,6 +752,6 @@ void TfrmQuelvardBrowser::Exit1Click()
 {
     // Ends the program without the close path, so the position is not saved.
     m_exiting = true;
-    removeHook();
+    m_keyHook->Remove();
     QCoreApplication::exit(0);
 }

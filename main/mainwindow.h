@@ -5,14 +5,13 @@
 #include <QStringList>
 #include <QVector>
 
-class QKeyEvent;
-class QWheelEvent;
 class QLabel;
 class QMenu;
 class QAction;
 class QToolBar;
 class QTimer;
 class TBrowserTab;
+class TKeyHook;
 class TTabSheet;
 class TTabControl;
 class TWebView;
@@ -77,15 +76,8 @@ public:
     // The four numbers stored on close, with the parts above or left of 0 dropped.
     static QString PositionText(int left, int top, int width, int height);
 
-    // The message hook: offers keys to the active page's accelerators, and turns Ctrl and the
-    // wheel over the page into zoom steps, while we are active.
-    bool AppMessageHook(QObject *target, QEvent *event);
-    static bool IsExcludedFromAccelerators(int key, Qt::KeyboardModifiers modifiers);
-    bool HookInstalled() const { return m_hookInstalled; }
-    // Gives a key to the active page's commands; true when one took it.
-    bool TranslateAccelerator(QKeyEvent *event);
-    // One zoom step of the active page: in (direction > 0), out (< 0) or back to 100% (0).
-    void ZoomActivePage(int direction);
+    // The application-wide message hook, in force while the window is active.
+    TKeyHook *KeyHook() const { return m_keyHook; }
 
     // Navigation and page commands (pagecommands.cpp).
     void Back1Click();
@@ -133,8 +125,6 @@ public:
     bool Exiting() const { return m_exiting; }
 
 signals:
-    // A key offered to the active page's accelerators (what the hook let through).
-    void AcceleratorOffered(int key, Qt::KeyboardModifiers modifiers);
     // Raised when the active tab changes by the user's choice (after the refresh).
     void ActiveTabChanged();
 
@@ -157,9 +147,6 @@ private:
     void pcMainChange();
     void layoutAddressPanel();
     void selectPageByProgram(int pageIndex);
-    void installHook();
-    void removeHook();
-    bool zoomByWheel(bool overPage, QWheelEvent *event);
     void waitForFrame();
     void applyPendingFrame();
     void stopWaitingForFrame();
@@ -167,10 +154,8 @@ private:
     bool m_shown = false;
     bool m_positionLoaded = false;
     bool m_exiting = false;
-    bool m_hookInstalled = false;
     bool m_programTabChange = false;
-    // Wheel turn with Ctrl held not yet amounting to a zoom step (fine-grained wheels and pads).
-    int m_wheelZoomDelta = 0;
+    TKeyHook *m_keyHook = nullptr;
     // The stored outer size, until the window manager's frame is known and it can be applied.
     QSize m_pendingOuterSize;
     QObject *m_frameWatch = nullptr;

@@ -9,14 +9,6 @@
 #include "main/browsertab.h"
 #include "main/webview.h"
 
-#include <QAbstractSpinBox>
-#include <QApplication>
-#include <QComboBox>
-#include <QKeyEvent>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QTextEdit>
-
 namespace {
 
 // Runs a command on the active tab's web view, swallowing every failure.
@@ -37,29 +29,6 @@ template <typename Command> void OnActiveTab(const TfrmQuelvardBrowser *mainForm
             command(tab);
     } catch (...) {
     }
-}
-
-bool IsInsideWebView(QWidget *widget)
-{
-    for (; widget; widget = widget->parentWidget()) {
-        if (qobject_cast<QWebEngineView *>(widget))
-            return true;
-    }
-    return false;
-}
-
-// A text field of the window's own (the address bar) edits with these keys itself.
-bool IsEditableField(QWidget *widget)
-{
-    if (auto *lineEdit = qobject_cast<QLineEdit *>(widget))
-        return !lineEdit->isReadOnly();
-    if (auto *textEdit = qobject_cast<QTextEdit *>(widget))
-        return !textEdit->isReadOnly();
-    if (auto *plainEdit = qobject_cast<QPlainTextEdit *>(widget))
-        return !plainEdit->isReadOnly();
-    if (auto *combo = qobject_cast<QComboBox *>(widget))
-        return combo->isEditable();
-    return qobject_cast<QAbstractSpinBox *>(widget) != nullptr;
 }
 
 } // namespace
@@ -180,115 +149,4 @@ void TfrmQuelvardBrowser::About1Click()
         TDialogs::Current()->ExecDialog(&dialog);
     } catch (...) {
     }
-}
-
-void TfrmQuelvardBrowser::ZoomActivePage(int direction)
-{
-    OnActiveView(this, [direction](TWebView *view) {
-        view->SetZoomPercent(TWebView::ZoomStep(view->ZoomPercent(), direction));
-    });
-}
-
-bool TfrmQuelvardBrowser::TranslateAccelerator(QKeyEvent *event)
-{
-    try {
-        const Qt::KeyboardModifiers modifiers =
-            event->modifiers() &
-            (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
-        const int key = event->key();
-        QWidget *focus = QApplication::focusWidget();
-        const bool inPage = IsInsideWebView(focus);
-        // The window's own text field keeps its keys: a reload from there would put the page's
-        // address back over what is being typed.
-        const bool inOwnField = !inPage && IsEditableField(focus);
-        if (modifiers == Qt::AltModifier) {
-            if (key == Qt::Key_Left) {
-                Back1Click();
-                return true;
-            }
-            if (key == Qt::Key_Right) {
-                Forward1Click();
-                return true;
-            }
-            return false;
-        }
-        if (modifiers == Qt::NoModifier) {
-            if (key == Qt::Key_F5 && !inOwnField) {
-                sbRefreshClick();
-                return true;
-            }
-            if (key == Qt::Key_Escape && inPage) {
-                OnActiveView(this, [this](TWebView *view) {
-                    if (view->Busy())
-                        sbStopClick();
-                });
-                // The page still gets the key, for its own use of Escape (closing its panels).
-                return false;
-            }
-            return false;
-        }
-        if (modifiers == (Qt::ControlModifier | Qt::ShiftModifier)) {
-            if (key == Qt::Key_R && !inOwnField) {
-                OnActiveView(this, [](TWebView *view) { view->RefreshBypassingCache(); });
-                return true;
-            }
-            // Many layouts need Shift to type the plus sign.
-            if (key == Qt::Key_Plus) {
-                ZoomActivePage(1);
-                return true;
-            }
-            return false;
-        }
-        if (modifiers != Qt::ControlModifier)
-            return false;
-        switch (key) {
-        case Qt::Key_P:
-            Print1Click();
-            return true;
-        case Qt::Key_F:
-            Find1Click();
-            return true;
-        case Qt::Key_R:
-        case Qt::Key_F5:
-            if (inOwnField)
-                return false;
-            if (key == Qt::Key_R)
-                sbRefreshClick();
-            else
-                OnActiveView(this, [](TWebView *view) { view->RefreshBypassingCache(); });
-            return true;
-        case Qt::Key_Plus:
-        case Qt::Key_Equal:
-            ZoomActivePage(1);
-            return true;
-        case Qt::Key_Minus:
-            ZoomActivePage(-1);
-            return true;
-        case Qt::Key_0:
-            ZoomActivePage(0);
-            return true;
-        case Qt::Key_X:
-        case Qt::Key_C:
-        case Qt::Key_V:
-        case Qt::Key_A: {
-            // In the page, and in a text field of the window, these are the field's own editing
-            // keys; handling them here as well would do each twice.
-            if (inPage || inOwnField)
-                return false;
-            if (key == Qt::Key_X)
-                Cut1Click();
-            else if (key == Qt::Key_C)
-                Copy1Click();
-            else if (key == Qt::Key_V)
-                Paste1Click();
-            else
-                SelectAll1Click();
-            return true;
-        }
-        default:
-            return false;
-        }
-    } catch (...) {
-    }
-    return false;
 }

@@ -1,6 +1,7 @@
 #include "common/genutilities.h"
 #include "config.h"
 #include "main/browsertab.h"
+#include "main/keyhook.h"
 #include "main/mainwindow.h"
 #include "main/tabcontrol.h"
 #include "main/webview.h"
@@ -591,8 +592,7 @@ void tst_MainWindow::acceleratorExclusion()
     QFETCH(int, key);
     QFETCH(int, modifiers);
     QFETCH(bool, excluded);
-    QCOMPARE(TfrmQuelvardBrowser::IsExcludedFromAccelerators(key, Qt::KeyboardModifiers(modifiers)),
-             excluded);
+    QCOMPARE(TKeyHook::IsExcludedFromAccelerators(key, Qt::KeyboardModifiers(modifiers)), excluded);
 }
 
 void tst_MainWindow::hookOffersKeysOnlyWhileActive()
@@ -601,9 +601,9 @@ void tst_MainWindow::hookOffersKeysOnlyWhileActive()
     window.show();
     window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window));
-    QVERIFY(window.HookInstalled());
+    QVERIFY(window.KeyHook()->Installed());
     QVERIFY(waitForUrl(window, QStringLiteral(QUELVARD_START_PAGE_URL)));
-    QSignalSpy offered(&window, &TfrmQuelvardBrowser::AcceleratorOffered);
+    QSignalSpy offered(window.KeyHook(), &TKeyHook::AcceleratorOffered);
     QWidget *target = window.ActiveTab()->WebView->focusProxy();
     if (!target)
         target = window.ActiveTab()->WebView;
@@ -626,7 +626,7 @@ void tst_MainWindow::hookOffersKeysOnlyWhileActive()
     other.show();
     other.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&other));
-    QVERIFY(!window.HookInstalled());
+    QVERIFY(!window.KeyHook()->Installed());
 }
 
 #include "support/testmain.h"

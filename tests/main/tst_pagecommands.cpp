@@ -2,6 +2,7 @@
 // real pages on a loopback server.
 #include "main/about.h"
 #include "main/finddialog.h"
+#include "main/keyhook.h"
 #include "main/schemehandler.h"
 #include "main/sourceview.h"
 #include "pagetestsupport.h"
@@ -392,7 +393,7 @@ void tst_PageCommands::acceleratorsReachThePage()
     TWebView *view = browser->view();
     waitForPaint(view);
     view->setFocus();
-    QVERIFY(w.HookInstalled());
+    QVERIFY(w.KeyHook()->Installed());
 
     // One step back per key press, never two.
     QTest::keyClick(view->focusProxy(), Qt::Key_Left, Qt::AltModifier);
