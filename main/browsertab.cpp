@@ -99,7 +99,7 @@ void TBrowserTab::ViewSource()
 {
     try {
         if (WebView)
-            WebView->ExecDocumentCommand(2);
+            WebView->ExecDocumentCommand(TWebView::TDocumentCommand::ViewSource);
     } catch (...) {
     }
 }
@@ -108,7 +108,7 @@ void TBrowserTab::FindOnPage()
 {
     try {
         if (WebView)
-            WebView->ExecDocumentCommand(1);
+            WebView->ExecDocumentCommand(TWebView::TDocumentCommand::Find);
     } catch (...) {
     }
 }

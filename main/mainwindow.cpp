@@ -2,14 +2,17 @@
 
 #include "ui_mainwindow.h"
 
+#include "common/dialogseam.h"
 #include "common/genutilities.h"
 #include "common/guard.h"
 #include "common/textutils.h"
 #include "config.h"
+#include "main/about.h"
 #include "main/browsertab.h"
 #include "main/filedialogguard.h"
 #include "main/icons.h"
 #include "main/keyhook.h"
+#include "main/pagecommands.h"
 #include "main/tabcontrol.h"
 #include "main/webview.h"
 
@@ -74,6 +77,10 @@ TfrmQuelvardBrowser::TfrmQuelvardBrowser(QWidget *parent)
     ui->setupUi(this);
     pcMain = ui->pcMain;
     m_keyHook = new TKeyHook(this);
+    m_pageCommands = new TPageCommands(this, [this]() -> QWebEngineView * {
+        TBrowserTab *tab = ActiveTab();
+        return tab ? tab->WebView.data() : nullptr;
+    });
     setupControls();
     setupMenus();
     connectCommands();
@@ -606,6 +613,8 @@ void TfrmQuelvardBrowser::NewTab()
         auto *tab = new TBrowserTab(this, index);
         m_programTabChange = false;
         Tabs[index] = tab;
+        if (tab->WebView)
+            tab->WebView->SetPageCommands(m_pageCommands);
         ResizeTabs();
         GoHome();
         if (TabCount() > 1) {
@@ -626,6 +635,8 @@ TBrowserTab *TfrmQuelvardBrowser::NewTabForWindow(bool background)
         auto *tab = new TBrowserTab(this, index, !background);
         m_programTabChange = false;
         Tabs[index] = tab;
+        if (tab->WebView)
+            tab->WebView->SetPageCommands(m_pageCommands);
         ResizeTabs();
         if (TabCount() > 1) {
             PlaceCloseTabButton();
@@ -746,6 +757,144 @@ void TfrmQuelvardBrowser::NewTab1Click()
 void TfrmQuelvardBrowser::CloseTab1Click()
 {
     CloseActiveTab();
+}
+
+// ---- Navigation and page commands ---------------------------------------------------------
+
+void TfrmQuelvardBrowser::onActiveView(const char *handler,
+                                       const std::function<void(TWebView *)> &command)
+{
+    Guard::Run(handler, [&] {
+        TBrowserTab *tab = ActiveTab();
+        if (tab && tab->WebView)
+            command(tab->WebView.data());
+    });
+}
+
+void TfrmQuelvardBrowser::Back1Click()
+{
+    onActiveView("Back1Click", [](TWebView *view) { view->GoBack(); });
+}
+
+void TfrmQuelvardBrowser::Forward1Click()
+{
+    onActiveView("Forward1Click", [](TWebView *view) { view->GoForward(); });
+}
+
+void TfrmQuelvardBrowser::Home1Click()
+{
+    GoHome();
+}
+
+void TfrmQuelvardBrowser::sbRefreshClick()
+{
+    onActiveView("sbRefreshClick", [](TWebView *view) { view->Refresh(); });
+}
+
+void TfrmQuelvardBrowser::sbStopClick()
+{
+    onActiveView("sbStopClick", [](TWebView *view) { view->Stop(); });
+}
+
+void TfrmQuelvardBrowser::SaveAs1Click()
+{
+    onActiveView("SaveAs1Click", [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::SaveAs, TWebView::TCommandOption::PromptUser);
+    });
+}
+
+void TfrmQuelvardBrowser::PageSetup1Click()
+{
+    onActiveView("PageSetup1Click", [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::PageSetup, TWebView::TCommandOption::PromptUser);
+    });
+}
+
+void TfrmQuelvardBrowser::Print1Click()
+{
+    onActiveView("Print1Click", [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::Print, TWebView::TCommandOption::PromptUser);
+    });
+}
+
+void TfrmQuelvardBrowser::PrintPreview1Click()
+{
+    onActiveView("PrintPreview1Click", [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::PrintPreview,
+                     TWebView::TCommandOption::DontPromptUser);
+    });
+}
+
+void TfrmQuelvardBrowser::PageProperties1Click()
+{
+    onActiveView("PageProperties1Click", [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::Properties, TWebView::TCommandOption::PromptUser);
+    });
+}
+
+void TfrmQuelvardBrowser::ViewSource1Click()
+{
+    Guard::Run("ViewSource1Click", [this] {
+        if (TBrowserTab *tab = ActiveTab())
+            tab->ViewSource();
+    });
+}
+
+void TfrmQuelvardBrowser::Cut1Click()
+{
+    onActiveView("Cut1Click", [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::Cut, TWebView::TCommandOption::PromptUser);
+    });
+}
+
+void TfrmQuelvardBrowser::Copy1Click()
+{
+    onActiveView("Copy1Click", [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::Copy, TWebView::TCommandOption::PromptUser);
+    });
+}
+
+void TfrmQuelvardBrowser::Paste1Click()
+{
+    onActiveView("Paste1Click", [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::Paste, TWebView::TCommandOption::PromptUser);
+    });
+}
+
+void TfrmQuelvardBrowser::SelectAll1Click()
+{
+    onActiveView("SelectAll1Click", [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::SelectAll, TWebView::TCommandOption::PromptUser);
+    });
+}
+
+void TfrmQuelvardBrowser::Find1Click()
+{
+    Guard::Run("Find1Click", [this] {
+        if (TBrowserTab *tab = ActiveTab())
+            tab->FindOnPage();
+    });
+}
+
+void TfrmQuelvardBrowser::tbGoToClick()
+{
+    // Go and Enter are unreachable while the address bar is locked; this guard keeps any other
+    // route to the handler from reaching a typed address then.
+    if (!ui->edtAddress->isEnabled())
+        return;
+    const QString address = ui->edtAddress->text();
+    Guard::Run("tbGoToClick", [&] {
+        if (TBrowserTab *tab = ActiveTab())
+            tab->NavigateTo(address);
+    });
+}
+
+void TfrmQuelvardBrowser::About1Click()
+{
+    Guard::Run("About1Click", [this] {
+        TfrmAbout dialog(this);
+        TDialogs::Current()->ExecDialog(&dialog);
+    });
 }
 
 void TfrmQuelvardBrowser::Exit1Click()

@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <QVector>
+#include <functional>
 
 class QLabel;
 class QMenu;
@@ -12,6 +13,7 @@ class QToolBar;
 class QTimer;
 class TBrowserTab;
 class TKeyHook;
+class TPageCommands;
 class TTabSheet;
 class TTabControl;
 class TWebView;
@@ -21,8 +23,8 @@ class TfrmQuelvardBrowser;
 }
 
 // The main window. Handlers keep the names the browser's design gives them; the handlers of
-// each subsystem live beside that subsystem (admin/, popups/, favorites/) and the page commands
-// in pagecommands.cpp, so each feature can be read in one place.
+// each subsystem live beside that subsystem (admin/, popups/, favorites/). The page commands are
+// TPageCommands', the key hook TKeyHook's; the window's handlers call into them.
 class TfrmQuelvardBrowser : public QMainWindow
 {
     Q_OBJECT
@@ -79,7 +81,7 @@ public:
     // The application-wide message hook, in force while the window is active.
     TKeyHook *KeyHook() const { return m_keyHook; }
 
-    // Navigation and page commands (pagecommands.cpp).
+    // Navigation and page commands: each acts on the active tab and does nothing without one.
     void Back1Click();
     void Forward1Click();
     void Home1Click();
@@ -145,6 +147,7 @@ private:
     void connectCommands();
     void pcMainResize();
     void pcMainChange();
+    void onActiveView(const char *handler, const std::function<void(TWebView *)> &command);
     void layoutAddressPanel();
     void selectPageByProgram(int pageIndex);
     void waitForFrame();
@@ -156,6 +159,7 @@ private:
     bool m_exiting = false;
     bool m_programTabChange = false;
     TKeyHook *m_keyHook = nullptr;
+    TPageCommands *m_pageCommands = nullptr;
     // The stored outer size, until the window manager's frame is known and it can be applied.
     QSize m_pendingOuterSize;
     QObject *m_frameWatch = nullptr;

@@ -1,152 +1,192 @@
-// Commands of the tool bar, the File, Edit and History menus and the page context menu. Each
-// acts on the active tab, does nothing without one and ends silently on any failure.
-#include "main/mainwindow.h"
-
-#include "ui_mainwindow.h"
+#include "main/pagecommands.h"
 
 #include "common/dialogseam.h"
-#include "main/about.h"
-#include "main/browsertab.h"
-#include "main/webview.h"
+#include "favorites/savetarget.h"
+#include "main/finddialog.h"
+#include "main/pageproperties.h"
+#include "main/pagesave.h"
+#include "main/sourceview.h"
+
+#include <QDateTime>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
 
 namespace {
 
-// Runs a command on the active tab's web view, swallowing every failure.
-template <typename Command> void OnActiveView(const TfrmQuelvardBrowser *mainForm, Command command)
+// What the chosen output file looked like before the job, so a failed job can take back a
+// partial file without touching one it never wrote.
+struct TOutputFileState
 {
-    try {
-        TBrowserTab *tab = mainForm->ActiveTab();
-        if (tab && tab->WebView)
-            command(tab->WebView.data());
-    } catch (...) {
+    QString path;
+    bool existed = false;
+    QDateTime modified;
+};
+
+TOutputFileState OutputFileState(const QPrinter &printer)
+{
+    TOutputFileState state;
+    state.path = printer.outputFileName();
+    if (!state.path.isEmpty()) {
+        const QFileInfo info(state.path);
+        state.existed = info.exists();
+        state.modified = info.lastModified();
     }
+    return state;
 }
 
-template <typename Command> void OnActiveTab(const TfrmQuelvardBrowser *mainForm, Command command)
+void RemovePartialOutput(const TOutputFileState &before)
 {
-    try {
-        if (TBrowserTab *tab = mainForm->ActiveTab())
-            command(tab);
-    } catch (...) {
-    }
+    if (before.path.isEmpty())
+        return;
+    const QFileInfo info(before.path);
+    if (!info.exists() || !info.isFile())
+        return;
+    if (!before.existed || info.lastModified() != before.modified)
+        QFile::remove(before.path);
+}
+
+// The engine edits in the focused frame of a focused page; from a menu or from the tab row the
+// page may not have the focus yet, and the command would then find nothing to act on.
+void EditPage(TWebView *page, QWebEnginePage::WebAction action)
+{
+    if (!page->hasFocus() && !(page->focusProxy() && page->focusProxy()->hasFocus()))
+        page->setFocus(Qt::OtherFocusReason);
+    page->triggerPageAction(action);
 }
 
 } // namespace
 
-void TfrmQuelvardBrowser::Back1Click()
+TPageCommands::TPageCommands(QWidget *owner, PageProvider activePage)
+    : QObject(owner), m_owner(owner), m_activePage(std::move(activePage))
 {
-    OnActiveView(this, [](TWebView *view) { view->GoBack(); });
 }
 
-void TfrmQuelvardBrowser::Forward1Click()
+TPageCommands::~TPageCommands() = default;
+
+QPrinter &TPageCommands::printer()
 {
-    OnActiveView(this, [](TWebView *view) { view->GoForward(); });
+    if (!m_printer)
+        m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    return *m_printer;
 }
 
-void TfrmQuelvardBrowser::Home1Click()
+bool TPageCommands::refusePrintFile(QPrinter &printer, QWidget *parent)
 {
-    GoHome();
+    if (!SaveTarget::RefuseWrite(parent, printer.outputFileName()))
+        return false;
+    printer.setOutputFileName(QString());
+    return true;
 }
 
-void TfrmQuelvardBrowser::sbRefreshClick()
+void TPageCommands::SaveAs(TWebView *page)
 {
-    OnActiveView(this, [](TWebView *view) { view->Refresh(); });
+    // A name is always asked for: there is no other way to get one.
+    TPageSaver::SaveAs(page->page(), m_owner);
 }
 
-void TfrmQuelvardBrowser::sbStopClick()
+void TPageCommands::Print(TWebView *page, TWebView::TCommandOption option)
 {
-    OnActiveView(this, [](TWebView *view) { view->Stop(); });
-}
-
-void TfrmQuelvardBrowser::SaveAs1Click()
-{
-    OnActiveView(this, [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::SaveAs, TWebView::TCommandOption::PromptUser);
-    });
-}
-
-void TfrmQuelvardBrowser::PageSetup1Click()
-{
-    OnActiveView(this, [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::PageSetup, TWebView::TCommandOption::PromptUser);
-    });
-}
-
-void TfrmQuelvardBrowser::Print1Click()
-{
-    OnActiveView(this, [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::Print, TWebView::TCommandOption::PromptUser);
-    });
-}
-
-void TfrmQuelvardBrowser::PrintPreview1Click()
-{
-    OnActiveView(this, [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::PrintPreview,
-                     TWebView::TCommandOption::DontPromptUser);
-    });
-}
-
-void TfrmQuelvardBrowser::PageProperties1Click()
-{
-    OnActiveView(this, [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::Properties, TWebView::TCommandOption::PromptUser);
-    });
-}
-
-void TfrmQuelvardBrowser::ViewSource1Click()
-{
-    OnActiveTab(this, [](TBrowserTab *tab) { tab->ViewSource(); });
-}
-
-void TfrmQuelvardBrowser::Cut1Click()
-{
-    OnActiveView(this, [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::Cut, TWebView::TCommandOption::PromptUser);
-    });
-}
-
-void TfrmQuelvardBrowser::Copy1Click()
-{
-    OnActiveView(this, [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::Copy, TWebView::TCommandOption::PromptUser);
-    });
-}
-
-void TfrmQuelvardBrowser::Paste1Click()
-{
-    OnActiveView(this, [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::Paste, TWebView::TCommandOption::PromptUser);
-    });
-}
-
-void TfrmQuelvardBrowser::SelectAll1Click()
-{
-    OnActiveView(this, [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::SelectAll, TWebView::TCommandOption::PromptUser);
-    });
-}
-
-void TfrmQuelvardBrowser::Find1Click()
-{
-    OnActiveTab(this, [](TBrowserTab *tab) { tab->FindOnPage(); });
-}
-
-void TfrmQuelvardBrowser::tbGoToClick()
-{
-    // Go and Enter are unreachable while the address bar is locked; this guard keeps any other
-    // route to the handler from reaching a typed address then.
-    if (!ui->edtAddress->isEnabled())
+    if (PrinterBusy())
         return;
-    const QString address = ui->edtAddress->text();
-    OnActiveTab(this, [&address](TBrowserTab *tab) { tab->NavigateTo(address); });
+    QPrinter &printer = this->printer();
+    if (option != TWebView::TCommandOption::DontPromptUser) {
+        QPointer<TWebView> alive = page;
+        QPrintDialog dialog(&printer, m_owner);
+        dialog.setObjectName(QStringLiteral("dlgPrint"));
+        const int result = TDialogs::Current()->ExecDialog(&dialog);
+        // The page can close its own tab while the dialog is open, taking its view.
+        if (!alive || result != QDialog::Accepted)
+            return;
+    }
+    if (refusePrintFile(printer, m_owner))
+        return;
+    const TOutputFileState before = OutputFileState(printer);
+    m_printingPage = page;
+    QPointer<TPageCommands> self = this;
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = connect(page, &QWebEngineView::printFinished, page,
+                          [self, connection, before](bool success) {
+                              QObject::disconnect(*connection);
+                              if (self)
+                                  self->m_printingPage = nullptr;
+                              if (!success)
+                                  RemovePartialOutput(before);
+                          });
+    page->print(&printer);
 }
 
-void TfrmQuelvardBrowser::About1Click()
+void TPageCommands::PrintPreview(TWebView *page)
 {
-    try {
-        TfrmAbout dialog(this);
-        TDialogs::Current()->ExecDialog(&dialog);
-    } catch (...) {
-    }
+    // Never prompts: the preview is the dialog.
+    if (PrinterBusy())
+        return;
+    QPrintPreviewDialog dialog(&printer(), m_owner);
+    dialog.setObjectName(QStringLiteral("dlgPrintPreview"));
+    QPointer<TWebView> alive = page;
+    connect(&dialog, &QPrintPreviewDialog::paintRequested, page,
+            [this, alive, &dialog](QPrinter *printer) {
+                // The preview paints synchronously; the engine prints asynchronously.
+                if (!alive || PrinterBusy())
+                    return;
+                // The preview's own Print button prints here too, to a file if chosen.
+                if (refusePrintFile(*printer, &dialog))
+                    return;
+                QEventLoop loop;
+                connect(alive, &QWebEngineView::printFinished, &loop, &QEventLoop::quit);
+                connect(alive, &QObject::destroyed, &loop, &QEventLoop::quit);
+                m_printingPage = alive.data();
+                alive->print(printer);
+                loop.exec();
+                m_printingPage = nullptr;
+            });
+    TDialogs::Current()->ExecDialog(&dialog);
+}
+
+void TPageCommands::PageSetup()
+{
+    if (PrinterBusy())
+        return;
+    QPageSetupDialog dialog(&printer(), m_owner);
+    dialog.setObjectName(QStringLiteral("dlgPageSetup"));
+    TDialogs::Current()->ExecDialog(&dialog);
+}
+
+void TPageCommands::Properties(TWebView *page)
+{
+    TfrmPageProperties::ShowFor(page, m_owner);
+}
+
+void TPageCommands::Cut(TWebView *page)
+{
+    EditPage(page, QWebEnginePage::Cut);
+}
+
+void TPageCommands::Copy(TWebView *page)
+{
+    EditPage(page, QWebEnginePage::Copy);
+}
+
+void TPageCommands::Paste(TWebView *page)
+{
+    EditPage(page, QWebEnginePage::Paste);
+}
+
+void TPageCommands::SelectAll(TWebView *page)
+{
+    EditPage(page, QWebEnginePage::SelectAll);
+}
+
+void TPageCommands::FindOnPage()
+{
+    TfrmFind::ShowFor(m_owner, m_activePage);
+}
+
+void TPageCommands::ViewSource(TWebView *page)
+{
+    TfrmSource::ShowFor(page, m_owner);
 }
