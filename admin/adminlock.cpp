@@ -26,7 +26,7 @@ void applyLockToEngine(TfrmQuelvardBrowser *window, bool locked)
 {
     QSet<QWebEngineProfile *> profiles{QWebEngineProfile::defaultProfile(),
                                        BrowserProfile::Current()};
-    for (TBrowserTab *tab : std::as_const(window->Tabs)) {
+    for (TBrowserTab *tab : window->Tabs()) {
         if (tab && tab->WebView)
             profiles.insert(tab->WebView->page()->profile());
     }

@@ -98,10 +98,10 @@ void Action1Execute(TfrmQuelvardBrowser *form, QAction *sender)
             TDialogs::Error(form, OpenFailed + QStringLiteral("The favorite file is missing"));
             return;
         }
-        const int index = form->ActiveTabIndex();
-        if (index < 0 || index >= form->Tabs.size() || !form->Tabs.at(index))
+        TBrowserTab *tab = form->ActiveTab();
+        if (!tab)
             return;
-        form->Tabs.at(index)->OpenFavorite(path);
+        tab->OpenFavorite(path);
     } catch (const EQuelvardError &error) {
         TDialogs::Error(form, OpenError + error.message());
     } catch (const std::exception &error) {

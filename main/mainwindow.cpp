@@ -27,8 +27,8 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QWindow>
-#include <cmath>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -55,19 +55,6 @@ private:
     std::function<void(QObject *)> m_onEvent;
 };
 
-// Nearest integer, an exact half going to the even neighbour.
-int RoundHalfEven(double value)
-{
-    const double floorValue = std::floor(value);
-    const double diff = value - floorValue;
-    if (diff > 0.5)
-        return int(floorValue) + 1;
-    if (diff < 0.5)
-        return int(floorValue);
-    const int lower = int(floorValue);
-    return (lower % 2 == 0) ? lower : lower + 1;
-}
-
 } // namespace
 
 TfrmQuelvardBrowser::TfrmQuelvardBrowser(QWidget *parent)
@@ -81,6 +68,7 @@ TfrmQuelvardBrowser::TfrmQuelvardBrowser(QWidget *parent)
         TBrowserTab *tab = ActiveTab();
         return tab ? tab->WebView.data() : nullptr;
     });
+    pcMain->SetTabFactory([this](TTabSheet *sheet) { return makeTab(sheet); });
     setupControls();
     setupMenus();
     connectCommands();
@@ -90,10 +78,24 @@ TfrmQuelvardBrowser::TfrmQuelvardBrowser(QWidget *parent)
 TfrmQuelvardBrowser::~TfrmQuelvardBrowser()
 {
     m_keyHook->Remove();
-    for (TBrowserTab *tab : Tabs)
-        delete tab;
-    Tabs.clear();
+    // The tabs go first, while the window they report to still stands.
+    pcMain->DeleteTabs();
     delete ui;
+}
+
+TTab *TfrmQuelvardBrowser::makeTab(TTabSheet *sheet)
+{
+    auto tab = std::make_unique<TBrowserTab>(this, sheet);
+    if (!tab->WebView)
+        return nullptr;
+    tab->WebView->SetPageCommands(m_pageCommands);
+    // A page's window opens as a tab of ours, at the end of the row, without going home.
+    tab->WebView->SetNewViewFactory([this](bool background) -> TWebView * {
+        TBrowserTab *opened =
+            NewTab(background ? TTabControl::TOpen::Behind : TTabControl::TOpen::InFront);
+        return opened ? opened->WebView.data() : nullptr;
+    });
+    return tab.release();
 }
 
 void TfrmQuelvardBrowser::setupControls()
@@ -171,7 +173,7 @@ void TfrmQuelvardBrowser::setupControls()
     }
     tbCloseTab->setFixedSize(25, 22);
     tbCloseTab->hide();
-    pcMain->installEventFilter(this);
+    pcMain->SetCloseButton(tbCloseTab);
 
     // Invisible helpers.
     lblTabCanvas = new QLabel(QStringLiteral("Used to calculate Tab canvas"), this);
@@ -280,10 +282,17 @@ void TfrmQuelvardBrowser::connectCommands()
     onMenu("ViewSource2", &TfrmQuelvardBrowser::ViewSource1Click);
 
     connect(pcMain, &TTabControl::Resized, this, [this] { pcMainResize(); });
-    connect(pcMain, &QTabWidget::currentChanged, this, [this](int) {
-        if (!m_programTabChange)
-            pcMainChange();
+    connect(pcMain, &TTabControl::TabChangedByUser, this, [this] { pcMainChange(); });
+    // Whichever tab completed, the window describes the active one.
+    connect(pcMain, &TTabControl::TabNavigateComplete, this, [this] {
+        UpdatePopupBar();
+        UpdateCaptionAndAddress();
     });
+    connect(pcMain, &TTabControl::ActiveTabReplaced, this, [this] {
+        UpdateCaptionAndAddress();
+        UpdatePopupBar();
+    });
+    connect(pcMain, &TTabControl::PrintRequested, this, [this] { Print1Click(); });
 }
 
 // ---- Start-up and the window's life -------------------------------------------------------
@@ -329,11 +338,12 @@ void TfrmQuelvardBrowser::FormShow()
         waitForFrame();
         NewTab();
         const QString position = GenUtilities::GetPosition();
-        if (position.isEmpty() && !Tabs.isEmpty() && Tabs.at(0)) {
+        TBrowserTab *first = Tabs().value(0);
+        if (position.isEmpty() && first) {
             if (GenUtilities::CompanionSettingsExist())
-                Tabs.at(0)->NavigateTo(QStringLiteral(QUELVARD_COMPANION_FIRST_RUN_PAGE_URL));
+                first->NavigateTo(QStringLiteral(QUELVARD_COMPANION_FIRST_RUN_PAGE_URL));
             else
-                Tabs.at(0)->NavigateTo(QStringLiteral(QUELVARD_FIRST_RUN_PAGE_URL));
+                first->NavigateTo(QStringLiteral(QUELVARD_FIRST_RUN_PAGE_URL));
         }
     } catch (...) {
     }
@@ -449,7 +459,7 @@ void TfrmQuelvardBrowser::resizeEvent(QResizeEvent *event)
 void TfrmQuelvardBrowser::FormResize()
 {
     try {
-        tbCloseTab->move(width() - 40, tbCloseTab->y());
+        pcMain->PlaceCloseButton();
         layoutAddressPanel();
     } catch (...) {
     }
@@ -467,9 +477,7 @@ void TfrmQuelvardBrowser::layoutAddressPanel()
 
 void TfrmQuelvardBrowser::PlaceCloseTabButton()
 {
-    const int top = pcMain->mapTo(this, QPoint(0, 0)).y() - 3;
-    tbCloseTab->move(width() - 40, top);
-    tbCloseTab->raise();
+    pcMain->PlaceCloseButton();
 }
 
 void TfrmQuelvardBrowser::changeEvent(QEvent *event)
@@ -499,11 +507,6 @@ bool TfrmQuelvardBrowser::eventFilter(QObject *watched, QEvent *event)
         layoutAddressPanel();
         return false;
     }
-    if (watched == pcMain && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
-        if (tbCloseTab->isVisible())
-            PlaceCloseTabButton();
-        return false;
-    }
     if (watched == ui->pnlPopups && event->type() == QEvent::Resize) {
         const int w = ui->pnlPopups->width();
         ui->Panel11->setGeometry(w - 135, 0, 135, 25);
@@ -531,33 +534,29 @@ bool TfrmQuelvardBrowser::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-// ---- Tab strip ----------------------------------------------------------------------------
+// ---- Tab strip: the lookups every command uses, and the tab control's handlers ---------------
+
+QVector<TBrowserTab *> TfrmQuelvardBrowser::Tabs() const
+{
+    QVector<TBrowserTab *> tabs;
+    for (TTab *tab : pcMain->Tabs())
+        tabs << qobject_cast<TBrowserTab *>(tab);
+    return tabs;
+}
 
 int TfrmQuelvardBrowser::TabCount() const
 {
-    int count = 0;
-    for (TBrowserTab *tab : Tabs) {
-        if (tab)
-            ++count;
-    }
-    return count;
+    return pcMain->TabCount();
 }
 
 int TfrmQuelvardBrowser::ActiveTabIndex() const
 {
-    auto *sheet = qobject_cast<TTabSheet *>(pcMain->currentWidget());
-    if (!sheet)
-        return -1;
-    const int tag = sheet->Tag;
-    if (tag < 0 || tag >= Tabs.size() || !Tabs.at(tag))
-        return -1;
-    return tag;
+    return pcMain->ActiveTabIndex();
 }
 
 TBrowserTab *TfrmQuelvardBrowser::ActiveTab() const
 {
-    const int index = ActiveTabIndex();
-    return index < 0 ? nullptr : Tabs.at(index);
+    return qobject_cast<TBrowserTab *>(pcMain->ActiveTab());
 }
 
 QString TfrmQuelvardBrowser::CurrentURL() const
@@ -576,146 +575,32 @@ QString TfrmQuelvardBrowser::CurrentTitle() const
     return TextUtils::Trim(tab->WebView->LocationName());
 }
 
-int TfrmQuelvardBrowser::TabWidth() const
+TBrowserTab *TfrmQuelvardBrowser::NewTab(TTabControl::TOpen open)
 {
-    return pcMain->Bar()->TabWidth();
-}
-
-void TfrmQuelvardBrowser::SetTabWidth(int width)
-{
-    pcMain->Bar()->SetTabWidth(width);
-}
-
-int TfrmQuelvardBrowser::ComputeTabWidth(int available, int tabCount, int currentWidth)
-{
-    if (tabCount <= 0)
-        return available > 0 ? 250 : currentWidth;
-    if (qint64(tabCount) * 250 < available)
-        return 250;
-    const int width = RoundHalfEven(double(available) / double(tabCount));
-    return width < 100 ? 100 : width;
-}
-
-void TfrmQuelvardBrowser::ResizeTabs()
-{
-    try {
-        SetTabWidth(ComputeTabWidth(pcMain->width() - 75, TabCount(), TabWidth()));
-    } catch (...) {
-    }
-}
-
-void TfrmQuelvardBrowser::NewTab()
-{
-    try {
-        const int index = Tabs.size();
-        Tabs.append(nullptr);
-        m_programTabChange = true;
-        auto *tab = new TBrowserTab(this, index);
-        m_programTabChange = false;
-        Tabs[index] = tab;
-        if (tab->WebView)
-            tab->WebView->SetPageCommands(m_pageCommands);
-        ResizeTabs();
-        GoHome();
-        if (TabCount() > 1) {
-            PlaceCloseTabButton();
-            tbCloseTab->show();
-        }
-    } catch (...) {
-        m_programTabChange = false;
-    }
-}
-
-TBrowserTab *TfrmQuelvardBrowser::NewTabForWindow(bool background)
-{
-    try {
-        const int index = Tabs.size();
-        Tabs.append(nullptr);
-        m_programTabChange = true;
-        auto *tab = new TBrowserTab(this, index, !background);
-        m_programTabChange = false;
-        Tabs[index] = tab;
-        if (tab->WebView)
-            tab->WebView->SetPageCommands(m_pageCommands);
-        ResizeTabs();
-        if (TabCount() > 1) {
-            PlaceCloseTabButton();
-            tbCloseTab->show();
-        }
-        if (!background) {
-            UpdateCaptionAndAddress();
-            UpdatePopupBar();
-        }
-        return tab;
-    } catch (...) {
-        m_programTabChange = false;
-        return nullptr;
-    }
-}
-
-void TfrmQuelvardBrowser::selectPageByProgram(int pageIndex)
-{
-    m_programTabChange = true;
-    pcMain->setCurrentIndex(pageIndex);
-    m_programTabChange = false;
+    return qobject_cast<TBrowserTab *>(pcMain->NewTab(open));
 }
 
 void TfrmQuelvardBrowser::CloseActiveTab()
 {
-    try {
-        if (TabCount() > 1) {
-            const int index = ActiveTabIndex();
-            if (index != -1 && index < Tabs.size() && Tabs.at(index)) {
-                TBrowserTab *tab = Tabs.at(index);
-                const int pageIndex = pcMain->indexOf(tab->Sheet);
-                const int pagesAfter = pcMain->count() - 1;
-                m_programTabChange = true;
-                Tabs[index] = nullptr;
-                delete tab;
-                m_programTabChange = false;
-                // The page that followed takes its place, or the first page after the last.
-                selectPageByProgram(pageIndex >= 0 && pageIndex < pagesAfter ? pageIndex : 0);
-                ResizeTabs();
-                // The newly active tab's page is described at once rather than left showing the
-                // closed tab's address until the next navigation.
-                UpdateCaptionAndAddress();
-                UpdatePopupBar();
-            }
-        }
-        if (TabCount() <= 1)
-            tbCloseTab->hide();
-    } catch (...) {
-        m_programTabChange = false;
-    }
+    pcMain->CloseActiveTab();
 }
 
-void TfrmQuelvardBrowser::CloseTabOf(TBrowserTab *tab)
+void TfrmQuelvardBrowser::ResizeTabs()
 {
-    // Deferred: the request arrives from inside the page that is about to be destroyed.
-    QPointer<TBrowserTab> guard(tab);
-    QTimer::singleShot(0, this, [this, guard] {
-        if (!guard || TabCount() <= 1)
-            return;
-        const int index = Tabs.indexOf(guard.data());
-        if (index < 0)
-            return;
-        selectPageByProgram(pcMain->indexOf(guard->Sheet));
-        CloseActiveTab();
-    });
+    pcMain->ResizeTabs();
 }
 
 void TfrmQuelvardBrowser::GoHome()
 {
-    try {
+    Guard::Run("GoHome", [this] {
         if (TBrowserTab *tab = ActiveTab())
             tab->GoHome();
-    } catch (...) {
-    }
+    });
 }
 
 void TfrmQuelvardBrowser::UpdateCaptionAndAddress()
 {
-    try {
+    Guard::Run("UpdateCaptionAndAddress", [this] {
         const QString url = CurrentURL();
         const QString title = CurrentTitle();
         setWindowTitle(QStringLiteral("Quelvard - ") + title);
@@ -726,27 +611,21 @@ void TfrmQuelvardBrowser::UpdateCaptionAndAddress()
         else
             ui->edtAddress->setText(url);
         ui->edtAddress->setCursorPosition(0);
-    } catch (...) {
-    }
+    });
 }
 
 void TfrmQuelvardBrowser::pcMainResize()
 {
-    ResizeTabs();
-    for (TBrowserTab *tab : Tabs) {
-        if (tab)
-            tab->UpdateTabCaption();
-    }
+    pcMain->FitTabs();
 }
 
 void TfrmQuelvardBrowser::pcMainChange()
 {
-    try {
+    Guard::Run("pcMainChange", [this] {
         UpdateCaptionAndAddress();
         UpdatePopupBar();
         emit ActiveTabChanged();
-    } catch (...) {
-    }
+    });
 }
 
 void TfrmQuelvardBrowser::NewTab1Click()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "main/tabcontrol.h"
+
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
@@ -14,8 +16,6 @@ class QTimer;
 class TBrowserTab;
 class TKeyHook;
 class TPageCommands;
-class TTabSheet;
-class TTabControl;
 class TWebView;
 
 namespace Ui {
@@ -23,8 +23,9 @@ class TfrmQuelvardBrowser;
 }
 
 // The main window. Handlers keep the names the browser's design gives them; the handlers of
-// each subsystem live beside that subsystem (admin/, popups/, favorites/). The page commands are
-// TPageCommands', the key hook TKeyHook's; the window's handlers call into them.
+// each subsystem live beside that subsystem (admin/, popups/, favorites/). The window owns its
+// features: the tabs are pcMain's (TTabControl), the page commands TPageCommands', the key hook
+// TKeyHook's; the window's handlers call into them.
 class TfrmQuelvardBrowser : public QMainWindow
 {
     Q_OBJECT
@@ -35,7 +36,6 @@ public:
 
     // Fields.
     QStringList AllowedSites;
-    QVector<TBrowserTab *> Tabs;
 
     // The form's controls, reachable by their design names.
     Ui::TfrmQuelvardBrowser *ui = nullptr;
@@ -46,26 +46,19 @@ public:
     QMenu *pmBrowser = nullptr;
     QLabel *imgFavFolder = nullptr;
 
-    // Tab strip.
+    // Tab strip: pcMain's tabs, and the lookups every command uses. Tabs() are the slots, one
+    // per tab ever opened, a closed tab's left empty.
+    QVector<TBrowserTab *> Tabs() const;
     int TabCount() const;
     int ActiveTabIndex() const;
     TBrowserTab *ActiveTab() const;
     QString CurrentURL() const;
     QString CurrentTitle() const;
-    void NewTab();
+    TBrowserTab *NewTab(TTabControl::TOpen open = TTabControl::TOpen::Home);
     void CloseActiveTab();
     void ResizeTabs();
     void GoHome();
     void UpdateCaptionAndAddress();
-    // Common tab width of pcMain.
-    int TabWidth() const;
-    void SetTabWidth(int width);
-    // The width rule on its own: Available = control width - 75, N tabs.
-    static int ComputeTabWidth(int available, int tabCount, int currentWidth);
-    // Opens a tab for a window that a page asked for, without sending it home.
-    TBrowserTab *NewTabForWindow(bool background);
-    // Closes the tab of a page whose script asked to close its window, unless it is the last.
-    void CloseTabOf(TBrowserTab *tab);
 
     // Start-up and the window's life.
     void FormCreate();
@@ -145,11 +138,11 @@ private:
     void setupControls();
     void setupMenus();
     void connectCommands();
+    TTab *makeTab(TTabSheet *sheet);
     void pcMainResize();
     void pcMainChange();
     void onActiveView(const char *handler, const std::function<void(TWebView *)> &command);
     void layoutAddressPanel();
-    void selectPageByProgram(int pageIndex);
     void waitForFrame();
     void applyPendingFrame();
     void stopWaitingForFrame();
@@ -157,7 +150,6 @@ private:
     bool m_shown = false;
     bool m_positionLoaded = false;
     bool m_exiting = false;
-    bool m_programTabChange = false;
     TKeyHook *m_keyHook = nullptr;
     TPageCommands *m_pageCommands = nullptr;
     // The stored outer size, until the window manager's frame is known and it can be applied.

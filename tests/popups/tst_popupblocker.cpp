@@ -47,7 +47,7 @@ private slots:
     void popupBlockerCommandReloadsTheList();
 
 private:
-    TBrowserTab *tab(int index) const { return m_form->Tabs.value(index); }
+    TBrowserTab *tab(int index) const { return m_form->Tabs().value(index); }
     QFrame *bar() const { return m_form->findChild<QFrame *>(QStringLiteral("pnlPopups")); }
     QLabel *notice() const { return m_form->findChild<QLabel *>(QStringLiteral("lblPopups")); }
     bool barOpen() const;
@@ -270,7 +270,7 @@ void tst_PopupBlocker::backgroundRefusalWaitsForItsTab()
 {
     TBrowserTab *front = tab(0);
     QVERIFY(loadPage(front, m_server->url("/plain.html")));
-    TBrowserTab *back = m_form->NewTabForWindow(true);
+    TBrowserTab *back = m_form->NewTab(TTabControl::TOpen::Behind);
     QVERIFY(back && m_form->ActiveTab() == front);
     const QUrl backUrl = otherDomainUrl("/plain.html");
     QVERIFY(loadPage(back, backUrl));
@@ -406,7 +406,7 @@ void tst_PopupBlocker::barStepsOnePixelAtATimeAndTurnsRound()
     QCOMPARE(heights, opening);
 
     // The close button rides with the tab strip.
-    m_form->NewTabForWindow(true);
+    m_form->NewTab(TTabControl::TOpen::Behind);
     QTRY_VERIFY(m_form->tbCloseTab->isVisible());
     QCOMPARE(m_form->tbCloseTab->y(), m_form->pcMain->mapTo(m_form.get(), QPoint()).y() - 3);
     Q_UNUSED(buttonOffset);
@@ -439,7 +439,7 @@ void tst_PopupBlocker::barFollowsQuickTabSwitches()
     TBrowserTab *blocked = tab(0);
     QVERIFY(loadPage(blocked, m_server->url("/onload.html")));
     QTRY_VERIFY(barOpen());
-    TBrowserTab *clean = m_form->NewTabForWindow(false);
+    TBrowserTab *clean = m_form->NewTab(TTabControl::TOpen::InFront);
     QVERIFY(loadPage(clean, m_server->url("/plain.html")));
     QTRY_VERIFY(barClosed());
 
