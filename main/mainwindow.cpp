@@ -299,15 +299,11 @@ void TfrmQuelvardBrowser::connectCommands()
 
 void TfrmQuelvardBrowser::FormCreate()
 {
-    try {
+    Guard::Run("FormCreate", [this] {
         AllowedSites.clear();
         LoadAllowedSites();
-    } catch (...) {
-    }
-    try {
-        CheckAdminLoginAtStart();
-    } catch (...) {
-    }
+    });
+    Guard::Run("FormCreate", [this] { CheckAdminLoginAtStart(); });
 }
 
 void TfrmQuelvardBrowser::setVisible(bool visible)
@@ -333,7 +329,7 @@ void TfrmQuelvardBrowser::showEvent(QShowEvent *event)
 
 void TfrmQuelvardBrowser::FormShow()
 {
-    try {
+    Guard::Run("FormShow", [this] {
         // LoadWindowPosition ran just before (setVisible); its size waits for the frame.
         waitForFrame();
         NewTab();
@@ -345,8 +341,7 @@ void TfrmQuelvardBrowser::FormShow()
             else
                 first->NavigateTo(QStringLiteral(QUELVARD_FIRST_RUN_PAGE_URL));
         }
-    } catch (...) {
-    }
+    });
 }
 
 void TfrmQuelvardBrowser::LoadWindowPosition()
@@ -434,12 +429,11 @@ QString TfrmQuelvardBrowser::PositionText(int left, int top, int width, int heig
 
 void TfrmQuelvardBrowser::FormClose()
 {
-    try {
+    Guard::Run("FormClose", [this] {
         const QRect frame = frameGeometry();
         GenUtilities::SavePosition(
             PositionText(frame.x(), frame.y(), frame.width(), frame.height()));
-    } catch (...) {
-    }
+    });
     m_keyHook->Remove();
 }
 
@@ -458,11 +452,10 @@ void TfrmQuelvardBrowser::resizeEvent(QResizeEvent *event)
 
 void TfrmQuelvardBrowser::FormResize()
 {
-    try {
+    Guard::Run("FormResize", [this] {
         pcMain->PlaceCloseButton();
         layoutAddressPanel();
-    } catch (...) {
-    }
+    });
 }
 
 void TfrmQuelvardBrowser::layoutAddressPanel()
