@@ -11,23 +11,26 @@
 #include "main/webview.h"
 #include "popups/allowedsites.h"
 #include "popups/popups.h"
+#include "support/controls.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
 #include "support/testmain.h"
-#include "ui_mainwindow.h"
 #include "ui_popups.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
 #include <QTableWidget>
 #include <QWebEngineProfile>
 #include <QtTest>
 #include <memory>
+
+using TestSupport::Control;
 
 namespace {
 
@@ -115,7 +118,7 @@ void tst_MachineSettings::homePageReplacesTheStartPage()
     window.show();
     QVERIFY(TestPages::waitForUrl(window, home));
     // Its own address, not the stand-in the built-in pages show.
-    QCOMPARE(window.ui->edtAddress->text(), home);
+    QCOMPARE(Control<QLineEdit>(&window, "edtAddress")->text(), home);
 
     window.ActiveTab()->NavigateTo(m_server.url("/popup.html").toString());
     QVERIFY(TestPages::waitForUrl(window, m_server.url("/popup.html").toString()));

@@ -5,25 +5,29 @@
 #include "main/mainwindow.h"
 #include "main/tabcontrol.h"
 #include "main/webview.h"
+#include "support/controls.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
-#include "ui_mainwindow.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QToolBar>
 #include <QtTest>
 
 using TestPages::waitForTab;
 using TestPages::waitForUrl;
+using TestSupport::Control;
 
 class tst_MainWindow : public QObject
 {
@@ -115,15 +119,16 @@ void tst_MainWindow::layoutAndMenus()
           "lblTabCanvas", "imgFavFolder", "pmBrowser", "menuMain"}) {
         QVERIFY2(window.findChild<QWidget *>(QLatin1String(name)), name);
     }
-    QVERIFY(!window.ui->edtAddress->isEnabled());
-    QVERIFY(!window.ui->tbGoTo->isEnabled());
-    QCOMPARE(window.ui->cbAdminLock->text(), QStringLiteral("Admin Unlock"));
-    QCOMPARE(window.ui->cbAdminLock->size(), QSize(89, 25));
-    QVERIFY(!window.ui->pnlPopups->isVisible());
+    QVERIFY(!Control<QLineEdit>(&window, "edtAddress")->isEnabled());
+    QVERIFY(!Control<QAction>(&window, "tbGoTo")->isEnabled());
+    QCOMPARE(Control<QPushButton>(&window, "cbAdminLock")->text(), QStringLiteral("Admin Unlock"));
+    QCOMPARE(Control<QPushButton>(&window, "cbAdminLock")->size(), QSize(89, 25));
+    QVERIFY(!Control<QWidget>(&window, "pnlPopups")->isVisible());
     QVERIFY(!window.tbCloseTab->isVisible());
-    QCOMPARE(window.ui->pnlToolbar->height(), 32);
-    QCOMPARE(window.ui->statusMain->height(), 19);
-    QCOMPARE(window.ui->edtAddress->width(), window.ui->pnlAddress->width() - 205);
+    QCOMPARE(Control<QWidget>(&window, "pnlToolbar")->height(), 32);
+    QCOMPARE(Control<QStatusBar>(&window, "statusMain")->height(), 19);
+    QCOMPARE(Control<QLineEdit>(&window, "edtAddress")->width(),
+             Control<QWidget>(&window, "pnlAddress")->width() - 205);
     QCOMPARE(window.tbCloseTab->x(), window.width() - 40);
     QVERIFY(window.lblTabCanvas->font().bold());
     // No menu item carries a shortcut of its own: the keys reach the page through the hook.
@@ -299,7 +304,8 @@ void tst_MainWindow::firstRunPage()
     QCOMPARE(window.TabCount(), 1);
     QVERIFY(waitForUrl(window, finalPage));
     // The bundled pages show the site's root in the address bar.
-    QCOMPARE(window.ui->edtAddress->text(), QStringLiteral(QUELVARD_SITE_ROOT_URL));
+    QCOMPARE(Control<QLineEdit>(&window, "edtAddress")->text(),
+             QStringLiteral(QUELVARD_SITE_ROOT_URL));
     QVERIFY(window.windowTitle().startsWith(QStringLiteral("Quelvard - ")));
     QVERIFY(window.windowTitle().size() > 11);
 }
@@ -413,7 +419,7 @@ void tst_MainWindow::closeButtonVisibility()
     QVERIFY(!window.tbCloseTab->isVisible());
     window.CloseActiveTab(); // the only tab stays
     QCOMPARE(window.TabCount(), 1);
-    QVERIFY(window.ui->CloseTab1->isEnabled());
+    QVERIFY(Control<QAction>(&window, "CloseTab1")->isEnabled());
     window.NewTab();
     QVERIFY(window.tbCloseTab->isVisible());
     QCOMPARE(window.tbCloseTab->x(), window.width() - 40);
@@ -428,12 +434,13 @@ void tst_MainWindow::captionAndAddressFollowTheActivePage()
     TfrmQuelvardBrowser window;
     window.show();
     QVERIFY(waitForUrl(window, QStringLiteral(QUELVARD_START_PAGE_URL)));
-    QCOMPARE(window.ui->edtAddress->text(), QStringLiteral(QUELVARD_SITE_ROOT_URL));
+    QLineEdit *edtAddress = Control<QLineEdit>(&window, "edtAddress");
+    QCOMPARE(edtAddress->text(), QStringLiteral(QUELVARD_SITE_ROOT_URL));
     const QString a = m_server.url(QStringLiteral("/a")).toString();
     window.ActiveTab()->NavigateTo(a);
     QVERIFY(waitForUrl(window, a));
     QTRY_COMPARE(window.windowTitle(), QStringLiteral("Quelvard - Page A"));
-    QCOMPARE(window.ui->edtAddress->text(), a);
+    QCOMPARE(edtAddress->text(), a);
     QCOMPARE(window.ActiveTab()->Sheet->Caption, QStringLiteral("Page A"));
 
     window.NewTab();
@@ -441,13 +448,13 @@ void tst_MainWindow::captionAndAddressFollowTheActivePage()
     // The user switching tabs refreshes the caption and the address.
     window.pcMain->setCurrentIndex(0);
     QCOMPARE(window.windowTitle(), QStringLiteral("Quelvard - Page A"));
-    QCOMPARE(window.ui->edtAddress->text(), a);
+    QCOMPARE(edtAddress->text(), a);
     // A same-document navigation counts as a completed one.
     window.ActiveTab()->WebView->page()->runJavaScript(QStringLiteral("location.hash = 'part2';"));
-    QTRY_COMPARE(window.ui->edtAddress->text(), a + QStringLiteral("#part2"));
+    QTRY_COMPARE(edtAddress->text(), a + QStringLiteral("#part2"));
     // Closing the active tab describes the tab that takes its place at once.
     window.CloseActiveTab();
-    QCOMPARE(window.ui->edtAddress->text(), QStringLiteral(QUELVARD_SITE_ROOT_URL));
+    QCOMPARE(edtAddress->text(), QStringLiteral(QUELVARD_SITE_ROOT_URL));
 }
 
 void tst_MainWindow::backgroundTabLeavesCaptionAlone()
@@ -466,7 +473,7 @@ void tst_MainWindow::backgroundTabLeavesCaptionAlone()
     QVERIFY(waitForTab(second, b));
     QTRY_COMPARE(second->Sheet->Caption, QStringLiteral("Page B"));
     QCOMPARE(window.windowTitle(), QStringLiteral("Quelvard - Page A"));
-    QCOMPARE(window.ui->edtAddress->text(), a);
+    QCOMPARE(Control<QLineEdit>(&window, "edtAddress")->text(), a);
 }
 
 void tst_MainWindow::searchSiteCaption()

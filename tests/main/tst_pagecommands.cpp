@@ -6,15 +6,18 @@
 #include "main/schemehandler.h"
 #include "main/sourceview.h"
 #include "pagetestsupport.h"
+#include "support/controls.h"
 #include "support/httpserver.h"
 #include "ui_about.h"
-#include "ui_mainwindow.h"
 
+#include <QAction>
 #include <QClipboard>
+#include <QLineEdit>
 #include <QWebEngineHistory>
 #include <QWebEngineProfile>
 
 using namespace PageTest;
+using TestSupport::Control;
 
 namespace {
 
@@ -124,8 +127,9 @@ void tst_PageCommands::commandsWithoutActiveTabDoNothing()
     };
     // Never shown, so no tab was ever opened.
     TfrmQuelvardBrowser window;
-    window.ui->edtAddress->setEnabled(true);
-    window.ui->edtAddress->setText(m_server.url(QStringLiteral("/one")).toString());
+    QLineEdit *edtAddress = Control<QLineEdit>(&window, "edtAddress");
+    edtAddress->setEnabled(true);
+    edtAddress->setText(m_server.url(QStringLiteral("/one")).toString());
     const int dialogsBefore = m_dialogs->dialogsRun.size();
     QCOMPARE(window.ActiveTabIndex(), -1);
     (window.*handlers[command])();
@@ -152,15 +156,15 @@ void tst_PageCommands::backAndForwardAcrossThreePages()
     w.Back1Click();
     QVERIFY(waitForUrl(w, two));
     QCOMPARE(w.windowTitle(), QStringLiteral("Quelvard - TWO"));
-    QCOMPARE(w.ui->edtAddress->text(), two.toString());
-    w.ui->tbBack->trigger();
+    QCOMPARE(Control<QLineEdit>(&w, "edtAddress")->text(), two.toString());
+    Control<QAction>(&w, "tbBack")->trigger();
     QVERIFY(waitForUrl(w, one));
     browser->menuItem("Forward2")->trigger();
     QVERIFY(waitForUrl(w, two));
-    w.ui->Forward1->trigger();
+    Control<QAction>(&w, "Forward1")->trigger();
     QVERIFY(waitForUrl(w, three));
     // At the end of the history Forward does nothing.
-    w.ui->tbNext->trigger();
+    Control<QAction>(&w, "tbNext")->trigger();
     QTest::qWait(300);
     QCOMPARE(browser->view()->url(), three);
     QVERIFY(m_dialogs->messages.isEmpty());
@@ -175,7 +179,8 @@ void tst_PageCommands::backWithoutHistoryIsSilent()
     QCOMPARE(w.ActiveTabIndex(), 1);
     const QUrl start(QStringLiteral(QUELVARD_START_PAGE_URL));
     QVERIFY(waitForUrl(w, start));
-    for (QAction *action : {w.ui->tbBack, w.ui->Back1, w.ui->tbNext}) {
+    for (QAction *action : {Control<QAction>(&w, "tbBack"), Control<QAction>(&w, "Back1"),
+                            Control<QAction>(&w, "tbNext")}) {
         action->trigger();
         QTest::qWait(200);
         QCOMPARE(browser->view()->url(), start);
@@ -193,7 +198,7 @@ void tst_PageCommands::refreshReloads()
     QVERIFY(browser->load(one));
     const int before = m_server.requestCount(QStringLiteral("/one"));
     QSignalSpy loads(browser->view()->page(), &QWebEnginePage::loadFinished);
-    browser->window.ui->tbRefresh->trigger();
+    Control<QAction>(&browser->window, "tbRefresh")->trigger();
     QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(QStringLiteral("/one")), before + 1, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(!loads.isEmpty(), 10000);
     // Reload from the context menu does the same.
@@ -215,7 +220,7 @@ void tst_PageCommands::stopEndsASlowLoad()
     QTest::qWait(300);
     QVERIFY(view->Busy());
     QVERIFY(finished.isEmpty());
-    browser->window.ui->tbStop->trigger();
+    Control<QAction>(&browser->window, "tbStop")->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(!view->Busy(), 5000);
     QCOMPARE(finished.size(), 1);
     QCOMPARE(finished.first().first().toBool(), false);
@@ -232,21 +237,23 @@ void tst_PageCommands::goAndEnterNavigateAlike()
     QVERIFY(browser);
     TfrmQuelvardBrowser &w = browser->window;
     // What the administrator's unlock does.
-    w.ui->edtAddress->setEnabled(true);
-    w.ui->tbGoTo->setEnabled(true);
+    QLineEdit *edtAddress = Control<QLineEdit>(&w, "edtAddress");
+    edtAddress->setEnabled(true);
+    QAction *tbGoTo = Control<QAction>(&w, "tbGoTo");
+    tbGoTo->setEnabled(true);
 
     const QUrl go = m_server.url(QStringLiteral("/go"));
-    w.ui->edtAddress->setText(go.toString());
-    w.ui->tbGoTo->trigger();
+    edtAddress->setText(go.toString());
+    tbGoTo->trigger();
     QVERIFY(waitForUrl(w, go));
-    QCOMPARE(w.ui->edtAddress->text(), go.toString());
+    QCOMPARE(edtAddress->text(), go.toString());
 
     const QUrl enter = m_server.url(QStringLiteral("/enter"));
-    w.ui->edtAddress->setText(enter.toString());
-    w.ui->edtAddress->setFocus();
-    QTest::keyClick(w.ui->edtAddress, Qt::Key_Return);
+    edtAddress->setText(enter.toString());
+    edtAddress->setFocus();
+    QTest::keyClick(edtAddress, Qt::Key_Return);
     QVERIFY(waitForUrl(w, enter));
-    QCOMPARE(w.ui->edtAddress->text(), enter.toString());
+    QCOMPARE(edtAddress->text(), enter.toString());
     QCOMPARE(m_server.requestCount(QStringLiteral("/go")), 1);
     QCOMPARE(m_server.requestCount(QStringLiteral("/enter")), 1);
     QVERIFY(m_dialogs->messages.isEmpty());
@@ -257,10 +264,11 @@ void tst_PageCommands::goDoesNothingWhileLocked()
     auto browser = Browser::open(*m_dialogs);
     QVERIFY(browser);
     TfrmQuelvardBrowser &w = browser->window;
-    QVERIFY(!w.ui->edtAddress->isEnabled());
-    w.ui->edtAddress->setText(m_server.url(QStringLiteral("/locked")).toString());
+    QLineEdit *edtAddress = Control<QLineEdit>(&w, "edtAddress");
+    QVERIFY(!edtAddress->isEnabled());
+    edtAddress->setText(m_server.url(QStringLiteral("/locked")).toString());
     w.tbGoToClick();
-    QTest::keyClick(w.ui->edtAddress, Qt::Key_Return);
+    QTest::keyClick(edtAddress, Qt::Key_Return);
     QTest::qWait(500);
     QCOMPARE(m_server.requestCount(QStringLiteral("/locked")), 0);
     QCOMPARE(browser->view()->url(), QUrl(QStringLiteral(QUELVARD_START_PAGE_URL)));
@@ -280,10 +288,12 @@ void tst_PageCommands::refusedAddressShowsTheMessage()
     auto browser = Browser::open(*m_dialogs);
     QVERIFY(browser);
     TfrmQuelvardBrowser &w = browser->window;
-    w.ui->edtAddress->setEnabled(true);
-    w.ui->tbGoTo->setEnabled(true);
-    w.ui->edtAddress->setText(address);
-    w.ui->tbGoTo->trigger();
+    QLineEdit *edtAddress = Control<QLineEdit>(&w, "edtAddress");
+    edtAddress->setEnabled(true);
+    QAction *tbGoTo = Control<QAction>(&w, "tbGoTo");
+    tbGoTo->setEnabled(true);
+    edtAddress->setText(address);
+    tbGoTo->trigger();
     QCOMPARE(m_dialogs->messages.size(), 1);
     QVERIFY(m_dialogs->lastMessage().startsWith(
         QStringLiteral("Opening the selected favorite caused an error: ")));
@@ -298,9 +308,9 @@ void tst_PageCommands::selectAllThenCopy()
     QVERIFY(browser);
     QVERIFY(browser->load(m_server.url(QStringLiteral("/text"))));
     QGuiApplication::clipboard()->setText(QStringLiteral("before"));
-    browser->window.ui->SelectAll1->trigger();
+    Control<QAction>(&browser->window, "SelectAll1")->trigger();
     QTRY_COMPARE_WITH_TIMEOUT(browser->view()->selectedText().trimmed(), PageText, 5000);
-    browser->window.ui->Copy1->trigger();
+    Control<QAction>(&browser->window, "Copy1")->trigger();
     QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::clipboard()->text().trimmed(), PageText, 5000);
 }
 
@@ -312,13 +322,13 @@ void tst_PageCommands::pasteAndCutInAField()
     QWebEnginePage *page = browser->view()->page();
     runScript(page, QStringLiteral("document.getElementById('field').focus()"));
     QGuiApplication::clipboard()->setText(QStringLiteral("pasted words"));
-    browser->window.ui->Paste1->trigger();
+    Control<QAction>(&browser->window, "Paste1")->trigger();
     QTRY_COMPARE_WITH_TIMEOUT(
         runScript(page, QStringLiteral("document.getElementById('field').value")).toString(),
         QStringLiteral("pasted words"), 5000);
 
     runScript(page, QStringLiteral("document.getElementById('field').select()"));
-    browser->window.ui->Cut1->trigger();
+    Control<QAction>(&browser->window, "Cut1")->trigger();
     QTRY_COMPARE_WITH_TIMEOUT(
         runScript(page, QStringLiteral("document.getElementById('field').value")).toString(),
         QString(), 5000);
@@ -331,8 +341,8 @@ void tst_PageCommands::pasteIntoNothingIsSilent()
     QVERIFY(browser);
     QVERIFY(browser->load(m_server.url(QStringLiteral("/text"))));
     QGuiApplication::clipboard()->setText(QStringLiteral("nowhere to go"));
-    browser->window.ui->Paste1->trigger();
-    browser->window.ui->Cut1->trigger();
+    Control<QAction>(&browser->window, "Paste1")->trigger();
+    Control<QAction>(&browser->window, "Cut1")->trigger();
     QTest::qWait(300);
     QCOMPARE(runScript(browser->view()->page(), QStringLiteral("document.body.innerText"))
                  .toString()
@@ -373,7 +383,7 @@ void tst_PageCommands::aboutBox()
         result = about->result();
         return about->result();
     };
-    browser->window.ui->About1->trigger();
+    Control<QAction>(&browser->window, "About1")->trigger();
     QCOMPARE(m_dialogs->dialogsRun, QStringList{QStringLiteral("TfrmAbout")});
     QCOMPARE(result, int(QDialog::Rejected));
     QVERIFY(!browser->window.findChild<TfrmAbout *>());
@@ -450,13 +460,14 @@ void tst_PageCommands::editingKeysAreNotDoubled()
              QStringLiteral("once"));
 
     // In the unlocked address bar the keys edit the address, not the page.
-    w.ui->edtAddress->setEnabled(true);
-    w.ui->edtAddress->setText(QStringLiteral("typed"));
-    w.ui->edtAddress->setFocus();
+    QLineEdit *edtAddress = Control<QLineEdit>(&w, "edtAddress");
+    edtAddress->setEnabled(true);
+    edtAddress->setText(QStringLiteral("typed"));
+    edtAddress->setFocus();
     QGuiApplication::clipboard()->setText(QStringLiteral(" more"));
-    w.ui->edtAddress->end(false);
-    QTest::keyClick(w.ui->edtAddress, Qt::Key_V, Qt::ControlModifier);
-    QCOMPARE(w.ui->edtAddress->text(), QStringLiteral("typed more"));
+    edtAddress->end(false);
+    QTest::keyClick(edtAddress, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(edtAddress->text(), QStringLiteral("typed more"));
     QTest::qWait(300);
     QCOMPARE(runScript(page, QStringLiteral("document.getElementById('field').value")).toString(),
              QStringLiteral("once"));

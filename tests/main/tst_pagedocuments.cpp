@@ -6,11 +6,12 @@
 #include "main/schemehandler.h"
 #include "main/sourceview.h"
 #include "pagetestsupport.h"
+#include "support/controls.h"
 #include "support/httpserver.h"
 #include "ui_finddialog.h"
-#include "ui_mainwindow.h"
 #include "ui_pageproperties.h"
 
+#include <QAction>
 #include <QBuffer>
 #include <QFileDialog>
 #include <QPageSetupDialog>
@@ -25,6 +26,7 @@
 #include <QWebEngineProfile>
 
 using namespace PageTest;
+using TestSupport::Control;
 
 namespace {
 
@@ -187,7 +189,7 @@ void tst_PageDocuments::printWritesThePage()
         return int(QDialog::Accepted);
     };
     QSignalSpy finished(browser->view(), &QWebEngineView::printFinished);
-    browser->window.ui->Print1->trigger();
+    Control<QAction>(&browser->window, "Print1")->trigger();
     QVERIFY(sawPrintDialog);
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
     QCOMPARE(finished.first().first().toBool(), true);
@@ -296,12 +298,12 @@ void tst_PageDocuments::pageSetupHoldsForPrint()
             seenByPrint = print->printer()->pageLayout().orientation();
         return int(QDialog::Rejected);
     };
-    browser->window.ui->PageSetup1->trigger();
+    Control<QAction>(&browser->window, "PageSetup1")->trigger();
     QCOMPARE(m_dialogs->dialogsRun, QStringList{QStringLiteral("dlgPageSetup")});
     // Another tab's print uses the same settings.
     browser->window.NewTab1Click();
     QVERIFY(waitForUrl(browser->window, QUrl(QStringLiteral(QUELVARD_START_PAGE_URL))));
-    browser->window.ui->Print1->trigger();
+    Control<QAction>(&browser->window, "Print1")->trigger();
     QCOMPARE(seenByPrint, QPageLayout::Landscape);
 
     // Back to portrait for the other tests of this run.
@@ -330,7 +332,7 @@ void tst_PageDocuments::printPreviewRendersWithoutPrompt()
         }
         return int(QDialog::Rejected);
     };
-    browser->window.ui->PrintPreview1->trigger();
+    Control<QAction>(&browser->window, "PrintPreview1")->trigger();
     // The preview itself and nothing before it.
     QCOMPARE(m_dialogs->dialogsRun, QStringList{QStringLiteral("dlgPrintPreview")});
     QVERIFY2(previewPages >= 1, qPrintable(QString::number(previewPages)));
@@ -399,7 +401,7 @@ void tst_PageDocuments::saveCancelledWritesNothing()
         }
         return int(QDialog::Rejected);
     };
-    browser->window.ui->SaveAs1->trigger();
+    Control<QAction>(&browser->window, "SaveAs1")->trigger();
     QTest::qWait(1000);
     QVERIFY(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
 }
@@ -500,7 +502,7 @@ void tst_PageDocuments::findCountsMatches()
     auto browser = Browser::open(*m_dialogs);
     QVERIFY(browser);
     QVERIFY(browser->load(m_server.url(QStringLiteral("/find"))));
-    browser->window.ui->Find1->trigger();
+    Control<QAction>(&browser->window, "Find1")->trigger();
     auto *find = browser->window.findChild<TfrmFind *>();
     QVERIFY(find);
     QVERIFY(find->isVisible());
@@ -595,7 +597,7 @@ void tst_PageDocuments::propertiesOfAPage()
         }
         return int(QDialog::Accepted);
     };
-    browser->window.ui->PageProperties1->trigger();
+    Control<QAction>(&browser->window, "PageProperties1")->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(dated, 5000);
     QCOMPARE(m_dialogs->dialogsRun, QStringList{QStringLiteral("TfrmPageProperties")});
     QCOMPARE(shown.Title, QStringLiteral("Text Page"));
@@ -650,7 +652,7 @@ void tst_PageDocuments::pageTextIsShownAsWritten()
             }
             return int(QDialog::Accepted);
         };
-        w.ui->PageProperties1->trigger();
+        Control<QAction>(&w, "PageProperties1")->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(ran, 5000);
         QCOMPARE(shown, MarkupTitle);
     } else if (where == QLatin1String("tab")) {
@@ -658,7 +660,7 @@ void tst_PageDocuments::pageTextIsShownAsWritten()
         QTRY_COMPARE_WITH_TIMEOUT(rendered(w.pcMain->tabToolTip(index), Qt::AutoText), MarkupTitle,
                                   5000);
     } else {
-        w.ui->Find1->trigger();
+        Control<QAction>(&w, "Find1")->trigger();
         auto *find = w.findChild<TfrmFind *>();
         QVERIFY(find);
         find->ui->edtFindWhat->setText(MarkupTitle);

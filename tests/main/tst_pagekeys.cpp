@@ -2,8 +2,8 @@
 // taken through the main window's accelerator path, against real pages on a loopback server.
 #include "main/schemehandler.h"
 #include "pagetestsupport.h"
+#include "support/controls.h"
 #include "support/httpserver.h"
-#include "ui_mainwindow.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -12,6 +12,7 @@
 #include <QWheelEvent>
 
 using namespace PageTest;
+using TestSupport::Control;
 
 namespace {
 
@@ -241,7 +242,7 @@ void tst_PageKeys::zoomKeys()
         QCOMPARE(runScript(view->page(), QStringLiteral("document.activeElement.id")).toString(),
                  inField ? QStringLiteral("field") : QString());
     }
-    QVERIFY(browser->window.ui->statusMain->currentMessage().isEmpty());
+    QVERIFY(Control<QStatusBar>(&browser->window, "statusMain")->currentMessage().isEmpty());
 }
 
 void tst_PageKeys::ctrlWheelZooms()
@@ -342,8 +343,9 @@ void tst_PageKeys::otherBrowsersKeysDoNothing()
         {Qt::Key_F1, Qt::NoModifier},
     };
     for (bool locked : {true, false}) {
-        w.ui->edtAddress->setEnabled(!locked);
-        const QString address = w.ui->edtAddress->text();
+        QLineEdit *edtAddress = Control<QLineEdit>(&w, "edtAddress");
+        edtAddress->setEnabled(!locked);
+        const QString address = edtAddress->text();
         const int requests = m_server.requestedPaths().size();
         const int windows = QApplication::topLevelWidgets().size();
         for (const auto &press : keys) {
@@ -352,8 +354,8 @@ void tst_PageKeys::otherBrowsersKeysDoNothing()
             view->setFocus();
             QTest::keyClick(view->focusProxy(), press.key, press.modifiers);
             QTest::qWait(100);
-            QVERIFY2(QApplication::focusWidget() != w.ui->edtAddress, qPrintable(name));
-            QVERIFY2(w.ui->edtAddress->text() == address, qPrintable(name));
+            QVERIFY2(QApplication::focusWidget() != edtAddress, qPrintable(name));
+            QVERIFY2(edtAddress->text() == address, qPrintable(name));
             QVERIFY2(w.TabCount() == 1, qPrintable(name));
             QVERIFY2(QApplication::topLevelWidgets().size() == windows, qPrintable(name));
             QVERIFY2(QApplication::activeWindow() == &w, qPrintable(name));
@@ -372,7 +374,7 @@ void tst_PageKeys::keysLeaveATypedAddressAlone()
     auto browser = openOnPage();
     QVERIFY(browser);
     TfrmQuelvardBrowser &w = browser->window;
-    QLineEdit *address = w.ui->edtAddress;
+    QLineEdit *address = Control<QLineEdit>(&w, "edtAddress");
     address->setEnabled(true);
     const QString typed = m_server.url(QStringLiteral("/other")).toString();
     address->setText(typed);

@@ -4,9 +4,10 @@
 #include "main/pagesave.h"
 #include "main/schemehandler.h"
 #include "pagetestsupport.h"
+#include "support/controls.h"
 #include "support/httpserver.h"
-#include "ui_mainwindow.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDirIterator>
 #include <QFileDialog>
@@ -19,6 +20,7 @@
 #include <QWebEngineProfile>
 
 using namespace PageTest;
+using TestSupport::Control;
 
 class tst_PageSaveRules : public QObject
 {
@@ -177,7 +179,7 @@ void tst_PageSaveRules::saveNeverMakesAFavorite()
     if (fromContextMenu)
         browser->menuItem("SaveAs2")->trigger();
     else
-        browser->window.ui->SaveAs1->trigger();
+        Control<QAction>(&browser->window, "SaveAs1")->trigger();
     QCOMPARE(m_dialogs->dialogsRun, QStringList{QStringLiteral("dlgSaveAs")});
 
     if (refusal.isEmpty()) {
