@@ -83,6 +83,9 @@ TfrmQuelvardBrowser::~TfrmQuelvardBrowser()
     delete ui;
 }
 
+// The tab control's factory. What a tab needs of this window (its commands, its policies) and
+// what the window hears of a tab beyond the control's own signals (pcMain->ForwardWhileActive)
+// is handed over here, so a tab reaches into the window as little as it can.
 TTab *TfrmQuelvardBrowser::makeTab(TTabSheet *sheet)
 {
     auto tab = std::make_unique<TBrowserTab>(this, sheet);
