@@ -77,6 +77,24 @@ QString GetHomePage()
     return QStringLiteral(QUELVARD_START_PAGE_URL);
 }
 
+TStoredPosition ParsePosition(const QString &text)
+{
+    TStoredPosition position;
+    const QStringList items = SplitCommaText(TextUtils::Trim(text));
+    if (items.size() < 4)
+        return position;
+    std::optional<int> *const fields[] = {&position.Left, &position.Top, &position.Width,
+                                          &position.Height};
+    for (int i = 0; i < 4; ++i) {
+        bool ok = false;
+        const int value = items.at(i).toInt(&ok);
+        if (!ok)
+            break;
+        *fields[i] = value;
+    }
+    return position;
+}
+
 QStringList SplitCommaText(const QString &text)
 {
     // Blanks and control characters separate items like commas do; a quoted item may hold both.

@@ -23,10 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
 
-    // Read the way the window reads it.
+    // Read the way the window reads it: a value is read only after every value before it.
+    const GenUtilities::TStoredPosition position = GenUtilities::ParsePosition(text);
+    FUZZ_CHECK(!position.Top || position.Left);
+    FUZZ_CHECK(!position.Width || position.Top);
+    FUZZ_CHECK(!position.Height || position.Width);
     const QStringList items = GenUtilities::SplitCommaText(TextUtils::Trim(text));
-    for (int i = 0; i < 4 && i < items.size(); ++i)
-        items.at(i).toInt();
+    FUZZ_CHECK(items.size() >= 4 || !position.Left);
     // Without quotes, items are the runs between separators.
     if (!text.contains(QLatin1Char('"'))) {
         for (const QString &item : items) {
@@ -51,12 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                                   .arg(numbers[1])
                                   .arg(numbers[2])
                                   .arg(numbers[3]);
-        const QStringList back = GenUtilities::SplitCommaText(TextUtils::Trim(saved));
-        FUZZ_CHECK(back.size() == 4);
-        for (int i = 0; i < 4; ++i) {
-            bool ok = false;
-            FUZZ_CHECK(back.at(i).toInt(&ok) == numbers[i] && ok);
-        }
+        const GenUtilities::TStoredPosition back = GenUtilities::ParsePosition(saved);
+        FUZZ_CHECK(back.Complete());
+        FUZZ_CHECK(*back.Left == numbers[0] && *back.Top == numbers[1]);
+        FUZZ_CHECK(*back.Width == numbers[2] && *back.Height == numbers[3]);
     }
     return 0;
 }

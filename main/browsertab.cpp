@@ -11,7 +11,6 @@
 #include "favorites/favoritesstore.h"
 #include "main/dochostuihandler.h"
 #include "main/mainwindow.h"
-#include "main/tabcontrol.h"
 #include "main/webview.h"
 
 #include <QFontMetrics>
@@ -25,19 +24,10 @@ void TrimWorkingSet()
     malloc_trim(0);
 }
 
-TBrowserTab::TBrowserTab(TfrmQuelvardBrowser *mainForm, int index, bool activate)
+TBrowserTab::TBrowserTab(TfrmQuelvardBrowser *mainForm, TTabSheet *sheet) : TTab(sheet)
 {
+    MainForm = mainForm;
     try {
-        MainForm = mainForm;
-        TTabControl *pcMain = mainForm->pcMain;
-        Sheet = new TTabSheet(pcMain);
-        Sheet->Tag = index;
-        Sheet->Caption = QStringLiteral("Loading...");
-        pcMain->addTab(Sheet, Sheet->Caption);
-        if (activate)
-            pcMain->setCurrentIndex(pcMain->count() - 1);
-        mainForm->SetTabWidth(150);
-
         WebView = new TWebView(Sheet);
         WebView->SetSilent(true);
         UIHandler = std::make_shared<TDocHostUIHandler>();
@@ -46,33 +36,27 @@ TBrowserTab::TBrowserTab(TfrmQuelvardBrowser *mainForm, int index, bool activate
 
         connect(WebView, &TWebView::NavigateComplete2, this, &TBrowserTab::HandleNavigateComplete);
         connect(WebView, &TWebView::NewWindow2, this, &TBrowserTab::HandleNewWindow);
-        connect(WebView, &TWebView::CloseRequested, this, [this] { MainForm->CloseTabOf(this); });
-        // A page's own Print button asks as the menu does; only the page in front may ask.
-        connect(WebView->page(), &QWebEnginePage::printRequested, this, [this] {
-            if (MainForm->ActiveTab() == this)
-                MainForm->Print1Click();
-        });
-        WebView->SetNewViewFactory([mainForm](bool background) -> TWebView * {
-            TBrowserTab *tab = mainForm->NewTabForWindow(background);
-            return tab ? tab->WebView.data() : nullptr;
-        });
+        connect(WebView, &TWebView::CloseRequested, this, &TTab::CloseRequested);
+        // A page's own Print button asks as the menu does.
+        connect(WebView->page(), &QWebEnginePage::printRequested, this, &TTab::PrintRequested);
 
         auto *layout = new QVBoxLayout(Sheet);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(WebView);
     } catch (...) {
+        Guard::LogCurrentException("TBrowserTab");
+        // A tab without its whole web view is no tab: the tab control does not add it.
+        delete WebView.data();
     }
 }
 
 TBrowserTab::~TBrowserTab()
 {
-    try {
+    Guard::Run("~TBrowserTab", [this] {
         if (Sheet && WebView)
             WebView->setParent(nullptr);
         delete WebView.data();
-        delete Sheet.data();
-    } catch (...) {
-    }
+    });
 }
 
 void TBrowserTab::NavigateTo(const QString &url)
@@ -92,28 +76,23 @@ void TBrowserTab::NavigateTo(const QString &url)
 
 void TBrowserTab::GoHome()
 {
-    try {
-        NavigateTo(GenUtilities::GetHomePage());
-    } catch (...) {
-    }
+    Guard::Run("GoHome", [this] { NavigateTo(GenUtilities::GetHomePage()); });
 }
 
 void TBrowserTab::ViewSource()
 {
-    try {
+    Guard::Run("ViewSource", [this] {
         if (WebView)
-            WebView->ExecDocumentCommand(2);
-    } catch (...) {
-    }
+            WebView->ExecDocumentCommand(TWebView::TDocumentCommand::ViewSource);
+    });
 }
 
 void TBrowserTab::FindOnPage()
 {
-    try {
+    Guard::Run("FindOnPage", [this] {
         if (WebView)
-            WebView->ExecDocumentCommand(1);
-    } catch (...) {
-    }
+            WebView->ExecDocumentCommand(TWebView::TDocumentCommand::Find);
+    });
 }
 
 QString TBrowserTab::ShortenCaption(const QString &title, int limit,
@@ -132,40 +111,40 @@ QString TBrowserTab::ShortenCaption(const QString &title, int limit,
 
 void TBrowserTab::UpdateTabCaption()
 {
-    try {
+    Guard::Run("UpdateTabCaption", [this] {
         if (!WebView || !Sheet)
             return;
         QString title = WebView->LocationName();
         if (WebView->LocationURL().contains(QStringLiteral(QUELVARD_SEARCH_SITE_DOMAIN_SUFFIX)))
             title = QStringLiteral("Quelvard Search Engine");
-        const int limit = MainForm->TabWidth() - 25;
+        TTabControl *pcMain = MainForm->pcMain;
+        const int limit = pcMain->TabWidth() - 25;
         const QFontMetrics metrics(MainForm->lblTabCanvas->font());
         const QString caption = ShortenCaption(title, limit, [&metrics](const QString &text) {
             return metrics.horizontalAdvance(text);
         });
         Sheet->Caption = caption;
-        const int pageIndex = MainForm->pcMain->indexOf(Sheet);
+        const int pageIndex = pcMain->indexOf(Sheet);
         if (pageIndex >= 0) {
             // The tab bar reads "&" as a mnemonic; titles must show as they are.
-            MainForm->pcMain->setTabText(
-                pageIndex, QString(caption).replace(QLatin1Char('&'), QStringLiteral("&&")));
-            MainForm->pcMain->setTabToolTip(pageIndex, TextUtils::PlainToolTip(title));
+            pcMain->setTabText(pageIndex,
+                               QString(caption).replace(QLatin1Char('&'), QStringLiteral("&&")));
+            pcMain->setTabToolTip(pageIndex, TextUtils::PlainToolTip(title));
         }
-    } catch (...) {
-    }
+    });
 }
 
 void TBrowserTab::HandleNavigateComplete()
 {
-    try {
-        MainForm->UpdatePopupBar();
-        MainForm->UpdateCaptionAndAddress();
+    Guard::Run("HandleNavigateComplete", [this] {
+        // The window describes its active tab again (popup notice bar, caption, address bar),
+        // whichever tab completed.
+        emit NavigateComplete();
         UpdateTabCaption();
         if (WebView)
             WebView->SetUIHandler(UIHandler);
         TrimWorkingSet();
-    } catch (...) {
-    }
+    });
 }
 
 void TBrowserTab::SetPopupPolicy(PopupPolicy policy)

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QObject>
+#include "main/tabcontrol.h"
+
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -11,40 +12,27 @@ class TfrmQuelvardBrowser;
 class TWebView;
 class TDocHostUIHandler;
 
-// The page of the tab control that holds one tab; Tag is the tab's slot in Tabs.
-class TTabSheet : public QWidget
-{
-    Q_OBJECT
-
-public:
-    explicit TTabSheet(QWidget *parent = nullptr) : QWidget(parent) {}
-    int Tag = -1;
-    // The caption as the program set it ("&" not yet escaped for the tab bar).
-    QString Caption;
-};
-
 // One tab: its page in pcMain and the web view filling it.
-class TBrowserTab : public QObject
+class TBrowserTab : public TTab
 {
     Q_OBJECT
 
 public:
-    // Builds the page, adds it last to pcMain and makes it active; `activate` false keeps the
-    // current page (a tab opened behind the others).
-    TBrowserTab(TfrmQuelvardBrowser *mainForm, int index, bool activate = true);
+    // Builds the web view into the page the tab control made. When that fails the tab says so in
+    // the log and is left without a web view, and is then not added.
+    TBrowserTab(TfrmQuelvardBrowser *mainForm, TTabSheet *sheet);
     ~TBrowserTab() override;
 
     TfrmQuelvardBrowser *MainForm = nullptr;
     QString BlockedDomain;
     std::shared_ptr<TDocHostUIHandler> UIHandler;
-    QPointer<TTabSheet> Sheet;
     QPointer<TWebView> WebView;
 
     void NavigateTo(const QString &url);
-    void GoHome();
+    void GoHome() override;
     void ViewSource();
     void FindOnPage();
-    void UpdateTabCaption();
+    void UpdateTabCaption() override;
     void HandleNavigateComplete();
 
     // Popup blocker. The window decides whether a page at url may open a window; a tab that

@@ -1,22 +1,22 @@
 #include "main/dochostuihandler.h"
 
+#include "common/guard.h"
 #include "main/webview.h"
 
 #include <QMenu>
 
 bool TDocHostUIHandler::ShowContextMenu(const QPoint &screenPos)
 {
-    try {
+    Guard::Run("ShowContextMenu", [&] {
         if (!WebView)
-            return true;
+            return;
         QMenu *menu = WebView->PopupMenu();
         if (!menu)
-            return true;
+            return;
         // popup(), not exec(): a nested loop here would run page events, and a page closing its
         // own tab meanwhile would pull the view away under the menu.
         menu->popup(screenPos);
-    } catch (...) {
-    }
+    });
     // Handled in every case, so the engine never falls back to its own menu.
     return true;
 }

@@ -1,5 +1,6 @@
 #include "main/finddialog.h"
 
+#include "common/guard.h"
 #include "ui_finddialog.h"
 
 #include <QWebEngineFindTextResult>
@@ -58,7 +59,7 @@ QString TfrmFind::ResultText(const QString &text, int matches, int activeMatch)
 
 void TfrmFind::FindNext()
 {
-    try {
+    Guard::Run("FindNext", [this] {
         const QString text = ui->edtFindWhat->text();
         if (text.isEmpty())
             return;
@@ -82,8 +83,7 @@ void TfrmFind::FindNext()
                 ResultText(text, result.numberOfMatches(), result.activeMatch()));
             emit self->SearchFinished(result.numberOfMatches(), result.activeMatch());
         });
-    } catch (...) {
-    }
+    });
 }
 
 void TfrmFind::clearHighlight()

@@ -10,9 +10,13 @@
 #include "common/textutils.h"
 #include "config.h"
 #include "favorites/favoritesmenu.h"
+#include "main/about.h"
 #include "main/browserprofile.h"
 #include "main/browsertab.h"
 #include "main/filedialogguard.h"
+#include "main/icons.h"
+#include "main/keyhook.h"
+#include "main/pagecommands.h"
 #include "main/tabcontrol.h"
 #include "main/webview.h"
 #include "popups/allowedsites.h"
@@ -25,7 +29,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QPainter>
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
@@ -33,15 +36,10 @@
 #include <QWebEngineProfile>
 #include <QWheelEvent>
 #include <QWindow>
-#include <cmath>
 #include <functional>
+#include <memory>
 
 namespace {
-
-QIcon ThemeIcon(const char *name, QStyle::StandardPixmap fallback, QStyle *style)
-{
-    return QIcon::fromTheme(QLatin1String(name), style->standardIcon(fallback));
-}
 
 // Reports every expose, move or resize of the program's native windows.
 class TNativeWindowWatch : public QObject
@@ -66,70 +64,6 @@ private:
     std::function<void(QObject *)> m_onEvent;
 };
 
-// The Go button's picture: an arrow and the word, drawn so it needs no theme.
-QIcon GoIcon(const QFont &font)
-{
-    QPixmap pixmap(36, 20);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0x2e, 0x8b, 0x3e));
-    painter.drawEllipse(QRectF(1, 2, 16, 16));
-    painter.setBrush(Qt::white);
-    const QPointF arrow[3] = {QPointF(6.5, 5.5), QPointF(13.5, 10), QPointF(6.5, 14.5)};
-    painter.drawPolygon(arrow, 3);
-    QFont bold = font;
-    bold.setBold(true);
-    painter.setFont(bold);
-    painter.setPen(QColor(0x20, 0x20, 0x20));
-    painter.drawText(QRectF(18, 0, 18, 20), Qt::AlignCenter, QStringLiteral("Go"));
-    return QIcon(pixmap);
-}
-
-// A house, for desktops whose icon theme has none (Qt's own fallback is a folder).
-QIcon HomeIcon()
-{
-    QPixmap pixmap(24, 24);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QColor(0x2b, 0x4c, 0x7e), 1.5));
-    painter.setBrush(QColor(0xc9, 0x4f, 0x3c));
-    const QPointF roof[3] = {QPointF(2.5, 12), QPointF(12, 3), QPointF(21.5, 12)};
-    painter.drawPolygon(roof, 3);
-    painter.setBrush(QColor(0xf4, 0xf0, 0xe6));
-    painter.drawRect(QRectF(5.5, 12, 13, 9.5));
-    painter.setBrush(QColor(0x6b, 0x4a, 0x2b));
-    painter.drawRect(QRectF(10, 15, 4, 6.5));
-    return QIcon(pixmap);
-}
-
-QIcon CloseIcon()
-{
-    QPixmap pixmap(16, 16);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QColor(0x50, 0x50, 0x50), 2.0, Qt::SolidLine, Qt::RoundCap));
-    painter.drawLine(QPointF(4, 4), QPointF(12, 12));
-    painter.drawLine(QPointF(12, 4), QPointF(4, 12));
-    return QIcon(pixmap);
-}
-
-// Nearest integer, an exact half going to the even neighbour.
-int RoundHalfEven(double value)
-{
-    const double floorValue = std::floor(value);
-    const double diff = value - floorValue;
-    if (diff > 0.5)
-        return int(floorValue) + 1;
-    if (diff < 0.5)
-        return int(floorValue);
-    const int lower = int(floorValue);
-    return (lower % 2 == 0) ? lower : lower + 1;
-}
-
 } // namespace
 
 TfrmQuelvardBrowser::TfrmQuelvardBrowser(QWidget *parent)
@@ -138,6 +72,12 @@ TfrmQuelvardBrowser::TfrmQuelvardBrowser(QWidget *parent)
     FileDialogGuard::Install();
     ui->setupUi(this);
     pcMain = ui->pcMain;
+    m_keyHook = new TKeyHook(this);
+    m_pageCommands = new TPageCommands(this, [this]() -> QWebEngineView * {
+        TBrowserTab *tab = ActiveTab();
+        return tab ? tab->WebView.data() : nullptr;
+    });
+    pcMain->SetTabFactory([this](TTabSheet *sheet) { return makeTab(sheet); });
     setupControls();
     setupMenus();
     setupFeatures();
@@ -147,11 +87,31 @@ TfrmQuelvardBrowser::TfrmQuelvardBrowser(QWidget *parent)
 
 TfrmQuelvardBrowser::~TfrmQuelvardBrowser()
 {
-    removeHook();
-    for (TBrowserTab *tab : Tabs)
-        delete tab;
-    Tabs.clear();
+    m_keyHook->Remove();
+    // The tabs go first, while the window they report to still stands.
+    pcMain->DeleteTabs();
     delete ui;
+}
+
+// The tab control's factory. What a tab needs of this window (its commands, its policies) and
+// what the window hears of a tab beyond the control's own signals (pcMain->ForwardWhileActive)
+// is handed over here, so a tab reaches into the window as little as it can.
+TTab *TfrmQuelvardBrowser::makeTab(TTabSheet *sheet)
+{
+    auto tab = std::make_unique<TBrowserTab>(this, sheet);
+    if (!tab->WebView)
+        return nullptr;
+    tab->WebView->SetPageCommands(m_pageCommands);
+    // Refusals reach the window from every tab, not only the one in front: a tab behind keeps
+    // the site it refused for when it is chosen.
+    connectPopupBlocker(tab.get());
+    // A page's window opens as a tab of ours, at the end of the row, without going home.
+    tab->WebView->SetNewViewFactory([this](bool background) -> TWebView * {
+        TBrowserTab *opened =
+            NewTab(background ? TTabControl::TOpen::Behind : TTabControl::TOpen::InFront);
+        return opened ? opened->WebView.data() : nullptr;
+    });
+    return tab.release();
 }
 
 void TfrmQuelvardBrowser::setupControls()
@@ -160,11 +120,11 @@ void TfrmQuelvardBrowser::setupControls()
     resize(648, 564);
     setWindowIcon(QIcon(QStringLiteral(":/quelvard.svg")));
 
-    ui->tbBack->setIcon(ThemeIcon("go-previous", QStyle::SP_ArrowBack, style));
-    ui->tbNext->setIcon(ThemeIcon("go-next", QStyle::SP_ArrowForward, style));
-    ui->tbRefresh->setIcon(ThemeIcon("view-refresh", QStyle::SP_BrowserReload, style));
-    ui->tbStop->setIcon(ThemeIcon("process-stop", QStyle::SP_BrowserStop, style));
-    ui->tbHome->setIcon(QIcon::fromTheme(QStringLiteral("go-home"), HomeIcon()));
+    ui->tbBack->setIcon(Icons::Themed("go-previous", QStyle::SP_ArrowBack, style));
+    ui->tbNext->setIcon(Icons::Themed("go-next", QStyle::SP_ArrowForward, style));
+    ui->tbRefresh->setIcon(Icons::Themed("view-refresh", QStyle::SP_BrowserReload, style));
+    ui->tbStop->setIcon(Icons::Themed("process-stop", QStyle::SP_BrowserStop, style));
+    ui->tbHome->setIcon(QIcon::fromTheme(QStringLiteral("go-home"), Icons::Home()));
     for (QAction *action : ui->tbMain->actions()) {
         action->setToolTip(QString()); // the buttons carry no hints
         if (QWidget *button = ui->tbMain->widgetForAction(action)) {
@@ -176,7 +136,7 @@ void TfrmQuelvardBrowser::setupControls()
     ui->tbMain->layout()->setContentsMargins(0, 0, 0, 0);
     ui->tbMain->layout()->setSpacing(0);
 
-    ui->tbGoTo->setIcon(GoIcon(font()));
+    ui->tbGoTo->setIcon(Icons::Go(font()));
     ui->tbGoTo->setToolTip(QString());
     ui->tbSearch->layout()->setContentsMargins(0, 0, 0, 0);
     if (QWidget *go = ui->tbSearch->widgetForAction(ui->tbGoTo)) {
@@ -199,6 +159,8 @@ void TfrmQuelvardBrowser::setupControls()
         if (tbCloseTab && !tbCloseTab->isHidden())
             PlaceCloseTabButton();
     });
+    // "Click Here" takes its own keys; none of them is an accelerator of the page.
+    m_keyHook->KeepOut(ui->lblClickHere);
 
     // Floating close button at the right end of the tab row.
     tbCloseTab = new QToolBar(this);
@@ -209,7 +171,7 @@ void TfrmQuelvardBrowser::setupControls()
     tbCloseTab->layout()->setContentsMargins(0, 0, 0, 0);
     tbCloseTab->setStyleSheet(
         QStringLiteral("QToolBar { border: none; background: transparent; }"));
-    tbClose = tbCloseTab->addAction(CloseIcon(), QStringLiteral("Close Tab"));
+    tbClose = tbCloseTab->addAction(Icons::CloseTab(), QStringLiteral("Close Tab"));
     tbClose->setObjectName(QStringLiteral("tbClose"));
     if (QWidget *button = tbCloseTab->widgetForAction(tbClose)) {
         button->setFixedSize(25, 22);
@@ -217,7 +179,7 @@ void TfrmQuelvardBrowser::setupControls()
     }
     tbCloseTab->setFixedSize(25, 22);
     tbCloseTab->hide();
-    pcMain->installEventFilter(this);
+    pcMain->SetCloseButton(tbCloseTab);
 
     // Invisible helpers.
     lblTabCanvas = new QLabel(QStringLiteral("Used to calculate Tab canvas"), this);
@@ -226,7 +188,7 @@ void TfrmQuelvardBrowser::setupControls()
     lblTabCanvas->hide();
     imgFavFolder = new QLabel(this);
     imgFavFolder->setObjectName(QStringLiteral("imgFavFolder"));
-    imgFavFolder->setPixmap(ThemeIcon("folder", QStyle::SP_DirIcon, style).pixmap(17, 17));
+    imgFavFolder->setPixmap(Icons::Themed("folder", QStyle::SP_DirIcon, style).pixmap(17, 17));
     imgFavFolder->setFixedSize(17, 17);
     imgFavFolder->hide();
 
@@ -326,10 +288,17 @@ void TfrmQuelvardBrowser::connectCommands()
     onMenu("ViewSource2", &TfrmQuelvardBrowser::ViewSource1Click);
 
     connect(pcMain, &TTabControl::Resized, this, [this] { pcMainResize(); });
-    connect(pcMain, &QTabWidget::currentChanged, this, [this](int) {
-        if (!m_programTabChange)
-            pcMainChange();
+    connect(pcMain, &TTabControl::TabChangedByUser, this, [this] { pcMainChange(); });
+    // Whichever tab completed, the window describes the active one.
+    connect(pcMain, &TTabControl::TabNavigateComplete, this, [this] {
+        UpdatePopupBar();
+        UpdateCaptionAndAddress();
     });
+    connect(pcMain, &TTabControl::ActiveTabReplaced, this, [this] {
+        UpdateCaptionAndAddress();
+        UpdatePopupBar();
+    });
+    connect(pcMain, &TTabControl::PrintRequested, this, [this] { Print1Click(); });
 }
 
 // ---- Administrator lock and favorites -----------------------------------------------------
@@ -338,7 +307,7 @@ void TfrmQuelvardBrowser::setupFeatures()
 {
     m_adminLock = new TAdminLock(this, [this] {
         QList<QWebEngineProfile *> profiles{BrowserProfile::Current()};
-        for (TBrowserTab *tab : std::as_const(Tabs)) {
+        for (TBrowserTab *tab : Tabs()) {
             if (tab && tab->WebView)
                 profiles << tab->WebView->page()->profile();
         }
@@ -406,15 +375,11 @@ void TfrmQuelvardBrowser::OrganizeFavorites1Click()
 
 void TfrmQuelvardBrowser::FormCreate()
 {
-    try {
+    Guard::Run("FormCreate", [this] {
         AllowedSites.clear();
         LoadAllowedSites();
-    } catch (...) {
-    }
-    try {
-        CheckAdminLoginAtStart();
-    } catch (...) {
-    }
+    });
+    Guard::Run("FormCreate", [this] { CheckAdminLoginAtStart(); });
 }
 
 void TfrmQuelvardBrowser::setVisible(bool visible)
@@ -440,54 +405,44 @@ void TfrmQuelvardBrowser::showEvent(QShowEvent *event)
 
 void TfrmQuelvardBrowser::FormShow()
 {
-    try {
+    Guard::Run("FormShow", [this] {
         // LoadWindowPosition ran just before (setVisible); its size waits for the frame.
         waitForFrame();
         NewTab();
         const QString position = GenUtilities::GetPosition();
-        if (position.isEmpty() && !Tabs.isEmpty() && Tabs.at(0)) {
+        TBrowserTab *first = Tabs().value(0);
+        if (position.isEmpty() && first) {
             if (GenUtilities::CompanionSettingsExist())
-                Tabs.at(0)->NavigateTo(QStringLiteral(QUELVARD_COMPANION_FIRST_RUN_PAGE_URL));
+                first->NavigateTo(QStringLiteral(QUELVARD_COMPANION_FIRST_RUN_PAGE_URL));
             else
-                Tabs.at(0)->NavigateTo(QStringLiteral(QUELVARD_FIRST_RUN_PAGE_URL));
+                first->NavigateTo(QStringLiteral(QUELVARD_FIRST_RUN_PAGE_URL));
         }
-    } catch (...) {
-    }
+    });
 }
 
 void TfrmQuelvardBrowser::LoadWindowPosition()
 {
-    try {
-        const QStringList items =
-            GenUtilities::SplitCommaText(TextUtils::Trim(GenUtilities::GetPosition()));
-        if (items.size() < 4) {
-            setWindowState(windowState() | Qt::WindowMaximized);
+    const bool read = Guard::Run("LoadWindowPosition", [this] {
+        const GenUtilities::TStoredPosition stored =
+            GenUtilities::ParsePosition(GenUtilities::GetPosition());
+        // Each value read is applied, in order, even when a later one then fails.
+        if (stored.Left)
+            move(*stored.Left, y());
+        if (stored.Top)
+            move(x(), *stored.Top);
+        if (stored.Complete()) {
+            // The stored size is the outer one; the frame is known only once the window manager
+            // has framed the window, so the client size is corrected then (waitForFrame).
+            resize(*stored.Width, *stored.Height);
+            m_pendingOuterSize = QSize(*stored.Width, *stored.Height);
             return;
         }
-        bool ok = false;
-        const int left = items.at(0).toInt(&ok);
-        if (!ok)
-            throw 0;
-        move(left, y());
-        const int top = items.at(1).toInt(&ok);
-        if (!ok)
-            throw 0;
-        move(x(), top);
-        const int width = items.at(2).toInt(&ok);
-        if (!ok)
-            throw 0;
-        const int height = items.at(3).toInt(&ok);
-        if (!ok) {
-            resize(width, this->height());
-            throw 0;
-        }
-        // The stored size is the outer one; the frame is known only once the window manager
-        // has framed the window, so the client size is corrected then (waitForFrame).
-        resize(width, height);
-        m_pendingOuterSize = QSize(width, height);
-    } catch (...) {
+        if (stored.Width)
+            resize(*stored.Width, height());
         setWindowState(windowState() | Qt::WindowMaximized);
-    }
+    });
+    if (!read)
+        setWindowState(windowState() | Qt::WindowMaximized);
 }
 
 void TfrmQuelvardBrowser::waitForFrame()
@@ -550,13 +505,12 @@ QString TfrmQuelvardBrowser::PositionText(int left, int top, int width, int heig
 
 void TfrmQuelvardBrowser::FormClose()
 {
-    try {
+    Guard::Run("FormClose", [this] {
         const QRect frame = frameGeometry();
         GenUtilities::SavePosition(
             PositionText(frame.x(), frame.y(), frame.width(), frame.height()));
-    } catch (...) {
-    }
-    removeHook();
+    });
+    m_keyHook->Remove();
 }
 
 void TfrmQuelvardBrowser::closeEvent(QCloseEvent *event)
@@ -574,11 +528,10 @@ void TfrmQuelvardBrowser::resizeEvent(QResizeEvent *event)
 
 void TfrmQuelvardBrowser::FormResize()
 {
-    try {
-        tbCloseTab->move(width() - 40, tbCloseTab->y());
+    Guard::Run("FormResize", [this] {
+        pcMain->PlaceCloseButton();
         layoutAddressPanel();
-    } catch (...) {
-    }
+    });
 }
 
 void TfrmQuelvardBrowser::layoutAddressPanel()
@@ -593,9 +546,7 @@ void TfrmQuelvardBrowser::layoutAddressPanel()
 
 void TfrmQuelvardBrowser::PlaceCloseTabButton()
 {
-    const int top = pcMain->mapTo(this, QPoint(0, 0)).y() - 3;
-    tbCloseTab->move(width() - 40, top);
-    tbCloseTab->raise();
+    pcMain->PlaceCloseButton();
 }
 
 void TfrmQuelvardBrowser::changeEvent(QEvent *event)
@@ -611,83 +562,12 @@ void TfrmQuelvardBrowser::changeEvent(QEvent *event)
 
 void TfrmQuelvardBrowser::FormActivate()
 {
-    installHook();
+    m_keyHook->Install();
 }
 
 void TfrmQuelvardBrowser::FormDeactivate()
 {
-    removeHook();
-}
-
-void TfrmQuelvardBrowser::installHook()
-{
-    if (m_hookInstalled)
-        return;
-    qApp->installEventFilter(this);
-    m_hookInstalled = true;
-}
-
-void TfrmQuelvardBrowser::removeHook()
-{
-    if (!m_hookInstalled)
-        return;
-    qApp->removeEventFilter(this);
-    m_hookInstalled = false;
-}
-
-bool TfrmQuelvardBrowser::IsExcludedFromAccelerators(int key, Qt::KeyboardModifiers modifiers)
-{
-    // Plain Backspace, Left and Right stay ordinary keys of the page; with Alt held they are
-    // the Back and Forward accelerators.
-    if (modifiers & Qt::AltModifier)
-        return false;
-    return key == Qt::Key_Backspace || key == Qt::Key_Left || key == Qt::Key_Right;
-}
-
-bool TfrmQuelvardBrowser::AppMessageHook(QObject *target, QEvent *event)
-{
-    try {
-        const QEvent::Type type = event->type();
-        if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::Wheel)
-            return false;
-        // Only input meant for this window; a dialog of ours deactivates the hook anyway.
-        auto *widget = qobject_cast<QWidget *>(target);
-        if (!widget || widget->window() != this)
-            return false;
-        TBrowserTab *tab = ActiveTab();
-        if (!tab || !tab->WebView)
-            return false;
-        if (type == QEvent::Wheel) {
-            return zoomByWheel(tab->WebView->isAncestorOf(widget),
-                               static_cast<QWheelEvent *>(event));
-        }
-        auto *keyEvent = static_cast<QKeyEvent *>(event);
-        if (IsExcludedFromAccelerators(keyEvent->key(), keyEvent->modifiers()))
-            return false;
-        emit AcceleratorOffered(keyEvent->key(), keyEvent->modifiers());
-        if (type == QEvent::KeyPress)
-            return TranslateAccelerator(keyEvent);
-    } catch (...) {
-    }
-    return false;
-}
-
-bool TfrmQuelvardBrowser::zoomByWheel(bool overPage, QWheelEvent *event)
-{
-    const int delta = event->angleDelta().y();
-    if (!overPage || !(event->modifiers() & Qt::ControlModifier) || delta == 0)
-        return false;
-    // A turn the other way starts over rather than first paying back what was left.
-    if ((m_wheelZoomDelta > 0) != (delta > 0))
-        m_wheelZoomDelta = 0;
-    m_wheelZoomDelta += delta;
-    const int notch = QWheelEvent::DefaultDeltasPerStep;
-    while (qAbs(m_wheelZoomDelta) >= notch) {
-        ZoomActivePage(m_wheelZoomDelta > 0 ? 1 : -1);
-        m_wheelZoomDelta -= m_wheelZoomDelta > 0 ? notch : -notch;
-    }
-    // The page neither scrolls nor zooms itself as well.
-    return true;
+    m_keyHook->Remove();
 }
 
 bool TfrmQuelvardBrowser::eventFilter(QObject *watched, QEvent *event)
@@ -696,43 +576,32 @@ bool TfrmQuelvardBrowser::eventFilter(QObject *watched, QEvent *event)
         layoutAddressPanel();
         return false;
     }
-    if (watched == pcMain && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
-        if (tbCloseTab->isVisible())
-            PlaceCloseTabButton();
-        return false;
-    }
-    if (m_hookInstalled && watched != this)
-        return AppMessageHook(watched, event);
     return QMainWindow::eventFilter(watched, event);
 }
 
-// ---- Tab strip ----------------------------------------------------------------------------
+// ---- Tab strip: the lookups every command uses, and the tab control's handlers ---------------
+
+QVector<TBrowserTab *> TfrmQuelvardBrowser::Tabs() const
+{
+    QVector<TBrowserTab *> tabs;
+    for (TTab *tab : pcMain->Tabs())
+        tabs << qobject_cast<TBrowserTab *>(tab);
+    return tabs;
+}
 
 int TfrmQuelvardBrowser::TabCount() const
 {
-    int count = 0;
-    for (TBrowserTab *tab : Tabs) {
-        if (tab)
-            ++count;
-    }
-    return count;
+    return pcMain->TabCount();
 }
 
 int TfrmQuelvardBrowser::ActiveTabIndex() const
 {
-    auto *sheet = qobject_cast<TTabSheet *>(pcMain->currentWidget());
-    if (!sheet)
-        return -1;
-    const int tag = sheet->Tag;
-    if (tag < 0 || tag >= Tabs.size() || !Tabs.at(tag))
-        return -1;
-    return tag;
+    return pcMain->ActiveTabIndex();
 }
 
 TBrowserTab *TfrmQuelvardBrowser::ActiveTab() const
 {
-    const int index = ActiveTabIndex();
-    return index < 0 ? nullptr : Tabs.at(index);
+    return qobject_cast<TBrowserTab *>(pcMain->ActiveTab());
 }
 
 QString TfrmQuelvardBrowser::CurrentURL() const
@@ -751,144 +620,32 @@ QString TfrmQuelvardBrowser::CurrentTitle() const
     return TextUtils::Trim(tab->WebView->LocationName());
 }
 
-int TfrmQuelvardBrowser::TabWidth() const
+TBrowserTab *TfrmQuelvardBrowser::NewTab(TTabControl::TOpen open)
 {
-    return pcMain->Bar()->TabWidth();
-}
-
-void TfrmQuelvardBrowser::SetTabWidth(int width)
-{
-    pcMain->Bar()->SetTabWidth(width);
-}
-
-int TfrmQuelvardBrowser::ComputeTabWidth(int available, int tabCount, int currentWidth)
-{
-    if (tabCount <= 0)
-        return available > 0 ? 250 : currentWidth;
-    if (qint64(tabCount) * 250 < available)
-        return 250;
-    const int width = RoundHalfEven(double(available) / double(tabCount));
-    return width < 100 ? 100 : width;
-}
-
-void TfrmQuelvardBrowser::ResizeTabs()
-{
-    try {
-        SetTabWidth(ComputeTabWidth(pcMain->width() - 75, TabCount(), TabWidth()));
-    } catch (...) {
-    }
-}
-
-void TfrmQuelvardBrowser::NewTab()
-{
-    try {
-        const int index = Tabs.size();
-        Tabs.append(nullptr);
-        m_programTabChange = true;
-        auto *tab = new TBrowserTab(this, index);
-        m_programTabChange = false;
-        Tabs[index] = tab;
-        connectPopupBlocker(tab);
-        ResizeTabs();
-        GoHome();
-        if (TabCount() > 1) {
-            PlaceCloseTabButton();
-            tbCloseTab->show();
-        }
-    } catch (...) {
-        m_programTabChange = false;
-    }
-}
-
-TBrowserTab *TfrmQuelvardBrowser::NewTabForWindow(bool background)
-{
-    try {
-        const int index = Tabs.size();
-        Tabs.append(nullptr);
-        m_programTabChange = true;
-        auto *tab = new TBrowserTab(this, index, !background);
-        m_programTabChange = false;
-        Tabs[index] = tab;
-        connectPopupBlocker(tab);
-        ResizeTabs();
-        if (TabCount() > 1) {
-            PlaceCloseTabButton();
-            tbCloseTab->show();
-        }
-        if (!background) {
-            UpdateCaptionAndAddress();
-            UpdatePopupBar();
-        }
-        return tab;
-    } catch (...) {
-        m_programTabChange = false;
-        return nullptr;
-    }
-}
-
-void TfrmQuelvardBrowser::selectPageByProgram(int pageIndex)
-{
-    m_programTabChange = true;
-    pcMain->setCurrentIndex(pageIndex);
-    m_programTabChange = false;
+    return qobject_cast<TBrowserTab *>(pcMain->NewTab(open));
 }
 
 void TfrmQuelvardBrowser::CloseActiveTab()
 {
-    try {
-        if (TabCount() > 1) {
-            const int index = ActiveTabIndex();
-            if (index != -1 && index < Tabs.size() && Tabs.at(index)) {
-                TBrowserTab *tab = Tabs.at(index);
-                const int pageIndex = pcMain->indexOf(tab->Sheet);
-                const int pagesAfter = pcMain->count() - 1;
-                m_programTabChange = true;
-                Tabs[index] = nullptr;
-                delete tab;
-                m_programTabChange = false;
-                // The page that followed takes its place, or the first page after the last.
-                selectPageByProgram(pageIndex >= 0 && pageIndex < pagesAfter ? pageIndex : 0);
-                ResizeTabs();
-                // The newly active tab's page is described at once rather than left showing the
-                // closed tab's address until the next navigation.
-                UpdateCaptionAndAddress();
-                UpdatePopupBar();
-            }
-        }
-        if (TabCount() <= 1)
-            tbCloseTab->hide();
-    } catch (...) {
-        m_programTabChange = false;
-    }
+    pcMain->CloseActiveTab();
 }
 
-void TfrmQuelvardBrowser::CloseTabOf(TBrowserTab *tab)
+void TfrmQuelvardBrowser::ResizeTabs()
 {
-    // Deferred: the request arrives from inside the page that is about to be destroyed.
-    QPointer<TBrowserTab> guard(tab);
-    QTimer::singleShot(0, this, [this, guard] {
-        if (!guard || TabCount() <= 1)
-            return;
-        const int index = Tabs.indexOf(guard.data());
-        if (index < 0)
-            return;
-        selectPageByProgram(pcMain->indexOf(guard->Sheet));
-        CloseActiveTab();
-    });
+    pcMain->ResizeTabs();
 }
 
 void TfrmQuelvardBrowser::GoHome()
 {
-    try {
+    Guard::Run("GoHome", [this] {
         if (TBrowserTab *tab = ActiveTab())
             tab->GoHome();
-    } catch (...) {
-    }
+    });
 }
 
 void TfrmQuelvardBrowser::UpdateCaptionAndAddress()
 {
-    try {
+    Guard::Run("UpdateCaptionAndAddress", [this] {
         const QString url = CurrentURL();
         const QString title = CurrentTitle();
         setWindowTitle(QStringLiteral("Quelvard - ") + title);
@@ -899,27 +656,21 @@ void TfrmQuelvardBrowser::UpdateCaptionAndAddress()
         else
             ui->edtAddress->setText(url);
         ui->edtAddress->setCursorPosition(0);
-    } catch (...) {
-    }
+    });
 }
 
 void TfrmQuelvardBrowser::pcMainResize()
 {
-    ResizeTabs();
-    for (TBrowserTab *tab : Tabs) {
-        if (tab)
-            tab->UpdateTabCaption();
-    }
+    pcMain->FitTabs();
 }
 
 void TfrmQuelvardBrowser::pcMainChange()
 {
-    try {
+    Guard::Run("pcMainChange", [this] {
         UpdateCaptionAndAddress();
         UpdatePopupBar();
         emit ActiveTabChanged();
-    } catch (...) {
-    }
+    });
 }
 
 void TfrmQuelvardBrowser::NewTab1Click()
@@ -932,11 +683,149 @@ void TfrmQuelvardBrowser::CloseTab1Click()
     CloseActiveTab();
 }
 
+// ---- Navigation and page commands ---------------------------------------------------------
+
+void TfrmQuelvardBrowser::onActiveView(const char *handler,
+                                       const std::function<void(TWebView *)> &command)
+{
+    Guard::Run(handler, [&] {
+        TBrowserTab *tab = ActiveTab();
+        if (tab && tab->WebView)
+            command(tab->WebView.data());
+    });
+}
+
+void TfrmQuelvardBrowser::Back1Click()
+{
+    onActiveView("Back1Click", [](TWebView *view) { view->GoBack(); });
+}
+
+void TfrmQuelvardBrowser::Forward1Click()
+{
+    onActiveView("Forward1Click", [](TWebView *view) { view->GoForward(); });
+}
+
+void TfrmQuelvardBrowser::Home1Click()
+{
+    GoHome();
+}
+
+void TfrmQuelvardBrowser::sbRefreshClick()
+{
+    onActiveView("sbRefreshClick", [](TWebView *view) { view->Refresh(); });
+}
+
+void TfrmQuelvardBrowser::sbStopClick()
+{
+    onActiveView("sbStopClick", [](TWebView *view) { view->Stop(); });
+}
+
+void TfrmQuelvardBrowser::SaveAs1Click()
+{
+    onActiveView("SaveAs1Click", [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::SaveAs, TWebView::TCommandOption::PromptUser);
+    });
+}
+
+void TfrmQuelvardBrowser::PageSetup1Click()
+{
+    onActiveView("PageSetup1Click", [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::PageSetup, TWebView::TCommandOption::PromptUser);
+    });
+}
+
+void TfrmQuelvardBrowser::Print1Click()
+{
+    onActiveView("Print1Click", [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::Print, TWebView::TCommandOption::PromptUser);
+    });
+}
+
+void TfrmQuelvardBrowser::PrintPreview1Click()
+{
+    onActiveView("PrintPreview1Click", [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::PrintPreview,
+                     TWebView::TCommandOption::DontPromptUser);
+    });
+}
+
+void TfrmQuelvardBrowser::PageProperties1Click()
+{
+    onActiveView("PageProperties1Click", [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::Properties, TWebView::TCommandOption::PromptUser);
+    });
+}
+
+void TfrmQuelvardBrowser::ViewSource1Click()
+{
+    Guard::Run("ViewSource1Click", [this] {
+        if (TBrowserTab *tab = ActiveTab())
+            tab->ViewSource();
+    });
+}
+
+void TfrmQuelvardBrowser::Cut1Click()
+{
+    onActiveView("Cut1Click", [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::Cut, TWebView::TCommandOption::PromptUser);
+    });
+}
+
+void TfrmQuelvardBrowser::Copy1Click()
+{
+    onActiveView("Copy1Click", [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::Copy, TWebView::TCommandOption::PromptUser);
+    });
+}
+
+void TfrmQuelvardBrowser::Paste1Click()
+{
+    onActiveView("Paste1Click", [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::Paste, TWebView::TCommandOption::PromptUser);
+    });
+}
+
+void TfrmQuelvardBrowser::SelectAll1Click()
+{
+    onActiveView("SelectAll1Click", [](TWebView *view) {
+        view->ExecWB(TWebView::TPageCommand::SelectAll, TWebView::TCommandOption::PromptUser);
+    });
+}
+
+void TfrmQuelvardBrowser::Find1Click()
+{
+    Guard::Run("Find1Click", [this] {
+        if (TBrowserTab *tab = ActiveTab())
+            tab->FindOnPage();
+    });
+}
+
+void TfrmQuelvardBrowser::tbGoToClick()
+{
+    // Go and Enter are unreachable while the address bar is locked; this guard keeps any other
+    // route to the handler from reaching a typed address then.
+    if (!ui->edtAddress->isEnabled())
+        return;
+    const QString address = ui->edtAddress->text();
+    Guard::Run("tbGoToClick", [&] {
+        if (TBrowserTab *tab = ActiveTab())
+            tab->NavigateTo(address);
+    });
+}
+
+void TfrmQuelvardBrowser::About1Click()
+{
+    Guard::Run("About1Click", [this] {
+        TfrmAbout dialog(this);
+        TDialogs::Current()->ExecDialog(&dialog);
+    });
+}
+
 void TfrmQuelvardBrowser::Exit1Click()
 {
     // Ends the program without the close path, so the position is not saved.
     m_exiting = true;
-    removeHook();
+    m_keyHook->Remove();
     QCoreApplication::exit(0);
 }
 

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "main/tabcontrol.h"
+
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
 #include <QVector>
+#include <functional>
 
-class QKeyEvent;
-class QWheelEvent;
 class QLabel;
 class QMenu;
 class QAction;
@@ -14,8 +15,10 @@ class QToolBar;
 class QTimer;
 class TAdminLock;
 class TBrowserTab;
-class TPopupBar;
 class TFavoritesMenu;
+class TKeyHook;
+class TPageCommands;
+class TPopupBar;
 class TTabSheet;
 class TTabControl;
 class TWebView;
@@ -24,10 +27,10 @@ namespace Ui {
 class TfrmQuelvardBrowser;
 }
 
-// The main window. Handlers keep the names the browser's design gives them; the administrator
-// lock and the Favorites menu are objects the window owns, and its handlers for them call into
-// them. The popup blocker's handlers live beside it (popups/) and the page commands in
-// pagecommands.cpp, so each feature can be read in one place.
+// The main window: its set-up and life. Handlers keep the names the browser's design gives
+// them and call into the features the window owns: the tabs (pcMain, a TTabControl), the page
+// commands (TPageCommands), the key hook (TKeyHook), the administrator lock (TAdminLock), the
+// Favorites menu (TFavoritesMenu) and the popup notice bar (TPopupBar).
 class TfrmQuelvardBrowser : public QMainWindow
 {
     Q_OBJECT
@@ -38,7 +41,6 @@ public:
 
     // Fields.
     QStringList AllowedSites;
-    QVector<TBrowserTab *> Tabs;
 
     // The form's controls, reachable by their design names.
     Ui::TfrmQuelvardBrowser *ui = nullptr;
@@ -49,26 +51,19 @@ public:
     QMenu *pmBrowser = nullptr;
     QLabel *imgFavFolder = nullptr;
 
-    // Tab strip.
+    // Tab strip: pcMain's tabs, and the lookups every command uses. Tabs() are the slots, one
+    // per tab ever opened, a closed tab's left empty.
+    QVector<TBrowserTab *> Tabs() const;
     int TabCount() const;
     int ActiveTabIndex() const;
     TBrowserTab *ActiveTab() const;
     QString CurrentURL() const;
     QString CurrentTitle() const;
-    void NewTab();
+    TBrowserTab *NewTab(TTabControl::TOpen open = TTabControl::TOpen::Home);
     void CloseActiveTab();
     void ResizeTabs();
     void GoHome();
     void UpdateCaptionAndAddress();
-    // Common tab width of pcMain.
-    int TabWidth() const;
-    void SetTabWidth(int width);
-    // The width rule on its own: Available = control width - 75, N tabs.
-    static int ComputeTabWidth(int available, int tabCount, int currentWidth);
-    // Opens a tab for a window that a page asked for, without sending it home.
-    TBrowserTab *NewTabForWindow(bool background);
-    // Closes the tab of a page whose script asked to close its window, unless it is the last.
-    void CloseTabOf(TBrowserTab *tab);
 
     // Start-up and the window's life.
     void FormCreate();
@@ -81,17 +76,10 @@ public:
     // The four numbers stored on close, with the parts above or left of 0 dropped.
     static QString PositionText(int left, int top, int width, int height);
 
-    // The message hook: offers keys to the active page's accelerators, and turns Ctrl and the
-    // wheel over the page into zoom steps, while we are active.
-    bool AppMessageHook(QObject *target, QEvent *event);
-    static bool IsExcludedFromAccelerators(int key, Qt::KeyboardModifiers modifiers);
-    bool HookInstalled() const { return m_hookInstalled; }
-    // Gives a key to the active page's commands; true when one took it.
-    bool TranslateAccelerator(QKeyEvent *event);
-    // One zoom step of the active page: in (direction > 0), out (< 0) or back to 100% (0).
-    void ZoomActivePage(int direction);
+    // The application-wide message hook, in force while the window is active.
+    TKeyHook *KeyHook() const { return m_keyHook; }
 
-    // Navigation and page commands (pagecommands.cpp).
+    // Navigation and page commands: each acts on the active tab and does nothing without one.
     void Back1Click();
     void Forward1Click();
     void Home1Click();
@@ -135,8 +123,6 @@ public:
     bool Exiting() const { return m_exiting; }
 
 signals:
-    // A key offered to the active page's accelerators (what the hook let through).
-    void AcceleratorOffered(int key, Qt::KeyboardModifiers modifiers);
     // Raised when the active tab changes by the user's choice (after the refresh).
     void ActiveTabChanged();
 
@@ -158,13 +144,11 @@ private:
     void connectCommands();
     // The address bar and Go follow the administrator lock.
     void adminLockChanged(bool locked);
+    TTab *makeTab(TTabSheet *sheet);
     void pcMainResize();
     void pcMainChange();
+    void onActiveView(const char *handler, const std::function<void(TWebView *)> &command);
     void layoutAddressPanel();
-    void selectPageByProgram(int pageIndex);
-    void installHook();
-    void removeHook();
-    bool zoomByWheel(bool overPage, QWheelEvent *event);
     void waitForFrame();
     void applyPendingFrame();
     void stopWaitingForFrame();
@@ -174,12 +158,10 @@ private:
     bool m_shown = false;
     bool m_positionLoaded = false;
     bool m_exiting = false;
-    bool m_hookInstalled = false;
-    bool m_programTabChange = false;
+    TKeyHook *m_keyHook = nullptr;
+    TPageCommands *m_pageCommands = nullptr;
     TAdminLock *m_adminLock = nullptr;
     TFavoritesMenu *m_favoritesMenu = nullptr;
-    // Wheel turn with Ctrl held not yet amounting to a zoom step (fine-grained wheels and pads).
-    int m_wheelZoomDelta = 0;
     // The stored outer size, until the window manager's frame is known and it can be applied.
     QSize m_pendingOuterSize;
     QObject *m_frameWatch = nullptr;

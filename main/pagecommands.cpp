@@ -1,294 +1,192 @@
-// Commands of the tool bar, the File, Edit and History menus and the page context menu. Each
-// acts on the active tab, does nothing without one and ends silently on any failure.
-#include "main/mainwindow.h"
-
-#include "ui_mainwindow.h"
+#include "main/pagecommands.h"
 
 #include "common/dialogseam.h"
-#include "main/about.h"
-#include "main/browsertab.h"
-#include "main/webview.h"
+#include "favorites/savetarget.h"
+#include "main/finddialog.h"
+#include "main/pageproperties.h"
+#include "main/pagesave.h"
+#include "main/sourceview.h"
 
-#include <QAbstractSpinBox>
-#include <QApplication>
-#include <QComboBox>
-#include <QKeyEvent>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QTextEdit>
+#include <QDateTime>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
 
 namespace {
 
-// Runs a command on the active tab's web view, swallowing every failure.
-template <typename Command> void OnActiveView(const TfrmQuelvardBrowser *mainForm, Command command)
+// What the chosen output file looked like before the job, so a failed job can take back a
+// partial file without touching one it never wrote.
+struct TOutputFileState
 {
-    try {
-        TBrowserTab *tab = mainForm->ActiveTab();
-        if (tab && tab->WebView)
-            command(tab->WebView.data());
-    } catch (...) {
+    QString path;
+    bool existed = false;
+    QDateTime modified;
+};
+
+TOutputFileState OutputFileState(const QPrinter &printer)
+{
+    TOutputFileState state;
+    state.path = printer.outputFileName();
+    if (!state.path.isEmpty()) {
+        const QFileInfo info(state.path);
+        state.existed = info.exists();
+        state.modified = info.lastModified();
     }
+    return state;
 }
 
-template <typename Command> void OnActiveTab(const TfrmQuelvardBrowser *mainForm, Command command)
+void RemovePartialOutput(const TOutputFileState &before)
 {
-    try {
-        if (TBrowserTab *tab = mainForm->ActiveTab())
-            command(tab);
-    } catch (...) {
-    }
+    if (before.path.isEmpty())
+        return;
+    const QFileInfo info(before.path);
+    if (!info.exists() || !info.isFile())
+        return;
+    if (!before.existed || info.lastModified() != before.modified)
+        QFile::remove(before.path);
 }
 
-bool IsInsideWebView(QWidget *widget)
+// The engine edits in the focused frame of a focused page; from a menu or from the tab row the
+// page may not have the focus yet, and the command would then find nothing to act on.
+void EditPage(TWebView *page, QWebEnginePage::WebAction action)
 {
-    for (; widget; widget = widget->parentWidget()) {
-        if (qobject_cast<QWebEngineView *>(widget))
-            return true;
-    }
-    return false;
-}
-
-// A text field of the window's own (the address bar) edits with these keys itself.
-bool IsEditableField(QWidget *widget)
-{
-    if (auto *lineEdit = qobject_cast<QLineEdit *>(widget))
-        return !lineEdit->isReadOnly();
-    if (auto *textEdit = qobject_cast<QTextEdit *>(widget))
-        return !textEdit->isReadOnly();
-    if (auto *plainEdit = qobject_cast<QPlainTextEdit *>(widget))
-        return !plainEdit->isReadOnly();
-    if (auto *combo = qobject_cast<QComboBox *>(widget))
-        return combo->isEditable();
-    return qobject_cast<QAbstractSpinBox *>(widget) != nullptr;
+    if (!page->hasFocus() && !(page->focusProxy() && page->focusProxy()->hasFocus()))
+        page->setFocus(Qt::OtherFocusReason);
+    page->triggerPageAction(action);
 }
 
 } // namespace
 
-void TfrmQuelvardBrowser::Back1Click()
+TPageCommands::TPageCommands(QWidget *owner, PageProvider activePage)
+    : QObject(owner), m_owner(owner), m_activePage(std::move(activePage))
 {
-    OnActiveView(this, [](TWebView *view) { view->GoBack(); });
 }
 
-void TfrmQuelvardBrowser::Forward1Click()
+TPageCommands::~TPageCommands() = default;
+
+QPrinter &TPageCommands::printer()
 {
-    OnActiveView(this, [](TWebView *view) { view->GoForward(); });
+    if (!m_printer)
+        m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    return *m_printer;
 }
 
-void TfrmQuelvardBrowser::Home1Click()
+bool TPageCommands::refusePrintFile(QPrinter &printer, QWidget *parent)
 {
-    GoHome();
+    if (!SaveTarget::RefuseWrite(parent, printer.outputFileName()))
+        return false;
+    printer.setOutputFileName(QString());
+    return true;
 }
 
-void TfrmQuelvardBrowser::sbRefreshClick()
+void TPageCommands::SaveAs(TWebView *page)
 {
-    OnActiveView(this, [](TWebView *view) { view->Refresh(); });
+    // A name is always asked for: there is no other way to get one.
+    TPageSaver::SaveAs(page->page(), m_owner);
 }
 
-void TfrmQuelvardBrowser::sbStopClick()
+void TPageCommands::Print(TWebView *page, TWebView::TCommandOption option)
 {
-    OnActiveView(this, [](TWebView *view) { view->Stop(); });
-}
-
-void TfrmQuelvardBrowser::SaveAs1Click()
-{
-    OnActiveView(this, [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::SaveAs, TWebView::TCommandOption::PromptUser);
-    });
-}
-
-void TfrmQuelvardBrowser::PageSetup1Click()
-{
-    OnActiveView(this, [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::PageSetup, TWebView::TCommandOption::PromptUser);
-    });
-}
-
-void TfrmQuelvardBrowser::Print1Click()
-{
-    OnActiveView(this, [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::Print, TWebView::TCommandOption::PromptUser);
-    });
-}
-
-void TfrmQuelvardBrowser::PrintPreview1Click()
-{
-    OnActiveView(this, [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::PrintPreview,
-                     TWebView::TCommandOption::DontPromptUser);
-    });
-}
-
-void TfrmQuelvardBrowser::PageProperties1Click()
-{
-    OnActiveView(this, [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::Properties, TWebView::TCommandOption::PromptUser);
-    });
-}
-
-void TfrmQuelvardBrowser::ViewSource1Click()
-{
-    OnActiveTab(this, [](TBrowserTab *tab) { tab->ViewSource(); });
-}
-
-void TfrmQuelvardBrowser::Cut1Click()
-{
-    OnActiveView(this, [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::Cut, TWebView::TCommandOption::PromptUser);
-    });
-}
-
-void TfrmQuelvardBrowser::Copy1Click()
-{
-    OnActiveView(this, [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::Copy, TWebView::TCommandOption::PromptUser);
-    });
-}
-
-void TfrmQuelvardBrowser::Paste1Click()
-{
-    OnActiveView(this, [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::Paste, TWebView::TCommandOption::PromptUser);
-    });
-}
-
-void TfrmQuelvardBrowser::SelectAll1Click()
-{
-    OnActiveView(this, [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::SelectAll, TWebView::TCommandOption::PromptUser);
-    });
-}
-
-void TfrmQuelvardBrowser::Find1Click()
-{
-    OnActiveTab(this, [](TBrowserTab *tab) { tab->FindOnPage(); });
-}
-
-void TfrmQuelvardBrowser::tbGoToClick()
-{
-    // Go and Enter are unreachable while the address bar is locked; this guard keeps any other
-    // route to the handler from reaching a typed address then.
-    if (!ui->edtAddress->isEnabled())
+    if (PrinterBusy())
         return;
-    const QString address = ui->edtAddress->text();
-    OnActiveTab(this, [&address](TBrowserTab *tab) { tab->NavigateTo(address); });
-}
-
-void TfrmQuelvardBrowser::About1Click()
-{
-    try {
-        TfrmAbout dialog(this);
-        TDialogs::Current()->ExecDialog(&dialog);
-    } catch (...) {
+    QPrinter &printer = this->printer();
+    if (option != TWebView::TCommandOption::DontPromptUser) {
+        QPointer<TWebView> alive = page;
+        QPrintDialog dialog(&printer, m_owner);
+        dialog.setObjectName(QStringLiteral("dlgPrint"));
+        const int result = TDialogs::Current()->ExecDialog(&dialog);
+        // The page can close its own tab while the dialog is open, taking its view.
+        if (!alive || result != QDialog::Accepted)
+            return;
     }
+    if (refusePrintFile(printer, m_owner))
+        return;
+    const TOutputFileState before = OutputFileState(printer);
+    m_printingPage = page;
+    QPointer<TPageCommands> self = this;
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = connect(page, &QWebEngineView::printFinished, page,
+                          [self, connection, before](bool success) {
+                              QObject::disconnect(*connection);
+                              if (self)
+                                  self->m_printingPage = nullptr;
+                              if (!success)
+                                  RemovePartialOutput(before);
+                          });
+    page->print(&printer);
 }
 
-void TfrmQuelvardBrowser::ZoomActivePage(int direction)
+void TPageCommands::PrintPreview(TWebView *page)
 {
-    OnActiveView(this, [direction](TWebView *view) {
-        view->SetZoomPercent(TWebView::ZoomStep(view->ZoomPercent(), direction));
-    });
+    // Never prompts: the preview is the dialog.
+    if (PrinterBusy())
+        return;
+    QPrintPreviewDialog dialog(&printer(), m_owner);
+    dialog.setObjectName(QStringLiteral("dlgPrintPreview"));
+    QPointer<TWebView> alive = page;
+    connect(&dialog, &QPrintPreviewDialog::paintRequested, page,
+            [this, alive, &dialog](QPrinter *printer) {
+                // The preview paints synchronously; the engine prints asynchronously.
+                if (!alive || PrinterBusy())
+                    return;
+                // The preview's own Print button prints here too, to a file if chosen.
+                if (refusePrintFile(*printer, &dialog))
+                    return;
+                QEventLoop loop;
+                connect(alive, &QWebEngineView::printFinished, &loop, &QEventLoop::quit);
+                connect(alive, &QObject::destroyed, &loop, &QEventLoop::quit);
+                m_printingPage = alive.data();
+                alive->print(printer);
+                loop.exec();
+                m_printingPage = nullptr;
+            });
+    TDialogs::Current()->ExecDialog(&dialog);
 }
 
-bool TfrmQuelvardBrowser::TranslateAccelerator(QKeyEvent *event)
+void TPageCommands::PageSetup()
 {
-    try {
-        const Qt::KeyboardModifiers modifiers =
-            event->modifiers() &
-            (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
-        const int key = event->key();
-        QWidget *focus = QApplication::focusWidget();
-        const bool inPage = IsInsideWebView(focus);
-        // The window's own text field keeps its keys: a reload from there would put the page's
-        // address back over what is being typed.
-        const bool inOwnField = !inPage && IsEditableField(focus);
-        if (modifiers == Qt::AltModifier) {
-            if (key == Qt::Key_Left) {
-                Back1Click();
-                return true;
-            }
-            if (key == Qt::Key_Right) {
-                Forward1Click();
-                return true;
-            }
-            return false;
-        }
-        if (modifiers == Qt::NoModifier) {
-            if (key == Qt::Key_F5 && !inOwnField) {
-                sbRefreshClick();
-                return true;
-            }
-            if (key == Qt::Key_Escape && inPage) {
-                OnActiveView(this, [this](TWebView *view) {
-                    if (view->Busy())
-                        sbStopClick();
-                });
-                // The page still gets the key, for its own use of Escape (closing its panels).
-                return false;
-            }
-            return false;
-        }
-        if (modifiers == (Qt::ControlModifier | Qt::ShiftModifier)) {
-            if (key == Qt::Key_R && !inOwnField) {
-                OnActiveView(this, [](TWebView *view) { view->RefreshBypassingCache(); });
-                return true;
-            }
-            // Many layouts need Shift to type the plus sign.
-            if (key == Qt::Key_Plus) {
-                ZoomActivePage(1);
-                return true;
-            }
-            return false;
-        }
-        if (modifiers != Qt::ControlModifier)
-            return false;
-        switch (key) {
-        case Qt::Key_P:
-            Print1Click();
-            return true;
-        case Qt::Key_F:
-            Find1Click();
-            return true;
-        case Qt::Key_R:
-        case Qt::Key_F5:
-            if (inOwnField)
-                return false;
-            if (key == Qt::Key_R)
-                sbRefreshClick();
-            else
-                OnActiveView(this, [](TWebView *view) { view->RefreshBypassingCache(); });
-            return true;
-        case Qt::Key_Plus:
-        case Qt::Key_Equal:
-            ZoomActivePage(1);
-            return true;
-        case Qt::Key_Minus:
-            ZoomActivePage(-1);
-            return true;
-        case Qt::Key_0:
-            ZoomActivePage(0);
-            return true;
-        case Qt::Key_X:
-        case Qt::Key_C:
-        case Qt::Key_V:
-        case Qt::Key_A: {
-            // In the page, and in a text field of the window, these are the field's own editing
-            // keys; handling them here as well would do each twice.
-            if (inPage || inOwnField)
-                return false;
-            if (key == Qt::Key_X)
-                Cut1Click();
-            else if (key == Qt::Key_C)
-                Copy1Click();
-            else if (key == Qt::Key_V)
-                Paste1Click();
-            else
-                SelectAll1Click();
-            return true;
-        }
-        default:
-            return false;
-        }
-    } catch (...) {
-    }
-    return false;
+    if (PrinterBusy())
+        return;
+    QPageSetupDialog dialog(&printer(), m_owner);
+    dialog.setObjectName(QStringLiteral("dlgPageSetup"));
+    TDialogs::Current()->ExecDialog(&dialog);
+}
+
+void TPageCommands::Properties(TWebView *page)
+{
+    TfrmPageProperties::ShowFor(page, m_owner);
+}
+
+void TPageCommands::Cut(TWebView *page)
+{
+    EditPage(page, QWebEnginePage::Cut);
+}
+
+void TPageCommands::Copy(TWebView *page)
+{
+    EditPage(page, QWebEnginePage::Copy);
+}
+
+void TPageCommands::Paste(TWebView *page)
+{
+    EditPage(page, QWebEnginePage::Paste);
+}
+
+void TPageCommands::SelectAll(TWebView *page)
+{
+    EditPage(page, QWebEnginePage::SelectAll);
+}
+
+void TPageCommands::FindOnPage()
+{
+    TfrmFind::ShowFor(m_owner, m_activePage);
+}
+
+void TPageCommands::ViewSource(TWebView *page)
+{
+    TfrmSource::ShowFor(page, m_owner);
 }

@@ -3,6 +3,7 @@
 #include "ui_pageproperties.h"
 
 #include "common/dialogseam.h"
+#include "common/guard.h"
 
 #include <QLocale>
 #include <QPointer>
@@ -187,11 +188,10 @@ void TfrmPageProperties::ShowFor(QWebEngineView *view, QWidget *parent)
     Collect(view->page(), [owner](const TPageInfo &info) {
         // Not from inside the engine's callback: the modal loop would hold the engine's task.
         QTimer::singleShot(0, owner.data(), [owner, info] {
-            try {
+            Guard::Run("PageProperties1Click", [&] {
                 TfrmPageProperties dialog(info, owner.data());
                 TDialogs::Current()->ExecDialog(&dialog);
-            } catch (...) {
-            }
+            });
         });
     });
 }

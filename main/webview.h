@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QWebEngineView>
 #include <functional>
 #include <memory>
 
 class TDocHostUIHandler;
+class TPageCommands;
 
 class QMenu;
 class QWebEnginePage;
@@ -52,9 +54,14 @@ public:
         SelectAll = 17,
     };
     enum class TCommandOption { PromptUser = 1, DontPromptUser = 2 };
+    // Runs a command on this page through the window's page commands; does nothing for a view
+    // that no window has given them. A failure is logged and goes no further.
     void ExecWB(TPageCommand command, TCommandOption option);
-    // Document commands: 1 find dialog, 2 source view.
-    void ExecDocumentCommand(int id);
+    // The commands the page's document offers, numbered as the design numbers them.
+    enum class TDocumentCommand { Find = 1, ViewSource = 2 };
+    void ExecDocumentCommand(TDocumentCommand command);
+    // The owner of the commands above: the main window's, shared by all its pages.
+    void SetPageCommands(TPageCommands *commands);
 
     QString LocationURL() const;
     QString LocationName() const;
@@ -95,5 +102,6 @@ private:
     int m_zoomPercent = 100;
     QMenu *m_popupMenu = nullptr;
     NewViewFactory m_newViewFactory;
+    QPointer<TPageCommands> m_pageCommands;
     std::weak_ptr<TDocHostUIHandler> m_uiHandler;
 };

@@ -17,6 +17,8 @@ private slots:
 
     void splitCommaText_data();
     void splitCommaText();
+    void parsePosition_data();
+    void parsePosition();
     void positionRoundTrip();
     void getPositionCreatesTheEmptyKey();
     void getPositionOnDamagedStoreIsEmpty();
@@ -53,6 +55,52 @@ void tst_GenUtilities::splitCommaText()
     QFETCH(QString, text);
     QFETCH(QStringList, items);
     QCOMPARE(GenUtilities::SplitCommaText(text), items);
+}
+
+void tst_GenUtilities::parsePosition_data()
+{
+    QTest::addColumn<QString>("stored");
+    // Left, Top, Width and Height as read, "?" for one that was not.
+    QTest::addColumn<QString>("read");
+    QTest::newRow("four numbers") << "10,20,300,200"
+                                  << "10,20,300,200";
+    QTest::newRow("blanks around") << "  10, 20 ,300,200 "
+                                   << "10,20,300,200";
+    QTest::newRow("closed while maximised") << "-4,-4,1032,748"
+                                            << "-4,-4,1032,748";
+    QTest::newRow("a fifth item is ignored") << "1,2,3,4,5"
+                                             << "1,2,3,4";
+    QTest::newRow("quoted number") << "\"10\",20,30,40"
+                                   << "10,20,30,40";
+    QTest::newRow("three items") << "10,20,300"
+                                 << "?,?,?,?";
+    QTest::newRow("empty") << ""
+                           << "?,?,?,?";
+    QTest::newRow("letters") << "a,b,c,d"
+                             << "?,?,?,?";
+    QTest::newRow("left and top set first") << "5,6,x,y"
+                                            << "5,6,?,?";
+    QTest::newRow("width without height") << "5,6,7,y"
+                                          << "5,6,7,?";
+    QTest::newRow("a bad top stops the rest") << "5,x,7,8"
+                                              << "5,?,?,?";
+    QTest::newRow("too large for a number") << "99999999999,1,2,3"
+                                            << "?,?,?,?";
+    QTest::newRow("garbage") << "\"\x01,,\""
+                             << "?,?,?,?";
+}
+
+void tst_GenUtilities::parsePosition()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, read);
+    const GenUtilities::TStoredPosition position = GenUtilities::ParsePosition(stored);
+    QStringList values;
+    for (const std::optional<int> &value :
+         {position.Left, position.Top, position.Width, position.Height})
+        values << (value ? QString::number(*value) : QStringLiteral("?"));
+    QCOMPARE(values.join(QLatin1Char(',')), read);
+    QCOMPARE(position.Complete(), !read.contains(QLatin1Char('?')));
 }
 
 void tst_GenUtilities::positionRoundTrip()

@@ -1,6 +1,7 @@
 #include "common/genutilities.h"
 #include "config.h"
 #include "main/browsertab.h"
+#include "main/keyhook.h"
 #include "main/mainwindow.h"
 #include "main/tabcontrol.h"
 #include "main/webview.h"
@@ -53,15 +54,11 @@ private slots:
     void firstRunPage();
     void exitStoresNoPosition();
     void closeStoresPosition();
-    void tabWidthRule_data();
-    void tabWidthRule();
     void tabWidthsFollowTheControl();
     void shortenCaption_data();
     void shortenCaption();
     void captionOfALongTitleFitsTheTab();
-    void slotsAfterClosingAMiddleTab();
     void closeButtonVisibility();
-    void closingTheRightmostTabActivatesTheFirst();
     void captionAndAddressFollowTheActivePage();
     void backgroundTabLeavesCaptionAlone();
     void searchSiteCaption();
@@ -255,13 +252,11 @@ void tst_MainWindow::storedPositionRestores_data()
     QTest::addColumn<bool>("maximised");
     QTest::addColumn<QPoint>("topLeft");
     QTest::addColumn<QSize>("size");
+    // How the text reads is tst_genutilities' parsePosition; these rows are how the window
+    // applies what was read.
     QTest::newRow("four numbers") << "10,20,300,200" << false << QPoint(10, 20) << QSize(300, 200);
-    QTest::newRow("blanks around")
-        << "  10, 20 ,300,200 " << false << QPoint(10, 20) << QSize(300, 200);
     QTest::newRow("three items") << "10,20,300" << true << QPoint() << QSize();
-    QTest::newRow("letters") << "a,b,c,d" << true << QPoint() << QSize();
     QTest::newRow("left and top set first") << "5,6,x,y" << true << QPoint(5, 6) << QSize();
-    QTest::newRow("garbage") << "\"\x01,,\"" << true << QPoint() << QSize();
 }
 
 void tst_MainWindow::storedPositionRestores()
@@ -349,32 +344,6 @@ void tst_MainWindow::closeStoresPosition()
     QCOMPARE(frame.topLeft(), QPoint(60, 70));
 }
 
-void tst_MainWindow::tabWidthRule_data()
-{
-    QTest::addColumn<int>("controlWidth");
-    QTest::addColumn<int>("tabs");
-    QTest::addColumn<int>("width");
-    for (int n : {1, 2, 3})
-        QTest::addRow("1000 px, %d tabs", n) << 1000 << n << 250;
-    QTest::newRow("1000 px, 4 tabs") << 1000 << 4 << 231;
-    QTest::newRow("1000 px, 5 tabs") << 1000 << 5 << 185;
-    QTest::newRow("1000 px, 9 tabs") << 1000 << 9 << 103;
-    QTest::newRow("1000 px, 10 tabs raised to 100") << 1000 << 10 << 100;
-    QTest::newRow("exactly 2 x 250") << 575 << 2 << 250;
-    QTest::newRow("half goes down to even") << 476 << 2 << 200;
-    QTest::newRow("half goes up to even") << 478 << 2 << 202;
-    QTest::newRow("no tab, positive space") << 500 << 0 << 250;
-    QTest::newRow("no tab, no space keeps width") << 50 << 0 << 123;
-}
-
-void tst_MainWindow::tabWidthRule()
-{
-    QFETCH(int, controlWidth);
-    QFETCH(int, tabs);
-    QFETCH(int, width);
-    QCOMPARE(TfrmQuelvardBrowser::ComputeTabWidth(controlWidth - 75, tabs, 123), width);
-}
-
 void tst_MainWindow::tabWidthsFollowTheControl()
 {
     TfrmQuelvardBrowser window;
@@ -382,16 +351,16 @@ void tst_MainWindow::tabWidthsFollowTheControl()
     const int extra = window.width() - window.pcMain->width();
     window.resize(1000 + extra, 600);
     QTRY_COMPARE(window.pcMain->width(), 1000);
-    QCOMPARE(window.TabWidth(), 250);
+    QCOMPARE(window.pcMain->TabWidth(), 250);
     for (int i = 0; i < 3; ++i)
         window.NewTab();
-    QCOMPARE(window.TabWidth(), 231);
+    QCOMPARE(window.pcMain->TabWidth(), 231);
     QCOMPARE(window.pcMain->Bar()->tabRect(0).width(), 231);
     window.resize(476 + extra, 600);
     window.CloseActiveTab();
     window.CloseActiveTab();
     QTRY_COMPARE(window.pcMain->width(), 476);
-    QCOMPARE(window.TabWidth(), 200);
+    QCOMPARE(window.pcMain->TabWidth(), 200);
 }
 
 void tst_MainWindow::shortenCaption_data()
@@ -423,7 +392,7 @@ void tst_MainWindow::captionOfALongTitleFitsTheTab()
     TfrmQuelvardBrowser window;
     window.show();
     window.resize(1200, 600);
-    QTRY_COMPARE(window.TabWidth(), 250);
+    QTRY_COMPARE(window.pcMain->TabWidth(), 250);
     window.NewTab();
     window.CloseActiveTab();
     window.NewTab();
@@ -444,30 +413,6 @@ void tst_MainWindow::captionOfALongTitleFitsTheTab()
              QStringLiteral("Fish && Chips"));
 }
 
-void tst_MainWindow::slotsAfterClosingAMiddleTab()
-{
-    TfrmQuelvardBrowser window;
-    window.show();
-    window.NewTab();
-    window.NewTab();
-    QCOMPARE(window.Tabs.size(), 3);
-    auto *middle = qobject_cast<TTabSheet *>(window.pcMain->widget(1));
-    window.pcMain->setCurrentWidget(middle);
-    QCOMPARE(window.ActiveTabIndex(), 1);
-    window.CloseActiveTab();
-    QCOMPARE(window.Tabs.size(), 3);
-    QVERIFY(window.Tabs.at(0));
-    QVERIFY(!window.Tabs.at(1));
-    QVERIFY(window.Tabs.at(2));
-    QCOMPARE(window.TabCount(), 2);
-    // The page that followed the closed one is active.
-    QCOMPARE(window.ActiveTabIndex(), 2);
-    window.NewTab();
-    QCOMPARE(window.Tabs.size(), 4);
-    QCOMPARE(window.ActiveTab()->Sheet->Tag, 3);
-    QCOMPARE(window.ActiveTabIndex(), 3);
-}
-
 void tst_MainWindow::closeButtonVisibility()
 {
     TfrmQuelvardBrowser window;
@@ -483,17 +428,6 @@ void tst_MainWindow::closeButtonVisibility()
     window.tbClose->trigger();
     QCOMPARE(window.TabCount(), 1);
     QVERIFY(!window.tbCloseTab->isVisible());
-}
-
-void tst_MainWindow::closingTheRightmostTabActivatesTheFirst()
-{
-    TfrmQuelvardBrowser window;
-    window.show();
-    window.NewTab();
-    window.NewTab();
-    QCOMPARE(window.ActiveTabIndex(), 2);
-    window.CloseActiveTab();
-    QCOMPARE(window.ActiveTabIndex(), 0);
 }
 
 void tst_MainWindow::captionAndAddressFollowTheActivePage()
@@ -602,8 +536,7 @@ void tst_MainWindow::acceleratorExclusion()
     QFETCH(int, key);
     QFETCH(int, modifiers);
     QFETCH(bool, excluded);
-    QCOMPARE(TfrmQuelvardBrowser::IsExcludedFromAccelerators(key, Qt::KeyboardModifiers(modifiers)),
-             excluded);
+    QCOMPARE(TKeyHook::IsExcludedFromAccelerators(key, Qt::KeyboardModifiers(modifiers)), excluded);
 }
 
 void tst_MainWindow::hookOffersKeysOnlyWhileActive()
@@ -612,9 +545,9 @@ void tst_MainWindow::hookOffersKeysOnlyWhileActive()
     window.show();
     window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window));
-    QVERIFY(window.HookInstalled());
+    QVERIFY(window.KeyHook()->Installed());
     QVERIFY(waitForUrl(window, QStringLiteral(QUELVARD_START_PAGE_URL)));
-    QSignalSpy offered(&window, &TfrmQuelvardBrowser::AcceleratorOffered);
+    QSignalSpy offered(window.KeyHook(), &TKeyHook::AcceleratorOffered);
     QWidget *target = window.ActiveTab()->WebView->focusProxy();
     if (!target)
         target = window.ActiveTab()->WebView;
@@ -637,7 +570,7 @@ void tst_MainWindow::hookOffersKeysOnlyWhileActive()
     other.show();
     other.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&other));
-    QVERIFY(!window.HookInstalled());
+    QVERIFY(!window.KeyHook()->Installed());
 }
 
 #include "support/testmain.h"

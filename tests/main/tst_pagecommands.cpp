@@ -4,6 +4,7 @@
 #include "main/about.h"
 #include "main/browsertab.h"
 #include "main/finddialog.h"
+#include "main/keyhook.h"
 #include "main/schemehandler.h"
 #include "main/sourceview.h"
 #include "main/tabcontrol.h"
@@ -15,6 +16,7 @@
 #include "support/testenv.h"
 #include "ui_about.h"
 
+#include <QAction>
 #include <QClipboard>
 #include <QLineEdit>
 #include <QWebEngineHistory>
@@ -407,7 +409,7 @@ void tst_PageCommands::acceleratorsReachThePage()
     TWebView *view = browser->view();
     waitForPaint(view);
     view->setFocus();
-    QVERIFY(w.HookInstalled());
+    QVERIFY(w.KeyHook()->Installed());
 
     // One step back per key press, never two.
     QTest::keyClick(view->focusProxy(), Qt::Key_Left, Qt::AltModifier);

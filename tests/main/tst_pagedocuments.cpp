@@ -17,6 +17,7 @@
 #include "ui_finddialog.h"
 #include "ui_pageproperties.h"
 
+#include <QAction>
 #include <QBuffer>
 #include <QFileDialog>
 #include <QPageSetupDialog>

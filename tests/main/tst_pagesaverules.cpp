@@ -9,6 +9,7 @@
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDirIterator>
 #include <QFileDialog>

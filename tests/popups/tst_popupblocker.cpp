@@ -54,7 +54,7 @@ private slots:
     void popupBlockerCommandReloadsTheList();
 
 private:
-    TBrowserTab *tab(int index) const { return m_form->Tabs.value(index); }
+    TBrowserTab *tab(int index) const { return m_form->Tabs().value(index); }
     QFrame *bar() const { return Control<QFrame>(m_form.get(), "pnlPopups"); }
     QLabel *notice() const { return Control<QLabel>(m_form.get(), "lblPopups"); }
     QLabel *link() const { return Control<QLabel>(m_form.get(), "lblClickHere"); }
@@ -229,7 +229,7 @@ void tst_PopupBlocker::backgroundRefusalWaitsForItsTab()
 {
     TBrowserTab *front = tab(0);
     QVERIFY(loadInTab(front, m_server->url("/plain.html").toString()));
-    TBrowserTab *back = m_form->NewTabForWindow(true);
+    TBrowserTab *back = m_form->NewTab(TTabControl::TOpen::Behind);
     QVERIFY(back && m_form->ActiveTab() == front);
     const QUrl backUrl = otherDomainUrl("/plain.html");
     QVERIFY(loadInTab(back, backUrl.toString()));
@@ -358,7 +358,7 @@ void tst_PopupBlocker::barStepsOnePixelAtATimeAndTurnsRound()
     QCOMPARE(heights, opening);
 
     // The close button rides with the tab strip.
-    m_form->NewTabForWindow(true);
+    m_form->NewTab(TTabControl::TOpen::Behind);
     QTRY_VERIFY(m_form->tbCloseTab->isVisible());
     QCOMPARE(m_form->tbCloseTab->y(), m_form->pcMain->mapTo(m_form.get(), QPoint()).y() - 3);
 
@@ -390,7 +390,7 @@ void tst_PopupBlocker::barFollowsQuickTabSwitches()
     TBrowserTab *blocked = tab(0);
     QVERIFY(loadInTab(blocked, m_server->url("/onload.html").toString()));
     QTRY_VERIFY(barOpen());
-    TBrowserTab *clean = m_form->NewTabForWindow(false);
+    TBrowserTab *clean = m_form->NewTab(TTabControl::TOpen::InFront);
     QVERIFY(loadInTab(clean, m_server->url("/plain.html").toString()));
     QTRY_VERIFY(barClosed());
 
