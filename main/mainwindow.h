@@ -42,8 +42,7 @@ public:
     // Fields.
     QStringList AllowedSites;
 
-    // The form's controls, reachable by their design names.
-    Ui::TfrmQuelvardBrowser *ui = nullptr;
+    // Controls made in code; the form's own are reached by their design names (objectName).
     TTabControl *pcMain = nullptr;
     QToolBar *tbCloseTab = nullptr;
     QAction *tbClose = nullptr;
@@ -138,6 +137,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // The form: only the window reads it; features are handed the widgets they need.
+    Ui::TfrmQuelvardBrowser *ui = nullptr;
     void setupControls();
     void setupMenus();
     void setupFeatures();
