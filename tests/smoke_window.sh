@@ -36,7 +36,7 @@ fi
 wait "$pid"
 INNER
 
-xvfb-run -a -s "-screen 0 1280x1024x24" bash "$work/inner.sh" "$program" "$here" "$work" || exit 1
+xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash "$work/inner.sh" "$program" "$here" "$work" || exit 1
 
 position=$(sqlite3 "$user_hive" "SELECT data FROM reg_values WHERE key='Software\\Quelvard' AND name='Position'")
 echo "stored Position: '$position'"

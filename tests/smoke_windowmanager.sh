@@ -105,6 +105,6 @@ done
 exit $failed
 INNER
 
-xvfb-run -a -s "-screen 0 1280x1024x24" bash "$work/inner.sh" "$program" "$work" "$user_hive" \
+xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash "$work/inner.sh" "$program" "$work" "$user_hive" \
     "$seeded" || { echo "smoke test failed"; exit 1; }
 echo "smoke test passed"

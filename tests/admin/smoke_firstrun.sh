@@ -41,7 +41,7 @@ wait "$pid" 2>/dev/null
 exit 0
 INNER
 
-xvfb-run -a -s "-screen 0 1280x1024x24" bash "$work/inner.sh" "$program" "$work" || exit 1
+xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash "$work/inner.sh" "$program" "$work" || exit 1
 
 level=$(sqlite3 "$machine_hive" "SELECT data FROM reg_values WHERE key='Software\\Microsoft\\Rowen' AND name='Level'")
 echo "stored Level: '$level'"

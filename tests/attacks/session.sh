@@ -7,7 +7,7 @@
 set -u
 if [ -z "${QUELVARD_ATTACK_UNDER_X:-}" ]; then
     export QUELVARD_ATTACK_UNDER_X=1
-    exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
+    exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash "$0" "$@"
 fi
 
 tools=$(cd "$(dirname "${BASH_SOURCE[0]}")/../tools" && pwd)
