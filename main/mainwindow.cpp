@@ -685,6 +685,16 @@ void TfrmQuelvardBrowser::CloseTab1Click()
 
 // ---- Navigation and page commands ---------------------------------------------------------
 
+namespace {
+// A menu item's page command, run through ExecWB as the design's entry point.
+std::function<void(TWebView *)>
+PageCommand(TWebView::TPageCommand command,
+            TWebView::TCommandOption option = TWebView::TCommandOption::PromptUser)
+{
+    return [=](TWebView *view) { view->ExecWB(command, option); };
+}
+} // namespace
+
 void TfrmQuelvardBrowser::onActiveView(const char *handler,
                                        const std::function<void(TWebView *)> &command)
 {
@@ -722,38 +732,28 @@ void TfrmQuelvardBrowser::sbStopClick()
 
 void TfrmQuelvardBrowser::SaveAs1Click()
 {
-    onActiveView("SaveAs1Click", [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::SaveAs, TWebView::TCommandOption::PromptUser);
-    });
+    onActiveView("SaveAs1Click", PageCommand(TWebView::TPageCommand::SaveAs));
 }
 
 void TfrmQuelvardBrowser::PageSetup1Click()
 {
-    onActiveView("PageSetup1Click", [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::PageSetup, TWebView::TCommandOption::PromptUser);
-    });
+    onActiveView("PageSetup1Click", PageCommand(TWebView::TPageCommand::PageSetup));
 }
 
 void TfrmQuelvardBrowser::Print1Click()
 {
-    onActiveView("Print1Click", [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::Print, TWebView::TCommandOption::PromptUser);
-    });
+    onActiveView("Print1Click", PageCommand(TWebView::TPageCommand::Print));
 }
 
 void TfrmQuelvardBrowser::PrintPreview1Click()
 {
-    onActiveView("PrintPreview1Click", [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::PrintPreview,
-                     TWebView::TCommandOption::DontPromptUser);
-    });
+    onActiveView("PrintPreview1Click", PageCommand(TWebView::TPageCommand::PrintPreview,
+                                                   TWebView::TCommandOption::DontPromptUser));
 }
 
 void TfrmQuelvardBrowser::PageProperties1Click()
 {
-    onActiveView("PageProperties1Click", [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::Properties, TWebView::TCommandOption::PromptUser);
-    });
+    onActiveView("PageProperties1Click", PageCommand(TWebView::TPageCommand::Properties));
 }
 
 void TfrmQuelvardBrowser::ViewSource1Click()
@@ -766,30 +766,22 @@ void TfrmQuelvardBrowser::ViewSource1Click()
 
 void TfrmQuelvardBrowser::Cut1Click()
 {
-    onActiveView("Cut1Click", [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::Cut, TWebView::TCommandOption::PromptUser);
-    });
+    onActiveView("Cut1Click", PageCommand(TWebView::TPageCommand::Cut));
 }
 
 void TfrmQuelvardBrowser::Copy1Click()
 {
-    onActiveView("Copy1Click", [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::Copy, TWebView::TCommandOption::PromptUser);
-    });
+    onActiveView("Copy1Click", PageCommand(TWebView::TPageCommand::Copy));
 }
 
 void TfrmQuelvardBrowser::Paste1Click()
 {
-    onActiveView("Paste1Click", [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::Paste, TWebView::TCommandOption::PromptUser);
-    });
+    onActiveView("Paste1Click", PageCommand(TWebView::TPageCommand::Paste));
 }
 
 void TfrmQuelvardBrowser::SelectAll1Click()
 {
-    onActiveView("SelectAll1Click", [](TWebView *view) {
-        view->ExecWB(TWebView::TPageCommand::SelectAll, TWebView::TCommandOption::PromptUser);
-    });
+    onActiveView("SelectAll1Click", PageCommand(TWebView::TPageCommand::SelectAll));
 }
 
 void TfrmQuelvardBrowser::Find1Click()
