@@ -10,6 +10,7 @@
 #include "main/schemehandler.h"
 #include "main/webview.h"
 #include "popups/allowedsites.h"
+#include "popups/popupblocker.h"
 #include "popups/popups.h"
 #include "support/controls.h"
 #include "support/httpserver.h"

@@ -9,6 +9,7 @@
 #include "main/sourceview.h"
 #include "main/tabcontrol.h"
 #include "main/webview.h"
+#include "popups/popupblocker.h"
 #include "support/browserfixture.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"

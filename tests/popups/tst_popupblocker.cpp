@@ -47,7 +47,6 @@ private slots:
     void navigatingAwayClosesTheBarAndComingBackReopensIt();
     void clickHereAllowsAndReloads();
     void clickRefusalOpensTheBarAndClickHereLetsTheNextThrough();
-    void noticeKeepsItsLinkInANarrowWindow();
     void barFollowsQuickTabSwitches();
     void manyWindowsInALoopKeepOneBar();
     void popupBlockerCommandReloadsTheList();
@@ -356,26 +355,6 @@ void tst_PopupBlocker::clickRefusalOpensTheBarAndClickHereLetsTheNextThrough()
     QTRY_COMPARE_WITH_TIMEOUT(tabCount(), 2, 5000);
     QTRY_COMPARE(m_server->requestCount("/popup-click.html"), popups + 1);
     QVERIFY(barClosed());
-}
-
-void tst_PopupBlocker::noticeKeepsItsLinkInANarrowWindow()
-{
-    const QString domain = domainOf(m_server->url("/"));
-    QVERIFY(loadInTab(tab(0), m_server->url("/onload.html")));
-    QTRY_VERIFY(barOpen());
-    QCOMPARE(notice()->text(), noticeFor(domain));
-    QVERIFY(notice()->toolTip().isEmpty());
-
-    for (int width : {420, 360, 300}) {
-        form().resize(width, 600);
-        QTRY_COMPARE(bar()->width(), width);
-        QVERIFY2(link()->geometry().right() < width, qPrintable(QString::number(width)));
-        QVERIFY(notice()->text().contains(QChar(0x2026)));
-        QCOMPARE(notice()->toolTip(), noticeFor(domain));
-    }
-    form().resize(1000, 600);
-    QTRY_COMPARE(notice()->text(), noticeFor(domain));
-    QVERIFY(notice()->toolTip().isEmpty());
 }
 
 void tst_PopupBlocker::barFollowsQuickTabSwitches()
