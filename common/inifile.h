@@ -32,7 +32,11 @@ public:
     bool ValueExists(const QByteArray &section, const QByteArray &name) const;
 
 private:
-    explicit TIniFile(const QByteArray &bytes) : m_bytes(bytes) {}
+    // A leading UTF-8 byte-order mark, as some editors write one, is no part of the first line.
+    explicit TIniFile(const QByteArray &bytes)
+        : m_bytes(bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes)
+    {
+    }
     // Where the entry's value lies in m_bytes; false when there is no such entry.
     bool findValue(const QByteArray &section, const QByteArray &name, qsizetype *from,
                    qsizetype *to) const;

@@ -93,18 +93,23 @@ void TFavoritesMenu::Rebuild()
                            [this](QAction *item) { Action1Execute(item); });
 }
 
-// A favorite item was chosen: its file must still be there before the window opens it.
+// A favorite item was chosen: its file must still be there and hold an address.
 void TFavoritesMenu::Action1Execute(QAction *sender)
 {
     using FavoritesMenu::OpenError;
+    using FavoritesMenu::OpenFailed;
     try {
         const QString path = sender->data().toString();
         if (path.isEmpty() || !FavoritesStore::IsRegularFileNoLink(path)) {
-            TDialogs::Error(m_owner, FavoritesMenu::OpenFailed +
-                                         QStringLiteral("The favorite file is missing"));
+            TDialogs::Error(m_owner, OpenFailed + QStringLiteral("The favorite file is missing"));
             return;
         }
-        emit FavoriteChosen(path);
+        const QString url = FavoritesStore::ReadFavoriteURL(path);
+        if (url.isEmpty()) {
+            TDialogs::Error(m_owner, OpenFailed + QStringLiteral("No URL available"));
+            return;
+        }
+        emit FavoriteChosen(url);
     } catch (const EQuelvardError &error) {
         TDialogs::Error(m_owner, OpenError + error.message());
     } catch (const std::exception &error) {

@@ -17,7 +17,8 @@ namespace FavoritesMenu {
 // Favorites..." and the separator); they are never removed.
 constexpr int FixedItemCount = 3;
 
-// The beginnings of the messages about opening a favorite; the reason follows.
+// The beginnings of the messages about opening a favorite; the reason follows. A tab refusing
+// any address it is sent to reports it with OpenError too.
 extern const QString OpenFailed;
 extern const QString OpenError;
 
@@ -34,7 +35,7 @@ QString Caption(const QString &name);
 } // namespace FavoritesMenu
 
 // The Favorites menu and its two commands. The window gives it the menu, whose fixed items
-// stay the window's own, and opens in the active tab whatever favorite is chosen.
+// stay the window's own, and opens in the active tab the address of whatever favorite is chosen.
 class TFavoritesMenu : public QObject
 {
     Q_OBJECT
@@ -51,8 +52,8 @@ public:
     void Organize();
 
 signals:
-    // A favorite item was chosen and its file is there; `fileName` is its full path.
-    void FavoriteChosen(const QString &fileName);
+    // A favorite item was chosen, and its file is there and holds `url`.
+    void FavoriteChosen(const QString &url);
 
 private:
     void Action1Execute(QAction *sender);

@@ -4,17 +4,11 @@
 #include "common/errors.h"
 #include "common/genutilities.h"
 #include "common/guard.h"
-#include "common/plaintooltip.h"
-#include "common/textutils.h"
 #include "config.h"
 #include "favorites/favoritesmenu.h"
-#include "favorites/favoritesstore.h"
 #include "main/dochostuihandler.h"
-#include "main/mainwindow.h"
 #include "main/webview.h"
 
-#include <QFontMetrics>
-#include <QLabel>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <malloc.h>
@@ -24,18 +18,19 @@ void TrimWorkingSet()
     malloc_trim(0);
 }
 
-TBrowserTab::TBrowserTab(TfrmQuelvardBrowser *mainForm, TTabSheet *sheet) : TTab(sheet)
+TBrowserTab::TBrowserTab(TTabSheet *sheet, TTabControl *tabs, QMenu *contextMenu,
+                         QWidget *dialogParent)
+    : TTab(sheet), m_tabs(tabs), m_dialogParent(dialogParent)
 {
-    MainForm = mainForm;
     try {
         WebView = new TWebView(Sheet);
         WebView->SetSilent(true);
         UIHandler = std::make_shared<TDocHostUIHandler>();
         UIHandler->WebView = WebView;
-        WebView->SetPopupMenu(mainForm->pmBrowser);
+        WebView->SetPopupMenu(contextMenu);
 
         connect(WebView, &TWebView::NavigateComplete2, this, &TBrowserTab::HandleNavigateComplete);
-        connect(WebView, &TWebView::NewWindow2, this, &TBrowserTab::HandleNewWindow);
+        WebView->SetNewWindowQuestion([this] { return HandleNewWindow(); });
         connect(WebView, &TWebView::CloseRequested, this, &TTab::CloseRequested);
         // A page's own Print button asks as the menu does.
         connect(WebView->page(), &QWebEnginePage::printRequested, this, &TTab::PrintRequested);
@@ -61,16 +56,13 @@ TBrowserTab::~TBrowserTab()
 
 void TBrowserTab::NavigateTo(const QString &url)
 {
+    // Every navigation reports a refusal in these words, whatever the address came from.
     try {
         WebView->Navigate(url);
     } catch (const EQuelvardError &error) {
-        TDialogs::Error(MainForm,
-                        QStringLiteral("Opening the selected favorite caused an error: ") +
-                            error.message());
+        TDialogs::Error(m_dialogParent, FavoritesMenu::OpenError + error.message());
     } catch (const std::exception &error) {
-        TDialogs::Error(MainForm,
-                        QStringLiteral("Opening the selected favorite caused an error: ") +
-                            QString::fromUtf8(error.what()));
+        TDialogs::Error(m_dialogParent, FavoritesMenu::OpenError + QString::fromUtf8(error.what()));
     }
 }
 
@@ -95,42 +87,15 @@ void TBrowserTab::FindOnPage()
     });
 }
 
-QString TBrowserTab::ShortenCaption(const QString &title, int limit,
-                                    const std::function<int(const QString &)> &measure)
-{
-    QString text;
-    qsizetype taken = 0;
-    while (taken < title.size() && measure(text) < limit) {
-        text += title.at(taken);
-        ++taken;
-    }
-    if (taken < title.size())
-        text = TextUtils::Trim(text) + QStringLiteral("...");
-    return text;
-}
-
 void TBrowserTab::UpdateTabCaption()
 {
     Guard::Run("UpdateTabCaption", [this] {
-        if (!WebView || !Sheet)
+        if (!WebView || !Sheet || !m_tabs)
             return;
         QString title = WebView->LocationName();
         if (WebView->LocationURL().contains(QStringLiteral(QUELVARD_SEARCH_SITE_DOMAIN_SUFFIX)))
             title = QStringLiteral("Quelvard Search Engine");
-        TTabControl *pcMain = MainForm->pcMain;
-        const int limit = pcMain->TabWidth() - 25;
-        const QFontMetrics metrics(MainForm->lblTabCanvas->font());
-        const QString caption = ShortenCaption(title, limit, [&metrics](const QString &text) {
-            return metrics.horizontalAdvance(text);
-        });
-        Sheet->Caption = caption;
-        const int pageIndex = pcMain->indexOf(Sheet);
-        if (pageIndex >= 0) {
-            // The tab bar reads "&" as a mnemonic; titles must show as they are.
-            pcMain->setTabText(pageIndex,
-                               QString(caption).replace(QLatin1Char('&'), QStringLiteral("&&")));
-            pcMain->setTabToolTip(pageIndex, TextUtils::PlainToolTip(title));
-        }
+        m_tabs->ShowCaption(Sheet, title);
     });
 }
 
@@ -157,34 +122,10 @@ bool TBrowserTab::IsPopupAllowed(const QString &url)
     return m_popupPolicy && m_popupPolicy(url);
 }
 
-void TBrowserTab::HandleNewWindow(bool *cancel)
+bool TBrowserTab::HandleNewWindow()
 {
     bool allowed = false;
-    // Whatever goes wrong, the window stays unopened.
-    Guard::Run("HandleNewWindow", [&] {
-        const QString url = WebView ? WebView->LocationURL() : QString();
-        allowed = IsPopupAllowed(url);
-        if (!allowed)
-            emit PopupBlocked(GenUtilities::GetDomain(url));
-    });
-    if (!allowed && cancel)
-        *cancel = true;
-}
-
-void TBrowserTab::OpenFavorite(const QString &fileName)
-{
-    using FavoritesMenu::OpenError;
-    try {
-        const QString url = FavoritesStore::ReadFavoriteURL(fileName);
-        if (url.isEmpty()) {
-            TDialogs::Error(MainForm,
-                            FavoritesMenu::OpenFailed + QStringLiteral("No URL available"));
-            return;
-        }
-        NavigateTo(url);
-    } catch (const EQuelvardError &error) {
-        TDialogs::Error(MainForm, OpenError + error.message());
-    } catch (const std::exception &error) {
-        TDialogs::Error(MainForm, OpenError + QString::fromLocal8Bit(error.what()));
-    }
+    Guard::Run("HandleNewWindow",
+               [&] { allowed = IsPopupAllowed(WebView ? WebView->LocationURL() : QString()); });
+    return allowed;
 }

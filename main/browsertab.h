@@ -4,11 +4,10 @@
 
 #include <QPointer>
 #include <QString>
-#include <QWidget>
 #include <functional>
 #include <memory>
 
-class TfrmQuelvardBrowser;
+class QMenu;
 class TWebView;
 class TDocHostUIHandler;
 
@@ -19,12 +18,11 @@ class TBrowserTab : public TTab
 
 public:
     // Builds the web view into the page the tab control made. When that fails the tab says so in
-    // the log and is left without a web view, and is then not added.
-    TBrowserTab(TfrmQuelvardBrowser *mainForm, TTabSheet *sheet);
+    // the log and is left without a web view, and is then not added. `tabs` shows the caption,
+    // `contextMenu` is the page's context menu and `dialogParent` owns the tab's messages.
+    TBrowserTab(TTabSheet *sheet, TTabControl *tabs, QMenu *contextMenu, QWidget *dialogParent);
     ~TBrowserTab() override;
 
-    TfrmQuelvardBrowser *MainForm = nullptr;
-    QString BlockedDomain;
     std::shared_ptr<TDocHostUIHandler> UIHandler;
     QPointer<TWebView> WebView;
 
@@ -40,23 +38,13 @@ public:
     using PopupPolicy = std::function<bool(const QString &url)>;
     void SetPopupPolicy(PopupPolicy policy);
     bool IsPopupAllowed(const QString &url);
-    // Refuses the request unless the page's address is allowed; a refusal raises PopupBlocked.
-    void HandleNewWindow(bool *cancel);
-    // Favorites: reads a favorite file and opens its address in this tab.
-    void OpenFavorite(const QString &fileName);
-
-    // Caption rule, kept free of widgets so it can be checked on its own: the longest prefix
-    // whose width before its last character stays below limit; cut text is trimmed and "..."
-    // appended. `measure` gives the pixel width of a text.
-    static QString ShortenCaption(const QString &title, int limit,
-                                  const std::function<int(const QString &)> &measure);
-
-signals:
-    // A request of this tab's page to open a window was refused; domain is the page's domain as
-    // GetDomain gives it (empty for an address without one).
-    void PopupBlocked(const QString &domain);
+    // The web view's question for each request of the page to open a window: whether the page's
+    // address is allowed. Whatever goes wrong, the answer is no.
+    bool HandleNewWindow();
 
 private:
+    QPointer<TTabControl> m_tabs;
+    QPointer<QWidget> m_dialogParent;
     PopupPolicy m_popupPolicy;
 };
 

@@ -19,8 +19,8 @@
 #include "main/pagecommands.h"
 #include "main/tabcontrol.h"
 #include "main/webview.h"
-#include "popups/allowedsites.h"
 #include "popups/popupbar.h"
+#include "popups/popupblocker.h"
 #include "popups/popups.h"
 
 #include <QAction>
@@ -98,17 +98,18 @@ TfrmQuelvardBrowser::~TfrmQuelvardBrowser()
 // is handed over here, so a tab reaches into the window as little as it can.
 TTab *TfrmQuelvardBrowser::makeTab(TTabSheet *sheet)
 {
-    auto tab = std::make_unique<TBrowserTab>(this, sheet);
+    auto tab = std::make_unique<TBrowserTab>(sheet, pcMain, pmBrowser, this);
     if (!tab->WebView)
         return nullptr;
     tab->WebView->SetPageCommands(m_pageCommands);
-    // Refusals reach the window from every tab, not only the one in front: a tab behind keeps
-    // the site it refused for when it is chosen.
-    connectPopupBlocker(tab.get());
+    // Every tab asks the one blocker, which keeps what a tab behind refused for when it is chosen.
+    tab->SetPopupPolicy([this, asking = tab.get()](const QString &url) {
+        return m_popupBlocker->Decide(asking, url);
+    });
     // A page's window opens as a tab of ours, at the end of the row, without going home.
     tab->WebView->SetNewViewFactory([this](bool background) -> TWebView * {
-        TBrowserTab *opened =
-            NewTab(background ? TTabControl::TOpen::Behind : TTabControl::TOpen::InFront);
+        auto *opened = qobject_cast<TBrowserTab *>(
+            pcMain->NewTab(background ? TTabControl::TOpen::Behind : TTabControl::TOpen::InFront));
         return opened ? opened->WebView.data() : nullptr;
     });
     return tab.release();
@@ -153,6 +154,13 @@ void TfrmQuelvardBrowser::setupControls()
 
     m_popupBar = new TPopupBar(ui->pnlPopups, ui->lblPopups, ui->lblClickHere, ui->Panel11,
                                ui->Panel1, this);
+    m_popupBlocker = new TPopupBlocker(
+        m_popupBar,
+        [this] {
+            return TPopupBlocker::TActivePage{ActiveTab(), ActiveTab() ? CurrentURL() : QString()};
+        },
+        MachinePolicies::Current().AllowedSites, this);
+    connect(m_popupBlocker, &TPopupBlocker::ReloadActivePage, this, [this] { sbRefreshClick(); });
     connect(m_popupBar, &TPopupBar::ClickHere, this, [this] { lblClickHereClick(); });
     // The close button rides on the tab strip, which the bar pushes down as it opens.
     connect(m_popupBar, &TPopupBar::HeightChanged, this, [this] {
@@ -180,17 +188,6 @@ void TfrmQuelvardBrowser::setupControls()
     tbCloseTab->setFixedSize(25, 22);
     tbCloseTab->hide();
     pcMain->SetCloseButton(tbCloseTab);
-
-    // Invisible helpers.
-    lblTabCanvas = new QLabel(QStringLiteral("Used to calculate Tab canvas"), this);
-    lblTabCanvas->setObjectName(QStringLiteral("lblTabCanvas"));
-    lblTabCanvas->setFont(pcMain->Bar()->font());
-    lblTabCanvas->hide();
-    imgFavFolder = new QLabel(this);
-    imgFavFolder->setObjectName(QStringLiteral("imgFavFolder"));
-    imgFavFolder->setPixmap(Icons::Themed("folder", QStyle::SP_DirIcon, style).pixmap(17, 17));
-    imgFavFolder->setFixedSize(17, 17);
-    imgFavFolder->hide();
 
     ui->statusMain->setSizeGripEnabled(true);
     auto *statusPanel = new QLabel(ui->statusMain);
@@ -307,7 +304,8 @@ void TfrmQuelvardBrowser::setupFeatures()
 {
     m_adminLock = new TAdminLock(this, [this] {
         QList<QWebEngineProfile *> profiles{BrowserProfile::Current()};
-        for (TBrowserTab *tab : Tabs()) {
+        for (TTab *each : pcMain->Tabs()) {
+            auto *tab = qobject_cast<TBrowserTab *>(each);
             if (tab && tab->WebView)
                 profiles << tab->WebView->page()->profile();
         }
@@ -317,12 +315,12 @@ void TfrmQuelvardBrowser::setupFeatures()
             [this](bool locked) { adminLockChanged(locked); });
     adminLockChanged(m_adminLock->IsLocked());
 
-    m_favoritesMenu = new TFavoritesMenu(ui->Favorites1, QIcon(imgFavFolder->pixmap()), this);
-    connect(m_favoritesMenu, &TFavoritesMenu::FavoriteChosen, this,
-            [this](const QString &fileName) {
-                if (TBrowserTab *tab = ActiveTab())
-                    tab->OpenFavorite(fileName);
-            });
+    m_favoritesMenu = new TFavoritesMenu(
+        ui->Favorites1, Icons::Themed("folder", QStyle::SP_DirIcon, style()), this);
+    connect(m_favoritesMenu, &TFavoritesMenu::FavoriteChosen, this, [this](const QString &url) {
+        if (TBrowserTab *tab = ActiveTab())
+            tab->NavigateTo(url);
+    });
 }
 
 void TfrmQuelvardBrowser::adminLockChanged(bool locked)
@@ -375,10 +373,7 @@ void TfrmQuelvardBrowser::OrganizeFavorites1Click()
 
 void TfrmQuelvardBrowser::FormCreate()
 {
-    Guard::Run("FormCreate", [this] {
-        AllowedSites.clear();
-        LoadAllowedSites();
-    });
+    Guard::Run("FormCreate", [this] { LoadAllowedSites(); });
     Guard::Run("FormCreate", [this] { CheckAdminLoginAtStart(); });
 }
 
@@ -408,9 +403,9 @@ void TfrmQuelvardBrowser::FormShow()
     Guard::Run("FormShow", [this] {
         // LoadWindowPosition ran just before (setVisible); its size waits for the frame.
         waitForFrame();
-        NewTab();
+        pcMain->NewTab(TTabControl::TOpen::Home);
         const QString position = GenUtilities::GetPosition();
-        TBrowserTab *first = Tabs().value(0);
+        auto *first = qobject_cast<TBrowserTab *>(pcMain->Tabs().value(0));
         if (position.isEmpty() && first) {
             if (GenUtilities::CompanionSettingsExist())
                 first->NavigateTo(QStringLiteral(QUELVARD_COMPANION_FIRST_RUN_PAGE_URL));
@@ -581,24 +576,6 @@ bool TfrmQuelvardBrowser::eventFilter(QObject *watched, QEvent *event)
 
 // ---- Tab strip: the lookups every command uses, and the tab control's handlers ---------------
 
-QVector<TBrowserTab *> TfrmQuelvardBrowser::Tabs() const
-{
-    QVector<TBrowserTab *> tabs;
-    for (TTab *tab : pcMain->Tabs())
-        tabs << qobject_cast<TBrowserTab *>(tab);
-    return tabs;
-}
-
-int TfrmQuelvardBrowser::TabCount() const
-{
-    return pcMain->TabCount();
-}
-
-int TfrmQuelvardBrowser::ActiveTabIndex() const
-{
-    return pcMain->ActiveTabIndex();
-}
-
 TBrowserTab *TfrmQuelvardBrowser::ActiveTab() const
 {
     return qobject_cast<TBrowserTab *>(pcMain->ActiveTab());
@@ -618,21 +595,6 @@ QString TfrmQuelvardBrowser::CurrentTitle() const
     if (!tab || !tab->WebView)
         return QString();
     return TextUtils::Trim(tab->WebView->LocationName());
-}
-
-TBrowserTab *TfrmQuelvardBrowser::NewTab(TTabControl::TOpen open)
-{
-    return qobject_cast<TBrowserTab *>(pcMain->NewTab(open));
-}
-
-void TfrmQuelvardBrowser::CloseActiveTab()
-{
-    pcMain->CloseActiveTab();
-}
-
-void TfrmQuelvardBrowser::ResizeTabs()
-{
-    pcMain->ResizeTabs();
 }
 
 void TfrmQuelvardBrowser::GoHome()
@@ -675,12 +637,12 @@ void TfrmQuelvardBrowser::pcMainChange()
 
 void TfrmQuelvardBrowser::NewTab1Click()
 {
-    NewTab();
+    pcMain->NewTab(TTabControl::TOpen::Home);
 }
 
 void TfrmQuelvardBrowser::CloseTab1Click()
 {
-    CloseActiveTab();
+    pcMain->CloseActiveTab();
 }
 
 // ---- Navigation and page commands ---------------------------------------------------------
@@ -823,59 +785,24 @@ void TfrmQuelvardBrowser::Exit1Click()
 
 // ---- Popup blocker ------------------------------------------------------------------------
 
-void TfrmQuelvardBrowser::connectPopupBlocker(TBrowserTab *tab)
+const QStringList &TfrmQuelvardBrowser::AllowedSites() const
 {
-    // The administrator's list for everyone counts as much as the user's own.
-    tab->SetPopupPolicy([this](const QString &url) {
-        return PopupStore::IsAllowed(AllowedSites, url) ||
-               PopupStore::IsAllowed(MachinePolicies::Current().AllowedSites, url);
-    });
-    connect(tab, &TBrowserTab::PopupBlocked, this, [this, tab](const QString &domain) {
-        Guard::Run("PopupBlocked", [&] {
-            // While the bar is open for the active tab, "Click Here" allows the active page's
-            // domain, so a refusal in a tab behind it must not rename the site on the bar.
-            const bool active = ActiveTab() == tab;
-            if (active || m_popupBar->TargetHeight() == 0)
-                m_popupBar->ShowNotice(domain);
-            tab->BlockedDomain = domain;
-            // A refusal after the page's last load (a button's script) would otherwise wait for
-            // the next navigation to be told, and the person would see nothing happen at all.
-            if (active)
-                UpdatePopupBar();
-        });
-    });
+    return m_popupBlocker->AllowedSites();
 }
 
 void TfrmQuelvardBrowser::LoadAllowedSites()
 {
-    AllowedSites = PopupStore::LoadNormalisedSites();
+    m_popupBlocker->LoadAllowedSites();
 }
 
 void TfrmQuelvardBrowser::UpdatePopupBar()
 {
-    Guard::Run("UpdatePopupBar", [this] {
-        const TBrowserTab *tab = ActiveTab();
-        m_popupBar->Update(GenUtilities::GetDomain(CurrentURL()),
-                           tab ? tab->BlockedDomain : QString());
-    });
+    Guard::Run("UpdatePopupBar", [this] { m_popupBlocker->UpdatePopupBar(); });
 }
 
 void TfrmQuelvardBrowser::lblClickHereClick()
 {
-    Guard::Run("lblClickHereClick", [this] {
-        TBrowserTab *tab = ActiveTab();
-        if (!tab || !tab->WebView)
-            return;
-        const QString domain =
-            TextUtils::LowerCase(GenUtilities::GetDomain(tab->WebView->LocationURL()));
-        // An address without a domain has nothing to allow; the unnamed value is no site.
-        if (!domain.isEmpty())
-            PopupStore::AddSite(domain);
-        tab->BlockedDomain.clear();
-        UpdatePopupBar();
-        LoadAllowedSites();
-        sbRefreshClick();
-    });
+    Guard::Run("lblClickHereClick", [this] { m_popupBlocker->ClickHere(); });
 }
 
 void TfrmQuelvardBrowser::PopupBlocker1Click()

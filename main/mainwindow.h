@@ -5,10 +5,8 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
-#include <QVector>
 #include <functional>
 
-class QLabel;
 class QMenu;
 class QAction;
 class QToolBar;
@@ -19,6 +17,7 @@ class TFavoritesMenu;
 class TKeyHook;
 class TPageCommands;
 class TPopupBar;
+class TPopupBlocker;
 class TTabSheet;
 class TTabControl;
 class TWebView;
@@ -39,28 +38,16 @@ public:
     explicit TfrmQuelvardBrowser(QWidget *parent = nullptr);
     ~TfrmQuelvardBrowser() override;
 
-    // Fields.
-    QStringList AllowedSites;
-
     // Controls made in code; the form's own are reached by their design names (objectName).
     TTabControl *pcMain = nullptr;
     QToolBar *tbCloseTab = nullptr;
     QAction *tbClose = nullptr;
-    QLabel *lblTabCanvas = nullptr;
     QMenu *pmBrowser = nullptr;
-    QLabel *imgFavFolder = nullptr;
 
-    // Tab strip: pcMain's tabs, and the lookups every command uses. Tabs() are the slots, one
-    // per tab ever opened, a closed tab's left empty.
-    QVector<TBrowserTab *> Tabs() const;
-    int TabCount() const;
-    int ActiveTabIndex() const;
+    // The tabs are pcMain's; these describe the active one, as the window's own tab.
     TBrowserTab *ActiveTab() const;
     QString CurrentURL() const;
     QString CurrentTitle() const;
-    TBrowserTab *NewTab(TTabControl::TOpen open = TTabControl::TOpen::Home);
-    void CloseActiveTab();
-    void ResizeTabs();
     void GoHome();
     void UpdateCaptionAndAddress();
 
@@ -107,7 +94,9 @@ public:
     void cbAdminLockClick();
     void ChangeAdminLogin1Click();
 
-    // Popup blocker: the notice bar is a TPopupBar (popups/popupbar.h) the window owns.
+    // Popup blocker (popups/popupblocker.h), which drives the notice bar (popups/popupbar.h).
+    TPopupBlocker *PopupBlocker() const { return m_popupBlocker; }
+    const QStringList &AllowedSites() const;
     void LoadAllowedSites();
     void UpdatePopupBar();
     void lblClickHereClick();
@@ -153,8 +142,6 @@ private:
     void waitForFrame();
     void applyPendingFrame();
     void stopWaitingForFrame();
-    // Gives a new tab the popup decision and hears its refusals.
-    void connectPopupBlocker(TBrowserTab *tab);
 
     bool m_shown = false;
     bool m_positionLoaded = false;
@@ -167,6 +154,7 @@ private:
     QSize m_pendingOuterSize;
     QObject *m_frameWatch = nullptr;
     TPopupBar *m_popupBar = nullptr;
+    TPopupBlocker *m_popupBlocker = nullptr;
     static constexpr int FrameWaitLimitMs = 10000;
 
 public:

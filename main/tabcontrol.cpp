@@ -1,8 +1,11 @@
 #include "main/tabcontrol.h"
 
 #include "common/guard.h"
+#include "common/plaintooltip.h"
+#include "common/textutils.h"
 
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QResizeEvent>
 #include <QScopeGuard>
 #include <QTimer>
@@ -173,29 +176,31 @@ void TTabControl::selectPageByProgram(int pageIndex)
 
 void TTabControl::CloseActiveTab()
 {
-    Guard::Run("CloseActiveTab", [&] {
-        if (TabCount() > 1) {
-            const int index = ActiveTabIndex();
-            if (index != -1 && index < m_tabs.size() && m_tabs.at(index)) {
-                TTab *tab = m_tabs.at(index);
-                const int pageIndex = indexOf(tab->Sheet);
-                const int pagesAfter = count() - 1;
-                m_programTabChange = true;
-                m_tabs[index] = nullptr;
-                delete tab;
-                m_programTabChange = false;
-                // The page that followed takes its place, or the first page after the last.
-                selectPageByProgram(pageIndex >= 0 && pageIndex < pagesAfter ? pageIndex : 0);
-                ResizeTabs();
-                // The newly active tab's page is described at once rather than left showing the
-                // closed tab's address until the next navigation.
-                emit ActiveTabReplaced();
-            }
-        }
-        if (TabCount() <= 1 && m_closeButton)
-            m_closeButton->hide();
-    });
+    Guard::Run("CloseActiveTab", [&] { closeTab(ActiveTabIndex()); });
     m_programTabChange = false;
+}
+
+void TTabControl::closeTab(int index)
+{
+    if (TabCount() > 1 && index >= 0 && index < m_tabs.size() && m_tabs.at(index)) {
+        TTab *tab = m_tabs.at(index);
+        const bool wasActive = index == ActiveTabIndex();
+        const int pageIndex = indexOf(tab->Sheet);
+        const int pagesAfter = count() - 1;
+        m_programTabChange = true;
+        m_tabs[index] = nullptr;
+        delete tab;
+        m_programTabChange = false;
+        if (wasActive)
+            selectPageByProgram(pageIndex >= 0 && pageIndex < pagesAfter ? pageIndex : 0);
+        ResizeTabs();
+        // The newly active tab's page is described at once rather than left showing the closed
+        // tab's address until the next navigation.
+        if (wasActive)
+            emit ActiveTabReplaced();
+    }
+    if (TabCount() <= 1 && m_closeButton)
+        m_closeButton->hide();
 }
 
 void TTabControl::CloseTabOf(TTab *tab)
@@ -203,10 +208,11 @@ void TTabControl::CloseTabOf(TTab *tab)
     // Deferred: the request arrives from inside the page that is about to be destroyed.
     QPointer<TTab> closing(tab);
     QTimer::singleShot(0, this, [this, closing] {
-        if (!closing || TabCount() <= 1 || !m_tabs.contains(closing.data()))
+        if (!closing)
             return;
-        selectPageByProgram(indexOf(closing->Sheet));
-        CloseActiveTab();
+        const int index = int(m_tabs.indexOf(closing.data()));
+        Guard::Run("CloseTabOf", [&] { closeTab(index); });
+        m_programTabChange = false;
     });
 }
 
@@ -232,6 +238,35 @@ void TTabControl::FitTabs()
     for (TTab *tab : std::as_const(m_tabs)) {
         if (tab)
             Guard::Run("UpdateTabCaption", [tab] { tab->UpdateTabCaption(); });
+    }
+}
+
+QString TTabControl::ShortenCaption(const QString &title, int limit,
+                                    const std::function<int(const QString &)> &measure)
+{
+    QString text;
+    qsizetype taken = 0;
+    while (taken < title.size() && measure(text) < limit) {
+        text += title.at(taken);
+        ++taken;
+    }
+    if (taken < title.size())
+        text = TextUtils::Trim(text) + QStringLiteral("...");
+    return text;
+}
+
+void TTabControl::ShowCaption(TTabSheet *sheet, const QString &title)
+{
+    const QFontMetrics metrics(m_bar->font());
+    const QString caption = ShortenCaption(title, TabWidth() - 25, [&metrics](const QString &text) {
+        return metrics.horizontalAdvance(text);
+    });
+    sheet->Caption = caption;
+    const int pageIndex = indexOf(sheet);
+    if (pageIndex >= 0) {
+        // The tab bar reads "&" as a mnemonic; titles must show as they are.
+        setTabText(pageIndex, QString(caption).replace(QLatin1Char('&'), QStringLiteral("&&")));
+        setTabToolTip(pageIndex, TextUtils::PlainToolTip(title));
     }
 }
 

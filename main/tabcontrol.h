@@ -99,7 +99,8 @@ public:
     TTab *NewTab(TOpen open);
     // Closes the active tab unless it is the only one.
     void CloseActiveTab();
-    // Closes `tab` once the page asking has finished with it, unless it is the last.
+    // Closes `tab` where it stands once the page asking has finished with it, unless it is the
+    // last; a tab behind the active one goes without changing which tab is in front.
     void CloseTabOf(TTab *tab);
     // Frees every tab, without a word to anyone: the window is going.
     void DeleteTabs();
@@ -112,6 +113,12 @@ public:
     // ResizeTabs, then every tab's caption to the new width in slot order; a tab that fails does
     // not stop the others.
     void FitTabs();
+    // Shows title on sheet's tab, shortened to the common width as the tab bar's font measures.
+    void ShowCaption(TTabSheet *sheet, const QString &title);
+    // The caption rule on its own: the longest prefix whose width before its last character
+    // stays below limit; cut text is trimmed and "..." appended. `measure` gives a text's width.
+    static QString ShortenCaption(const QString &title, int limit,
+                                  const std::function<int(const QString &)> &measure);
     // At the window's right end, just above the top of the tab row.
     void PlaceCloseButton();
 
@@ -145,6 +152,9 @@ protected:
 
 private:
     void connectTab(TTab *tab);
+    // Frees the tab in slot `index`; when it was the active one, the page that followed takes
+    // its place, or the first page after the last.
+    void closeTab(int index);
     void selectPageByProgram(int pageIndex);
 
     TTabBar *m_bar;

@@ -185,9 +185,7 @@ QString TWebView::LocationName() const
 
 QWebEngineView *TWebView::createWindow(QWebEnginePage::WebWindowType type)
 {
-    bool cancel = false;
-    emit NewWindow2(&cancel);
-    if (cancel || !m_newViewFactory)
+    if (!m_newWindowQuestion || !m_newWindowQuestion() || !m_newViewFactory)
         return nullptr;
     return m_newViewFactory(type == QWebEnginePage::WebBrowserBackgroundTab);
 }

@@ -12,10 +12,10 @@ class TPageCommands;
 class QMenu;
 class QWebEnginePage;
 
-// The page display of one tab. It offers what the browser needs of an embeddable web control
-// and raises two events: NavigateComplete2 after every completed navigation (a finished load,
-// successful or not, and a same-document address change) and NewWindow2 for every request of
-// the page to open a window.
+// The page display of one tab. It offers what the browser needs of an embeddable web control,
+// raises NavigateComplete2 after every completed navigation (a finished load, successful or not,
+// and a same-document address change) and asks its new-window question for every request of the
+// page to open a window.
 class TWebView : public QWebEngineView
 {
     Q_OBJECT
@@ -78,8 +78,15 @@ public:
     void SetUIHandler(const std::shared_ptr<TDocHostUIHandler> &handler) { m_uiHandler = handler; }
     std::shared_ptr<TDocHostUIHandler> UIHandler() const { return m_uiHandler.lock(); }
 
-    // Called when NewWindow2 left Cancel false: supplies the view the new window loads in,
-    // or nullptr to drop it. `background` is true for a request to open behind the current tab.
+    // Asked, in the call that wants the window, whether the page may open one; a view that has
+    // not been given the question opens none.
+    using NewWindowQuestion = std::function<bool()>;
+    void SetNewWindowQuestion(NewWindowQuestion question)
+    {
+        m_newWindowQuestion = std::move(question);
+    }
+    // Called when the question said yes: supplies the view the new window loads in, or nullptr
+    // to drop it. `background` is true for a request to open behind the current tab.
     using NewViewFactory = std::function<TWebView *(bool background)>;
     void SetNewViewFactory(NewViewFactory factory) { m_newViewFactory = std::move(factory); }
 
@@ -88,7 +95,6 @@ public:
 
 signals:
     void NavigateComplete2();
-    void NewWindow2(bool *cancel);
     // The page's own script asked to close its window.
     void CloseRequested();
 
@@ -101,6 +107,7 @@ private:
     bool m_silent = false;
     int m_zoomPercent = 100;
     QMenu *m_popupMenu = nullptr;
+    NewWindowQuestion m_newWindowQuestion;
     NewViewFactory m_newViewFactory;
     QPointer<TPageCommands> m_pageCommands;
     std::weak_ptr<TDocHostUIHandler> m_uiHandler;

@@ -251,6 +251,8 @@ void tst_FavoritesStore::readURL_data()
         << QByteArray("[InternetShortcut]\r\nURL=http://two/\r\n") << "http://two/";
     QTest::newRow("LF endings, no final newline")
         << QByteArray("[InternetShortcut]\nURL=http://lf/") << "http://lf/";
+    QTest::newRow("UTF-8 byte-order mark")
+        << QByteArray("\xEF\xBB\xBF[InternetShortcut]\r\nURL=http://bom/\r\n") << "http://bom/";
     QTest::newRow("names in other letter case")
         << QByteArray("[internetSHORTCUT]\r\nurl=http://case/\r\n") << "http://case/";
     QTest::newRow("URL= with only blanks")

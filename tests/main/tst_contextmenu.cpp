@@ -182,7 +182,8 @@ void tst_ContextMenu::everyTabGetsTheMenu()
     QVERIFY(waitForUrl(browser->window, QUrl(QStringLiteral(QUELVARD_START_PAGE_URL))));
     QVERIFY(browser->load(m_server.url(QStringLiteral("/second"))));
     TWebView *view = browser->view();
-    QCOMPARE(view, browser->window.Tabs().at(1)->WebView.data());
+    QCOMPARE(view,
+             qobject_cast<TBrowserTab *>(browser->window.pcMain->Tabs().at(1))->WebView.data());
     waitForPaint(view);
     QSignalSpy shown(browser->window.pmBrowser, &QMenu::aboutToShow);
     QTest::mouseClick(view->focusProxy(), Qt::RightButton, {}, QPoint(100, 100));

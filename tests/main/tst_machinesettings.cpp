@@ -10,6 +10,7 @@
 #include "main/schemehandler.h"
 #include "main/webview.h"
 #include "popups/allowedsites.h"
+#include "popups/popupblocker.h"
 #include "popups/popups.h"
 #include "support/controls.h"
 #include "support/httpserver.h"
@@ -134,10 +135,10 @@ void tst_MachineSettings::machineListLetsAPopupThrough()
 
     TfrmQuelvardBrowser window;
     window.show();
-    QTRY_VERIFY(window.TabCount() == 1 && window.ActiveTab()->WebView);
+    QTRY_VERIFY(window.pcMain->TabCount() == 1 && window.ActiveTab()->WebView);
     window.ActiveTab()->NavigateTo(m_server.url("/onload.html").toString());
-    QTRY_COMPARE_WITH_TIMEOUT(window.TabCount(), 2, 15000);
-    QVERIFY(window.ActiveTab()->BlockedDomain.isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(window.pcMain->TabCount(), 2, 15000);
+    QVERIFY(window.PopupBlocker()->RefusedSite(window.pcMain->Tabs().value(0)).isEmpty());
     // The user's own list is untouched, and its dialog says what the administrator allows.
     QVERIFY(PopupStore::ListSites().isEmpty());
     TfrmPopups dialog(&window);

@@ -140,14 +140,14 @@ void tst_PageCommands::commandsWithoutActiveTabDoNothing()
     address->setEnabled(true);
     address->setText(m_server.url(QStringLiteral("/one")).toString());
     const int dialogsBefore = m_dialogs->dialogsRun.size();
-    QCOMPARE(window.ActiveTabIndex(), -1);
+    QCOMPARE(window.pcMain->ActiveTabIndex(), -1);
     (window.*handlers[command])();
     QTest::qWait(100);
     QCOMPARE(m_dialogs->dialogsRun.size(), dialogsBefore);
     QVERIFY(m_dialogs->messages.isEmpty());
     QVERIFY(!window.findChild<TfrmFind *>());
     QVERIFY(!window.findChild<TfrmSource *>());
-    QCOMPARE(window.TabCount(), 0);
+    QCOMPARE(window.pcMain->TabCount(), 0);
 }
 
 void tst_PageCommands::backAndForwardAcrossThreePages()
@@ -185,7 +185,7 @@ void tst_PageCommands::backWithoutHistoryIsSilent()
     QVERIFY(browser);
     TfrmQuelvardBrowser &w = browser->window;
     w.NewTab1Click();
-    QCOMPARE(w.ActiveTabIndex(), 1);
+    QCOMPARE(w.pcMain->ActiveTabIndex(), 1);
     const QUrl start(QStringLiteral(QUELVARD_START_PAGE_URL));
     QVERIFY(waitForUrl(w, start));
     for (QAction *action :

@@ -9,6 +9,7 @@
 #include "main/sourceview.h"
 #include "main/tabcontrol.h"
 #include "main/webview.h"
+#include "popups/popupblocker.h"
 #include "support/browserfixture.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"
@@ -286,7 +287,7 @@ void tst_PageDocuments::tabClosedWhilePrintDialogIsOpen()
     QVERIFY(!view);
     QTest::qWait(1000);
     QVERIFY(!QFileInfo::exists(pdf));
-    QCOMPARE(browser->window.TabCount(), 1);
+    QCOMPARE(browser->window.pcMain->TabCount(), 1);
 }
 
 void tst_PageDocuments::pageSetupHoldsForPrint()
@@ -566,7 +567,7 @@ void tst_PageDocuments::viewSourceShowsTheMarkup()
     QVERIFY(browser);
     TfrmQuelvardBrowser &w = browser->window;
     QVERIFY(browser->load(m_server.url(QStringLiteral("/text"))));
-    const int tabs = w.TabCount();
+    const int tabs = w.pcMain->TabCount();
     browser->menuItem("ViewSource2")->trigger();
     auto *source = w.findChild<TfrmSource *>();
     QVERIFY(source);
@@ -578,8 +579,8 @@ void tst_PageDocuments::viewSourceShowsTheMarkup()
     auto *memo = source->findChild<QPlainTextEdit *>(QStringLiteral("memoSource"));
     QVERIFY(memo && memo->isReadOnly());
     // Not a window of the page: no tab was opened for it, no popup was refused.
-    QCOMPARE(w.TabCount(), tabs);
-    QVERIFY(browser->window.ActiveTab()->BlockedDomain.isEmpty());
+    QCOMPARE(w.pcMain->TabCount(), tabs);
+    QVERIFY(w.PopupBlocker()->RefusedSite(w.ActiveTab()).isEmpty());
     source->close();
 }
 
@@ -662,7 +663,7 @@ void tst_PageDocuments::pageTextIsShownAsWritten()
         QTRY_VERIFY_WITH_TIMEOUT(ran, 5000);
         QCOMPARE(shown, MarkupTitle);
     } else if (where == QLatin1String("tab")) {
-        const int index = w.ActiveTabIndex();
+        const int index = w.pcMain->ActiveTabIndex();
         QTRY_COMPARE_WITH_TIMEOUT(rendered(w.pcMain->tabToolTip(index), Qt::AutoText), MarkupTitle,
                                   5000);
     } else {

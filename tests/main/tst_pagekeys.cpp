@@ -295,7 +295,7 @@ void tst_PageKeys::zoomBelongsToTheTab()
     QVERIFY(RendersAt(firstView, 125));
 
     // A second tab on the same site starts at 100%.
-    w.NewTab();
+    w.NewTab1Click();
     TBrowserTab *second = w.ActiveTab();
     QVERIFY(second && second != first);
     QVERIFY(browser->load(m_server.url(QStringLiteral("/other"))));
@@ -361,7 +361,7 @@ void tst_PageKeys::otherBrowsersKeysDoNothing()
             QTest::qWait(100);
             QVERIFY2(QApplication::focusWidget() != browser->address(), qPrintable(name));
             QVERIFY2(browser->address()->text() == address, qPrintable(name));
-            QVERIFY2(w.TabCount() == 1, qPrintable(name));
+            QVERIFY2(w.pcMain->TabCount() == 1, qPrintable(name));
             QVERIFY2(QApplication::topLevelWidgets().size() == windows, qPrintable(name));
             QVERIFY2(QApplication::activeWindow() == &w, qPrintable(name));
         }

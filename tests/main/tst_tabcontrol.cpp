@@ -74,6 +74,8 @@ private slots:
     void openAndClose();
     void whatTheWindowHears();
     void aTabThatCannotBeMadeIsNotAdded();
+    void shortenCaption_data();
+    void shortenCaption();
     void tabWidthRule_data();
     void tabWidthRule();
     void widthsAndCaptionsFollowTheControl();
@@ -160,12 +162,18 @@ void tst_TabControl::whatTheWindowHears()
     QCOMPARE(replaced.size(), 2);
     QCOMPARE(userChanges.size(), 1);
 
-    // A page closing its own window closes its tab once the page is done with it.
+    // A page closing its own window closes its tab once the page is done with it, where it
+    // stands: the tab in front stays in front and nothing is described anew.
     emit first->CloseRequested();
     QCOMPARE(strip.filledSlots(), (QList<int>{0, 2}));
     QTRY_COMPARE(strip.filledSlots(), (QList<int>{2}));
+    QCOMPARE(strip.control->ActiveTab(), inFront);
+    QCOMPARE(replaced.size(), 2);
+    QCOMPARE(userChanges.size(), 1);
     emit inFront->CloseRequested(); // the last tab stays
-    QTest::qWait(50);
+    bool after = false;
+    QTimer::singleShot(0, strip.control, [&after] { after = true; });
+    QTRY_VERIFY(after);
     QCOMPARE(strip.filledSlots(), (QList<int>{2}));
 }
 
@@ -184,6 +192,30 @@ void tst_TabControl::aTabThatCannotBeMadeIsNotAdded()
     QCOMPARE(strip.control->ActiveTabIndex(), 0);
     strip.control->SetTabFactory([](TTabSheet *sheet) { return new TStandInTab(sheet); });
     QCOMPARE(strip.open()->Sheet->Tag, 1);
+}
+
+void tst_TabControl::shortenCaption_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<QString>("caption");
+    // Every character is 10 pixels wide here.
+    QTest::newRow("fits") << "Short" << 100 << "Short";
+    QTest::newRow("short title keeps trailing blanks") << "Hi   " << 100 << "Hi   ";
+    QTest::newRow("empty") << "" << 100 << "";
+    QTest::newRow("cut; last character may cross") << "abcdefghijklmnop" << 55 << "abcdef...";
+    QTest::newRow("cut text trimmed before dots") << "abcd    efghijklmnop" << 75 << "abcd...";
+    QTest::newRow("exactly at the limit") << "abcdefghij" << 100 << "abcdefghij";
+    QTest::newRow("one over") << "abcdefghijk" << 100 << "abcdefghij...";
+}
+
+void tst_TabControl::shortenCaption()
+{
+    QFETCH(QString, title);
+    QFETCH(int, limit);
+    QFETCH(QString, caption);
+    auto measure = [](const QString &text) { return int(text.size()) * 10; };
+    QCOMPARE(TTabControl::ShortenCaption(title, limit, measure), caption);
 }
 
 void tst_TabControl::tabWidthRule_data()
