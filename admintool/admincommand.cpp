@@ -454,11 +454,11 @@ int userPopups(const QString &action, const QStringList &sites,
             const QStringList names = action == QLatin1String("clear") ? userSites() : sites;
             for (const QString &site : names) {
                 if (action == QLatin1String("allow"))
-                    PopupStore::AddSite(site);
+                    PopupStore::AddSite(site, PopupStore::TBy::Administrator);
                 else if (!userSites().contains(site, Qt::CaseInsensitive))
                     err << "quelvard-admin: \"" << site << "\" was not on the list\n";
                 else
-                    PopupStore::RemoveSite(site);
+                    PopupStore::RemoveSite(site, PopupStore::TBy::Administrator);
             }
         });
 }

@@ -3,6 +3,7 @@
 #include "common/errors.h"
 #include "common/genutilities.h"
 #include "common/guard.h"
+#include "common/machinepolicies.h"
 #include "common/registry.h"
 #include "common/textutils.h"
 
@@ -15,6 +16,13 @@ void openKey(TRegistry &registry)
     registry.SetRootKey(TRegistry::HKEY_CURRENT_USER);
     if (!registry.OpenKey(KeyPath(), true))
         throw EQuelvardError(QStringLiteral("Cannot open %1.").arg(KeyPath()));
+}
+
+void refuseForbidden(TBy by)
+{
+    if (by == TBy::User && !MachinePolicies::Current().UserChangesAllowed())
+        throw EQuelvardError(
+            QStringLiteral("The administrator does not allow changes to the allowed sites."));
 }
 
 } // namespace
@@ -33,10 +41,11 @@ QStringList ListSites()
     return names;
 }
 
-void AddSite(const QString &domain)
+void AddSite(const QString &domain, TBy by)
 {
     if (domain.isEmpty())
         return;
+    refuseForbidden(by);
     TRegistry registry;
     openKey(registry);
     if (!registry.ValueExists(domain))
@@ -44,8 +53,9 @@ void AddSite(const QString &domain)
     registry.CloseKey();
 }
 
-void RemoveSite(const QString &name)
+void RemoveSite(const QString &name, TBy by)
 {
+    refuseForbidden(by);
     TRegistry registry;
     openKey(registry);
     if (registry.ValueExists(name))
