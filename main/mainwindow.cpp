@@ -411,7 +411,7 @@ void TfrmQuelvardBrowser::FormShow()
         NewTab();
         const QString position = GenUtilities::GetPosition();
         TBrowserTab *first = Tabs().value(0);
-        if (position.isEmpty() && first) {
+        if (position.isEmpty() && first && MachinePolicies::Current().HomePage.isEmpty()) {
             if (GenUtilities::CompanionSettingsExist())
                 first->NavigateTo(QStringLiteral(QUELVARD_COMPANION_FIRST_RUN_PAGE_URL));
             else
