@@ -152,9 +152,7 @@ QStringList unsafeStore()
     const QString file = machineHive();
     const QString folder = QFileInfo(file).absolutePath();
     for (const QString &path : {folder, file}) {
-        struct stat info
-        {
-        };
+        struct stat info = {};
         if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
             continue;
         if (S_ISLNK(info.st_mode)) {
@@ -190,9 +188,7 @@ QStringList unreadableByUsers()
         const char *mode;
     } checks[] = {{folder, S_IROTH | S_IXOTH, "755"}, {file, S_IROTH, "644"}};
     for (const auto &check : checks) {
-        struct stat info
-        {
-        };
+        struct stat info = {};
         if (::stat(QFile::encodeName(check.path).constData(), &info) == 0 &&
             (info.st_mode & check.needed) != check.needed)
             problems << QStringLiteral("%1 cannot be read by other users, so their browsers use "
@@ -415,6 +411,9 @@ int forEachUser(const QList<RunAsUser::TAccount> &accounts, bool several, TConso
                 } catch (const EQuelvardError &error) {
                     userErr << "quelvard-admin: " << account.Name << ": "
                             << AppPaths::UserHiveFile() << ": " << error.message() << "\n";
+                    return int(NotPermitted);
+                } catch (const std::exception &error) {
+                    userErr << "quelvard-admin: " << account.Name << ": " << error.what() << "\n";
                     return int(NotPermitted);
                 }
                 return int(Success);

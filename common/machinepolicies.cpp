@@ -242,14 +242,12 @@ recMachinePolicies Read(QStringList *problems)
     // A store that is there but cannot be read (a umask of 077, a damaged file) must not give
     // the most permissive settings: a kiosk set to forget would keep everything.
     const QString file = AppPaths::MachineHiveFile();
-    struct stat info
-    {
-    };
-    if (::stat(QFile::encodeName(file).constData(), &info) != 0 && errno != ENOENT &&
-        errno != ENOTDIR) {
+    struct stat info = {};
+    const int statError = ::stat(QFile::encodeName(file).constData(), &info) == 0 ? 0 : errno;
+    if (statError != 0 && statError != ENOENT && statError != ENOTDIR) {
         note(problems, QStringLiteral("machine settings in %1 cannot be read (%2); the safest "
                                       "settings apply")
-                           .arg(file, QString::fromLocal8Bit(std::strerror(errno))));
+                           .arg(file, QString::fromLocal8Bit(std::strerror(statError))));
         policies = Safest();
         policies.StoreUnreadable = true;
         return policies;
