@@ -376,11 +376,12 @@ std::optional<QList<RunAsUser::TAccount>> takeUsers(QStringList &args, TConsole 
             ++i;
             continue;
         }
-        QString why;
-        const auto account = RunAsUser::FindAccount(name, &why);
+        const auto account = RunAsUser::FindAccount(name, nullptr);
         if (accounts || !account) {
-            failure =
-                usage(console, account ? QStringLiteral("name one user or all users") : why, sub);
+            failure = usage(console,
+                            account ? QStringLiteral("name one user or all users")
+                                    : QStringLiteral("there is no user %1").arg(shown(name)),
+                            sub);
             return std::nullopt;
         }
         accounts = QList<RunAsUser::TAccount>{*account};

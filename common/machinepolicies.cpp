@@ -6,6 +6,7 @@
 #include "common/textutils.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QUrl>
 #include <cerrno>
 #include <cstdio>
@@ -140,10 +141,14 @@ std::optional<QString> HomePageProblem(const QString &url)
         return QStringLiteral("the address has no host name");
     if (scheme == QLatin1String("file") && parsed.path().isEmpty())
         return QStringLiteral("the address has no path");
-    // "https://good.example@evil.example/" reads as one site and opens another.
-    if (!parsed.userInfo().isEmpty() || url.section(QLatin1Char('#'), 0, 0)
-                                            .section(QLatin1Char('?'), 0, 0)
-                                            .contains(QLatin1Char('@')))
+    // "https://good.example@evil.example/" reads as one site and opens another; an "@" in the
+    // part before the host is refused even where the parser would not call it a user name.
+    const qsizetype hostStart = url.indexOf(QLatin1String("://"));
+    const QString authority =
+        hostStart < 0
+            ? QString()
+            : url.mid(hostStart + 3).section(QRegularExpression(QStringLiteral("[/?#]")), 0, 0);
+    if (!parsed.userInfo().isEmpty() || authority.contains(QLatin1Char('@')))
         return QStringLiteral("a home page holds no user name or password");
     return std::nullopt;
 }
