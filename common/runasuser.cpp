@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QTextStream>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <grp.h>
@@ -55,8 +56,9 @@ bool becomeUser(const TAccount &account, QTextStream &err)
         err << "cannot become " << account.Name << ": " << std::strerror(errno) << "\n";
         return false;
     }
-    if (account.Uid != 0 && (::setuid(0) == 0 || ::seteuid(0) == 0 || ::getuid() == 0 ||
-                             ::geteuid() == 0 || ::getegid() != account.Gid)) {
+    if (account.Uid != 0 &&
+        (::setuid(0) == 0 || ::seteuid(0) == 0 || ::getuid() == 0 || ::geteuid() == 0 ||
+         ::getgid() != account.Gid || ::getegid() != account.Gid)) {
         err << "cannot give up root to become " << account.Name << "\n";
         return false;
     }
