@@ -7,6 +7,8 @@
 #include "common/registry.h"
 #include "common/textutils.h"
 
+#include <QUrl>
+
 namespace PopupStore {
 
 namespace {
@@ -93,8 +95,15 @@ bool IsAllowed(const QStringList &allowedSites, const QString &url)
         const QString domain = TextUtils::LowerCase(GenUtilities::GetDomain(url));
         if (domain.isEmpty())
             return;
+        // An international name may reach here in either form; sites are kept in ACE form by
+        // the administrator's command, in the form typed by a user.
+        const qsizetype colon = domain.lastIndexOf(QLatin1Char(':'));
+        const QString host = colon < 0 ? domain : domain.left(colon);
+        const QString ace = TextUtils::LowerCase(QString::fromLatin1(QUrl::toAce(host))) +
+                            (colon < 0 ? QString() : domain.mid(colon));
         for (const QString &site : allowedSites) {
-            if (site.compare(domain, Qt::CaseInsensitive) == 0) {
+            if (site.compare(domain, Qt::CaseInsensitive) == 0 ||
+                site.compare(ace, Qt::CaseInsensitive) == 0) {
                 allowed = true;
                 return;
             }
