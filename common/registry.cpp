@@ -296,7 +296,11 @@ void TRegistry::finishWrite()
                  QFile::encodeName(file).constData()) != 0)
         throw EQuelvardError(systemError(QStringLiteral("replace"), file));
     m_replacement.clear();
-    syncPath(QFileInfo(file).absolutePath());
+    // The change is made; a folder that cannot be synced does not make it a failure.
+    try {
+        syncPath(QFileInfo(file).absolutePath());
+    } catch (const EQuelvardError &) {
+    }
     closeDatabase();
 }
 
