@@ -32,11 +32,11 @@ const char *const MainHelp =
     "  popups allow DOMAIN...       allow sites to open popups for every user\n"
     "  popups remove DOMAIN...      stop allowing them\n"
     "  popups list                  list the sites allowed for every user\n"
-    "  popups allow|remove|list --user NAME | --all-users\n"
-    "                               the same for one user's own list, or every user's\n"
+    "  popups clear                 allow no site for every user\n"
+    "  popups ACTION ... --user NAME | --all-users\n"
+    "                               the same on one user's own list, or every user's\n"
     "  set home-page URL            the home page of every user\n"
     "  unset home-page              back to the built-in start page\n"
-    "  popups clear                 allow no site for every user (--user: for that user)\n"
     "  set browsing-data keep|forget  keep cookies and site data between runs, or not\n"
     "  set user-changes allow|forbid  let users change their favorites and popup sites\n"
     "\n"
@@ -68,7 +68,8 @@ const TSubcommand Subcommands[] = {
      QStringLiteral("Shows whether a login is set (never the password), each machine-wide\n"
                     "setting and the paths of the machine store and the companion file.\n")},
     {QStringLiteral("popups"),
-     QStringLiteral("popups allow|remove DOMAIN... | popups list  [--user NAME | --all-users]"),
+     QStringLiteral(
+         "popups allow|remove DOMAIN... | popups list|clear  [--user NAME | --all-users]"),
      QStringLiteral("Edits the sites that may open popups for every user. A site is a host name\n"
                     "with an optional port (www.example.org, intranet:8080), stored trimmed and\n"
                     "in lower case. With --user NAME, edits that user's own list instead, as\n"
