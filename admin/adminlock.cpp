@@ -6,6 +6,7 @@
 #include "common/apppaths.h"
 #include "common/dialogseam.h"
 #include "common/guard.h"
+#include "common/machinepolicies.h"
 #include "common/registry.h"
 
 #include <QSet>
@@ -69,6 +70,9 @@ void TAdminLock::CheckLoginAtStart()
 {
     // Every start is Locked; the engine follows.
     Guard::Run("CheckAdminLoginAtStart", [this] { applyToEngine(m_locked); });
+    // Said once, before anything else: the browser now runs on its safest settings.
+    if (const auto unreadable = MachinePolicies::UnreadableStoreMessage())
+        TDialogs::Current()->Message(m_owner, *unreadable, QMessageBox::Warning, QMessageBox::Ok);
     recAdminLogin login;
     // A login that cannot be read is not asked for again here: the window opens locked.
     if (!Guard::Run("CheckAdminLoginAtStart", [&login] { login = GenUtilities::LoadAdminLogin(); }))

@@ -96,10 +96,17 @@ void TfrmChangePassword::cbSaveClick()
         break;
     case LoginRules::NewLoginCheck::PasswordsDiffer:
     case LoginRules::NewLoginCheck::PasswordTooShort:
+    case LoginRules::NewLoginCheck::PasswordTooLong:
         TDialogs::Error(this, LoginRules::Message(check));
         edtPassword->clear();
         edtConfirm->clear();
         edtPassword->setFocus();
+        return;
+    case LoginRules::NewLoginCheck::QuestionTooLong:
+    case LoginRules::NewLoginCheck::AnswerTooLong:
+    case LoginRules::NewLoginCheck::ControlCharacter:
+        // The boxes' limits keep these out unless pasted around them.
+        TDialogs::Error(this, LoginRules::Message(check));
         return;
     case LoginRules::NewLoginCheck::FirstAnswerMissing:
         TDialogs::Error(this, LoginRules::Message(check));

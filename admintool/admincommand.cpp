@@ -7,8 +7,15 @@
 #include "common/loginrules.h"
 #include "common/machinepolicies.h"
 #include "common/registry.h"
+#include "common/runasuser.h"
+#include "config.h"
+#include "popups/allowedsites.h"
 
+#include <QFileInfo>
 #include <QTextStream>
+#include <algorithm>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace AdminCommand {
 
@@ -25,12 +32,20 @@ const char *const MainHelp =
     "  popups allow DOMAIN...       allow sites to open popups for every user\n"
     "  popups remove DOMAIN...      stop allowing them\n"
     "  popups list                  list the sites allowed for every user\n"
+    "  popups clear                 allow no site for every user\n"
+    "  popups ACTION ... --user NAME | --all-users\n"
+    "                               the same on one user's own list, or every user's\n"
     "  set home-page URL            the home page of every user\n"
     "  unset home-page              back to the built-in start page\n"
     "  set browsing-data keep|forget  keep cookies and site data between runs, or not\n"
+    "  set user-changes allow|forbid  let users change their favorites and popup sites\n"
+    "\n"
+    "  --version                    show the version\n"
     "\n"
     "Run 'quelvard-admin COMMAND --help' for one command.\n"
-    "Exit status: 0 done, 1 wrong usage or value, 2 not permitted, 3 store unreadable.\n";
+    "Exit status: 0 done; 1 wrong usage or a refused value; 2 a store cannot be written\n"
+    "(not root, or the store is read-only, full or locked); 3 the machine store cannot be\n"
+    "read, or is unsafe (a link, not root's, or writable by others).\n";
 
 struct TSubcommand
 {
@@ -52,14 +67,21 @@ const TSubcommand Subcommands[] = {
     {QStringLiteral("status"), QStringLiteral("status"),
      QStringLiteral("Shows whether a login is set (never the password), each machine-wide\n"
                     "setting and the paths of the machine store and the companion file.\n")},
-    {QStringLiteral("popups"), QStringLiteral("popups allow|remove DOMAIN... | popups list"),
+    {QStringLiteral("popups"),
+     QStringLiteral(
+         "popups allow|remove DOMAIN... | popups list|clear  [--user NAME | --all-users]"),
      QStringLiteral("Edits the sites that may open popups for every user. A site is a host name\n"
                     "with an optional port (www.example.org, intranet:8080), stored trimmed and\n"
-                    "in lower case.\n")},
-    {QStringLiteral("set"), QStringLiteral("set home-page URL | set browsing-data keep|forget"),
+                    "in lower case. With --user NAME, edits that user's own list instead, as\n"
+                    "that user; --all-users does so for every user with a home under /home.\n")},
+    {QStringLiteral("set"),
+     QStringLiteral("set home-page URL | set browsing-data keep|forget | set user-changes "
+                    "allow|forbid"),
      QStringLiteral("home-page: an http, https, file or quelvard address shown at start and by\n"
                     "the Home button. browsing-data keep: cookies, site storage and the cache\n"
-                    "survive restarts; forget: nothing of a page outlives the run.\n")},
+                    "survive restarts; forget: nothing of a page outlives the run.\n"
+                    "user-changes forbid: users cannot add or organize favorites or change\n"
+                    "their allowed sites (a shared kiosk account); allow is the default.\n")},
     {QStringLiteral("unset"), QStringLiteral("unset home-page"),
      QStringLiteral("Returns to the built-in start page.\n")},
 };
@@ -78,6 +100,27 @@ QString machineHive()
     return AppPaths::MachineHiveFile();
 }
 
+// A refused value is shown with its control characters escaped, so an escape sequence is never
+// sent to the terminal, and cut short when long.
+QString shown(const QString &value)
+{
+    constexpr qsizetype Longest = 80;
+    QString text;
+    for (const QChar c : value.left(Longest)) {
+        if (c.category() == QChar::Other_Control)
+            text += c.unicode() < 0x100
+                        ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
+                        : QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else if (c == QLatin1Char('\\'))
+            text += QStringLiteral("\\\\");
+        else
+            text += c;
+    }
+    if (value.size() > Longest)
+        text += QStringLiteral("... (%1 characters)").arg(value.size());
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
 int usage(TConsole &console, const QString &message, const TSubcommand *sub = nullptr)
 {
     *console.err << "quelvard-admin: " << message << "\n";
@@ -89,12 +132,85 @@ int usage(TConsole &console, const QString &message, const TSubcommand *sub = nu
     return Usage;
 }
 
+bool runByRoot()
+{
+    return ::geteuid() == 0;
+}
+
 int notPermitted(TConsole &console, const QString &why)
 {
     *console.err << "quelvard-admin: cannot write " << machineHive() << ": " << why
-                 << "; run as root\n";
+                 << (runByRoot() ? "" : "; run as root") << "\n";
     console.err->flush();
     return NotPermitted;
+}
+
+// What makes the machine folder or store unsafe to trust: anyone but root able to change
+// what every user's browser obeys. Each line says how to mend it.
+QStringList unsafeStore()
+{
+    QStringList problems;
+    const QString file = machineHive();
+    const QString folder = QFileInfo(file).absolutePath();
+    for (const QString &path : {folder, file}) {
+        struct stat info = {};
+        if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+            continue;
+        if (S_ISLNK(info.st_mode)) {
+            problems << QStringLiteral("%1 is a symbolic link; remove it (rm %1) and run the "
+                                       "command again")
+                            .arg(path);
+            continue;
+        }
+        if (info.st_uid != 0)
+            problems << QStringLiteral("%1 is owned by user %2, not root; mend it with: chown "
+                                       "root:root %1")
+                            .arg(path)
+                            .arg(info.st_uid);
+        if (info.st_mode & (S_IWGRP | S_IWOTH))
+            problems << QStringLiteral("%1 is writable by group or others; mend it with: chmod "
+                                       "go-w %1")
+                            .arg(path);
+    }
+    return problems;
+}
+
+// A store others can read nothing from gives every user the safest settings; worth saying,
+// not worth refusing.
+QStringList unreadableByUsers()
+{
+    QStringList problems;
+    const QString file = machineHive();
+    const QString folder = QFileInfo(file).absolutePath();
+    const struct
+    {
+        QString path;
+        mode_t needed;
+        const char *mode;
+    } checks[] = {{folder, S_IROTH | S_IXOTH, "755"}, {file, S_IROTH, "644"}};
+    for (const auto &check : checks) {
+        struct stat info = {};
+        if (::stat(QFile::encodeName(check.path).constData(), &info) == 0 &&
+            (info.st_mode & check.needed) != check.needed)
+            problems << QStringLiteral("%1 cannot be read by other users, so their browsers use "
+                                       "the safest settings; mend it with: chmod %2 %1")
+                            .arg(check.path, QLatin1String(check.mode));
+    }
+    return problems;
+}
+
+// Run by root, nothing is written to a store someone else could have prepared.
+std::optional<int> refuseUnsafeStore(TConsole &console)
+{
+    if (!runByRoot())
+        return std::nullopt;
+    const QStringList problems = unsafeStore();
+    if (problems.isEmpty())
+        return std::nullopt;
+    for (const QString &problem : problems)
+        *console.err << "quelvard-admin: refused: " << problem << "\n";
+    console.err->flush();
+    return Unreadable;
 }
 
 int unreadable(TConsole &console, const QString &why)
@@ -125,6 +241,8 @@ std::optional<QString> readProblem()
 // Runs a write; its failure means the store could not be written.
 template <typename Write> int write(TConsole &console, Write &&writeToStore)
 {
+    if (const auto refused = refuseUnsafeStore(console))
+        return *refused;
     if (const auto why = readProblem())
         return unreadable(console, *why);
     // A write that would find nothing to change (removing a login that is not there) still
@@ -148,8 +266,10 @@ int setLogin(const QStringList &args, TConsole &console, const TSubcommand *sub)
         if (arg == QLatin1String("--stdin"))
             fromStdin = true;
         else
-            return usage(console, QStringLiteral("unexpected argument \"%1\"").arg(arg), sub);
+            return usage(console, QStringLiteral("unexpected argument %1").arg(shown(arg)), sub);
     }
+    if (const auto refused = refuseUnsafeStore(console))
+        return *refused;
     if (const auto why = readProblem())
         return unreadable(console, *why);
 
@@ -202,6 +322,7 @@ int status(TConsole &console)
     GenUtilities::LoadAdminLogin(login, false);
     QStringList problems;
     const MachinePolicies::recMachinePolicies policies = MachinePolicies::Read(&problems);
+    problems << unsafeStore() << unreadableByUsers();
     for (const QString &problem : problems)
         *console.err << "quelvard-admin: " << problem << "\n";
 
@@ -212,6 +333,7 @@ int status(TConsole &console)
                                         : policies.HomePage)
         << "\n";
     out << "browsing data: " << MachinePolicies::BrowsingDataName(policies.browsingData) << "\n";
+    out << "user changes: " << (policies.UserChanges ? "allow" : "forbid") << "\n";
     out << "popups allowed for everyone: "
         << (policies.AllowedSites.isEmpty() ? QStringLiteral("(none)")
                                             : policies.AllowedSites.join(QLatin1Char(' ')))
@@ -223,15 +345,146 @@ int status(TConsole &console)
     return Success;
 }
 
-int popups(const QStringList &args, TConsole &console, const TSubcommand *sub)
+// Takes "--user NAME" (or --user=NAME) and "--all-users" out of args. Null when neither was
+// given; otherwise the accounts, or the usage error already reported.
+std::optional<QList<RunAsUser::TAccount>> takeUsers(QStringList &args, TConsole &console,
+                                                    const TSubcommand *sub, int &failure)
 {
+    std::optional<QList<RunAsUser::TAccount>> accounts;
+    failure = Success;
+    for (qsizetype i = 0; i < args.size();) {
+        const QString arg = args.at(i);
+        QString name;
+        if (arg == QLatin1String("--all-users")) {
+            args.removeAt(i);
+            if (accounts) {
+                failure = usage(console, QStringLiteral("name one user or all users"), sub);
+                return std::nullopt;
+            }
+            accounts = RunAsUser::AccountsWithHomes();
+            continue;
+        }
+        if (arg == QLatin1String("--user") && i + 1 < args.size()) {
+            name = args.at(i + 1);
+            args.remove(i, 2);
+        } else if (arg.startsWith(QLatin1String("--user="))) {
+            name = arg.mid(7);
+            args.removeAt(i);
+        } else if (arg == QLatin1String("--user")) {
+            failure = usage(console, QStringLiteral("--user needs a user name"), sub);
+            return std::nullopt;
+        } else {
+            ++i;
+            continue;
+        }
+        const auto account = RunAsUser::FindAccount(name, nullptr);
+        if (accounts || !account) {
+            failure = usage(console,
+                            account ? QStringLiteral("name one user or all users")
+                                    : QStringLiteral("there is no user %1").arg(shown(name)),
+                            sub);
+            return std::nullopt;
+        }
+        accounts = QList<RunAsUser::TAccount>{*account};
+    }
+    return accounts;
+}
+
+// Does `work` on each account's own store, as that account; lines it prints are prefixed with
+// the account's name when there are several. The worst status of all is returned.
+int forEachUser(const QList<RunAsUser::TAccount> &accounts, bool several, TConsole &console,
+                const std::function<void(QTextStream &out, QTextStream &err)> &work)
+{
+    int worst = Success;
+    for (const RunAsUser::TAccount &account : accounts) {
+        if (!runByRoot() && account.Uid != ::getuid()) {
+            *console.err << "quelvard-admin: only root may change the files of " << account.Name
+                         << "; run as root\n";
+            worst = std::max(worst, int(NotPermitted));
+            continue;
+        }
+        QString printed;
+        QTextStream out(&printed);
+        const int status = RunAsUser::Run(
+            account, out, *console.err,
+            [&](QTextStream &userOut, QTextStream &userErr) {
+                try {
+                    work(userOut, userErr);
+                } catch (const EQuelvardError &error) {
+                    userErr << "quelvard-admin: " << account.Name << ": "
+                            << AppPaths::UserHiveFile() << ": " << error.message() << "\n";
+                    return int(NotPermitted);
+                } catch (const std::exception &error) {
+                    userErr << "quelvard-admin: " << account.Name << ": " << error.what() << "\n";
+                    return int(NotPermitted);
+                }
+                return int(Success);
+            },
+            NotPermitted);
+        out.flush();
+        for (const QString &line : printed.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            *console.out << (several ? account.Name + QStringLiteral(": ") : QString()) << line
+                         << "\n";
+        worst = std::max(worst, status);
+    }
+    console.out->flush();
+    console.err->flush();
+    return worst;
+}
+
+// A user's own list, read without creating their store when they have none.
+QStringList userSites()
+{
+    TRegistry registry(TRegistry::KEY_READ);
+    registry.SetRootKey(TRegistry::HKEY_CURRENT_USER);
+    if (!registry.OpenKeyReadOnly(PopupStore::KeyPath()))
+        return QStringList();
+    return registry.GetValueNames();
+}
+
+int userPopups(const QString &action, const QStringList &sites,
+               const QList<RunAsUser::TAccount> &accounts, TConsole &console)
+{
+    return forEachUser(
+        accounts, accounts.size() > 1, console, [&](QTextStream &out, QTextStream &err) {
+            if (action == QLatin1String("list")) {
+                for (const QString &site : userSites())
+                    out << site << "\n";
+                return;
+            }
+            const QStringList names = action == QLatin1String("clear") ? userSites() : sites;
+            for (const QString &site : names) {
+                if (action == QLatin1String("allow"))
+                    PopupStore::AddSite(site, PopupStore::TBy::Administrator);
+                else if (!userSites().contains(site, Qt::CaseInsensitive))
+                    err << "quelvard-admin: \"" << site << "\" was not on the list\n";
+                else
+                    PopupStore::RemoveSite(site, PopupStore::TBy::Administrator);
+            }
+        });
+}
+
+int popups(QStringList args, TConsole &console, const TSubcommand *sub)
+{
+    int failure = Success;
+    const auto accounts = takeUsers(args, console, sub, failure);
+    if (failure != Success)
+        return failure;
     if (args.isEmpty())
-        return usage(console, QStringLiteral("popups needs allow, remove or list"), sub);
+        return usage(console, QStringLiteral("popups needs allow, remove, clear or list"), sub);
     const QString action = args.first();
     const QStringList names = args.mid(1);
-    if (action == QLatin1String("list")) {
+    if (action == QLatin1String("list") || action == QLatin1String("clear")) {
         if (!names.isEmpty())
-            return usage(console, QStringLiteral("popups list takes no argument"), sub);
+            return usage(console, QStringLiteral("popups %1 takes no site").arg(action), sub);
+        if (accounts)
+            return userPopups(action, {}, *accounts, console);
+        if (action == QLatin1String("clear")) {
+            return write(console, [] {
+                for (const QString &site : MachinePolicies::ListSites())
+                    MachinePolicies::RemoveSite(site);
+            });
+        }
         if (const auto why = readProblem())
             return unreadable(console, *why);
         QStringList sites;
@@ -246,7 +499,7 @@ int popups(const QStringList &args, TConsole &console, const TSubcommand *sub)
         return Success;
     }
     if (action != QLatin1String("allow") && action != QLatin1String("remove"))
-        return usage(console, QStringLiteral("unknown popups action \"%1\"").arg(action), sub);
+        return usage(console, QStringLiteral("unknown popups action %1").arg(shown(action)), sub);
     if (names.isEmpty())
         return usage(console, QStringLiteral("popups %1 needs at least one site").arg(action), sub);
 
@@ -256,9 +509,11 @@ int popups(const QStringList &args, TConsole &console, const TSubcommand *sub)
         QString why;
         const auto site = MachinePolicies::NormaliseSite(name, &why);
         if (!site)
-            return usage(console, QStringLiteral("\"%1\" refused: %2").arg(name, why));
+            return usage(console, QStringLiteral("%1 refused: %2").arg(shown(name), why));
         sites << *site;
     }
+    if (accounts)
+        return userPopups(action, sites, *accounts, console);
     return write(console, [&] {
         for (const QString &site : sites) {
             if (action == QLatin1String("allow"))
@@ -276,18 +531,26 @@ int set(const QStringList &args, TConsole &console, const TSubcommand *sub)
     const QString &value = args.at(1);
     if (args.first() == QLatin1String("home-page")) {
         if (const auto why = MachinePolicies::HomePageProblem(value))
-            return usage(console, QStringLiteral("\"%1\" refused: %2").arg(value, *why));
+            return usage(console, QStringLiteral("%1 refused: %2").arg(shown(value), *why));
         return write(console, [&] { MachinePolicies::SetHomePage(value); });
     }
     if (args.first() == QLatin1String("browsing-data")) {
         const auto parsed = MachinePolicies::ParseBrowsingData(value);
         if (!parsed)
-            return usage(console,
-                         QStringLiteral("browsing-data is keep or forget, not \"%1\"").arg(value),
-                         sub);
+            return usage(
+                console,
+                QStringLiteral("browsing-data is keep or forget, not %1").arg(shown(value)), sub);
         return write(console, [&] { MachinePolicies::SetBrowsingData(*parsed); });
     }
-    return usage(console, QStringLiteral("unknown setting \"%1\"").arg(args.first()), sub);
+    if (args.first() == QLatin1String("user-changes")) {
+        if (value != QLatin1String("allow") && value != QLatin1String("forbid"))
+            return usage(
+                console,
+                QStringLiteral("user-changes is allow or forbid, not %1").arg(shown(value)), sub);
+        return write(console,
+                     [&] { MachinePolicies::SetUserChanges(value == QLatin1String("allow")); });
+    }
+    return usage(console, QStringLiteral("unknown setting %1").arg(shown(args.first())), sub);
 }
 
 } // namespace
@@ -303,9 +566,14 @@ int Run(const QStringList &arguments, TConsole &console)
         console.out->flush();
         return Success;
     }
+    if (command == QLatin1String("--version")) {
+        *console.out << "quelvard-admin " << QUELVARD_VERSION << "\n";
+        console.out->flush();
+        return Success;
+    }
     const TSubcommand *sub = findSubcommand(command);
     if (!sub)
-        return usage(console, QStringLiteral("unknown command \"%1\"").arg(command));
+        return usage(console, QStringLiteral("unknown command %1").arg(shown(command)));
     const QStringList args = arguments.mid(1);
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
         *console.out << "Usage: quelvard-admin " << sub->usage << "\n" << sub->help;

@@ -2,6 +2,7 @@
 #include "admintool/admincommand.h"
 #ifdef QUELVARD_ADMIN_MACHINE_DIR_VARIABLE
 #include "common/apppaths.h"
+#include "common/runasuser.h"
 #endif
 
 #include <QCoreApplication>
@@ -65,6 +66,10 @@ int main(int argc, char **argv)
         return AdminCommand::Usage;
     }
     AppPaths::OverrideMachineDataDir(machineDir);
+    // ... and its users are the folders of a temporary /home, all of them the caller.
+    const QString homes = qEnvironmentVariable("QUELVARD_TEST_HOMES");
+    if (!homes.isEmpty())
+        RunAsUser::OverrideAccounts(homes);
 #endif
 
     QTextStream out(stdout);

@@ -4,8 +4,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <optional>
+#include <sys/stat.h>
 
 namespace {
 std::optional<QString> g_userDataDir;
@@ -107,6 +110,45 @@ void ClearOverrides()
     g_machineDataDir.reset();
     g_userHive.reset();
     g_machineHive.reset();
+}
+
+void UseHome(const QString &home)
+{
+    g_userDataDir = home + QStringLiteral("/.local/share");
+    g_userHive = home + QStringLiteral("/.config/Quelvard/registry.db");
+    g_engineStorage = home + QStringLiteral("/.local/share/quelvard-browsing-data");
+    g_engineCache = home + QStringLiteral("/.cache/quelvard-browsing-data");
+}
+
+namespace {
+
+// mkdir with the mode given, then chmod so the umask cannot loosen or tighten it; parents are
+// made the same way. A folder that exists is left as it is.
+bool makeFolder(const QString &dir, mode_t mode)
+{
+    const QString path =
+        QDir::cleanPath(QDir::isAbsolutePath(dir) ? dir : QDir::current().absoluteFilePath(dir));
+    if (QFileInfo(path).isDir())
+        return true;
+    const QString parent = QFileInfo(path).absolutePath();
+    if (parent != path && !makeFolder(parent, mode))
+        return false;
+    const QByteArray name = QFile::encodeName(path);
+    if (::mkdir(name.constData(), mode) != 0)
+        return QFileInfo(path).isDir();
+    return ::chmod(name.constData(), mode) == 0;
+}
+
+} // namespace
+
+bool MakeUserFolder(const QString &dir)
+{
+    return makeFolder(dir, 0700);
+}
+
+bool MakeMachineFolder(const QString &dir)
+{
+    return makeFolder(dir, 0755);
 }
 
 } // namespace AppPaths

@@ -29,5 +29,14 @@ void OverrideMachineHiveFile(const QString &file);
 // cleared by ClearOverrides().
 void OverrideEngineDirs(const QString &storage, const QString &cache);
 void ClearOverrides();
+// Every per-user path as the program finds them for the user whose home this is, when they
+// have no XDG folders of their own named (work done for a user by the administrator's command).
+void UseHome(const QString &home);
+
+// Creates `dir` and any missing parent, each new folder readable by its owner only: what the
+// program keeps for a user is nobody else's to read. True when the folder exists afterwards.
+bool MakeUserFolder(const QString &dir);
+// Creates `dir` and its missing parents as a machine folder: 0755 whatever the umask.
+bool MakeMachineFolder(const QString &dir);
 
 } // namespace AppPaths

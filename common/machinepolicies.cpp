@@ -5,13 +5,19 @@
 #include "common/registry.h"
 #include "common/textutils.h"
 
+#include <QFile>
+#include <QRegularExpression>
 #include <QUrl>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace MachinePolicies {
 
 const QString HomePageValue = QStringLiteral("HomePage");
 const QString BrowsingDataValue = QStringLiteral("BrowsingData");
+const QString UserChangesValue = QStringLiteral("UserChanges");
 
 namespace {
 
@@ -32,6 +38,68 @@ QString readValue(TRegistry &registry, const QString &name, QStringList *problem
         note(problems, QStringLiteral("%1\\%2 ignored: %3").arg(KeyPath(), name, error.message()));
     }
     return QString();
+}
+
+bool hasControlCharacter(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control)
+            return true;
+    }
+    return false;
+}
+
+bool isPort(const QString &text)
+{
+    bool isNumber = false;
+    const int value = text.toInt(&isNumber);
+    return isNumber && value >= 1 && value <= 65535 && text == QString::number(value);
+}
+
+bool isIPv4(const QString &host)
+{
+    const QStringList parts = host.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    for (const QString &part : parts) {
+        bool isNumber = false;
+        const int value = part.toInt(&isNumber);
+        if (!isNumber || value < 0 || value > 255 || part != QString::number(value))
+            return false;
+    }
+    return true;
+}
+
+// Host-name rules on the ACE form: what DNS can carry.
+std::optional<QString> hostNameProblem(const QString &ace)
+{
+    if (ace.toUtf8().size() > 253)
+        return QStringLiteral("a host name is at most 253 characters long");
+    for (const QString &label : ace.split(QLatin1Char('.'))) {
+        if (label.isEmpty())
+            return QStringLiteral("a host name has no empty part (no leading, trailing or "
+                                  "doubled dot)");
+        if (label.toUtf8().size() > 63)
+            return QStringLiteral("each part of a host name is at most 63 characters long");
+        if (label.startsWith(QLatin1Char('-')) || label.endsWith(QLatin1Char('-')))
+            return QStringLiteral("no part of a host name starts or ends with a hyphen");
+        for (const QChar c : label) {
+            if (!(c.isDigit() || (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+                  c == QLatin1Char('-')))
+                return QStringLiteral("a host name holds only letters, digits, hyphens and dots");
+        }
+    }
+    return std::nullopt;
+}
+
+recMachinePolicies unreadable(QStringList *problems, const QString &file, const QString &why)
+{
+    note(problems,
+         QStringLiteral("machine settings in %1 cannot be read (%2); the safest settings apply")
+             .arg(file, why));
+    recMachinePolicies policies = Safest();
+    policies.StoreUnreadable = true;
+    return policies;
 }
 
 void openForWriting(TRegistry &registry, const QString &path)
@@ -55,6 +123,12 @@ QString PopupsKeyPath()
 
 std::optional<QString> HomePageProblem(const QString &url)
 {
+    if (url.size() > 2048)
+        return QStringLiteral("a home page address is at most 2048 characters long");
+    if (url.contains(QChar::ReplacementCharacter))
+        return QStringLiteral("the address is not valid UTF-8");
+    if (hasControlCharacter(url))
+        return QStringLiteral("the address holds a control character");
     const QUrl parsed(url, QUrl::StrictMode);
     const QString scheme = parsed.scheme();
     static const QStringList schemes = {QStringLiteral("http"), QStringLiteral("https"),
@@ -67,6 +141,15 @@ std::optional<QString> HomePageProblem(const QString &url)
         return QStringLiteral("the address has no host name");
     if (scheme == QLatin1String("file") && parsed.path().isEmpty())
         return QStringLiteral("the address has no path");
+    // "https://good.example@evil.example/" reads as one site and opens another; an "@" in the
+    // part before the host is refused even where the parser would not call it a user name.
+    const qsizetype hostStart = url.indexOf(QLatin1String("://"));
+    const QString authority =
+        hostStart < 0
+            ? QString()
+            : url.mid(hostStart + 3).section(QRegularExpression(QStringLiteral("[/?#]")), 0, 0);
+    if (!parsed.userInfo().isEmpty() || authority.contains(QLatin1Char('@')))
+        return QStringLiteral("a home page holds no user name or password");
     return std::nullopt;
 }
 
@@ -80,7 +163,14 @@ std::optional<QString> NormaliseSite(const QString &domain, QString *problem)
     const QString site = TextUtils::LowerCase(TextUtils::Trim(domain));
     if (site.isEmpty())
         return refuse(QStringLiteral("a site name cannot be empty"));
+    // A host of 253 characters, a colon and a port; checked first so nothing long is parsed.
+    if (site.size() > 253 + 6)
+        return refuse(QStringLiteral("a host name is at most 253 characters long"));
+    if (site.contains(QChar::ReplacementCharacter))
+        return refuse(QStringLiteral("a site name must be valid UTF-8"));
     for (const QChar c : site) {
+        if (c.category() == QChar::Other_Control)
+            return refuse(QStringLiteral("a site name holds no control character"));
         if (TextUtils::IsBlank(c))
             return refuse(QStringLiteral("a site name holds no blank"));
         if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char('?') ||
@@ -88,18 +178,45 @@ std::optional<QString> NormaliseSite(const QString &domain, QString *problem)
             return refuse(QStringLiteral("a site name is a host name and an optional port, "
                                          "without a scheme or a path"));
     }
-    // The only colon a site may hold is the one before its port.
+    QString host = site;
+    QString port;
+    if (site.startsWith(QLatin1Char('['))) {
+        const qsizetype close = site.indexOf(QLatin1Char(']'));
+        const QString rest = close < 0 ? QString() : site.mid(close + 1);
+        const QUrl probe(QStringLiteral("http://") + site.left(close + 1) + QLatin1Char('/'),
+                         QUrl::StrictMode);
+        if (close < 0 || !probe.isValid() || probe.host().isEmpty() ||
+            (!rest.isEmpty() && !rest.startsWith(QLatin1Char(':'))))
+            return refuse(QStringLiteral("\"%1\" is not an IP address").arg(site.left(close + 1)));
+        host = QLatin1Char('[') + probe.host() + QLatin1Char(']');
+        port = rest.mid(1);
+        if (!rest.isEmpty() && !isPort(port))
+            return refuse(QStringLiteral("a port is a number from 1 to 65535"));
+        return port.isEmpty() ? host : host + QLatin1Char(':') + port;
+    }
     const qsizetype colon = site.indexOf(QLatin1Char(':'));
     if (colon >= 0) {
-        const QString port = site.mid(colon + 1);
-        bool isNumber = false;
-        const int value = port.toInt(&isNumber);
-        if (colon == 0 || !isNumber || value < 1 || value > 65535 ||
-            port.size() != QString::number(value).size())
-            return refuse(QStringLiteral("a site name is a host name and an optional port, "
-                                         "without a scheme or a path"));
+        host = site.left(colon);
+        port = site.mid(colon + 1);
+        if (!isPort(port))
+            return refuse(QStringLiteral("a port is a number from 1 to 65535"));
     }
-    return site;
+    if (host.isEmpty())
+        return refuse(QStringLiteral("a site name needs a host name"));
+    if (!isIPv4(host)) {
+        bool ascii = true;
+        for (const QChar c : host)
+            ascii = ascii && c.unicode() < 0x80;
+        if (!ascii) {
+            const QByteArray ace = QUrl::toAce(host, QUrl::AceTransitionalProcessing);
+            if (ace.isEmpty())
+                return refuse(QStringLiteral("the international name has no ACE form"));
+            host = TextUtils::LowerCase(QString::fromLatin1(ace));
+        }
+        if (const auto why = hostNameProblem(host))
+            return refuse(*why);
+    }
+    return port.isEmpty() ? host : host + QLatin1Char(':') + port;
 }
 
 QString BrowsingDataName(BrowsingData value)
@@ -116,9 +233,30 @@ std::optional<BrowsingData> ParseBrowsingData(const QString &text)
     return std::nullopt;
 }
 
+recMachinePolicies Safest()
+{
+    recMachinePolicies policies;
+    policies.browsingData = BrowsingData::Forget;
+    policies.UserChanges = false;
+    return policies;
+}
+
 recMachinePolicies Read(QStringList *problems)
 {
     recMachinePolicies policies;
+    // A store that is there but cannot be read (a umask of 077, a damaged file) must not give
+    // the most permissive settings: a kiosk set to forget would keep everything.
+    const QString file = AppPaths::MachineHiveFile();
+    struct stat info = {};
+    const int statError = ::stat(QFile::encodeName(file).constData(), &info) == 0 ? 0 : errno;
+    if (statError != 0 && statError != ENOENT && statError != ENOTDIR) {
+        note(problems, QStringLiteral("machine settings in %1 cannot be read (%2); the safest "
+                                      "settings apply")
+                           .arg(file, QString::fromLocal8Bit(std::strerror(statError))));
+        policies = Safest();
+        policies.StoreUnreadable = true;
+        return policies;
+    }
     try {
         TRegistry registry(TRegistry::KEY_READ);
         registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
@@ -140,6 +278,12 @@ recMachinePolicies Read(QStringList *problems)
                          QStringLiteral("%1\\%2 ignored: \"%3\" is neither keep nor forget")
                              .arg(KeyPath(), BrowsingDataValue, data));
             }
+            const QString changes = readValue(registry, UserChangesValue, problems);
+            if (changes == QLatin1String("forbid"))
+                policies.UserChanges = false;
+            else if (!changes.isEmpty() && changes != QLatin1String("allow"))
+                note(problems, QStringLiteral("%1\\%2 ignored: \"%3\" is neither allow nor forbid")
+                                   .arg(KeyPath(), UserChangesValue, changes));
         }
         if (registry.OpenKeyReadOnly(PopupsKeyPath())) {
             for (const QString &name : registry.GetValueNames()) {
@@ -152,11 +296,9 @@ recMachinePolicies Read(QStringList *problems)
             }
         }
     } catch (const EQuelvardError &error) {
-        note(problems, QStringLiteral("machine settings not read from %1: %2")
-                           .arg(AppPaths::MachineHiveFile(), error.message()));
+        return unreadable(problems, file, error.message());
     } catch (const std::exception &error) {
-        note(problems, QStringLiteral("machine settings not read: %1")
-                           .arg(QString::fromLocal8Bit(error.what())));
+        return unreadable(problems, file, QString::fromLocal8Bit(error.what()));
     }
     return policies;
 }
@@ -175,6 +317,17 @@ const recMachinePolicies &Current()
 void Forget()
 {
     g_current.reset();
+}
+
+std::optional<QString> UnreadableStoreMessage()
+{
+    if (!Current().StoreUnreadable)
+        return std::nullopt;
+    return QStringLiteral("The machine settings in %1 cannot be read, so Quelvard uses its safest "
+                          "settings: nothing a page stores is kept, and your favorites and allowed "
+                          "sites cannot be changed. Ask the administrator to run: quelvard-admin "
+                          "status")
+        .arg(AppPaths::MachineHiveFile());
 }
 
 void SetHomePage(const QString &url)
@@ -197,6 +350,14 @@ void SetBrowsingData(BrowsingData value)
     TRegistry registry;
     openForWriting(registry, KeyPath());
     registry.WriteString(BrowsingDataValue, BrowsingDataName(value));
+}
+
+void SetUserChanges(bool allowed)
+{
+    TRegistry registry;
+    openForWriting(registry, KeyPath());
+    registry.WriteString(UserChangesValue,
+                         allowed ? QStringLiteral("allow") : QStringLiteral("forbid"));
 }
 
 void AllowSite(const QString &site)

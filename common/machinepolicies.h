@@ -8,8 +8,11 @@
 // hive under "Software\Quelvard\Policies":
 //   HomePage      (string)  address of the home page, replacing the built-in start page
 //   BrowsingData  (string)  "keep" (the default) or "forget"
+//   UserChanges   (string)  "allow" (the default) or "forbid": whether users may change
+//                           their own favorites and allowed sites
 //   Popups        (subkey)  one value per site allowed to open popups for everyone
-// The browser reads them once at start; quelvard-admin writes them.
+// The browser reads them once at start; quelvard-admin writes them. A store that exists but
+// cannot be read gives the safest value of every setting, never the most permissive.
 namespace MachinePolicies {
 
 enum class BrowsingData { Keep, Forget };
@@ -19,12 +22,21 @@ struct recMachinePolicies
     QString HomePage;         // empty: the built-in start page
     QStringList AllowedSites; // normalised like a user's list
     BrowsingData browsingData = BrowsingData::Keep;
+    bool UserChanges = true;
+    bool StoreUnreadable = false; // the store exists but gave nothing: Safest() applies
+
+    bool UserChangesAllowed() const { return UserChanges; }
 };
+
+// Every setting at its safest: what a store that cannot be read gives. A setting added later
+// gets its safest value here too.
+recMachinePolicies Safest();
 
 QString KeyPath();
 QString PopupsKeyPath();
 extern const QString HomePageValue;
 extern const QString BrowsingDataValue;
+extern const QString UserChangesValue;
 
 // Reads the settings from the machine hive without creating or changing anything. A value
 // that cannot be read, or holds something it should not, is left at its default and
@@ -36,12 +48,16 @@ recMachinePolicies Read(QStringList *problems = nullptr);
 const recMachinePolicies &Current();
 // Forgets the settings of this run, so the next Current() reads them again (tests).
 void Forget();
+// The message a user is shown once at start when the store exists but cannot be read.
+std::optional<QString> UnreadableStoreMessage();
 
 // Null when `url` may be a home page (http, https, file or quelvard, with something after
-// the scheme); otherwise why not.
+// the scheme, no user name, at most 2048 characters); otherwise why not.
 std::optional<QString> HomePageProblem(const QString &url);
-// The normalised site, or why `domain` is not a site name: a host with an optional port,
-// no blank, scheme or path.
+// The normalised site, or why `domain` is not a site name: a host name (labels of letters,
+// digits and hyphens, neither starting nor ending with one, at most 63 bytes each and 253 in
+// all) or an IP address, with an optional port 1..65535. International names are stored in
+// their ACE (punycode) form, which is what the browser compares.
 std::optional<QString> NormaliseSite(const QString &domain, QString *problem);
 
 QString BrowsingDataName(BrowsingData value);
@@ -52,6 +68,7 @@ std::optional<BrowsingData> ParseBrowsingData(const QString &text);
 void SetHomePage(const QString &url);
 void UnsetHomePage();
 void SetBrowsingData(BrowsingData value);
+void SetUserChanges(bool allowed);
 void AllowSite(const QString &site);
 // True when the site was on the list.
 bool RemoveSite(const QString &site);

@@ -5,7 +5,12 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -101,6 +106,55 @@ private:
     bool m_done = false;
 };
 
+QString systemError(const QString &what, const QString &path)
+{
+    return QStringLiteral("Cannot %1 %2: %3.")
+        .arg(what, path, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+// Creates the file with exactly `mode` unless something is already there; never follows a
+// link planted in its place.
+void createFile(const QString &file, mode_t mode)
+{
+    const int fd = ::open(QFile::encodeName(file).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0) {
+        if (errno == EEXIST)
+            return;
+        throw EQuelvardError(systemError(QStringLiteral("create"), file));
+    }
+    const bool ok = ::fchmod(fd, mode) == 0;
+    ::close(fd);
+    if (!ok)
+        throw EQuelvardError(systemError(QStringLiteral("set the mode of"), file));
+}
+
+void syncPath(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+        const QString message = systemError(QStringLiteral("write"), path);
+        if (fd >= 0)
+            ::close(fd);
+        throw EQuelvardError(message);
+    }
+    ::close(fd);
+}
+
+sqlite3 *openDatabase(const QString &file, int flags)
+{
+    sqlite3 *db = nullptr;
+    const int rc = sqlite3_open_v2(QFile::encodeName(file).constData(), &db, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        const QString message = db ? QString::fromUtf8(sqlite3_errmsg(db))
+                                   : QStringLiteral("Cannot open %1.").arg(file);
+        sqlite3_close_v2(db);
+        throw EQuelvardError(message);
+    }
+    sqlite3_busy_timeout(db, BusyTimeoutMs);
+    return db;
+}
+
 QStringList parentPaths(const QString &path)
 {
     QStringList result;
@@ -180,6 +234,74 @@ void TRegistry::closeDatabase()
         m_db = nullptr;
     }
     m_dbWritable = false;
+    // A replacement that was not put in place is thrown away with its journal.
+    if (!m_replacement.isEmpty()) {
+        QFile::remove(m_replacement + QStringLiteral("-journal"));
+        QFile::remove(m_replacement);
+        m_replacement.clear();
+    }
+    if (m_lockFd >= 0) {
+        ::close(m_lockFd);
+        m_lockFd = -1;
+    }
+}
+
+// The lock file is root's alone (0600), so no reader can hold it against the administrator;
+// it only keeps two writers from replacing each other's change.
+void TRegistry::openReplacement(const QString &file)
+{
+    const QString lockFile = file + QStringLiteral(".lock");
+    m_lockFd = ::open(QFile::encodeName(lockFile).constData(),
+                      O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (m_lockFd < 0)
+        throw EQuelvardError(systemError(QStringLiteral("open"), lockFile));
+    while (::flock(m_lockFd, LOCK_EX) != 0) {
+        if (errno != EINTR)
+            throw EQuelvardError(systemError(QStringLiteral("lock"), lockFile));
+    }
+    const QString replacement = file + QStringLiteral(".new");
+    // Left over from a write that was cut short; nobody else writes in this folder.
+    QFile::remove(replacement + QStringLiteral("-journal"));
+    QFile::remove(replacement);
+    createFile(replacement, 0644);
+    m_replacement = replacement;
+    m_db = openDatabase(replacement, SQLITE_OPEN_READWRITE);
+    m_dbWritable = true;
+    if (QFileInfo(file).isFile()) {
+        sqlite3 *source = openDatabase(file, SQLITE_OPEN_READONLY);
+        sqlite3_backup *backup = sqlite3_backup_init(m_db, "main", source, "main");
+        int rc = backup ? sqlite3_backup_step(backup, -1) : sqlite3_errcode(m_db);
+        if (backup)
+            rc = rc == SQLITE_DONE ? sqlite3_backup_finish(backup)
+                                   : (sqlite3_backup_finish(backup), rc);
+        if (rc != SQLITE_OK) {
+            const QString message = QString::fromUtf8(sqlite3_errstr(rc));
+            sqlite3_close_v2(source);
+            throw EQuelvardError(message);
+        }
+        sqlite3_close_v2(source);
+    }
+}
+
+void TRegistry::finishWrite()
+{
+    if (m_replacement.isEmpty())
+        return;
+    const QString file = HiveFile();
+    sqlite3_close_v2(m_db);
+    m_db = nullptr;
+    m_dbWritable = false;
+    syncPath(m_replacement);
+    if (::rename(QFile::encodeName(m_replacement).constData(),
+                 QFile::encodeName(file).constData()) != 0)
+        throw EQuelvardError(systemError(QStringLiteral("replace"), file));
+    m_replacement.clear();
+    // The change is made; a folder that cannot be synced does not make it a failure.
+    try {
+        syncPath(QFileInfo(file).absolutePath());
+    } catch (const EQuelvardError &) {
+    }
+    closeDatabase();
 }
 
 void TRegistry::ensureOpen(bool forWriting)
@@ -193,21 +315,11 @@ void TRegistry::ensureOpen(bool forWriting)
     const QString file = HiveFile();
     if (forWriting) {
         const QFileInfo info(file);
-        if (!QDir().mkpath(info.absolutePath()))
+        const bool madeFolder = replacesFile() ? AppPaths::MakeMachineFolder(info.absolutePath())
+                                               : AppPaths::MakeUserFolder(info.absolutePath());
+        if (!madeFolder)
             throw EQuelvardError(
                 QStringLiteral("Cannot create the folder %1.").arg(info.absolutePath()));
-        sqlite3 *db = nullptr;
-        const int rc = sqlite3_open_v2(QFile::encodeName(file).constData(), &db,
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-        if (rc != SQLITE_OK) {
-            const QString message = db ? QString::fromUtf8(sqlite3_errmsg(db))
-                                       : QStringLiteral("Cannot open %1.").arg(file);
-            sqlite3_close_v2(db);
-            throw EQuelvardError(message);
-        }
-        m_db = db;
-        m_dbWritable = true;
-        sqlite3_busy_timeout(m_db, BusyTimeoutMs);
         // A file that fails the check below is closed again, and the failure goes on to the
         // caller.
         struct TCloseUnlessReady
@@ -220,6 +332,13 @@ void TRegistry::ensureOpen(bool forWriting)
                     Registry->closeDatabase();
             }
         } closeUnlessReady{this};
+        if (replacesFile()) {
+            openReplacement(file);
+        } else {
+            createFile(file, 0600);
+            m_db = openDatabase(file, SQLITE_OPEN_READWRITE);
+            m_dbWritable = true;
+        }
         // Only creates what is missing: a foreign or damaged file fails here untouched.
         // The check's read must end before the write starts: a connection that keeps its
         // read lock while asking for the write lock deadlocks against another copy doing
@@ -244,17 +363,7 @@ void TRegistry::ensureOpen(bool forWriting)
         // middle of a write leaves a journal that the next reader must roll back, and a
         // read-only connection cannot, so it would fail every read until some copy writes.
         // A file this process may not write is still opened read-only, by SQLite itself.
-        sqlite3 *db = nullptr;
-        const int rc = sqlite3_open_v2(QFile::encodeName(file).constData(), &db,
-                                       SQLITE_OPEN_READWRITE, nullptr);
-        if (rc != SQLITE_OK) {
-            const QString message = db ? QString::fromUtf8(sqlite3_errmsg(db))
-                                       : QStringLiteral("Cannot open %1.").arg(file);
-            sqlite3_close_v2(db);
-            throw EQuelvardError(message);
-        }
-        m_db = db;
-        sqlite3_busy_timeout(m_db, BusyTimeoutMs);
+        m_db = openDatabase(file, SQLITE_OPEN_READWRITE);
     }
 }
 
@@ -294,6 +403,7 @@ bool TRegistry::OpenKey(const QString &path, bool canCreate)
         insert.step();
     }
     transaction.commit();
+    finishWrite();
     m_currentKey = key;
     m_keyOpen = true;
     return true;
@@ -356,6 +466,7 @@ void TRegistry::WriteString(const QString &name, const QString &value)
     insert.bind(3, value);
     insert.step();
     transaction.commit();
+    finishWrite();
 }
 
 bool TRegistry::ValueExists(const QString &name)
@@ -381,6 +492,7 @@ bool TRegistry::DeleteValue(const QString &name)
     remove.step();
     const bool removed = sqlite3_changes(m_db) > 0;
     transaction.commit();
+    finishWrite();
     return removed;
 }
 

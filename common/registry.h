@@ -11,6 +11,10 @@ struct sqlite3;
 // Key paths use backslashes; a leading backslash means the same as none. Every operation
 // opens what it needs and every write is its own transaction, committed before it returns.
 // Failures raise EQuelvardError; callers decide whether to absorb them.
+// The machine hive is never changed in place: each write makes a new file beside it and
+// renames it over the old one, so a reader holding the old file open neither blocks the
+// administrator nor sees half a change. Its folder is made 0755 and the file 0644; a user's
+// hive gets 0700 folders and a 0600 file.
 class TRegistry
 {
 public:
@@ -56,6 +60,10 @@ private:
     void ensureOpen(bool forWriting);
     void closeDatabase();
     void requireKey() const;
+    bool replacesFile() const { return m_root == HKEY_LOCAL_MACHINE; }
+    void openReplacement(const QString &file);
+    // Called after every committed write: a replacement is put in place of the hive.
+    void finishWrite();
     bool keyExistsInDb(const QString &normalisedPath);
 
     Access m_access;
@@ -65,4 +73,6 @@ private:
     bool m_keyOpen = false;
     sqlite3 *m_db = nullptr;
     bool m_dbWritable = false;
+    int m_lockFd = -1;     // held while a replacement is being written
+    QString m_replacement; // the new file being written, empty when none
 };

@@ -4,6 +4,7 @@
 
 #include "common/dialogseam.h"
 #include "common/errors.h"
+#include "common/machinepolicies.h"
 #include "common/textutils.h"
 #include "favorites/favoritesstore.h"
 
@@ -17,6 +18,9 @@ const QString SaveFailed = QStringLiteral("An error occurred saving the favorite
 const QString CreateError = QStringLiteral("Creating the favorite caused an error: ");
 
 } // namespace
+
+const QString TfrmAddFavorite::ChangesForbidden =
+    QStringLiteral("The administrator does not allow changes to the favorites.");
 
 const QString TfrmAddFavorite::ForbiddenCharacters = QStringLiteral("&\"/\\?:*<>|");
 
@@ -34,6 +38,11 @@ TfrmAddFavorite::TfrmAddFavorite(QWidget *owner) : QDialog(owner), ui(new Ui::Tf
     setFixedSize(329, 121);
     Label2->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
+    // On an account the administrator keeps unchanged, nothing is added; SaveFavorite refuses
+    // too, for any other way in.
+    const bool allowed = MachinePolicies::Current().UserChangesAllowed();
+    cbOk->setEnabled(allowed);
+    edtName->setEnabled(allowed);
     connect(cbOk, &QPushButton::clicked, this, &TfrmAddFavorite::cbOkClick);
     connect(cbCancel, &QPushButton::clicked, this, &QDialog::reject);
     edtName->setFocus();
@@ -89,6 +98,10 @@ void TfrmAddFavorite::cbOkClick()
 
 bool TfrmAddFavorite::SaveFavorite()
 {
+    if (!MachinePolicies::Current().UserChangesAllowed()) {
+        TDialogs::Error(this, ChangesForbidden);
+        return false;
+    }
     try {
         QString folder = FavoritesStore::FavoritesFolder();
         if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')))

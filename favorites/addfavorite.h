@@ -35,6 +35,8 @@ public:
     // True only when the file was written.
     bool SaveFavorite();
 
+    // Shown when the administrator forbids users' changes.
+    static const QString ChangesForbidden;
     // The characters a new favorite's name may not hold, in the order the message lists them.
     static const QString ForbiddenCharacters;
 

@@ -1,5 +1,6 @@
 #include "favorites/favoritesstore.h"
 
+#include "common/apppaths.h"
 #include "common/errors.h"
 #include "common/genutilities.h"
 #include "common/guard.h"
@@ -403,7 +404,8 @@ bool CreateFolderPath(const QString &path)
 {
     if (path.isEmpty() || path.contains(QChar(0)))
         return false;
-    QDir().mkpath(path);
+    // Folders the browser makes for a user are theirs alone, like their store.
+    AppPaths::MakeUserFolder(path);
     return IsFolder(path);
 }
 

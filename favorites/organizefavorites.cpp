@@ -4,6 +4,7 @@
 
 #include "common/dialogseam.h"
 #include "common/guard.h"
+#include "common/machinepolicies.h"
 #include "common/textutils.h"
 #include "favorites/favoritesstore.h"
 
@@ -227,9 +228,16 @@ TfrmOrganizeFavorites::~TfrmOrganizeFavorites()
 
 void TfrmOrganizeFavorites::FormCreate()
 {
+    m_changesAllowed = MachinePolicies::Current().UserChangesAllowed();
+    for (QWidget *control : std::initializer_list<QWidget *>{cbRename, cbDelete, cbNewFolder})
+        control->setEnabled(m_changesAllowed);
+    for (QAction *action : {Rename1, NewFolder1, Delete1})
+        action->setEnabled(m_changesAllowed);
+    tvFavorites->setDragEnabled(m_changesAllowed);
+    tvFavorites->setAcceptDrops(m_changesAllowed);
     Guard::Run("TfrmOrganizeFavorites::FormCreate", [&] {
         const QString folder = FavoritesStore::FavoritesFolder();
-        if (!folder.isEmpty() && !FavoritesStore::IsFolder(folder))
+        if (m_changesAllowed && !folder.isEmpty() && !FavoritesStore::IsFolder(folder))
             FavoritesStore::CreateFolderPath(folder);
         LoadFavoritesTree();
     });
@@ -356,6 +364,8 @@ void TfrmOrganizeFavorites::singleExpand(QTreeWidgetItem *current, QTreeWidgetIt
 
 void TfrmOrganizeFavorites::cbRenameClick()
 {
+    if (!m_changesAllowed)
+        return;
     Guard::Run("TfrmOrganizeFavorites::cbRenameClick", [&] {
         QTreeWidgetItem *node = Selected();
         if (!node || Flags(node).IsRoot)
@@ -412,6 +422,8 @@ void TfrmOrganizeFavorites::cbRenameClick()
 
 void TfrmOrganizeFavorites::cbDeleteClick()
 {
+    if (!m_changesAllowed)
+        return;
     Guard::Run("TfrmOrganizeFavorites::cbDeleteClick", [&] {
         QTreeWidgetItem *node = Selected();
         if (!node || Flags(node).IsRoot)
@@ -451,6 +463,8 @@ QTreeWidgetItem *TfrmOrganizeFavorites::NewFolderParent() const
 
 void TfrmOrganizeFavorites::cbNewFolderClick()
 {
+    if (!m_changesAllowed)
+        return;
     Guard::Run("TfrmOrganizeFavorites::cbNewFolderClick", [&] {
         QString answer;
         if (!TDialogs::Current()->InputBox(this, QStringLiteral("Enter the name of the new folder"),
@@ -485,6 +499,8 @@ void TfrmOrganizeFavorites::cbNewFolderClick()
 
 bool TfrmOrganizeFavorites::tvFavoritesDragOver(const QPoint &pos)
 {
+    if (!m_changesAllowed)
+        return false;
     const QTreeWidgetItem *target = tvFavorites->itemAt(pos);
     // Over empty space the drop is accepted and then does nothing.
     return !target || Flags(target).IsFolder;
@@ -492,6 +508,8 @@ bool TfrmOrganizeFavorites::tvFavoritesDragOver(const QPoint &pos)
 
 void TfrmOrganizeFavorites::tvFavoritesDragDrop(const QPoint &pos)
 {
+    if (!m_changesAllowed)
+        return;
     Guard::Run("TfrmOrganizeFavorites::tvFavoritesDragDrop", [&] {
         QTreeWidgetItem *dragged = Selected();
         QTreeWidgetItem *target = tvFavorites->itemAt(pos);

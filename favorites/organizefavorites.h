@@ -91,6 +91,7 @@ public:
     QTreeWidgetItem *RootNode() const;
     static FavNodeFlags Flags(const QTreeWidgetItem *node);
 
+    bool ChangesAllowed() const { return m_changesAllowed; }
     void cbRenameClick();
     void cbDeleteClick();
     void cbNewFolderClick();
@@ -107,6 +108,8 @@ private:
     void singleExpand(QTreeWidgetItem *current, QTreeWidgetItem *previous);
 
     bool m_expandPending = false;
+    // False when the administrator forbids users' changes: the tree is only looked at.
+    bool m_changesAllowed = true;
     QPersistentModelIndex m_expandPrevious;
     void showError(const QString &before, const QString &name, const QString &after);
 };

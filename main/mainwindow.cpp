@@ -321,6 +321,16 @@ void TfrmQuelvardBrowser::setupFeatures()
         if (TBrowserTab *tab = ActiveTab())
             tab->NavigateTo(url);
     });
+
+    // A shared account whose administrator keeps the user's lists as they are: the commands
+    // that change them stay in view, disabled, and refuse in their own code as well.
+    if (!MachinePolicies::Current().UserChangesAllowed()) {
+        ui->AddToFavorites1->setEnabled(false);
+        ui->OrganizeFavorites1->setEnabled(false);
+        if (auto *item = pmBrowser->findChild<QAction *>(QStringLiteral("AddToFavorites2")))
+            item->setEnabled(false);
+        ui->lblClickHere->setEnabled(false);
+    }
 }
 
 void TfrmQuelvardBrowser::adminLockChanged(bool locked)
@@ -406,7 +416,8 @@ void TfrmQuelvardBrowser::FormShow()
         pcMain->NewTab(TTabControl::TOpen::Home);
         const QString position = GenUtilities::GetPosition();
         auto *first = qobject_cast<TBrowserTab *>(pcMain->Tabs().value(0));
-        if (position.isEmpty() && first) {
+        // A machine the administrator has set up has no one to welcome.
+        if (position.isEmpty() && first && MachinePolicies::Current().HomePage.isEmpty()) {
             if (GenUtilities::CompanionSettingsExist())
                 first->NavigateTo(QStringLiteral(QUELVARD_COMPANION_FIRST_RUN_PAGE_URL));
             else

@@ -3,8 +3,11 @@
 #include "common/errors.h"
 #include "common/genutilities.h"
 #include "common/guard.h"
+#include "common/machinepolicies.h"
 #include "common/registry.h"
 #include "common/textutils.h"
+
+#include <QUrl>
 
 namespace PopupStore {
 
@@ -15,6 +18,13 @@ void openKey(TRegistry &registry)
     registry.SetRootKey(TRegistry::HKEY_CURRENT_USER);
     if (!registry.OpenKey(KeyPath(), true))
         throw EQuelvardError(QStringLiteral("Cannot open %1.").arg(KeyPath()));
+}
+
+void refuseForbidden(TBy by)
+{
+    if (by == TBy::User && !MachinePolicies::Current().UserChangesAllowed())
+        throw EQuelvardError(
+            QStringLiteral("The administrator does not allow changes to the allowed sites."));
 }
 
 } // namespace
@@ -33,10 +43,11 @@ QStringList ListSites()
     return names;
 }
 
-void AddSite(const QString &domain)
+void AddSite(const QString &domain, TBy by)
 {
     if (domain.isEmpty())
         return;
+    refuseForbidden(by);
     TRegistry registry;
     openKey(registry);
     if (!registry.ValueExists(domain))
@@ -44,8 +55,9 @@ void AddSite(const QString &domain)
     registry.CloseKey();
 }
 
-void RemoveSite(const QString &name)
+void RemoveSite(const QString &name, TBy by)
 {
+    refuseForbidden(by);
     TRegistry registry;
     openKey(registry);
     if (registry.ValueExists(name))
@@ -83,8 +95,15 @@ bool IsAllowed(const QStringList &allowedSites, const QString &url)
         const QString domain = TextUtils::LowerCase(GenUtilities::GetDomain(url));
         if (domain.isEmpty())
             return;
+        // An international name may reach here in either form; sites are kept in ACE form by
+        // the administrator's command, in the form typed by a user.
+        const qsizetype colon = domain.lastIndexOf(QLatin1Char(':'));
+        const QString host = colon < 0 ? domain : domain.left(colon);
+        const QString ace = TextUtils::LowerCase(QString::fromLatin1(QUrl::toAce(host))) +
+                            (colon < 0 ? QString() : domain.mid(colon));
         for (const QString &site : allowedSites) {
-            if (site.compare(domain, Qt::CaseInsensitive) == 0) {
+            if (site.compare(domain, Qt::CaseInsensitive) == 0 ||
+                site.compare(ace, Qt::CaseInsensitive) == 0) {
                 allowed = true;
                 return;
             }

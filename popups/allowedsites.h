@@ -11,14 +11,18 @@ namespace PopupStore {
 
 QString KeyPath();
 
+// Who asks for a change: a user's own changes are refused (EQuelvardError) while the
+// administrator forbids them; the administrator's command changes a user's list regardless.
+enum class TBy { User, Administrator };
+
 // Every value name of the key, in the store's order, as stored.
 QStringList ListSites();
 // Writes an empty string value named domain unless a value of that name (in any letter case)
 // exists; an existing value keeps its type and data. An empty name is refused: it would be the
 // key's unnamed value, which no load ever lists.
-void AddSite(const QString &domain);
+void AddSite(const QString &domain, TBy by = TBy::User);
 // Deletes the value of exactly this name, if there is one.
-void RemoveSite(const QString &name);
+void RemoveSite(const QString &name, TBy by = TBy::User);
 
 // The blocking list made from stored names: trimmed, A-Z lower-cased, spaces removed, empty
 // names dropped; order kept, duplicates kept.

@@ -1,6 +1,7 @@
 #include "popups/popupblocker.h"
 
 #include "common/genutilities.h"
+#include "common/machinepolicies.h"
 #include "common/textutils.h"
 #include "popups/allowedsites.h"
 #include "popups/popupbar.h"
@@ -59,7 +60,7 @@ void TPopupBlocker::UpdatePopupBar()
 void TPopupBlocker::ClickHere()
 {
     const TActivePage page = m_activePage ? m_activePage() : TActivePage();
-    if (!page.Tab)
+    if (!page.Tab || !MachinePolicies::Current().UserChangesAllowed())
         return;
     const QString domain = TextUtils::LowerCase(GenUtilities::GetDomain(page.URL));
     // An address without a domain has nothing to allow; the unnamed value is no site.

@@ -72,23 +72,41 @@ void TfrmPopups::FormCreate()
     gridSites->setColumnWidth(0, 200);
     gridSites->setColumnWidth(1, 1000);
 
-    ShowMachineSites(MachinePolicies::Current().AllowedSites.size());
+    const MachinePolicies::recMachinePolicies &policies = MachinePolicies::Current();
+    m_changesAllowed = policies.UserChangesAllowed();
+    edtWebsite->setEnabled(m_changesAllowed);
+    cbAllow->setEnabled(false);
+    cbRemove->setEnabled(m_changesAllowed);
+    cbRemoveAll->setEnabled(m_changesAllowed);
+    ShowMachineSites(policies.AllowedSites, m_changesAllowed);
     LoadSites();
 }
 
-void TfrmPopups::ShowMachineSites(qsizetype count)
+void TfrmPopups::ShowMachineSites(const QStringList &sites, bool changesAllowed)
 {
-    // Only the user's own list is edited here; the administrator's shows as a count so the
-    // user knows why a site not on the list still opens popups.
+    // Only the user's own list is edited here; the administrator's is named so the user knows
+    // why a site not on the list still opens popups.
+    constexpr qsizetype Named = 6;
+    QStringList lines;
+    if (!changesAllowed)
+        lines << QStringLiteral("The administrator does not allow changes to this list.");
+    if (!sites.isEmpty()) {
+        QString names = sites.mid(0, Named).join(QStringLiteral(", "));
+        if (sites.size() > Named)
+            names += QStringLiteral(" and %1 more").arg(sites.size() - Named);
+        lines << QStringLiteral("Also allowed for everyone by the administrator: ") + names;
+    }
     QLabel *line = ui->lblMachineSites;
-    if (count <= 0) {
+    if (lines.isEmpty()) {
         line->hide();
         return;
     }
-    line->setText(
-        count == 1 ? QStringLiteral("1 site is also allowed for everyone by the administrator.")
-                   : QStringLiteral("%1 sites are also allowed for everyone by the administrator.")
-                         .arg(count));
+    line->setWordWrap(true);
+    line->setText(lines.join(QLatin1Char('\n')));
+    const int bottom = line->geometry().bottom();
+    const int height =
+        qMin(line->heightForWidth(line->width()), 3 * line->fontMetrics().lineSpacing() + 4);
+    line->setGeometry(line->x(), bottom - height + 1, line->width(), height);
     gridSites->resize(gridSites->width(), line->y() - gridSites->y() - 4);
     line->show();
 }
@@ -154,7 +172,7 @@ void TfrmPopups::edtWebsiteChange()
         edtWebsite->setCursorPosition(cursor);
         return; // setText ran this handler again for the new text
     }
-    cbAllow->setEnabled(!text.isEmpty() && text != QLatin1String(EmptyAddress));
+    cbAllow->setEnabled(m_changesAllowed && !text.isEmpty() && text != QLatin1String(EmptyAddress));
 }
 
 void TfrmPopups::edtWebsiteKeyPress(int key)
@@ -172,6 +190,8 @@ bool TfrmPopups::eventFilter(QObject *watched, QEvent *event)
 
 void TfrmPopups::cbAllowClick()
 {
+    if (!m_changesAllowed)
+        return;
     Guard::Run("cbAllowClick", [this] {
         QString address = edtWebsite->text();
         address.remove(QLatin1Char(' '));
@@ -193,6 +213,8 @@ void TfrmPopups::cbAllowClick()
 
 void TfrmPopups::cbRemoveClick()
 {
+    if (!m_changesAllowed)
+        return;
     Guard::Run("cbRemoveClick", [this] {
         const int row = SelectedRow();
         const QString site = SiteCell(row);
@@ -210,6 +232,8 @@ void TfrmPopups::cbRemoveClick()
 
 void TfrmPopups::cbRemoveAllClick()
 {
+    if (!m_changesAllowed)
+        return;
     Guard::Run("cbRemoveAllClick", [this] {
         if (SiteCell(0).isEmpty())
             return;

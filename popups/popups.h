@@ -32,9 +32,13 @@ public:
 
     void FormCreate();
     void LoadSites();
-    // The line below the list telling how many sites the administrator allows for everyone;
-    // hidden when none.
-    void ShowMachineSites(qsizetype count);
+    // The lines below the list naming the sites the administrator allows for everyone, which
+    // cannot be removed here, and saying when the administrator forbids changes; hidden when
+    // there is nothing to say.
+    void ShowMachineSites(const QStringList &sites, bool changesAllowed);
+    // False when the administrator forbids users' changes: Allow, Remove and Remove All are
+    // off, and their handlers do nothing.
+    bool ChangesAllowed() const { return m_changesAllowed; }
     void edtWebsiteChange();
     // Enter runs Allow whether or not the button is enabled.
     void edtWebsiteKeyPress(int key);
@@ -51,4 +55,7 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    bool m_changesAllowed = true;
 };

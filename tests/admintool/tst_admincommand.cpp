@@ -3,12 +3,19 @@
 #include "common/encryption.h"
 #include "common/machinepolicies.h"
 #include "common/registry.h"
+#include "common/runasuser.h"
 #include "support/testenv.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTextStream>
 #include <memory>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using AdminCommand::ExitStatus;
 
@@ -48,6 +55,25 @@ QString storedLevel()
     return registry.ReadString(QStringLiteral("Level"));
 }
 
+mode_t modeOf(const QString &path)
+{
+    struct stat info = {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// An ordinary account made for one test and removed with its home afterwards.
+struct TTemporaryUser
+{
+    QString name = QStringLiteral("qvtest%1").arg(::getpid() % 100000);
+    bool made = ::geteuid() == 0 && !QStandardPaths::findExecutable("useradd").isEmpty() &&
+                QProcess::execute("useradd", {"-m", "-s", "/bin/false", name}) == 0;
+    ~TTemporaryUser()
+    {
+        if (made)
+            QProcess::execute("userdel", {"-r", name});
+    }
+};
+
 } // namespace
 
 class tst_AdminCommand : public QObject
@@ -81,6 +107,23 @@ private slots:
         QTest::newRow("first answer missing")
             << QStringList{"Secret12", "Secret12", "Pet?", " "} << 1
             << "An answer must be provided for the first reminder question" << QString();
+        QTest::newRow("twenty characters")
+            << QStringList{"Secret12345678901234", "Secret12345678901234"} << 0 << QString()
+            << "Secret12345678901234";
+        QTest::newRow("longer than the dialog takes")
+            << QStringList{"Secret123456789012345", "Secret123456789012345"} << 1
+            << "at most 20 characters" << QString();
+        QTest::newRow("question too long")
+            << QStringList{"Secret12", "Secret12", QString(51, 'q'), "rex"} << 1
+            << "at most 50 characters" << QString();
+        QTest::newRow("answer too long")
+            << QStringList{"Secret12", "Secret12", "Pet?", QString(26, 'a')} << 1
+            << "at most 25 characters" << QString();
+        QTest::newRow("control character") << QStringList{"Secret1\x1b"
+                                                          "2",
+                                                          "Secret1\x1b"
+                                                          "2"}
+                                           << 1 << "control characters" << QString();
         QTest::newRow("second answer missing")
             << QStringList{"Secret12", "Secret12", "", "", "Town?"} << 1
             << "An answer must be provided for the second reminder question" << QString();
@@ -145,6 +188,48 @@ private slots:
                                     << "popups allowed for everyone: (none)";
         QTest::newRow("allow empty")
             << QStringList{"popups", "allow", "  "} << 1 << "popups allowed for everyone: (none)";
+        const QString none = QStringLiteral("popups allowed for everyone: (none)");
+        const struct
+        {
+            const char *row;
+            QString site;
+        } badSites[] = {
+            {"site of 100,000 characters", QString(100000, 'a')},
+            {"site wildcard", "*.example.org"},
+            {"site empty label", "a..example"},
+            {"site leading hyphen", "-x.example"},
+            {"site of dashes", "--"},
+            {"site label of 64", QString(64, 'a') + ".example"},
+            {"site not UTF-8", QString::fromUtf8("a\xff.example")},
+            {"site port 0", "a.example:0"},
+            {"site port 65536", "a.example:65536"},
+            {"site escape sequence", "a\x1b"
+                                     "[31m.example"},
+        };
+        for (const auto &bad : badSites)
+            QTest::newRow(bad.row) << QStringList{"popups", "allow", bad.site} << 1 << none;
+        QTest::newRow("site international")
+            << QStringList{"popups", "allow",
+                           QString::fromUtf8("B\xc3\xbc"
+                                             "cher.example")}
+            << 0 << "popups allowed for everyone: xn--bcher-kva.example";
+        QTest::newRow("site address and port")
+            << QStringList{"popups", "allow", "10.0.0.7:65535"} << 0
+            << "popups allowed for everyone: 10.0.0.7:65535";
+        const QString builtIn = QStringLiteral("home page: (the built-in start page)");
+        QTest::newRow("home page too long")
+            << QStringList{"set", "home-page", "https://a.example/" + QString(2031, 'x')} << 1
+            << builtIn;
+        QTest::newRow("home page with user")
+            << QStringList{"set", "home-page", "https://evil.example@good.example/"} << 1
+            << builtIn;
+        QTest::newRow("home page not UTF-8")
+            << QStringList{"set", "home-page", QString::fromUtf8("https://a.example/\xff")} << 1
+            << builtIn;
+        QTest::newRow("user changes forbid")
+            << QStringList{"set", "user-changes", "forbid"} << 0 << "user changes: forbid";
+        QTest::newRow("user changes bad")
+            << QStringList{"set", "user-changes", "no"} << 1 << "user changes: allow";
         QTest::newRow("unknown command") << QStringList{"unlock"} << 1 << "login set: no";
         QTest::newRow("set-login stray argument")
             << QStringList{"set-login", "pw"} << 1 << "login set: no";
@@ -163,6 +248,8 @@ private slots:
             QVERIFY2(result.out.isEmpty() && result.err.isEmpty(), qPrintable(result.err));
         else if (status != 0)
             QVERIFY(!result.err.isEmpty());
+        // A refused value is echoed escaped, never raw, and never at length.
+        QVERIFY(!result.err.contains(QChar(0x1b)) && result.err.size() < 1000);
         const TRun shown = run({"status"});
         QCOMPARE(shown.status, 0);
         QVERIFY2(shown.out.split('\n').contains(statusLine), qPrintable(shown.out));
@@ -176,6 +263,8 @@ private slots:
         QCOMPARE(run({"set", "home-page", "http://h.example/"}).status, 0);
         QCOMPARE(run({"unset", "home-page"}).status, 0);
         QVERIFY(MachinePolicies::Read().HomePage.isEmpty());
+        QCOMPARE(run({"popups", "clear"}).status, 0);
+        QCOMPARE(run({"popups", "list"}).out, QString());
     }
 
     // Tests run as root, so a file standing where the store's folder belongs makes it
@@ -190,9 +279,9 @@ private slots:
               QStringList{"set", "browsing-data", "forget"}}) {
             const TRun result = run(arguments);
             QCOMPARE(result.status, int(AdminCommand::NotPermitted));
-            QVERIFY2(result.err.contains("run as root") &&
-                         result.err.contains(m_env->machineHive()),
-                     qPrintable(result.err));
+            QVERIFY2(result.err.contains(m_env->machineHive()), qPrintable(result.err));
+            // Only someone who is not root is told to become root.
+            QCOMPARE(result.err.contains("run as root"), ::geteuid() != 0);
         }
         const TRun login = run({"set-login", "--stdin"}, {"Secret12", "Secret12"});
         QCOMPARE(login.status, int(AdminCommand::NotPermitted));
@@ -214,6 +303,152 @@ private slots:
         QFile check(m_env->machineHive());
         QVERIFY(check.open(QIODevice::ReadOnly));
         QCOMPARE(check.readAll(), QByteArray(4096, 'x'));
+    }
+
+    // Created by the command itself, so root's umask has no say.
+    void storeModesWhateverTheUmask()
+    {
+        const mode_t saved = ::umask(077);
+        const int status = run({"set", "browsing-data", "forget"}).status;
+        ::umask(saved);
+        QCOMPARE(status, 0);
+        QCOMPARE(modeOf(QFileInfo(m_env->machineHive()).absolutePath()), mode_t(0755));
+        QCOMPARE(modeOf(m_env->machineHive()), mode_t(0644));
+    }
+
+    void unsafeStoreRefused_data()
+    {
+        QTest::addColumn<QString>("what"); // folder or store
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("mend");
+        QTest::newRow("store writable by others") << "store"
+                                                  << "chmod"
+                                                  << "chmod go-w";
+        QTest::newRow("folder writable by group") << "folder"
+                                                  << "chmod"
+                                                  << "chmod go-w";
+        QTest::newRow("store not root's") << "store"
+                                          << "chown"
+                                          << "chown root:root";
+        QTest::newRow("store a link") << "store"
+                                      << "link"
+                                      << "rm ";
+        QTest::newRow("folder a link") << "folder"
+                                       << "link"
+                                       << "rm ";
+    }
+    void unsafeStoreRefused()
+    {
+        QFETCH(QString, what);
+        QFETCH(QString, fault);
+        QFETCH(QString, mend);
+        if (::geteuid() != 0)
+            QSKIP("only root is refused an unsafe store");
+        QCOMPARE(run({"set", "browsing-data", "forget"}).status, 0);
+        const QString folder = QFileInfo(m_env->machineHive()).absolutePath();
+        const QString path = what == "store" ? m_env->machineHive() : folder;
+        if (fault == "chmod") {
+            QVERIFY(::chmod(QFile::encodeName(path), what == "store" ? 0666 : 0775) == 0);
+        } else if (fault == "chown") {
+            QVERIFY(::chown(QFile::encodeName(path), 65534, 65534) == 0);
+        } else {
+            QVERIFY(QFile::rename(path, path + ".real"));
+            QVERIFY(QFile::link(path + ".real", path));
+        }
+        const TRun refused = run({"popups", "allow", "a.example"});
+        QCOMPARE(refused.status, int(AdminCommand::Unreadable));
+        QVERIFY2(refused.err.contains(path) && refused.err.contains(mend), qPrintable(refused.err));
+        const TRun shown = run({"status"});
+        QVERIFY2(shown.err.contains(path) && shown.err.contains(mend), qPrintable(shown.err));
+        QVERIFY(MachinePolicies::ListSites().isEmpty());
+    }
+
+    // A user who holds the old store open cannot stall root: the change is a new file.
+    void readerHoldingTheStoreDoesNotBlock()
+    {
+        QCOMPARE(run({"popups", "allow", "before.example"}).status, 0);
+        sqlite3 *reader = nullptr;
+        QCOMPARE(sqlite3_open_v2(QFile::encodeName(m_env->machineHive()), &reader,
+                                 SQLITE_OPEN_READONLY, nullptr),
+                 SQLITE_OK);
+        const auto names = [reader] {
+            sqlite3_stmt *statement = nullptr;
+            sqlite3_prepare_v2(reader, "SELECT name FROM reg_values ORDER BY name", -1, &statement,
+                               nullptr);
+            QStringList found;
+            while (sqlite3_step(statement) == SQLITE_ROW)
+                found << QString::fromUtf8(
+                    reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)));
+            sqlite3_finalize(statement);
+            return found;
+        };
+        QCOMPARE(sqlite3_exec(reader, "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK);
+        QCOMPARE(names(), QStringList{"before.example"});
+        QElapsedTimer timer;
+        timer.start();
+        const TRun written = run({"popups", "allow", "after.example"});
+        QCOMPARE(written.status, 0);
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(written.err));
+        // The reader sees the whole old store, never half of the new one.
+        QCOMPARE(names(), QStringList{"before.example"});
+        sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(reader);
+        QCOMPARE(run({"popups", "list"}).out, QStringLiteral("before.example\nafter.example\n"));
+        QCOMPARE(modeOf(m_env->machineHive()), mode_t(0644));
+    }
+
+    // The per-user commands do their work as that user: files are theirs, and a link they
+    // planted leads only where they could write themselves.
+    void perUserCommandsRunAsTheUser()
+    {
+        TTemporaryUser user;
+        if (!user.made)
+            QSKIP("needs root and useradd");
+        QString why;
+        const auto account = RunAsUser::FindAccount(user.name, &why);
+        QVERIFY2(account, qPrintable(why));
+        const QString folder = account->Home + "/.config/Quelvard";
+        const QString hive = folder + "/registry.db";
+
+        const TRun allowed = run({"popups", "allow", "--user", user.name, "Games.Example.org"});
+        QVERIFY2(allowed.status == 0, qPrintable(allowed.err));
+        QCOMPARE(QFileInfo(hive).ownerId(), account->Uid);
+        QCOMPARE(modeOf(hive), mode_t(0600));
+        QCOMPARE(modeOf(folder), mode_t(0700));
+        QCOMPARE(run({"popups", "list", "--user", user.name}).out,
+                 QStringLiteral("games.example.org\n"));
+        QVERIFY(run({"popups", "list", "--all-users"})
+                    .out.split('\n')
+                    .contains(user.name + ": games.example.org"));
+
+        const QString rootsFile = m_env->root() + "/roots-file";
+        QFile roots(rootsFile);
+        QVERIFY(roots.open(QIODevice::WriteOnly));
+        roots.write("root's own\n");
+        roots.close();
+        QVERIFY(QFile::remove(hive));
+        QVERIFY(QFile::link(rootsFile, hive));
+        const TRun planted = run({"popups", "allow", "--user", user.name, "b.example"});
+        QCOMPARE(planted.status, int(AdminCommand::NotPermitted));
+        QVERIFY(roots.open(QIODevice::ReadOnly));
+        QCOMPARE(roots.readAll(), QByteArray("root's own\n"));
+
+        // And a machine store the user cannot read gives them the safest settings.
+        QCOMPARE(run({"set", "browsing-data", "keep"}).status, 0);
+        QString printed;
+        QTextStream out(&printed);
+        const int safest = RunAsUser::Run(
+            *account, out, out,
+            [](QTextStream &, QTextStream &) {
+                const auto policies = MachinePolicies::Read();
+                return policies.StoreUnreadable &&
+                               policies.browsingData == MachinePolicies::BrowsingData::Forget &&
+                               !policies.UserChangesAllowed()
+                           ? 0
+                           : 1;
+            },
+            2);
+        QCOMPARE(safest, 0);
     }
 
 private:

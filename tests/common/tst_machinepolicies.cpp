@@ -96,8 +96,8 @@ private slots:
         QVERIFY2(found.size() == problems, qPrintable(found.join('\n')));
     }
 
-    // A store that cannot be read at all starts the browser with every default.
-    void unreadableStoreGivesDefaults()
+    // A store that is there but cannot be read must not open what the administrator closed.
+    void unreadableStoreGivesTheSafestSettings()
     {
         QDir().mkpath(QFileInfo(m_env->machineHive()).absolutePath());
         QFile junk(m_env->machineHive());
@@ -107,7 +107,8 @@ private slots:
         QStringList found;
         const recMachinePolicies policies = Read(&found);
         QVERIFY(policies.HomePage.isEmpty() && policies.AllowedSites.isEmpty());
-        QVERIFY(policies.browsingData == BrowsingData::Keep);
+        QVERIFY(policies.browsingData == BrowsingData::Forget);
+        QVERIFY(!policies.UserChangesAllowed() && policies.StoreUnreadable);
         QCOMPARE(found.size(), 1);
         QVERIFY(found.first().contains(m_env->machineHive()));
     }

@@ -91,6 +91,11 @@ void tst_Registry::writeThenReadBack()
     QCOMPARE(readValueDirect(userHive(), QStringLiteral("Software\\Quelvard"),
                              QStringLiteral("Position")),
              QStringLiteral("10,20,300,200"));
+    // A user's store is theirs alone, whatever the umask: others cannot read their lists.
+    QCOMPARE(QFileInfo(userHive()).permissions() & 0x0777,
+             QFileDevice::ReadUser | QFileDevice::WriteUser);
+    QCOMPARE(QFileInfo(QFileInfo(userHive()).absolutePath()).permissions() & 0x0777,
+             QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
 }
 
 void tst_Registry::pathSpellings_data()

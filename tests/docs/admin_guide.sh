@@ -11,6 +11,8 @@ trap 'rm -rf "$work"' EXIT
 root=$work/root
 mkdir -p "$root/var/lib" "$root/etc/skel" "$root/home/alice" "$work/bin"
 export QUELVARD_TEST_MACHINE_DIR=$root/var/lib
+# The test copy's users are the folders of the temporary /home, each of them the caller.
+export QUELVARD_TEST_HOMES=$root/home
 ln -s "$admin" "$work/bin/quelvard-admin"
 cat >"$work/bin/sudo" <<'SUDO'
 #!/usr/bin/env bash
@@ -61,12 +63,16 @@ expect "login" "login set: yes" "$(echo "$status" | grep '^login set:')"
 expect "home page" "home page: https://library.example.org/catalogue" \
     "$(echo "$status" | grep '^home page:')"
 expect "browsing data" "browsing data: forget" "$(echo "$status" | grep '^browsing data:')"
-expect "popups for everyone" "popups allowed for everyone: mail.example.org school.example.edu catalogue.example.org" \
+expect "user changes" "user changes: forbid" "$(echo "$status" | grep '^user changes:')"
+expect "popups for everyone" "popups allowed for everyone: mail.example.org school.example.edu library.example.org" \
     "$(echo "$status" | grep '^popups allowed')"
 expect "machine store" "machine store: $root/var/lib/Quelvard/registry.db" \
     "$(echo "$status" | grep '^machine store:')"
 
-# The user's own list seeded with sqlite3: whole domains, any letter case, the port as typed.
+# The user's own list set with --user: whole domains, any letter case, the port as typed; and
+# kept from other users.
+expect "alice's store is hers alone" "700 600" \
+    "$(stat -c %a "$root/home/alice/.config/Quelvard") $(stat -c %a "$root/home/alice/.config/Quelvard/registry.db")"
 expect "alice's popup sites" \
 "allowed http://games.example.org/play
 allowed https://GAMES.Example.ORG/

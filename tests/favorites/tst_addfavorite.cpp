@@ -6,6 +6,7 @@
 #include "support/testenv.h"
 
 #include "common/apppaths.h"
+#include "common/machinepolicies.h"
 #include "ui_addfavorite.h"
 
 #include <QDir>
@@ -75,6 +76,7 @@ private slots:
     void folderFailures();
     void writeErrorKeepsTheDialogOpen();
     void enterPressesOkAndEscapeDoesNothing();
+    void forbiddenChangesAddNothing();
 
 private:
     std::unique_ptr<TestEnvironment> m_env;
@@ -310,6 +312,21 @@ void tst_AddFavorite::enterPressesOkAndEscapeDoesNothing()
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(readBytes(m_root + "Typed.irl"), sixLines(Url));
+}
+
+// A shared kiosk account: one visitor's favorite is not left for the next.
+void tst_AddFavorite::forbiddenChangesAddNothing()
+{
+    MachinePolicies::SetUserChanges(false);
+    MachinePolicies::Forget();
+    TfrmAddFavorite dialog;
+    dialog.FavoriteURL = Url;
+    QVERIFY(!dialog.cbOk->isEnabled());
+    dialog.edtName->setText("Left behind");
+    QVERIFY(!dialog.SaveFavorite());
+    QVERIFY2(m_dialogs->lastMessage().contains("administrator"),
+             qPrintable(m_dialogs->lastMessage()));
+    QVERIFY(entries(m_root).isEmpty());
 }
 
 #include "support/testmain.h"

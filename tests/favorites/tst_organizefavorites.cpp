@@ -6,6 +6,7 @@
 #include "support/testenv.h"
 
 #include "common/apppaths.h"
+#include "common/machinepolicies.h"
 
 #include <QDir>
 #include <QFile>
@@ -154,6 +155,7 @@ private slots:
     void dragOver();
     void contextMenuRunsTheCommands();
     void selectingExpandsOneBranch();
+    void forbiddenChangesChangeNothing();
 
 private:
     std::unique_ptr<TestEnvironment> m_env;
@@ -228,6 +230,9 @@ void tst_OrganizeFavorites::loadCreatesMissingFolder()
     QVERIFY(!QFileInfo::exists(m_root));
     TfrmOrganizeFavorites dialog;
     QVERIFY(QFileInfo(m_root).isDir());
+    // The user's own folder: nobody else reads what they keep.
+    QCOMPARE(QFileInfo(m_root).permissions() & 0x0777,
+             QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
     QCOMPARE(dialog.RootNode()->childCount(), 0);
 }
 
@@ -589,6 +594,32 @@ void tst_OrganizeFavorites::selectingExpandsOneBranch()
     dialog.cbDelete->click();
     QVERIFY(!findNode(dialog, "A"));
     QTest::qWait(50);
+}
+
+// On an account the administrator keeps unchanged the tree is only looked at: no command runs,
+// whatever route reaches its handler.
+void tst_OrganizeFavorites::forbiddenChangesChangeNothing()
+{
+    makeLayout(m_root, {"Work/a.irl"});
+    MachinePolicies::SetUserChanges(false);
+    MachinePolicies::Forget();
+    TfrmOrganizeFavorites dialog;
+    for (QWidget *button :
+         std::initializer_list<QWidget *>{dialog.cbRename, dialog.cbDelete, dialog.cbNewFolder})
+        QVERIFY(!button->isEnabled());
+    for (QAction *action : {dialog.Rename1, dialog.NewFolder1, dialog.Delete1})
+        QVERIFY(!action->isEnabled());
+    dialog.tvFavorites->setCurrentItem(findNode(dialog, "Work/a"));
+    m_dialogs->inputAnswers << "b"
+                            << "Sub";
+    m_dialogs->messageAnswers << QMessageBox::Yes;
+    dialog.cbRenameClick();
+    dialog.cbNewFolderClick();
+    dialog.cbDeleteClick();
+    QVERIFY(!dialog.tvFavoritesDragOver(
+        dialog.tvFavorites->visualItemRect(findNode(dialog, "Work")).center()));
+    QVERIFY(m_dialogs->inputPrompts.isEmpty() && m_dialogs->messages.isEmpty());
+    QCOMPARE(diskOutline(ReadFavoritesTree(m_root, TWalk::Menu)), (QStringList{"Work/", "  a"}));
 }
 
 #include "support/testmain.h"

@@ -1,4 +1,5 @@
 #include "common/genutilities.h"
+#include "common/machinepolicies.h"
 #include "config.h"
 #include "main/browsertab.h"
 #include "main/keyhook.h"
@@ -54,6 +55,7 @@ private slots:
     void storedPositionRestores();
     void firstRunPage_data();
     void firstRunPage();
+    void firstRunWithAMachineHomePageSkipsTheWelcome();
     void exitStoresNoPosition();
     void closeStoresPosition();
     void captionOfALongTitleFitsTheTab();
@@ -296,6 +298,17 @@ void tst_MainWindow::firstRunPage()
              QStringLiteral(QUELVARD_SITE_ROOT_URL));
     QVERIFY(window.windowTitle().startsWith(QStringLiteral("Quelvard - ")));
     QVERIFY(window.windowTitle().size() > 11);
+}
+
+// The administrator has set the machine up: the welcome page, which speaks to whoever sets it
+// up, is not shown even on a first run (a kiosk that never stores a position has only those).
+void tst_MainWindow::firstRunWithAMachineHomePageSkipsTheWelcome()
+{
+    MachinePolicies::SetHomePage(QStringLiteral(QUELVARD_START_PAGE_URL));
+    MachinePolicies::Forget();
+    TfrmQuelvardBrowser window;
+    window.show();
+    QVERIFY(waitForUrl(window, QStringLiteral(QUELVARD_START_PAGE_URL)));
 }
 
 void tst_MainWindow::exitStoresNoPosition()

@@ -174,13 +174,19 @@ void tst_AllowedSites::isAllowed_data()
     QTest::newRow("empty domain") << "about:blank" << false;
     QTest::newRow("no address") << "" << false;
     QTest::newRow("local file") << "file:///tmp/example.com" << false;
+    // The administrator's command keeps international names in ACE form.
+    QTest::newRow("international name") << QString::fromUtf8("http://b\xc3\xbc"
+                                                             "cher.de:81/")
+                                        << true;
+    QTest::newRow("international name, ACE") << "http://xn--bcher-kva.de:81/" << true;
 }
 
 void tst_AllowedSites::isAllowed()
 {
     QFETCH(QString, url);
     QFETCH(bool, allowed);
-    const QStringList sites{QStringLiteral("example.com"), QStringLiteral("host.test:8080")};
+    const QStringList sites{QStringLiteral("example.com"), QStringLiteral("host.test:8080"),
+                            QStringLiteral("xn--bcher-kva.de:81")};
     QCOMPARE(PopupStore::IsAllowed(sites, url), allowed);
 }
 

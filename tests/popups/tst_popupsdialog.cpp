@@ -1,3 +1,5 @@
+#include "common/errors.h"
+#include "common/machinepolicies.h"
 #include "common/registry.h"
 #include "popups/allowedsites.h"
 #include "popups/popups.h"
@@ -5,6 +7,7 @@
 #include "support/testenv.h"
 
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -39,6 +42,7 @@ private slots:
     void markupInANameIsShownAsText_data();
     void markupInANameIsShownAsText();
     void closeRejects();
+    void forbiddenChangesLeaveTheListAlone();
 
 private:
     QStringList shownSites(const TfrmPopups &dialog) const;
@@ -356,6 +360,36 @@ void tst_PopupsDialog::closeRejects()
     QTest::mouseClick(dialog.cbClose, Qt::LeftButton);
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
+}
+
+// A shared kiosk account: what one visitor allows is not there for the next. The
+// administrator's own sites are named, and cannot be removed here either.
+void tst_PopupsDialog::forbiddenChangesLeaveTheListAlone()
+{
+    MachinePolicies::AllowSite(QStringLiteral("shared.example"));
+    MachinePolicies::SetUserChanges(false);
+    MachinePolicies::Forget();
+    PopupStore::AddSite(QStringLiteral("kept.example"), PopupStore::TBy::Administrator);
+    QVERIFY_THROWS_EXCEPTION(EQuelvardError, PopupStore::AddSite(QStringLiteral("x.example")));
+
+    TfrmPopups dialog;
+    for (QWidget *control : std::initializer_list<QWidget *>{dialog.edtWebsite, dialog.cbAllow,
+                                                             dialog.cbRemove, dialog.cbRemoveAll})
+        QVERIFY(!control->isEnabled());
+    const QString note = dialog.findChild<QLabel *>(QStringLiteral("lblMachineSites"))->text();
+    QVERIFY2(note.contains(QStringLiteral("shared.example")) &&
+                 note.contains(QStringLiteral("does not allow changes")),
+             qPrintable(note));
+
+    dialog.edtWebsite->setText(QStringLiteral("http://x.example"));
+    QVERIFY(!dialog.cbAllow->isEnabled());
+    dialog.cbAllowClick();
+    dialog.gridSites->selectRow(0);
+    m_dialogs->messageAnswers << QMessageBox::Yes << QMessageBox::Yes;
+    dialog.cbRemoveClick();
+    dialog.cbRemoveAllClick();
+    QVERIFY(m_dialogs->messages.isEmpty());
+    QCOMPARE(PopupStore::ListSites(), QStringList{QStringLiteral("kept.example")});
 }
 
 #include "support/testmain.h"

@@ -1,6 +1,7 @@
 // Answers as the browser would about what an administrator wrote by hand: which addresses a
 // user's own popup list lets through, and which favorites a folder holds. The guide's test
-// uses it to show that its sqlite3 and /etc/skel recipes give the browser what they promise.
+// uses it to show that its per-user command and /etc/skel recipe give the browser what they
+// promise.
 //   guide_probe popups USER_HIVE URL...    one "allowed URL" or "blocked URL" line each
 //   guide_probe favorites FOLDER           one "NAME URL" line per favorite, folders as "NAME/"
 #include "common/apppaths.h"
