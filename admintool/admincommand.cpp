@@ -28,6 +28,8 @@ const char *const MainHelp =
     "  set home-page URL            the home page of every user\n"
     "  unset home-page              back to the built-in start page\n"
     "  set browsing-data keep|forget  keep cookies and site data between runs, or not\n"
+    "  set camera|microphone|screen-sharing|location ask|allow|block\n"
+    "                               what a page asking for that device gets\n"
     "\n"
     "Run 'quelvard-admin COMMAND --help' for one command.\n"
     "Exit status: 0 done, 1 wrong usage or value, 2 not permitted, 3 store unreadable.\n";
@@ -56,10 +58,15 @@ const TSubcommand Subcommands[] = {
      QStringLiteral("Edits the sites that may open popups for every user. A site is a host name\n"
                     "with an optional port (www.example.org, intranet:8080), stored trimmed and\n"
                     "in lower case.\n")},
-    {QStringLiteral("set"), QStringLiteral("set home-page URL | set browsing-data keep|forget"),
+    {QStringLiteral("set"),
+     QStringLiteral("set home-page URL | set browsing-data keep|forget |\n"
+                    "       set camera|microphone|screen-sharing|location ask|allow|block"),
      QStringLiteral("home-page: an http, https, file or quelvard address shown at start and by\n"
                     "the Home button. browsing-data keep: cookies, site storage and the cache\n"
-                    "survive restarts; forget: nothing of a page outlives the run.\n")},
+                    "survive restarts; forget: nothing of a page outlives the run.\n"
+                    "camera, microphone, screen-sharing, location: ask (the default) lets the\n"
+                    "person answer a page's request, once per site and run; allow and block\n"
+                    "answer it without a question.\n")},
     {QStringLiteral("unset"), QStringLiteral("unset home-page"),
      QStringLiteral("Returns to the built-in start page.\n")},
 };
@@ -216,6 +223,9 @@ int status(TConsole &console)
         << (policies.AllowedSites.isEmpty() ? QStringLiteral("(none)")
                                             : policies.AllowedSites.join(QLatin1Char(' ')))
         << "\n";
+    for (const MachinePolicies::recDeviceSetting &setting : MachinePolicies::DeviceSettings)
+        out << setting.settingName << ": "
+            << MachinePolicies::DeviceAccessName(policies.*setting.field) << "\n";
     out << "machine store: " << machineHive() << "\n";
     out << "companion file: " << GenUtilities::GetCompanionSettingsFile() << "\n";
     out.flush();
@@ -286,6 +296,17 @@ int set(const QStringList &args, TConsole &console, const TSubcommand *sub)
                          QStringLiteral("browsing-data is keep or forget, not \"%1\"").arg(value),
                          sub);
         return write(console, [&] { MachinePolicies::SetBrowsingData(*parsed); });
+    }
+    for (const MachinePolicies::recDeviceSetting &setting : MachinePolicies::DeviceSettings) {
+        if (args.first() != QLatin1String(setting.settingName))
+            continue;
+        const auto parsed = MachinePolicies::ParseDeviceAccess(value);
+        if (!parsed)
+            return usage(
+                console,
+                QStringLiteral("%1 is ask, allow or block, not \"%2\"").arg(args.first(), value),
+                sub);
+        return write(console, [&] { MachinePolicies::SetDeviceAccess(setting, *parsed); });
     }
     return usage(console, QStringLiteral("unknown setting \"%1\"").arg(args.first()), sub);
 }

@@ -12,6 +12,12 @@ namespace MachinePolicies {
 
 const QString HomePageValue = QStringLiteral("HomePage");
 const QString BrowsingDataValue = QStringLiteral("BrowsingData");
+const recDeviceSetting DeviceSettings[4] = {
+    {"camera", "Camera", &recMachinePolicies::Camera},
+    {"microphone", "Microphone", &recMachinePolicies::Microphone},
+    {"screen-sharing", "ScreenSharing", &recMachinePolicies::ScreenSharing},
+    {"location", "Location", &recMachinePolicies::Location},
+};
 
 namespace {
 
@@ -116,6 +122,28 @@ std::optional<BrowsingData> ParseBrowsingData(const QString &text)
     return std::nullopt;
 }
 
+QString DeviceAccessName(DeviceAccess value)
+{
+    switch (value) {
+    case DeviceAccess::Allow:
+        return QStringLiteral("allow");
+    case DeviceAccess::Block:
+        return QStringLiteral("block");
+    case DeviceAccess::Ask:
+        break;
+    }
+    return QStringLiteral("ask");
+}
+
+std::optional<DeviceAccess> ParseDeviceAccess(const QString &text)
+{
+    for (const DeviceAccess value : {DeviceAccess::Ask, DeviceAccess::Allow, DeviceAccess::Block}) {
+        if (text == DeviceAccessName(value))
+            return value;
+    }
+    return std::nullopt;
+}
+
 recMachinePolicies Read(QStringList *problems)
 {
     recMachinePolicies policies;
@@ -139,6 +167,18 @@ recMachinePolicies Read(QStringList *problems)
                     note(problems,
                          QStringLiteral("%1\\%2 ignored: \"%3\" is neither keep nor forget")
                              .arg(KeyPath(), BrowsingDataValue, data));
+            }
+            for (const recDeviceSetting &setting : DeviceSettings) {
+                const QString name = QLatin1String(setting.valueName);
+                const QString text = readValue(registry, name, problems);
+                if (text.isEmpty())
+                    continue;
+                if (const auto parsed = ParseDeviceAccess(text))
+                    policies.*setting.field = *parsed;
+                else
+                    note(problems,
+                         QStringLiteral("%1\\%2 ignored: \"%3\" is not ask, allow or block")
+                             .arg(KeyPath(), name, text));
             }
         }
         if (registry.OpenKeyReadOnly(PopupsKeyPath())) {
@@ -197,6 +237,13 @@ void SetBrowsingData(BrowsingData value)
     TRegistry registry;
     openForWriting(registry, KeyPath());
     registry.WriteString(BrowsingDataValue, BrowsingDataName(value));
+}
+
+void SetDeviceAccess(const recDeviceSetting &setting, DeviceAccess value)
+{
+    TRegistry registry;
+    openForWriting(registry, KeyPath());
+    registry.WriteString(QLatin1String(setting.valueName), DeviceAccessName(value));
 }
 
 void AllowSite(const QString &site)

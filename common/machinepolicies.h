@@ -9,17 +9,36 @@
 //   HomePage      (string)  address of the home page, replacing the built-in start page
 //   BrowsingData  (string)  "keep" (the default) or "forget"
 //   Popups        (subkey)  one value per site allowed to open popups for everyone
+//   Camera, Microphone, ScreenSharing, Location
+//                 (string)  "ask" (the default), "allow" or "block": what a page's request
+//                           for that device gets
 // The browser reads them once at start; quelvard-admin writes them.
 namespace MachinePolicies {
 
 enum class BrowsingData { Keep, Forget };
+// What a page asking for a device gets: a question to the person, or the answer at once.
+enum class DeviceAccess { Ask, Allow, Block };
 
 struct recMachinePolicies
 {
     QString HomePage;         // empty: the built-in start page
     QStringList AllowedSites; // normalised like a user's list
     BrowsingData browsingData = BrowsingData::Keep;
+    DeviceAccess Camera = DeviceAccess::Ask;
+    DeviceAccess Microphone = DeviceAccess::Ask;
+    DeviceAccess ScreenSharing = DeviceAccess::Ask;
+    DeviceAccess Location = DeviceAccess::Ask;
 };
+
+// One device setting: its name on the administrator's command line, its value in the hive and
+// its field.
+struct recDeviceSetting
+{
+    const char *settingName;
+    const char *valueName;
+    DeviceAccess recMachinePolicies::*field;
+};
+extern const recDeviceSetting DeviceSettings[4];
 
 QString KeyPath();
 QString PopupsKeyPath();
@@ -47,11 +66,15 @@ std::optional<QString> NormaliseSite(const QString &domain, QString *problem);
 QString BrowsingDataName(BrowsingData value);
 std::optional<BrowsingData> ParseBrowsingData(const QString &text);
 
+QString DeviceAccessName(DeviceAccess value);
+std::optional<DeviceAccess> ParseDeviceAccess(const QString &text);
+
 // Writers for the administrator's command; they raise EQuelvardError when the hive cannot
 // be written.
 void SetHomePage(const QString &url);
 void UnsetHomePage();
 void SetBrowsingData(BrowsingData value);
+void SetDeviceAccess(const recDeviceSetting &setting, DeviceAccess value);
 void AllowSite(const QString &site);
 // True when the site was on the list.
 bool RemoveSite(const QString &site);
