@@ -11,6 +11,7 @@
 #include "favorites/favoritesstore.h"
 #include "main/dochostuihandler.h"
 #include "main/mainwindow.h"
+#include "main/pageguard.h"
 #include "main/webview.h"
 
 #include <QFontMetrics>
@@ -43,6 +44,7 @@ TBrowserTab::TBrowserTab(TfrmQuelvardBrowser *mainForm, TTabSheet *sheet) : TTab
         auto *layout = new QVBoxLayout(Sheet);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(WebView);
+        new TPageGuard(Sheet, WebView); // the permission bar and the crashed page's message
     } catch (...) {
         Guard::LogCurrentException("TBrowserTab");
         // A tab without its whole web view is no tab: the tab control does not add it.

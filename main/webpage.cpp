@@ -3,15 +3,24 @@
 #include "main/browserprofile.h"
 
 #include <QAuthenticator>
+#include <QDateTime>
+#include <QWebEngineCertificateError>
 #include <QWebEngineFileSystemAccessRequest>
 #include <QWebEngineProfile>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
 
 TWebPage::TWebPage(QObject *parent) : QWebEnginePage(BrowserProfile::Current(), parent)
 {
-    connect(this, &QWebEnginePage::featurePermissionRequested, this,
-            [this](const QUrl &origin, Feature feature) {
-                setFeaturePermission(origin, feature, PermissionDeniedByUser);
-            });
+    // A page that cannot be loaded says why in the engine's own words.
+    settings()->setAttribute(QWebEngineSettings::ErrorPageEnabled, true);
+    settings()->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, true);
+    // A certificate that does not check out is refused, never waved through: the person at a
+    // locked browser may not judge it, and the engine's error page names the reason.
+    connect(this, &QWebEnginePage::certificateError, this,
+            [](QWebEngineCertificateError error) { error.rejectCertificate(); });
+    // A page's dialogs that the person stopped stay stopped until it navigates.
+    connect(this, &QWebEnginePage::loadStarted, this, [this] { m_dialogLoop.Navigated(); });
     // A page writing to a file the user picks would bypass every check on what is saved.
     connect(this, &QWebEnginePage::fileSystemAccessRequested, this,
             [](QWebEngineFileSystemAccessRequest request) { request.reject(); });
@@ -32,4 +41,37 @@ bool TWebPage::acceptNavigationRequest(const QUrl &url, NavigationType type, boo
     if (url.scheme().compare(QLatin1String("qrc"), Qt::CaseInsensitive) == 0)
         return false;
     return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
+}
+
+void TWebPage::javaScriptAlert(const QUrl &securityOrigin, const QString &msg)
+{
+    TPageDialog dialog{TPageDialog::TKind::Alert, {}, msg, {}, false, false};
+    pageDialog(securityOrigin, dialog);
+}
+
+bool TWebPage::javaScriptConfirm(const QUrl &securityOrigin, const QString &msg)
+{
+    TPageDialog dialog{TPageDialog::TKind::Confirm, {}, msg, {}, false, false};
+    return pageDialog(securityOrigin, dialog);
+}
+
+bool TWebPage::javaScriptPrompt(const QUrl &securityOrigin, const QString &msg,
+                                const QString &defaultValue, QString *result)
+{
+    TPageDialog dialog{TPageDialog::TKind::Prompt, {}, msg, defaultValue, false, false};
+    const bool accepted = pageDialog(securityOrigin, dialog);
+    if (accepted && result)
+        *result = dialog.value;
+    return accepted;
+}
+
+bool TWebPage::pageDialog(const QUrl &origin, TPageDialog &dialog)
+{
+    if (m_dialogLoop.Prevented())
+        return false;
+    dialog.site = origin.host().isEmpty() ? QStringLiteral("Quelvard") : origin.host();
+    dialog.offerPrevent = m_dialogLoop.OfferPrevent(QDateTime::currentMSecsSinceEpoch());
+    const bool accepted = TDialogs::Current()->PageDialog(QWebEngineView::forPage(this), dialog);
+    m_dialogLoop.Closed(QDateTime::currentMSecsSinceEpoch(), dialog.prevent);
+    return accepted;
 }
