@@ -14,6 +14,7 @@
 #include "main/browserprofile.h"
 #include "main/browsertab.h"
 #include "main/filedialogguard.h"
+#include "main/fullscreen.h"
 #include "main/icons.h"
 #include "main/keyhook.h"
 #include "main/pagecommands.h"
@@ -78,6 +79,7 @@ TfrmQuelvardBrowser::TfrmQuelvardBrowser(QWidget *parent)
         return tab ? tab->WebView.data() : nullptr;
     });
     pcMain->SetTabFactory([this](TTabSheet *sheet) { return makeTab(sheet); });
+    m_fullScreen = new TFullScreen(this, pcMain);
     setupControls();
     setupMenus();
     setupFeatures();
@@ -102,6 +104,7 @@ TTab *TfrmQuelvardBrowser::makeTab(TTabSheet *sheet)
     if (!tab->WebView)
         return nullptr;
     tab->WebView->SetPageCommands(m_pageCommands);
+    m_fullScreen->Watch(tab->WebView);
     // Refusals reach the window from every tab, not only the one in front: a tab behind keeps
     // the site it refused for when it is chosen.
     connectPopupBlocker(tab.get());
