@@ -3,6 +3,7 @@
 #include "main/browserprofile.h"
 
 #include <QAuthenticator>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QWebEngineCertificateError>
 #include <QWebEngineFileSystemAccessRequest>
@@ -51,6 +52,13 @@ void TWebPage::javaScriptAlert(const QUrl &securityOrigin, const QString &msg)
 
 bool TWebPage::javaScriptConfirm(const QUrl &securityOrigin, const QString &msg)
 {
+    // The engine asks whether to leave a page that objects to it with this question; a page
+    // whose dialogs were stopped must not keep the person on it.
+    static const QString leavePage = QCoreApplication::translate(
+        "QWebEnginePage",
+        "Are you sure you want to leave this page? Changes that you made may not be saved.");
+    if (m_dialogLoop.Prevented() && msg == leavePage)
+        return true;
     TPageDialog dialog{TPageDialog::TKind::Confirm, {}, msg, {}, false, false};
     return pageDialog(securityOrigin, dialog);
 }
