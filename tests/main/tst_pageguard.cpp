@@ -33,8 +33,6 @@ private slots:
 
     void reloadBudget_data();
     void reloadBudget();
-    void dialogLoopOffer_data();
-    void dialogLoopOffer();
     void fullScreen_data();
     void fullScreen();
     void killedPageComesBackWithReload();
@@ -91,26 +89,6 @@ void tst_PageGuard::reloadBudget()
         QVERIFY(budget.Take(second * 1000));
     QCOMPARE(budget.NextAt(at * 1000) <= at * 1000, granted);
     QCOMPARE(budget.Take(at * 1000), granted);
-}
-
-void tst_PageGuard::dialogLoopOffer_data()
-{
-    QTest::addColumn<qint64>("gapMs"); // from the last dialog closing; -1: the first dialog
-    QTest::addColumn<bool>("offered");
-    QTest::newRow("first dialog") << qint64(-1) << false;
-    QTest::newRow("at once after one") << qint64(0) << true;
-    QTest::newRow("a second after one") << qint64(1000) << true;
-    QTest::newRow("a minute after one") << qint64(60000) << false;
-}
-
-void tst_PageGuard::dialogLoopOffer()
-{
-    QFETCH(qint64, gapMs);
-    QFETCH(bool, offered);
-    TDialogLoop loop;
-    if (gapMs >= 0)
-        loop.Closed(100000, false);
-    QCOMPARE(loop.OfferPrevent(100000 + qMax<qint64>(gapMs, 0)), offered);
 }
 
 void tst_PageGuard::fullScreen_data()

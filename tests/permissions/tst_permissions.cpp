@@ -33,7 +33,6 @@ private slots:
     void initTestCase();
     void decide_data();
     void decide();
-    void question();
     void askedOncePerSite_data();
     void askedOncePerSite();
 
@@ -73,17 +72,9 @@ void tst_Permissions::decide_data()
     QTest::newRow("another port is another site")
         << "" << site + " 4 allow"
         << "https://a.example:9443" << both << TAnswer::Ask;
-    QTest::newRow("another scheme is another site") << ""
-                                                    << "http://a.example 4 allow"
-                                                    << "https://a.example" << both << TAnswer::Ask;
-    QTest::newRow("screen sharing allowed")
-        << "ScreenSharing=allow"
-        << "" << site << int(QWebEnginePage::DesktopVideoCapture) << TAnswer::Allow;
     QTest::newRow("notifications never")
         << "Camera=allow Microphone=allow ScreenSharing=allow Location=allow" << site + " 0 allow"
         << site << int(QWebEnginePage::Notifications) << TAnswer::Deny;
-    QTest::newRow("mouse lock never")
-        << "" << site + " 5 allow" << site << int(QWebEnginePage::MouseLock) << TAnswer::Deny;
 }
 
 void tst_Permissions::decide()
@@ -106,15 +97,6 @@ void tst_Permissions::decide()
         policy.Remember(QUrl(answer.at(0)), QWebEnginePage::Feature(answer.at(1).toInt()),
                         answer.at(2) == QLatin1String("allow"));
     QCOMPARE(policy.Decide(QUrl(origin), QWebEnginePage::Feature(feature)), expected);
-}
-
-void tst_Permissions::question()
-{
-    QCOMPARE(TPermissionPolicy::Question(QUrl("http://127.0.0.1:8080"),
-                                         QWebEnginePage::MediaAudioVideoCapture),
-             QStringLiteral("127.0.0.1:8080 wants to use your camera and microphone."));
-    QCOMPARE(TPermissionPolicy::Question(QUrl("https://maps.example"), QWebEnginePage::Geolocation),
-             QStringLiteral("maps.example wants to know your location."));
 }
 
 void tst_Permissions::askedOncePerSite_data()
