@@ -38,6 +38,8 @@ const char *const MainHelp =
     "  set home-page URL            the home page of every user\n"
     "  unset home-page              back to the built-in start page\n"
     "  set browsing-data keep|forget  keep cookies and site data between runs, or not\n"
+    "  set camera|microphone|screen-sharing|location ask|allow|block\n"
+    "                               what a page asking for that device gets\n"
     "  set user-changes allow|forbid  let users change their favorites and popup sites\n"
     "\n"
     "  --version                    show the version\n"
@@ -75,13 +77,17 @@ const TSubcommand Subcommands[] = {
                     "in lower case. With --user NAME, edits that user's own list instead, as\n"
                     "that user; --all-users does so for every user with a home under /home.\n")},
     {QStringLiteral("set"),
-     QStringLiteral("set home-page URL | set browsing-data keep|forget | set user-changes "
-                    "allow|forbid"),
+     QStringLiteral("set home-page URL | set browsing-data keep|forget |\n"
+                    "       set user-changes allow|forbid |\n"
+                    "       set camera|microphone|screen-sharing|location ask|allow|block"),
      QStringLiteral("home-page: an http, https, file or quelvard address shown at start and by\n"
                     "the Home button. browsing-data keep: cookies, site storage and the cache\n"
                     "survive restarts; forget: nothing of a page outlives the run.\n"
                     "user-changes forbid: users cannot add or organize favorites or change\n"
-                    "their allowed sites (a shared kiosk account); allow is the default.\n")},
+                    "their allowed sites (a shared kiosk account); allow is the default.\n"
+                    "camera, microphone, screen-sharing, location: ask (the default) lets the\n"
+                    "person answer a page's request, once per site and run; allow and block\n"
+                    "answer it without a question.\n")},
     {QStringLiteral("unset"), QStringLiteral("unset home-page"),
      QStringLiteral("Returns to the built-in start page.\n")},
 };
@@ -338,6 +344,9 @@ int status(TConsole &console)
         << (policies.AllowedSites.isEmpty() ? QStringLiteral("(none)")
                                             : policies.AllowedSites.join(QLatin1Char(' ')))
         << "\n";
+    for (const MachinePolicies::recDeviceSetting &setting : MachinePolicies::DeviceSettings)
+        out << setting.settingName << ": "
+            << MachinePolicies::DeviceAccessName(policies.*setting.field) << "\n";
     out << "machine store: " << machineHive() << "\n";
     out << "companion file: " << GenUtilities::GetCompanionSettingsFile() << "\n";
     out.flush();
@@ -549,6 +558,17 @@ int set(const QStringList &args, TConsole &console, const TSubcommand *sub)
                 QStringLiteral("user-changes is allow or forbid, not %1").arg(shown(value)), sub);
         return write(console,
                      [&] { MachinePolicies::SetUserChanges(value == QLatin1String("allow")); });
+    }
+    for (const MachinePolicies::recDeviceSetting &setting : MachinePolicies::DeviceSettings) {
+        if (args.first() != QLatin1String(setting.settingName))
+            continue;
+        const auto parsed = MachinePolicies::ParseDeviceAccess(value);
+        if (!parsed)
+            return usage(
+                console,
+                QStringLiteral("%1 is ask, allow or block, not %2").arg(args.first(), shown(value)),
+                sub);
+        return write(console, [&] { MachinePolicies::SetDeviceAccess(setting, *parsed); });
     }
     return usage(console, QStringLiteral("unknown setting %1").arg(shown(args.first())), sub);
 }

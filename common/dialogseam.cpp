@@ -1,8 +1,13 @@
 #include "common/dialogseam.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
 
 namespace {
 TDialogs g_realDialogs;
@@ -32,6 +37,41 @@ bool TDialogs::InputBox(QWidget *parent, const QString &prompt, QString &value)
 void TDialogs::Beep()
 {
     QApplication::beep();
+}
+
+bool TDialogs::PageDialog(QWidget *parent, TPageDialog &dialog)
+{
+    using TKind = TPageDialog::TKind;
+    QDialog box(parent);
+    box.setWindowTitle(dialog.site);
+    auto *layout = new QVBoxLayout(&box);
+    auto *text = new QLabel(dialog.text, &box);
+    text->setTextFormat(Qt::PlainText);
+    text->setWordWrap(true);
+    layout->addWidget(text);
+    QLineEdit *value = nullptr;
+    if (dialog.kind == TKind::Prompt) {
+        value = new QLineEdit(dialog.value, &box);
+        layout->addWidget(value);
+    }
+    QCheckBox *prevent = nullptr;
+    if (dialog.offerPrevent) {
+        prevent =
+            new QCheckBox(QStringLiteral("Prevent this page from creating more dialogs"), &box);
+        layout->addWidget(prevent);
+    }
+    auto *buttons = new QDialogButtonBox(dialog.kind == TKind::Alert
+                                             ? QDialogButtonBox::Ok
+                                             : QDialogButtonBox::Ok | QDialogButtonBox::Cancel,
+                                         &box);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &box, &QDialog::reject);
+    layout->addWidget(buttons);
+    const bool accepted = box.exec() == QDialog::Accepted;
+    dialog.prevent = prevent && prevent->isChecked();
+    if (accepted && value)
+        dialog.value = value->text();
+    return accepted;
 }
 
 int TDialogs::ExecDialog(QDialog *dialog)

@@ -6,6 +6,19 @@
 class QDialog;
 class QWidget;
 
+// A page's own alert, confirm or prompt.
+struct TPageDialog
+{
+    enum class TKind { Alert, Confirm, Prompt };
+    TKind kind = TKind::Alert;
+    QString site; // whose page speaks: its title
+    QString text;
+    QString value; // a prompt's proposal, then its answer
+    // Offers "Prevent this page from creating more dialogs"; prevent says it was ticked.
+    bool offerPrevent = false;
+    bool prevent = false;
+};
+
 // Every message box, input box, beep and modal dialog of the program goes through here,
 // so tests can answer them without a window ever blocking.
 class TDialogs
@@ -21,6 +34,8 @@ public:
     // An input box titled "Quelvard"; false when cancelled.
     virtual bool InputBox(QWidget *parent, const QString &prompt, QString &value);
     virtual void Beep();
+    // A page's dialog; false when cancelled (an alert has nothing to cancel).
+    virtual bool PageDialog(QWidget *parent, TPageDialog &dialog);
     // Runs a modal dialog of ours and returns its result.
     virtual int ExecDialog(QDialog *dialog);
 

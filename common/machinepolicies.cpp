@@ -18,6 +18,12 @@ namespace MachinePolicies {
 const QString HomePageValue = QStringLiteral("HomePage");
 const QString BrowsingDataValue = QStringLiteral("BrowsingData");
 const QString UserChangesValue = QStringLiteral("UserChanges");
+const recDeviceSetting DeviceSettings[4] = {
+    {"camera", "Camera", &recMachinePolicies::Camera},
+    {"microphone", "Microphone", &recMachinePolicies::Microphone},
+    {"screen-sharing", "ScreenSharing", &recMachinePolicies::ScreenSharing},
+    {"location", "Location", &recMachinePolicies::Location},
+};
 
 namespace {
 
@@ -238,7 +244,31 @@ recMachinePolicies Safest()
     recMachinePolicies policies;
     policies.browsingData = BrowsingData::Forget;
     policies.UserChanges = false;
+    for (const recDeviceSetting &setting : DeviceSettings)
+        policies.*setting.field = DeviceAccess::Block;
     return policies;
+}
+
+QString DeviceAccessName(DeviceAccess value)
+{
+    switch (value) {
+    case DeviceAccess::Allow:
+        return QStringLiteral("allow");
+    case DeviceAccess::Block:
+        return QStringLiteral("block");
+    case DeviceAccess::Ask:
+        break;
+    }
+    return QStringLiteral("ask");
+}
+
+std::optional<DeviceAccess> ParseDeviceAccess(const QString &text)
+{
+    for (const DeviceAccess value : {DeviceAccess::Ask, DeviceAccess::Allow, DeviceAccess::Block}) {
+        if (text == DeviceAccessName(value))
+            return value;
+    }
+    return std::nullopt;
 }
 
 recMachinePolicies Read(QStringList *problems)
@@ -284,6 +314,18 @@ recMachinePolicies Read(QStringList *problems)
             else if (!changes.isEmpty() && changes != QLatin1String("allow"))
                 note(problems, QStringLiteral("%1\\%2 ignored: \"%3\" is neither allow nor forbid")
                                    .arg(KeyPath(), UserChangesValue, changes));
+            for (const recDeviceSetting &setting : DeviceSettings) {
+                const QString name = QLatin1String(setting.valueName);
+                const QString text = readValue(registry, name, problems);
+                if (text.isEmpty())
+                    continue;
+                if (const auto parsed = ParseDeviceAccess(text))
+                    policies.*setting.field = *parsed;
+                else
+                    note(problems,
+                         QStringLiteral("%1\\%2 ignored: \"%3\" is not ask, allow or block")
+                             .arg(KeyPath(), name, text));
+            }
         }
         if (registry.OpenKeyReadOnly(PopupsKeyPath())) {
             for (const QString &name : registry.GetValueNames()) {
@@ -358,6 +400,13 @@ void SetUserChanges(bool allowed)
     openForWriting(registry, KeyPath());
     registry.WriteString(UserChangesValue,
                          allowed ? QStringLiteral("allow") : QStringLiteral("forbid"));
+}
+
+void SetDeviceAccess(const recDeviceSetting &setting, DeviceAccess value)
+{
+    TRegistry registry;
+    openForWriting(registry, KeyPath());
+    registry.WriteString(QLatin1String(setting.valueName), DeviceAccessName(value));
 }
 
 void AllowSite(const QString &site)

@@ -11,11 +11,16 @@
 //   UserChanges   (string)  "allow" (the default) or "forbid": whether users may change
 //                           their own favorites and allowed sites
 //   Popups        (subkey)  one value per site allowed to open popups for everyone
+//   Camera, Microphone, ScreenSharing, Location
+//                 (string)  "ask" (the default), "allow" or "block": what a page's request
+//                           for that device gets
 // The browser reads them once at start; quelvard-admin writes them. A store that exists but
 // cannot be read gives the safest value of every setting, never the most permissive.
 namespace MachinePolicies {
 
 enum class BrowsingData { Keep, Forget };
+// What a page asking for a device gets: a question to the person, or the answer at once.
+enum class DeviceAccess { Ask, Allow, Block };
 
 struct recMachinePolicies
 {
@@ -23,6 +28,10 @@ struct recMachinePolicies
     QStringList AllowedSites; // normalised like a user's list
     BrowsingData browsingData = BrowsingData::Keep;
     bool UserChanges = true;
+    DeviceAccess Camera = DeviceAccess::Ask;
+    DeviceAccess Microphone = DeviceAccess::Ask;
+    DeviceAccess ScreenSharing = DeviceAccess::Ask;
+    DeviceAccess Location = DeviceAccess::Ask;
     bool StoreUnreadable = false; // the store exists but gave nothing: Safest() applies
 
     bool UserChangesAllowed() const { return UserChanges; }
@@ -31,6 +40,16 @@ struct recMachinePolicies
 // Every setting at its safest: what a store that cannot be read gives. A setting added later
 // gets its safest value here too.
 recMachinePolicies Safest();
+
+// One device setting: its name on the administrator's command line, its value in the hive and
+// its field.
+struct recDeviceSetting
+{
+    const char *settingName;
+    const char *valueName;
+    DeviceAccess recMachinePolicies::*field;
+};
+extern const recDeviceSetting DeviceSettings[4];
 
 QString KeyPath();
 QString PopupsKeyPath();
@@ -63,12 +82,16 @@ std::optional<QString> NormaliseSite(const QString &domain, QString *problem);
 QString BrowsingDataName(BrowsingData value);
 std::optional<BrowsingData> ParseBrowsingData(const QString &text);
 
+QString DeviceAccessName(DeviceAccess value);
+std::optional<DeviceAccess> ParseDeviceAccess(const QString &text);
+
 // Writers for the administrator's command; they raise EQuelvardError when the hive cannot
 // be written.
 void SetHomePage(const QString &url);
 void UnsetHomePage();
 void SetBrowsingData(BrowsingData value);
 void SetUserChanges(bool allowed);
+void SetDeviceAccess(const recDeviceSetting &setting, DeviceAccess value);
 void AllowSite(const QString &site);
 // True when the site was on the list.
 bool RemoveSite(const QString &site);

@@ -7,6 +7,7 @@
 #include "config.h"
 #include "favorites/favoritesmenu.h"
 #include "main/dochostuihandler.h"
+#include "main/pageguard.h"
 #include "main/webview.h"
 
 #include <QVBoxLayout>
@@ -38,6 +39,7 @@ TBrowserTab::TBrowserTab(TTabSheet *sheet, TTabControl *tabs, QMenu *contextMenu
         auto *layout = new QVBoxLayout(Sheet);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(WebView);
+        new TPageGuard(Sheet, WebView); // the permission bar and the crashed page's message
     } catch (...) {
         Guard::LogCurrentException("TBrowserTab");
         // A tab without its whole web view is no tab: the tab control does not add it.

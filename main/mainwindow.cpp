@@ -14,6 +14,7 @@
 #include "main/browserprofile.h"
 #include "main/browsertab.h"
 #include "main/filedialogguard.h"
+#include "main/fullscreen.h"
 #include "main/icons.h"
 #include "main/keyhook.h"
 #include "main/pagecommands.h"
@@ -78,6 +79,7 @@ TfrmQuelvardBrowser::TfrmQuelvardBrowser(QWidget *parent)
         return tab ? tab->WebView.data() : nullptr;
     });
     pcMain->SetTabFactory([this](TTabSheet *sheet) { return makeTab(sheet); });
+    m_fullScreen = new TFullScreen(this, pcMain);
     setupControls();
     setupMenus();
     setupFeatures();
@@ -106,6 +108,7 @@ TTab *TfrmQuelvardBrowser::makeTab(TTabSheet *sheet)
     tab->SetPopupPolicy([this, asking = tab.get()](const QString &url) {
         return m_popupBlocker->Decide(asking, url);
     });
+    m_fullScreen->Watch(tab->WebView);
     // A page's window opens as a tab of ours, at the end of the row, without going home.
     tab->WebView->SetNewViewFactory([this](bool background) -> TWebView * {
         auto *opened = qobject_cast<TBrowserTab *>(

@@ -14,6 +14,7 @@ class QTimer;
 class TAdminLock;
 class TBrowserTab;
 class TFavoritesMenu;
+class TFullScreen;
 class TKeyHook;
 class TPageCommands;
 class TPopupBar;
@@ -150,6 +151,7 @@ private:
     TPageCommands *m_pageCommands = nullptr;
     TAdminLock *m_adminLock = nullptr;
     TFavoritesMenu *m_favoritesMenu = nullptr;
+    TFullScreen *m_fullScreen = nullptr;
     // The stored outer size, until the window manager's frame is known and it can be applied.
     QSize m_pendingOuterSize;
     QObject *m_frameWatch = nullptr;

@@ -1,11 +1,9 @@
 #include "main/webview.h"
 
 #include "common/errors.h"
-#include "main/browserprofile.h"
 #include "main/schemehandler.h"
+#include "main/webpage.h"
 
-#include <QAuthenticator>
-#include <QWebEngineFileSystemAccessRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <array>
@@ -27,41 +25,6 @@ bool IsLoadableScheme(const QString &scheme)
     };
     return schemes.contains(scheme.toLower());
 }
-
-// A page that answers the engine's own questions without asking the user: the view is silent
-// apart from the page's own alert, confirm and prompt.
-class TWebPage : public QWebEnginePage
-{
-public:
-    explicit TWebPage(QObject *parent) : QWebEnginePage(BrowserProfile::Current(), parent)
-    {
-        connect(this, &QWebEnginePage::featurePermissionRequested, this,
-                [this](const QUrl &origin, Feature feature) {
-                    setFeaturePermission(origin, feature, PermissionDeniedByUser);
-                });
-        // A page writing to a file the user picks would bypass every check on what is saved.
-        connect(this, &QWebEnginePage::fileSystemAccessRequested, this,
-                [](QWebEngineFileSystemAccessRequest request) { request.reject(); });
-        connect(this, &QWebEnginePage::authenticationRequired, this,
-                [](const QUrl &, QAuthenticator *authenticator) {
-                    *authenticator = QAuthenticator(); // refuses the request
-                });
-        connect(this, &QWebEnginePage::proxyAuthenticationRequired, this,
-                [](const QUrl &, QAuthenticator *authenticator, const QString &) {
-                    *authenticator = QAuthenticator();
-                });
-    }
-
-protected:
-    // The engine serves the program's compiled-in resources under qrc: to any page that links,
-    // redirects or frames there; no page of ours is one of them, and no page may reach them.
-    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
-    {
-        if (url.scheme().compare(QLatin1String("qrc"), Qt::CaseInsensitive) == 0)
-            return false;
-        return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
-    }
-};
 
 } // namespace
 

@@ -178,6 +178,12 @@ private slots:
                                 << "browsing data: forget";
         QTest::newRow("browsing data bad")
             << QStringList{"set", "browsing-data", "Forget"} << 1 << "browsing data: keep";
+        QTest::newRow("camera block")
+            << QStringList{"set", "camera", "block"} << 0 << "camera: block";
+        QTest::newRow("screen sharing allow")
+            << QStringList{"set", "screen-sharing", "allow"} << 0 << "screen-sharing: allow";
+        QTest::newRow("location bad")
+            << QStringList{"set", "location", "deny"} << 1 << "location: ask";
         QTest::newRow("allow") << QStringList{"popups", "allow", " Mail.Example ", "intra:8080"}
                                << 0 << "popups allowed for everyone: mail.example intra:8080";
         QTest::newRow("allow with blank") << QStringList{"popups", "allow", "ok.example", "a b"}

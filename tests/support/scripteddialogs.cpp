@@ -39,6 +39,12 @@ void ScriptedDialogs::Beep()
     ++beeps;
 }
 
+bool ScriptedDialogs::PageDialog(QWidget *, TPageDialog &dialog)
+{
+    pageDialogs << dialog;
+    return pageDialogHandler ? pageDialogHandler(dialog) : true;
+}
+
 int ScriptedDialogs::ExecDialog(QDialog *dialog)
 {
     dialogsRun << dialog->objectName();

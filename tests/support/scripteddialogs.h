@@ -23,7 +23,8 @@ public:
     QList<Shown> messages;
     QStringList inputPrompts;
     int beeps = 0;
-    QStringList dialogsRun; // objectNames of dialogs passed to ExecDialog
+    QStringList dialogsRun;         // objectNames of dialogs passed to ExecDialog
+    QList<TPageDialog> pageDialogs; // as asked
 
     // Answers given in order; when they run out, message boxes answer No / OK.
     QList<QMessageBox::StandardButton> messageAnswers;
@@ -31,12 +32,15 @@ public:
     QStringList inputAnswers;
     // Drives a modal dialog while it is "open" and returns its result; by default Rejected.
     std::function<int(QDialog *)> dialogHandler;
+    // Answers a page's dialog (may set value and prevent); by default OK, nothing ticked.
+    std::function<bool(TPageDialog &)> pageDialogHandler;
 
     QMessageBox::StandardButton Message(QWidget *parent, const QString &text,
                                         QMessageBox::Icon icon,
                                         QMessageBox::StandardButtons buttons) override;
     bool InputBox(QWidget *parent, const QString &prompt, QString &value) override;
     void Beep() override;
+    bool PageDialog(QWidget *parent, TPageDialog &dialog) override;
     int ExecDialog(QDialog *dialog) override;
 
     QString lastMessage() const { return messages.isEmpty() ? QString() : messages.last().text; }

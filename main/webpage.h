@@ -1,0 +1,31 @@
+#pragma once
+
+#include "common/dialogseam.h"
+#include "main/pageguard.h"
+
+#include <QWebEnginePage>
+
+// A page that answers the engine's own questions without asking the user, apart from the
+// page's own alert, confirm and prompt (which a page repeating them cannot trap the person in)
+// and the devices it asks for (TPermissionBar).
+class TWebPage : public QWebEnginePage
+{
+    Q_OBJECT
+
+public:
+    explicit TWebPage(QObject *parent);
+
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
+    void javaScriptAlert(const QUrl &securityOrigin, const QString &msg) override;
+    bool javaScriptConfirm(const QUrl &securityOrigin, const QString &msg) override;
+    bool javaScriptPrompt(const QUrl &securityOrigin, const QString &msg,
+                          const QString &defaultValue, QString *result) override;
+
+private:
+    // Asks through the dialog seam, unless the person stopped this page's dialogs: then the
+    // answer is Cancel at once.
+    bool pageDialog(const QUrl &origin, TPageDialog &dialog);
+
+    TDialogLoop m_dialogLoop;
+};
