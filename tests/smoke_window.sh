@@ -2,14 +2,11 @@
 # Starts the real program under Xvfb in a fresh profile, waits for its first-run window,
 # closes it as a person would with the close box, and checks the stored window position.
 set -u
-program=$1
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/tools/isolated_run.sh"
 seed_admin_login
+start_x
 
-cat > "$work/inner.sh" <<'INNER'
-set -u
-program=$1; here=$2; work=$3
 "$program" >"$work/program.log" 2>&1 &
 pid=$!
 window=
@@ -33,12 +30,9 @@ done
 if kill -0 "$pid" 2>/dev/null; then
     echo "the program did not end after the close request"; kill "$pid"; exit 1
 fi
-wait "$pid"
-INNER
+wait "$pid" || exit 1
 
-xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash "$work/inner.sh" "$program" "$here" "$work" || exit 1
-
-position=$(sqlite3 "$user_hive" "SELECT data FROM reg_values WHERE key='Software\\Quelvard' AND name='Position'")
+position=$(stored "$user_hive" 'Software\Quelvard' Position)
 echo "stored Position: '$position'"
 if ! [[ $position =~ ^[0-9]+,[0-9]+,[0-9]+,[0-9]+$ ]]; then
     echo "expected four numbers"; exit 1

@@ -1,18 +1,14 @@
 # shellcheck shell=bash
-# Sourced by the attack tests (attack_*.sh) after setting `program` (quelvard-testbin): runs the
-# calling script under an X server of its own, with an isolated profile and machine folder, a
+# Sourced by the attack tests (attack_*.sh): runs the calling script under an X server of its
+# own, with an isolated profile and machine folder (see isolated_run.sh for the arguments), a
 # login already set (so the browser starts locked, without the first-run form), a loopback page
 # server, and helpers that drive the browser only through real X input and watch it only from
 # outside: its window caption, its windows, and what the page server was asked for.
 set -u
-if [ -z "${QUELVARD_ATTACK_UNDER_X:-}" ]; then
-    export QUELVARD_ATTACK_UNDER_X=1
-    exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash "$0" "$@"
-fi
-
 tools=$(cd "$(dirname "${BASH_SOURCE[0]}")/../tools" && pwd)
 source "$tools/isolated_run.sh"
 seed_admin_login
+start_x
 site=$work/site
 requests=$work/requests.log
 mkdir -p "$site"
@@ -24,7 +20,7 @@ failures=0
 finish() {
     [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
     [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-    rm -rf "$work"
+    end_isolated_run
 }
 trap finish EXIT
 
@@ -52,20 +48,6 @@ conclude() {
     fi
     echo "all routes closed"
     exit 0
-}
-
-# hive_set HIVE KEY NAME TEXT: a string value, creating the store and the key's parents.
-hive_set() {
-    local hive=$1 key=$2 name=$3 text=$4 path='' part
-    sqlite3 "$hive" "CREATE TABLE IF NOT EXISTS reg_keys (path TEXT NOT NULL PRIMARY KEY COLLATE NOCASE);
-CREATE TABLE IF NOT EXISTS reg_values (key TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL
-  COLLATE NOCASE, type INTEGER NOT NULL, data BLOB, PRIMARY KEY (key, name));"
-    local IFS='\'
-    for part in $key; do
-        path=${path:+$path\\}$part
-        sqlite3 "$hive" "INSERT OR IGNORE INTO reg_keys VALUES ('$path');"
-    done
-    sqlite3 "$hive" "INSERT OR REPLACE INTO reg_values VALUES ('$key', '$name', 1, '$text');"
 }
 
 # Starts the page server on a free loopback port: $base and $other are the same server under
@@ -144,7 +126,7 @@ wait_caption() {
 }
 
 # start_browser TITLE [ARGUMENT...]: starts the program and waits for its main window showing
-# the page titled TITLE; sets $pid and $window, and gives the window the keyboard.
+# the page titled TITLE; sets $pid and $window, gives the window the keyboard, finds the page.
 start_browser() {
     local title=$1
     shift
@@ -165,6 +147,7 @@ start_browser() {
     fi
     xdotool windowfocus --sync "$window" 2>/dev/null
     windows_at_start=$(visible_windows)
+    locate_page || exit 1
 }
 
 # The program's visible top-level windows, one id a line.
@@ -218,6 +201,35 @@ locate_page() {
     return 1
 }
 
+# barrier [X Y [LEFT TOP]]: a round trip through the page that must come after all input sent
+# before it. The pointer moves to a point of the page (by default an empty one) and the test waits
+# until the page's report of the move reaches the server, so every handler that earlier input set
+# off there has run and every decision the browser made for it has been made. Within a frame whose
+# corner is at LEFT,TOP the frame reports, after the input sent to it. Needs locate_page first.
+barrier_step=0
+barrier() {
+    local seen x y
+    seen=$(wc -l <"$requests")
+    barrier_step=$(((barrier_step + 1) % 20))
+    x=$((${1:-900} + barrier_step)) y=${2:-560}
+    xdotool mousemove $((page_x + x)) $((page_y + y))
+    for _ in $(seq 1 100); do
+        tail -n +$((seen + 1)) "$requests" | grep -qx "/beacon?at-$((x - ${3:-0}))-$((y - ${4:-0}))" \
+            && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# wait_request PATH-REGEX [SECONDS]: true once the server was asked for a matching path.
+wait_request() {
+    for _ in $(seq 1 $((${2:-20} * 10))); do
+        requested "$1" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
 # click_page X Y [BUTTON] [MODIFIER]: a real click at a point of the page.
 click_page() {
     xdotool mousemove $((page_x + $1)) $((page_y + $2))
@@ -238,3 +250,6 @@ requested() {
 resident_kb() {
     awk '/^VmRSS:/ {print $2}' "/proc/$pid/status"
 }
+
+start_server
+write_harness
