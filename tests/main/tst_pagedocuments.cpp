@@ -184,19 +184,10 @@ void tst_PageDocuments::printWritesThePage()
     QVERIFY(browser->load(m_server.url(QStringLiteral("/print"))));
     const QString pdf = m_files.filePath(QStringLiteral("printed.pdf"));
     QFile::remove(pdf);
-    bool sawPrintDialog = false;
-    m_dialogs->dialogHandler = [&](QDialog *dialog) {
-        auto *printDialog = qobject_cast<QPrintDialog *>(dialog);
-        if (!printDialog)
-            return int(QDialog::Rejected);
-        sawPrintDialog = true;
-        printDialog->printer()->setOutputFormat(QPrinter::PdfFormat);
-        printDialog->printer()->setOutputFileName(pdf);
-        return int(QDialog::Accepted);
-    };
+    m_dialogs->printTo(pdf);
     QSignalSpy finished(browser->view(), &QWebEngineView::printFinished);
     browser->action("Print1")->trigger();
-    QVERIFY(sawPrintDialog);
+    QCOMPARE(m_dialogs->dialogsRun, QStringList{QStringLiteral("dlgPrint")});
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
     QCOMPARE(finished.first().first().toBool(), true);
 
@@ -219,19 +210,17 @@ void tst_PageDocuments::printCancelledPrintsNothing()
     QVERIFY(browser);
     QVERIFY(browser->load(m_server.url(QStringLiteral("/print"))));
     const QString pdf = m_files.filePath(QStringLiteral("cancelled.pdf"));
-    m_dialogs->dialogHandler = [&](QDialog *dialog) {
-        if (auto *printDialog = qobject_cast<QPrintDialog *>(dialog)) {
-            printDialog->printer()->setOutputFormat(QPrinter::PdfFormat);
-            printDialog->printer()->setOutputFileName(pdf);
-        }
-        return int(QDialog::Rejected);
-    };
+    m_dialogs->printTo(pdf, QDialog::Rejected);
     QSignalSpy finished(browser->view(), &QWebEngineView::printFinished);
     // Through the key, with the dialog of the print command.
     QTest::keyClick(browser->view()->focusProxy(), Qt::Key_P, Qt::ControlModifier);
     QCOMPARE(m_dialogs->dialogsRun, QStringList{QStringLiteral("dlgPrint")});
-    QTest::qWait(500);
-    QVERIFY(finished.isEmpty());
+    // The next job, accepted, ends after anything the cancelled one could have started.
+    const QString later = m_files.filePath(QStringLiteral("later.pdf"));
+    m_dialogs->printTo(later);
+    browser->window.Print1Click();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
+    QVERIFY(QFileInfo(later).size() > 0);
     QVERIFY(!QFile::exists(pdf));
 }
 
@@ -241,14 +230,7 @@ void tst_PageDocuments::printToAMissingFolderIsSilent()
     QVERIFY(browser);
     QVERIFY(browser->load(m_server.url(QStringLiteral("/text"))));
     QString pdf = m_files.filePath(QStringLiteral("missing/refused.pdf"));
-    m_dialogs->dialogHandler = [&](QDialog *dialog) {
-        auto *printDialog = qobject_cast<QPrintDialog *>(dialog);
-        if (!printDialog)
-            return int(QDialog::Rejected);
-        printDialog->printer()->setOutputFormat(QPrinter::PdfFormat);
-        printDialog->printer()->setOutputFileName(pdf);
-        return int(QDialog::Accepted);
-    };
+    m_dialogs->printTo(pdf);
     QSignalSpy finished(browser->view(), &QWebEngineView::printFinished);
     browser->window.Print1Click();
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
@@ -258,6 +240,7 @@ void tst_PageDocuments::printToAMissingFolderIsSilent()
 
     // The failed job does not hold the printer: the next one prints.
     pdf = m_files.filePath(QStringLiteral("after-refusal.pdf"));
+    m_dialogs->printTo(pdf);
     browser->window.Print1Click();
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 30000);
     QCOMPARE(finished.at(1).first().toBool(), true);
@@ -272,21 +255,24 @@ void tst_PageDocuments::tabClosedWhilePrintDialogIsOpen()
     QVERIFY(browser->load(m_server.url(QStringLiteral("/text"))));
     QPointer<TWebView> view = browser->view();
     const QString pdf = m_files.filePath(QStringLiteral("closed-tab.pdf"));
+    m_dialogs->printTo(pdf);
+    const auto print = m_dialogs->dialogHandler;
     m_dialogs->dialogHandler = [&](QDialog *dialog) {
-        auto *printDialog = qobject_cast<QPrintDialog *>(dialog);
-        if (!printDialog)
-            return int(QDialog::Rejected);
-        printDialog->printer()->setOutputFormat(QPrinter::PdfFormat);
-        printDialog->printer()->setOutputFileName(pdf);
         // What a page closing its own window does meanwhile.
         browser->window.CloseTab1Click();
-        return int(QDialog::Accepted);
+        return print(dialog);
     };
     browser->window.Print1Click();
     QVERIFY(!view);
-    QTest::qWait(1000);
-    QVERIFY(!QFileInfo::exists(pdf));
     QCOMPARE(browser->window.TabCount(), 1);
+    // The tab left prints next; once it has, the closed tab's job can no longer appear.
+    const QString left = m_files.filePath(QStringLiteral("left.pdf"));
+    m_dialogs->printTo(left);
+    QSignalSpy finished(browser->view(), &QWebEngineView::printFinished);
+    browser->window.Print1Click();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
+    QVERIFY(QFileInfo(left).size() > 0);
+    QVERIFY(!QFileInfo::exists(pdf));
 }
 
 void tst_PageDocuments::pageSetupHoldsForPrint()
@@ -378,14 +364,14 @@ void tst_PageDocuments::saveWritesThePage()
         written = files->selectedFiles().value(0);
         return int(QDialog::Accepted);
     };
+    SaveWatch saves(browser->view()->page()->profile());
     browser->menuItem("SaveAs2")->trigger();
     QCOMPARE(m_dialogs->dialogsRun, QStringList{QStringLiteral("dlgSaveAs")});
     QVERIFY2(offered.endsWith(QStringLiteral("/Print Page.html")), qPrintable(offered));
     QString expected = folder.filePath(fileName);
     if (!fileName.contains(QLatin1Char('.')))
         expected += QStringLiteral(".mht");
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(expected).size() > 0, 20000);
-    QTest::qWait(500); // the engine may still be writing
+    QVERIFY(saves.ended(1));
     QFile file(expected);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray content = file.readAll();
@@ -407,8 +393,14 @@ void tst_PageDocuments::saveCancelledWritesNothing()
         }
         return int(QDialog::Rejected);
     };
+    SaveWatch saves(browser->view()->page()->profile());
     browser->action("SaveAs1")->trigger();
-    QTest::qWait(1000);
+    // A save made afterwards is the first and only one the engine was asked for.
+    QTemporaryDir later;
+    TPageSaver::Save(browser->view()->page(), later.filePath(QStringLiteral("later.html")),
+                     QWebEngineDownloadRequest::SingleHtmlSaveFormat);
+    QVERIFY(saves.ended(1));
+    QCOMPARE(saves.started.size(), 1);
     QVERIFY(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
 }
 
@@ -431,19 +423,20 @@ void tst_PageDocuments::saveToAMissingFolderLeavesNothing()
         files->selectFile(target);
         return int(QDialog::Accepted);
     };
+    SaveWatch saves(browser->view()->page()->profile());
     browser->window.SaveAs1Click();
-    QTest::qWait(2000);
-    QCOMPARE(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
-             QStringList{QStringLiteral("blocker")});
-    QVERIFY(blocker.open(QIODevice::ReadOnly));
-    QCOMPARE(blocker.readAll(), QByteArray("kept"));
-    QVERIFY(m_dialogs->messages.isEmpty());
-
-    // A later save is not caught by what the refused one left waiting.
+    // A later save is not caught by what the refused one left waiting, and ends after it.
     target = folder.filePath(QStringLiteral("saved.html"));
     browser->window.SaveAs1Click();
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(target).size() > 0, 20000);
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(TPageSaver::ResourceFolder(target)), 20000);
+    QVERIFY(saves.ended(1));
+    QCOMPARE(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+             (QStringList{QStringLiteral("blocker"), QStringLiteral("saved.html"),
+                          QFileInfo(TPageSaver::ResourceFolder(target)).fileName()}));
+    QVERIFY(blocker.open(QIODevice::ReadOnly));
+    QCOMPARE(blocker.readAll(), QByteArray("kept"));
+    QVERIFY(m_dialogs->messages.isEmpty());
 }
 
 void tst_PageDocuments::suggestedFileName_data()

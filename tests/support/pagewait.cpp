@@ -6,8 +6,11 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QWebEngineDownloadRequest>
 #include <QWebEnginePage>
+#include <QWebEngineProfile>
 #include <QWebEngineView>
+#include <algorithm>
 
 namespace TestPages {
 
@@ -83,6 +86,24 @@ bool clickElement(QWebEngineView *view, const QString &id, Qt::MouseButton butto
     QTest::mouseMove(surface, point);
     QTest::mouseClick(surface, button, {}, point);
     return true;
+}
+
+SaveWatch::SaveWatch(QWebEngineProfile *profile)
+{
+    connect(profile, &QWebEngineProfile::downloadRequested, this,
+            [this](QWebEngineDownloadRequest *request) { started << request; });
+}
+
+bool SaveWatch::ended(int count, int timeout) const
+{
+    return QTest::qWaitFor(
+        [&] {
+            return started.size() >= count &&
+                   std::all_of(started.begin(), started.end(), [](const auto &request) {
+                       return !request || request->isFinished();
+                   });
+        },
+        timeout);
 }
 
 } // namespace TestPages

@@ -1,11 +1,16 @@
 #pragma once
 
+#include <QList>
+#include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <QVariant>
 #include <Qt>
 
+class QWebEngineDownloadRequest;
 class QWebEnginePage;
+class QWebEngineProfile;
 class QWebEngineView;
 class TBrowserTab;
 class TfrmQuelvardBrowser;
@@ -29,5 +34,15 @@ void waitForPaint(TWebView *view);
 // A real mouse click on the centre of the element with this id, so the page sees a user's
 // gesture; false when the element or the view's surface is not there.
 bool clickElement(QWebEngineView *view, const QString &id, Qt::MouseButton button = Qt::LeftButton);
+
+// The saves a profile starts while this lives. A later save that has ended is the barrier after
+// which an earlier one can no longer be writing, or be started late.
+struct SaveWatch : QObject
+{
+    explicit SaveWatch(QWebEngineProfile *profile);
+    // Waits until `count` saves have started and every one has ended, however it ended.
+    bool ended(int count, int timeout = 20000) const;
+    QList<QPointer<QWebEngineDownloadRequest>> started;
+};
 
 } // namespace TestPages

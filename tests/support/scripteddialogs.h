@@ -31,6 +31,8 @@ public:
     QStringList inputAnswers;
     // Drives a modal dialog while it is "open" and returns its result; by default Rejected.
     std::function<int(QDialog *)> dialogHandler;
+    // Answers a print dialog with a PDF file of that name and `result`, any other with Rejected.
+    void printTo(const QString &pdf, int result = QDialog::Accepted);
 
     QMessageBox::StandardButton Message(QWidget *parent, const QString &text,
                                         QMessageBox::Icon icon,
