@@ -43,7 +43,7 @@ click_page 690 60 1 shift
 click_page 690 60 1 ctrl+shift
 click_page 690 60 2
 click_page 90 200 # the allowed domain's button inside the frame
-barrier 150 250 0 140 || fail "the frame did not report the pointer"
+barrier 150 250 0 || fail "the frame did not report the pointer"
 barrier || fail "the page did not report the pointer"
 # The allowed page's own popup opens (so the chain is real) and is asked for after every refused
 # window above was decided; the popup, of a domain not listed, opens nothing.
