@@ -47,14 +47,8 @@ for cycle in 1 2 3 4 5; do
     before=$(stored_position)
     "$program" >"$work/program-$cycle.log" 2>&1 &
     pid=$!
-    window=
-    for _ in $(seq 1 600); do
-        window=$(xdotool search --onlyvisible --name '^Quelvard - ' 2>/dev/null | head -n 1)
-        [ -n "$window" ] && break
-        kill -0 "$pid" 2>/dev/null || { echo "program ended early"; cat "$work/program-$cycle.log"; exit 1; }
-        sleep 0.1
-    done
-    [ -n "$window" ] || { echo "cycle $cycle: no main window appeared"; kill "$pid"; exit 1; }
+    window=$(find_window '^Quelvard - ') || {
+        echo "cycle $cycle: no main window appeared"; cat "$work/program-$cycle.log"; kill "$pid"; exit 1; }
     # Settled: the same geometry for a whole second (the frame may come a moment after the map).
     shown=$(measure "$window"); steady=0
     for _ in $(seq 1 100); do
@@ -77,14 +71,7 @@ for cycle in 1 2 3 4 5; do
     last_closed=$(measure "$window"); last_closed=${last_closed% *}
     xdotool windowactivate --sync "$window" 2>/dev/null
     xdotool key --clearmodifiers alt+F4
-    for _ in $(seq 1 300); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    if kill -0 "$pid" 2>/dev/null; then
-        echo "cycle $cycle: the program did not end on Alt+F4"; kill "$pid"; exit 1
-    fi
-    wait "$pid"
+    ended || { echo "cycle $cycle: the program did not end on Alt+F4"; kill "$pid"; exit 1; }
     after=$(stored_position)
     echo "cycle $cycle: closed at client $last_closed, stored $after"
     if [ "$after" != "$seeded" ]; then

@@ -7,16 +7,6 @@ start_x
 
 "$program" >"$work/program.log" 2>&1 &
 pid=$!
-find_window() { # name pattern; waits up to 60 s
-    local window=
-    for _ in $(seq 1 600); do
-        window=$(xdotool search --name "$1" 2>/dev/null | head -n 1)
-        [ -n "$window" ] && { echo "$window"; return 0; }
-        kill -0 "$pid" 2>/dev/null || return 1
-        sleep 0.1
-    done
-    return 1
-}
 dialog=$(find_window '^ Set Administrator Login$') || {
     echo "the first-run form did not appear"; cat "$work/program.log"; kill "$pid"; exit 1; }
 if xdotool search --name '^Quelvard - ' >/dev/null 2>&1; then

@@ -201,12 +201,9 @@ locate_page() {
     return 1
 }
 
-# barrier [X Y [LEFT]]: a round trip through the page that must come after all input sent before
-# it. The pointer moves to a point of the page (by default an empty one) and the test waits until
-# the page's report of the move reaches the server, so every handler that earlier input set off
-# there has run and every decision the browser made for it has been made. Within a frame whose
-# left edge is at LEFT the frame reports, after the input sent to it. Only the report's X counts:
-# the popup bar may be sliding the page down meanwhile. Needs locate_page first.
+# barrier [X Y [LEFT]]: the pointer moves to a point of the page (or of a frame whose left edge is
+# at LEFT) and the test waits for the page's report of it, which comes after everything earlier
+# input set off there. Only X counts: the popup bar may be sliding the page down meanwhile.
 barrier_step=0
 barrier() {
     local seen x y

@@ -302,9 +302,9 @@ void tst_PageSaveRules::fileDialogsCannotRename()
         auto *model = dialog ? dialog->findChild<QFileSystemModel *>() : nullptr;
         if (!model)
             return;
-        sawDialog = true;
         // Once the folder is listed, the dialog knows the file may be written by its owner.
-        QTest::qWaitFor([&] { return model->rowCount(model->index(folder.path())) > 0; }, 5000);
+        sawDialog =
+            QTest::qWaitFor([&] { return model->rowCount(model->index(folder.path())) > 0; }, 5000);
         renamed = model->setData(model->index(page), QStringLiteral("page.irl"));
         dialog->reject();
     });

@@ -49,6 +49,11 @@ bool loadInTab(TBrowserTab *tab, const QUrl &url, int timeout)
     return QTest::qWaitFor([&] { return !completed.isEmpty() && loaded(tab, url); }, timeout);
 }
 
+bool loadInTab(TBrowserTab *tab, const QString &url, int timeout)
+{
+    return loadInTab(tab, QUrl(url), timeout);
+}
+
 QVariant runScript(QWebEnginePage *page, const QString &script)
 {
     QVariant result;

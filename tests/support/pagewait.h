@@ -27,6 +27,7 @@ bool waitForTab(TBrowserTab *tab, const QString &url, int timeout = 20000);
 // Navigates `tab` to `url` and waits for that navigation to complete; a tab already showing `url`
 // does not count until it has loaded it again.
 bool loadInTab(TBrowserTab *tab, const QUrl &url, int timeout = 20000);
+bool loadInTab(TBrowserTab *tab, const QString &url, int timeout = 20000);
 // Runs a script in the page and returns its result (invalid after 10 s without one).
 QVariant runScript(QWebEnginePage *page, const QString &script);
 // The page's first paint arrives a little after the load; input before it is lost.

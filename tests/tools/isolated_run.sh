@@ -49,10 +49,29 @@ start_x() {
     Xvfb -displayfd 3 -screen 0 1280x1024x24 -noreset -nolisten tcp 3>"$work/display" \
         2>"$work/xvfb.log" &
     xvfb_pid=$!
-    for _ in $(seq 1 100); do
-        grep -q '^[0-9]' "$work/display" 2>/dev/null && break
-        sleep 0.1
-    done
+    for _ in $(seq 1 100); do grep -q '^[0-9]' "$work/display" && break; sleep 0.1; done
     grep -q '^[0-9]' "$work/display" || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
     export DISPLAY=:$(head -n 1 "$work/display")
+}
+
+# find_window NAME-REGEX: waits up to 60 s for a visible window so named while the program ($pid)
+# runs, and prints its id.
+find_window() {
+    local window
+    for _ in $(seq 1 600); do
+        window=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1)
+        [ -n "$window" ] && { echo "$window"; return 0; }
+        kill -0 "$pid" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
+# ended: true once the program ($pid) has ended, within 30 s; its status is then in $status.
+ended() {
+    for _ in $(seq 1 300); do
+        kill -0 "$pid" 2>/dev/null || { wait "$pid"; status=$?; return 0; }
+        sleep 0.1
+    done
+    return 1
 }
