@@ -133,13 +133,7 @@ start_browser() {
     # From a folder of its own, so a file saved under a bare name lands there.
     (cd "$work" && exec "$program" "$@") >"$work/program.log" 2>&1 &
     pid=$!
-    window=
-    for _ in $(seq 1 600); do
-        window=$(xdotool search --onlyvisible --pid "$pid" --name '^Quelvard - ' 2>/dev/null | head -n 1)
-        [ -n "$window" ] && break
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
+    window=$(find_window '^Quelvard - ')
     if [ -z "$window" ] || ! wait_caption "^Quelvard - $title\$" 30; then
         echo "the browser did not show '$title' (caption: '$(caption)')"
         cat "$work/program.log"

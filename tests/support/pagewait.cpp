@@ -101,12 +101,10 @@ SaveWatch::SaveWatch(QWebEngineProfile *profile)
 
 bool SaveWatch::ended(int count, int timeout) const
 {
+    const auto over = [](const auto &request) { return !request || request->isFinished(); };
     return QTest::qWaitFor(
         [&] {
-            return started.size() >= count &&
-                   std::all_of(started.begin(), started.end(), [](const auto &request) {
-                       return !request || request->isFinished();
-                   });
+            return started.size() >= count && std::all_of(started.begin(), started.end(), over);
         },
         timeout);
 }
