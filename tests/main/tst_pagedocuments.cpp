@@ -112,8 +112,8 @@ private slots:
     void printPreviewRendersWithoutPrompt();
     void saveWritesThePage_data();
     void saveWritesThePage();
-    void saveCancelledWritesNothing();
-    void saveToAMissingFolderLeavesNothing();
+    void saveThatFailsLeavesNothing_data();
+    void saveThatFailsLeavesNothing();
     void suggestedFileName_data();
     void suggestedFileName();
     void findCountsMatches_data();
@@ -375,61 +375,50 @@ void tst_PageDocuments::saveWritesThePage()
     Q_UNUSED(written);
 }
 
-void tst_PageDocuments::saveCancelledWritesNothing()
+void tst_PageDocuments::saveThatFailsLeavesNothing_data()
 {
-    auto browser = Browser::open(*m_dialogs);
-    QVERIFY(browser);
-    QVERIFY(browser->load(m_server.url(QStringLiteral("/text"))));
-    QTemporaryDir folder;
-    m_dialogs->dialogHandler = [&](QDialog *dialog) {
-        if (auto *files = qobject_cast<QFileDialog *>(dialog)) {
-            files->setDirectory(folder.path());
-            files->selectFile(QStringLiteral("kept.html"));
-        }
-        return int(QDialog::Rejected);
-    };
-    SaveWatch saves(browser->view()->page()->profile());
-    browser->action("SaveAs1")->trigger();
-    // A save made afterwards is the first and only one the engine was asked for.
-    QTemporaryDir later;
-    TPageSaver::Save(browser->view()->page(), later.filePath(QStringLiteral("later.html")),
-                     QWebEngineDownloadRequest::SingleHtmlSaveFormat);
-    QVERIFY(saves.ended(1));
-    QCOMPARE(saves.started.size(), 1);
-    QVERIFY(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("cancelled") << QStringLiteral("kept.html") << false;
+    // The engine makes a missing folder itself; one that is a file it cannot make.
+    QTest::newRow("folder is a file") << QStringLiteral("blocker/refused.html") << true;
 }
 
-void tst_PageDocuments::saveToAMissingFolderLeavesNothing()
+// A save that writes nothing leaves the folder as it was and says nothing, and a later save is
+// not caught by what it left waiting; that save ends after anything the first could have started.
+void tst_PageDocuments::saveThatFailsLeavesNothing()
 {
+    QFETCH(QString, name);
+    QFETCH(bool, accepted);
     auto browser = Browser::open(*m_dialogs);
     QVERIFY(browser);
     QVERIFY(browser->load(m_server.url(QStringLiteral("/print"))));
     QTemporaryDir folder;
-    // The engine makes a missing folder itself; one that is a file it cannot make.
     QFile blocker(folder.filePath(QStringLiteral("blocker")));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.write("kept");
     blocker.close();
-    QString target = folder.filePath(QStringLiteral("blocker/refused.html"));
+    int answer = accepted ? QDialog::Accepted : QDialog::Rejected;
     m_dialogs->dialogHandler = [&](QDialog *dialog) {
         auto *files = qobject_cast<QFileDialog *>(dialog);
-        if (!files)
-            return int(QDialog::Rejected);
-        files->selectFile(target);
-        return int(QDialog::Accepted);
+        if (files)
+            files->selectFile(folder.filePath(name));
+        return files ? answer : int(QDialog::Rejected);
     };
     SaveWatch saves(browser->view()->page()->profile());
+    browser->action("SaveAs1")->trigger();
+    const int asked = accepted ? 1 : 0; // a cancelled dialog asks the engine for nothing
+    QVERIFY(saves.ended(asked));
+    name = QStringLiteral("saved.html");
+    answer = QDialog::Accepted;
     browser->window.SaveAs1Click();
-    QVERIFY(saves.ended(1));
-    // A later save is not caught by what the refused one left waiting.
-    target = folder.filePath(QStringLiteral("saved.html"));
-    browser->window.SaveAs1Click();
-    QVERIFY(saves.ended(2));
-    QVERIFY(QFileInfo(target).size() > 0);
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(TPageSaver::ResourceFolder(target)), 20000);
+    QVERIFY(saves.ended(asked + 1));
+    QCOMPARE(saves.started.size(), asked + 1);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(folder.filePath(QStringLiteral("saved_files"))),
+                             20000);
     QCOMPARE(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
              (QStringList{QStringLiteral("blocker"), QStringLiteral("saved.html"),
-                          QFileInfo(TPageSaver::ResourceFolder(target)).fileName()}));
+                          QStringLiteral("saved_files")}));
     QVERIFY(blocker.open(QIODevice::ReadOnly));
     QCOMPARE(blocker.readAll(), QByteArray("kept"));
     QVERIFY(m_dialogs->messages.isEmpty());
