@@ -15,7 +15,7 @@ targets=()
 for suite in "${suites[@]}"; do
     case "$suite" in
     fuzz_corpus_*) targets+=("fuzz_${suite#fuzz_corpus_}") ;;
-    smoke_*) targets+=(quelvard) ;;
+    smoke_* | attack_*) targets+=(quelvard-testbin quelvard-testseed drag_source) ;;
     *) targets+=("$suite") ;;
     esac
 done

@@ -30,6 +30,9 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 build=${QUELVARD_BUILD_DIR:-build}
+# Any compiler warning stops the build (QUELVARD_WARNINGS_AS_ERRORS=OFF in the environment
+# lets a developer on a newer compiler build anyway).
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DQUELVARD_MACHINE_DATA_DIR="$(pwd)/$build/machine"
+    -DQUELVARD_MACHINE_DATA_DIR="$(pwd)/$build/machine" \
+    -DQUELVARD_WARNINGS_AS_ERRORS="${QUELVARD_WARNINGS_AS_ERRORS:-ON}"
 cmake --build "$build" -j"$(nproc)"

@@ -3,7 +3,6 @@
 # person would (Alt+F4). The stored Position is the window's outer frame: it must survive every
 # cycle unchanged, and each start must put the window back exactly where the last one closed it.
 set -u
-program=$1
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/tools/isolated_run.sh"
 seed_admin_login
@@ -12,21 +11,11 @@ for tool in openbox xprop xwininfo xdotool; do
 done
 # A window placed away from the screen's edges, so a frame counted twice or not at all shows.
 seeded=150,100,900,700
-mkdir -p "$(dirname "$user_hive")"
-sqlite3 "$user_hive" <<SQL
-CREATE TABLE reg_keys (path TEXT NOT NULL PRIMARY KEY COLLATE NOCASE);
-CREATE TABLE reg_values (key TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE,
-  type INTEGER NOT NULL, data BLOB, PRIMARY KEY (key, name));
-INSERT INTO reg_keys VALUES ('Software'), ('Software\Quelvard');
-INSERT INTO reg_values VALUES ('Software\Quelvard', 'Position', 1, '$seeded');
-SQL
+hive_set "$user_hive" 'Software\Quelvard' Position "$seeded"
+start_x
 
-cat > "$work/inner.sh" <<'INNER'
-set -u
-program=$1; work=$2; user_hive=$3; seeded=$4
 openbox >"$work/openbox.log" 2>&1 &
 wm=$!
-trap 'kill "$wm" 2>/dev/null' EXIT
 for _ in $(seq 1 100); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
     sleep 0.1
@@ -35,7 +24,7 @@ xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' || {
     echo "openbox did not start"; cat "$work/openbox.log"; exit 1; }
 
 stored_position() {
-    sqlite3 "$user_hive" "SELECT data FROM reg_values WHERE key='Software\\Quelvard' AND name='Position'"
+    stored "$user_hive" 'Software\Quelvard' Position
 }
 # The client area and the outer frame (client plus the manager's frame extents), each as
 # left,top,width,height. xwininfo, not xdotool: the xdotool of Debian 12 counts a framed window's
@@ -58,14 +47,8 @@ for cycle in 1 2 3 4 5; do
     before=$(stored_position)
     "$program" >"$work/program-$cycle.log" 2>&1 &
     pid=$!
-    window=
-    for _ in $(seq 1 600); do
-        window=$(xdotool search --onlyvisible --name '^Quelvard - ' 2>/dev/null | head -n 1)
-        [ -n "$window" ] && break
-        kill -0 "$pid" 2>/dev/null || { echo "program ended early"; cat "$work/program-$cycle.log"; exit 1; }
-        sleep 0.1
-    done
-    [ -n "$window" ] || { echo "cycle $cycle: no main window appeared"; kill "$pid"; exit 1; }
+    window=$(find_window '^Quelvard - ') || {
+        echo "cycle $cycle: no main window appeared"; cat "$work/program-$cycle.log"; kill "$pid"; exit 1; }
     # Settled: the same geometry for a whole second (the frame may come a moment after the map).
     shown=$(measure "$window"); steady=0
     for _ in $(seq 1 100); do
@@ -88,23 +71,13 @@ for cycle in 1 2 3 4 5; do
     last_closed=$(measure "$window"); last_closed=${last_closed% *}
     xdotool windowactivate --sync "$window" 2>/dev/null
     xdotool key --clearmodifiers alt+F4
-    for _ in $(seq 1 300); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    if kill -0 "$pid" 2>/dev/null; then
-        echo "cycle $cycle: the program did not end on Alt+F4"; kill "$pid"; exit 1
-    fi
-    wait "$pid"
+    ended || { echo "cycle $cycle: the program did not end on Alt+F4"; kill "$pid"; exit 1; }
     after=$(stored_position)
     echo "cycle $cycle: closed at client $last_closed, stored $after"
     if [ "$after" != "$seeded" ]; then
         echo "  the stored Position changed from $seeded"; failed=1
     fi
 done
-exit $failed
-INNER
-
-xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash "$work/inner.sh" "$program" "$work" "$user_hive" \
-    "$seeded" || { echo "smoke test failed"; exit 1; }
+kill "$wm" 2>/dev/null
+[ $failed -eq 0 ] || { echo "smoke test failed"; exit 1; }
 echo "smoke test passed"

@@ -2,10 +2,7 @@
 # Neither a command-line switch nor the engine's debugging variables open a remote-debugging
 # port: the browser starts with all three ways of asking for one, each naming its own free
 # port, and none of those ports listens while it shows its page.
-program=$1
 source "$(dirname "$0")/session.sh"
-start_server
-write_harness
 page debug.html 'Debug port' ''
 seed_home_page "$base/debug.html"
 
@@ -18,7 +15,9 @@ print(*[s.getsockname()[1] for s in sockets])')
 export QTWEBENGINE_REMOTE_DEBUGGING=127.0.0.1:$by_variable
 export QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --remote-debugging-port=$by_flags"
 start_browser 'Debug port' --remote-debugging-port="$by_switch" --enable-logging
-sleep 2 # the engine opens its port as it starts, before the first page shows
+# The engine opens such a port while it starts, before it shows a page: a round trip through
+# the page shown comes after it.
+barrier || fail "the page did not report the pointer"
 listening() {
     ss -ltnH "( sport = :$1 )" | grep -q . \
         || python3 -c 'import socket, sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1)' "$1" 2>/dev/null

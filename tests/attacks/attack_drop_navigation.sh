@@ -2,17 +2,12 @@
 # A URL dragged from another program and dropped onto a page does not navigate a locked
 # browser. The drag is real X input from a window of another process; the same drag dropped
 # into the page's text box inserts its text, which shows that drops do reach the page.
-program=$1
-drag_source=$2
 source "$(dirname "$0")/session.sh"
-start_server
-write_harness
 page drop.html 'Drop attacks' "<textarea class=box style='left:0;top:0;width:300px;height:150px'
   oninput=\"beacon('inserted-' + encodeURIComponent(this.value))\"></textarea>"
 page dropped.html 'Dropped address' ''
 seed_home_page "$base/drop.html"
 start_browser 'Drop attacks'
-locate_page || exit 1
 
 "$drag_source" "$base/dropped.html" 1110 40 >"$work/drag.log" 2>&1 &
 source_pid=$!
@@ -34,13 +29,15 @@ drag_to() { # page X, page Y
     xdotool mousemove $((tx + 2)) $((ty + 2))
     sleep 0.3
     xdotool mouseup 1
-    sleep 1.5
 }
 drag_to 500 400 # onto the page itself
+barrier || fail "after the drop the page did not report the pointer"
 drag_to 150 75  # into the text box
-kill "$source_pid"
-requested '^/beacon\?inserted-http' \
+# The text box's report comes after the first drop was handled, and the round trip after both.
+wait_request '^/beacon\?inserted-http' \
     || fail "the drop into the text box inserted nothing, so the drag never reached the page"
+barrier || fail "after the drops the page did not report the pointer"
+kill "$source_pid"
 if requested '^/dropped' || [[ $(caption) == *Dropped* ]]; then
     fail "a dropped address was followed"
 else

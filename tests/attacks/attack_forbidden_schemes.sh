@@ -4,10 +4,7 @@
 # whose source would be shown call the page server when they are shown, so reaching them cannot
 # go unseen; the engine's own pages and the program's resources are seen in the caption, which
 # may only ever show the attack page itself or an error page for a refused address.
-program=$1
 source "$(dirname "$0")/session.sh"
-start_server
-write_harness
 
 mkdir -p "$work/local"
 cat >"$work/local/secret.html" <<HTML
@@ -28,27 +25,31 @@ for target in "${targets[@]}"; do
     i=$((i + 1))
 done
 page forbidden.html 'Forbidden schemes' "$boxes<div style='position:absolute;top:300px;width:300px'>$frames</div>
-<style>iframe{width:20px;height:20px}</style>"
+<style>iframe{width:20px;height:20px}</style>
+<script>addEventListener('load', function () { beacon('frames-done'); });</script>"
 seed_home_page "$base/forbidden.html"
 
 start_browser 'Forbidden schemes'
-sleep 2 # the frames have had their chance
+# The page's load ends after every frame's, whatever each frame was let show.
+wait_request '^/beacon\?frames-done$' || fail "the page's frames never finished"
 # Only the attack page itself, or the error page of a refused redirect (named after the host).
 allowed_caption="^Quelvard - (Forbidden schemes|127\.0\.0\.1|)$"
 attempt() { # X Y what
-    click_page "$1" "$2"
-    sleep 1.5
     local shown
+    click_page "$1" "$2"
+    # A refused redirect ends on an error page; a refused link stays where it was, and the page's
+    # own report of the pointer comes after the browser's decision on it.
+    [[ $3 != "a redirect"* ]] || wait_caption '^Quelvard - (127\.0\.0\.1|)$' 5
+    locate_page >/dev/null
+    local left=$?
     shown=$(caption)
     [[ $shown =~ $allowed_caption ]] || fail "$3 showed '$shown'"
-    if ! locate_page >/dev/null; then
-        # Refused redirects leave an error page; back to the attack page.
+    if [ $left -ne 0 ]; then
         xdotool key --window "$window" alt+Left
         wait_caption '^Quelvard - Forbidden schemes$' 10 || fail "could not go back after $3"
         locate_page || exit 1
     fi
 }
-locate_page || exit 1
 for i in "${!targets[@]}"; do
     attempt $((i * 190 + 90)) 60 "a link to ${targets[$i]}"
     attempt $((i * 190 + 90)) 190 "a redirect to ${targets[$i]}"

@@ -5,10 +5,7 @@
 # a loop of 10,000, while which the browser keeps answering and its memory stays bounded.
 # (window.open hands the page a window object even when the browser refuses it, so what counts
 # is whether the window's page was ever asked for.)
-program=$1
 source "$(dirname "$0")/session.sh"
-start_server
-write_harness
 allow_popups_machine_wide "localhost:$port"
 
 # Boxes are 180 x 120 at these places, so a click at (x + 90, y + 60) lands inside one.
@@ -38,7 +35,6 @@ beacon('loop-done');</script>"
 seed_home_page "$base/popups.html"
 
 start_browser 'Popup attacks'
-locate_page || exit 1
 click_page 90 60
 click_page 290 60
 click_page 490 60
@@ -47,7 +43,13 @@ click_page 690 60 1 shift
 click_page 690 60 1 ctrl+shift
 click_page 690 60 2
 click_page 90 200 # the allowed domain's button inside the frame
-sleep 2
+barrier 150 250 0 || fail "the frame did not report the pointer"
+barrier || fail "the page did not report the pointer"
+# The allowed page's own popup opens (so the chain is real) and is asked for after every refused
+# window above was decided; the popup, of a domain not listed, opens nothing.
+click_page 690 360
+wait_caption '^Quelvard - Popup of an allowed page$' 20 || fail "the allowed popup did not open"
+wait_request '^/chain-popup.html' || fail "the allowed page's popup was not loaded"
 requested '^/frame.html' || fail "the frame did not load, so its attempts prove nothing"
 for route in onload target click form modified frame-onload frame-click; do
     if requested "^/popup-$route"; then
@@ -57,13 +59,8 @@ for route in onload target click form modified frame-onload frame-click; do
     fi
 done
 [ "$(visible_windows)" = "$windows_at_start" ] || fail "a new window appeared: $(visible_windows)"
-
-# The allowed page's own popup opens (so the chain is real); the popup, of a domain not
-# listed, opens nothing.
-click_page 690 360
-wait_caption '^Quelvard - Popup of an allowed page$' 20 || fail "the allowed popup did not open"
-sleep 1.5
-requested '^/chain-popup.html' || fail "the allowed page's popup was not loaded"
+locate_page || exit 1
+barrier || fail "the allowed popup did not report the pointer"
 if requested '^/popup-chain'; then
     fail "the popup of an allowed page opened a window of its own"
 else
@@ -73,7 +70,6 @@ fi
 # The engine makes and drops a whole page for every refused window, some tens a second here,
 # so the loop is watched for a while rather than to its end: the browser must keep answering
 # (its File menu opens) and its memory must not grow with the refusals.
-locate_page || exit 1
 memory_before=$(resident_kb)
 click_page 90 60
 for round in 1 2 3 4 5 6; do

@@ -1,18 +1,14 @@
 # shellcheck shell=bash
-# Sourced by the attack tests (attack_*.sh) after setting `program` (quelvard-testbin): runs the
-# calling script under an X server of its own, with an isolated profile and machine folder, a
+# Sourced by the attack tests (attack_*.sh): runs the calling script under an X server of its
+# own, with an isolated profile and machine folder (see isolated_run.sh for the arguments), a
 # login already set (so the browser starts locked, without the first-run form), a loopback page
 # server, and helpers that drive the browser only through real X input and watch it only from
 # outside: its window caption, its windows, and what the page server was asked for.
 set -u
-if [ -z "${QUELVARD_ATTACK_UNDER_X:-}" ]; then
-    export QUELVARD_ATTACK_UNDER_X=1
-    exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash "$0" "$@"
-fi
-
 tools=$(cd "$(dirname "${BASH_SOURCE[0]}")/../tools" && pwd)
 source "$tools/isolated_run.sh"
 seed_admin_login
+start_x
 site=$work/site
 requests=$work/requests.log
 mkdir -p "$site"
@@ -24,7 +20,7 @@ failures=0
 finish() {
     [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
     [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-    rm -rf "$work"
+    end_isolated_run
 }
 trap finish EXIT
 
@@ -52,20 +48,6 @@ conclude() {
     fi
     echo "all routes closed"
     exit 0
-}
-
-# hive_set HIVE KEY NAME TEXT: a string value, creating the store and the key's parents.
-hive_set() {
-    local hive=$1 key=$2 name=$3 text=$4 path='' part
-    sqlite3 "$hive" "CREATE TABLE IF NOT EXISTS reg_keys (path TEXT NOT NULL PRIMARY KEY COLLATE NOCASE);
-CREATE TABLE IF NOT EXISTS reg_values (key TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL
-  COLLATE NOCASE, type INTEGER NOT NULL, data BLOB, PRIMARY KEY (key, name));"
-    local IFS='\'
-    for part in $key; do
-        path=${path:+$path\\}$part
-        sqlite3 "$hive" "INSERT OR IGNORE INTO reg_keys VALUES ('$path');"
-    done
-    sqlite3 "$hive" "INSERT OR REPLACE INTO reg_values VALUES ('$key', '$name', 1, '$text');"
 }
 
 # Starts the page server on a free loopback port: $base and $other are the same server under
@@ -144,20 +126,14 @@ wait_caption() {
 }
 
 # start_browser TITLE [ARGUMENT...]: starts the program and waits for its main window showing
-# the page titled TITLE; sets $pid and $window, and gives the window the keyboard.
+# the page titled TITLE; sets $pid and $window, gives the window the keyboard, finds the page.
 start_browser() {
     local title=$1
     shift
     # From a folder of its own, so a file saved under a bare name lands there.
     (cd "$work" && exec "$program" "$@") >"$work/program.log" 2>&1 &
     pid=$!
-    window=
-    for _ in $(seq 1 600); do
-        window=$(xdotool search --onlyvisible --pid "$pid" --name '^Quelvard - ' 2>/dev/null | head -n 1)
-        [ -n "$window" ] && break
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
+    window=$(find_window '^Quelvard - ')
     if [ -z "$window" ] || ! wait_caption "^Quelvard - $title\$" 30; then
         echo "the browser did not show '$title' (caption: '$(caption)')"
         cat "$work/program.log"
@@ -165,6 +141,7 @@ start_browser() {
     fi
     xdotool windowfocus --sync "$window" 2>/dev/null
     windows_at_start=$(visible_windows)
+    locate_page || exit 1
 }
 
 # The program's visible top-level windows, one id a line.
@@ -218,6 +195,32 @@ locate_page() {
     return 1
 }
 
+# barrier [X Y [LEFT]]: the pointer moves to a point of the page (or of a frame whose left edge is
+# at LEFT) and the test waits for the page's report of it, which comes after everything earlier
+# input set off there. Only X counts: the popup bar may be sliding the page down meanwhile.
+barrier_step=0
+barrier() {
+    local seen x y
+    seen=$(wc -l <"$requests")
+    barrier_step=$(((barrier_step + 1) % 20))
+    x=$((${1:-900} + barrier_step)) y=${2:-560}
+    xdotool mousemove $((page_x + x)) $((page_y + y))
+    for _ in $(seq 1 100); do
+        tail -n +$((seen + 1)) "$requests" | grep -q "^/beacon?at-$((x - ${3:-0}))-" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# wait_request PATH-REGEX [SECONDS]: true once the server was asked for a matching path.
+wait_request() {
+    for _ in $(seq 1 $((${2:-20} * 10))); do
+        requested "$1" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
 # click_page X Y [BUTTON] [MODIFIER]: a real click at a point of the page.
 click_page() {
     xdotool mousemove $((page_x + $1)) $((page_y + $2))
@@ -238,3 +241,6 @@ requested() {
 resident_kb() {
     awk '/^VmRSS:/ {print $2}' "/proc/$pid/status"
 }
+
+start_server
+write_harness

@@ -6,6 +6,7 @@
 #include "main/webview.h"
 #include "support/browserfixture.h"
 #include "support/httpserver.h"
+#include "support/pagewait.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
 
@@ -178,6 +179,7 @@ void tst_PageSaveRules::saveNeverMakesAFavorite()
         files->selectFile(target.mid(typed + 1));
         return int(QDialog::Accepted);
     };
+    SaveWatch saves(browser->view()->page()->profile());
     if (fromContextMenu)
         browser->menuItem("SaveAs2")->trigger();
     else
@@ -185,8 +187,7 @@ void tst_PageSaveRules::saveNeverMakesAFavorite()
     QCOMPARE(m_dialogs->dialogsRun, QStringList{QStringLiteral("dlgSaveAs")});
 
     if (refusal.isEmpty()) {
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(target).size() > 0, 20000);
-        QTest::qWait(500); // the engine may still be writing
+        QVERIFY(saves.ended(1));
         QFile file(target);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll().contains("[InternetShortcut]"));
@@ -198,7 +199,12 @@ void tst_PageSaveRules::saveNeverMakesAFavorite()
         QCOMPARE(m_dialogs->messages.first().icon, QMessageBox::Critical);
         QCOMPARE(m_dialogs->messages.first().buttons,
                  QMessageBox::StandardButtons(QMessageBox::Ok));
-        QTest::qWait(1500); // time enough for a save that was wrongly let through
+        // A save made afterwards is the only one the engine was asked for.
+        QTemporaryDir later;
+        TPageSaver::Save(browser->view()->page(), later.filePath(QStringLiteral("later.html")),
+                         QWebEngineDownloadRequest::SingleHtmlSaveFormat);
+        QVERIFY(saves.ended(1));
+        QCOMPARE(saves.started.size(), 1);
         QCOMPARE(EntriesBelow(folders.outside.path()), outsideBefore);
     }
     // Nothing new among the favorites, so nothing new on the Favorites menu.
@@ -256,10 +262,6 @@ void tst_PageSaveRules::printNeverMakesAFavorite()
     QCOMPARE(m_dialogs->messages.size(), 1);
     QVERIFY2(m_dialogs->lastMessage().contains(refusal), qPrintable(m_dialogs->lastMessage()));
     QCOMPARE(m_dialogs->messages.first().icon, QMessageBox::Critical);
-    QTest::qWait(1000);
-    QVERIFY(finished.isEmpty());
-    QCOMPARE(EntriesBelow(folders.favorites), favoritesBefore);
-    QCOMPARE(EntriesBelow(folders.outside.path()), outsideBefore);
 
     // The refused name is not kept for the next job: a preview now prints to no file.
     QPrinter *kept = nullptr;
@@ -271,6 +273,15 @@ void tst_PageSaveRules::printNeverMakesAFavorite()
     browser->window.PrintPreview1Click();
     QVERIFY(kept);
     QVERIFY(kept->outputFileName().isEmpty());
+
+    // An ordinary job printed afterwards is the first and only one to finish.
+    QTemporaryDir later;
+    m_dialogs->printTo(later.filePath(QStringLiteral("later.pdf")));
+    browser->window.Print1Click();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
+    QVERIFY(QFileInfo(later.filePath(QStringLiteral("later.pdf"))).size() > 0);
+    QCOMPARE(EntriesBelow(folders.favorites), favoritesBefore);
+    QCOMPARE(EntriesBelow(folders.outside.path()), outsideBefore);
 }
 
 // Any file dialog, also one that Qt or the engine opens for us (the print dialog's file button, a
@@ -291,9 +302,9 @@ void tst_PageSaveRules::fileDialogsCannotRename()
         auto *model = dialog ? dialog->findChild<QFileSystemModel *>() : nullptr;
         if (!model)
             return;
-        sawDialog = true;
         // Once the folder is listed, the dialog knows the file may be written by its owner.
-        QTest::qWaitFor([&] { return model->rowCount(model->index(folder.path())) > 0; }, 5000);
+        sawDialog =
+            QTest::qWaitFor([&] { return model->rowCount(model->index(folder.path())) > 0; }, 5000);
         renamed = model->setData(model->index(page), QStringLiteral("page.irl"));
         dialog->reject();
     });

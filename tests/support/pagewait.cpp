@@ -6,8 +6,11 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QWebEngineDownloadRequest>
 #include <QWebEnginePage>
+#include <QWebEngineProfile>
 #include <QWebEngineView>
+#include <algorithm>
 
 namespace TestPages {
 
@@ -44,6 +47,11 @@ bool loadInTab(TBrowserTab *tab, const QUrl &url, int timeout)
     QSignalSpy completed(tab->WebView.data(), &TWebView::NavigateComplete2);
     tab->NavigateTo(url.toString());
     return QTest::qWaitFor([&] { return !completed.isEmpty() && loaded(tab, url); }, timeout);
+}
+
+bool loadInTab(TBrowserTab *tab, const QString &url, int timeout)
+{
+    return loadInTab(tab, QUrl(url), timeout);
 }
 
 QVariant runScript(QWebEnginePage *page, const QString &script)
@@ -83,6 +91,22 @@ bool clickElement(QWebEngineView *view, const QString &id, Qt::MouseButton butto
     QTest::mouseMove(surface, point);
     QTest::mouseClick(surface, button, {}, point);
     return true;
+}
+
+SaveWatch::SaveWatch(QWebEngineProfile *profile)
+{
+    connect(profile, &QWebEngineProfile::downloadRequested, this,
+            [this](QWebEngineDownloadRequest *request) { started << request; });
+}
+
+bool SaveWatch::ended(int count, int timeout) const
+{
+    const auto over = [](const auto &request) { return !request || request->isFinished(); };
+    return QTest::qWaitFor(
+        [&] {
+            return started.size() >= count && std::all_of(started.begin(), started.end(), over);
+        },
+        timeout);
 }
 
 } // namespace TestPages

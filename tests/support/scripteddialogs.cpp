@@ -1,6 +1,8 @@
 #include "support/scripteddialogs.h"
 
 #include <QDialog>
+#include <QPrintDialog>
+#include <QPrinter>
 
 ScriptedDialogs::ScriptedDialogs()
 {
@@ -51,4 +53,16 @@ int ScriptedDialogs::ExecDialog(QDialog *dialog)
     if (dialogHandler)
         return dialogHandler(dialog);
     return QDialog::Rejected;
+}
+
+void ScriptedDialogs::printTo(const QString &pdf, int result)
+{
+    dialogHandler = [pdf, result](QDialog *dialog) {
+        auto *print = qobject_cast<QPrintDialog *>(dialog);
+        if (!print)
+            return int(QDialog::Rejected);
+        print->printer()->setOutputFormat(QPrinter::PdfFormat);
+        print->printer()->setOutputFileName(pdf);
+        return result;
+    };
 }

@@ -34,6 +34,8 @@ public:
     std::function<int(QDialog *)> dialogHandler;
     // Answers a page's dialog (may set value and prevent); by default OK, nothing ticked.
     std::function<bool(TPageDialog &)> pageDialogHandler;
+    // Answers a print dialog with a PDF file of that name and `result`, any other with Rejected.
+    void printTo(const QString &pdf, int result = QDialog::Accepted);
 
     QMessageBox::StandardButton Message(QWidget *parent, const QString &text,
                                         QMessageBox::Icon icon,

@@ -1,14 +1,21 @@
-# Sourced by the smoke tests after setting `program` (the quelvard-testbin executable): gives
-# the program a fresh profile and a machine folder of its own under $work, removed on exit.
-# The test build takes its machine folder from QUELVARD_TEST_MACHINE_DATA_DIR, so no smoke test
-# reads or writes the machine folder a real start uses, even when it is killed half-way.
+# Sourced by the shell suites, whose arguments are the test build of the program
+# (quelvard-testbin), quelvard-testseed and, for the attacks, drag_source: gives the program a
+# fresh profile and a machine folder of its own under $work, removed on exit. The test build takes
+# its machine folder from QUELVARD_TEST_MACHINE_DATA_DIR, so no suite reads or writes the machine
+# folder a real start uses, even when it is killed half-way.
+program=$1 testseed=$2 drag_source=${3:-}
 case "$(basename "$program")" in
     quelvard-testbin) ;;
     *) echo "'$program' is not the test build of the program (quelvard-testbin): not running it"
        exit 1 ;;
 esac
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+xvfb_pid=
+end_isolated_run() {
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap end_isolated_run EXIT
 export QUELVARD_TEST_MACHINE_DATA_DIR=$work/machine
 machine_hive=$QUELVARD_TEST_MACHINE_DATA_DIR/Quelvard/registry.db
 mkdir -p "$(dirname "$machine_hive")"
@@ -20,14 +27,51 @@ mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
 unset QT_QPA_PLATFORM
 
-# Seeds an administrator login in this run's machine hive, so the first-run login form does
-# not stand before the main window.
+# hive_set HIVE KEY NAME TEXT...: string values, written by the store's own code.
+hive_set() {
+    "$testseed" "$@" || { echo "could not seed $1"; exit 1; }
+}
+
+# An administrator login in this run's machine hive, so the first-run login form does not stand
+# before the main window.
 seed_admin_login() {
-    sqlite3 "$machine_hive" <<'SQL'
-CREATE TABLE reg_keys (path TEXT NOT NULL PRIMARY KEY COLLATE NOCASE);
-CREATE TABLE reg_values (key TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE,
-  type INTEGER NOT NULL, data BLOB, PRIMARY KEY (key, name));
-INSERT INTO reg_keys VALUES ('Software'), ('Software\Microsoft'), ('Software\Microsoft\Rowen');
-INSERT INTO reg_values VALUES ('Software\Microsoft\Rowen', 'Level', 1, 'lioacncnbppebhgo');
-SQL
+    hive_set "$machine_hive" 'Software\Microsoft\Rowen' Level lioacncnbppebhgo
+}
+
+# stored HIVE KEY NAME: a value as the program stored it.
+stored() {
+    sqlite3 "$1" "SELECT data FROM reg_values WHERE key='$2' AND name='$3'"
+}
+
+# Starts an X server of this run's own on a display it picks itself (so suites run side by side
+# without racing for one), that does not reset when its last client leaves, and sets DISPLAY.
+start_x() {
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -noreset -nolisten tcp 3>"$work/display" \
+        2>"$work/xvfb.log" &
+    xvfb_pid=$!
+    for _ in $(seq 1 100); do grep -q '^[0-9]' "$work/display" && break; sleep 0.1; done
+    grep -q '^[0-9]' "$work/display" || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+    export DISPLAY=:$(head -n 1 "$work/display")
+}
+
+# find_window NAME-REGEX: waits up to 60 s for a visible window so named while the program ($pid)
+# runs, and prints its id.
+find_window() {
+    local window
+    for _ in $(seq 1 600); do
+        window=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1)
+        [ -n "$window" ] && { echo "$window"; return 0; }
+        kill -0 "$pid" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
+# ended: true once the program ($pid) has ended, within 30 s; its status is then in $status.
+ended() {
+    for _ in $(seq 1 300); do
+        kill -0 "$pid" 2>/dev/null || { wait "$pid"; status=$?; return 0; }
+        sleep 0.1
+    done
+    return 1
 }
