@@ -28,6 +28,7 @@ const char *const MainHelp =
     "  set home-page URL            the home page of every user\n"
     "  unset home-page              back to the built-in start page\n"
     "  set browsing-data keep|forget  keep cookies and site data between runs, or not\n"
+    "  set downloads allow|forbid   let pages save files into each user's Downloads, or not\n"
     "\n"
     "Run 'quelvard-admin COMMAND --help' for one command.\n"
     "Exit status: 0 done, 1 wrong usage or value, 2 not permitted, 3 store unreadable.\n";
@@ -56,10 +57,14 @@ const TSubcommand Subcommands[] = {
      QStringLiteral("Edits the sites that may open popups for every user. A site is a host name\n"
                     "with an optional port (www.example.org, intranet:8080), stored trimmed and\n"
                     "in lower case.\n")},
-    {QStringLiteral("set"), QStringLiteral("set home-page URL | set browsing-data keep|forget"),
+    {QStringLiteral("set"),
+     QStringLiteral("set home-page URL | set browsing-data keep|forget | "
+                    "set downloads allow|forbid"),
      QStringLiteral("home-page: an http, https, file or quelvard address shown at start and by\n"
                     "the Home button. browsing-data keep: cookies, site storage and the cache\n"
-                    "survive restarts; forget: nothing of a page outlives the run.\n")},
+                    "survive restarts; forget: nothing of a page outlives the run.\n"
+                    "downloads allow: a file a page offers is saved into the user's Downloads\n"
+                    "folder; forbid: it is refused and nothing is written.\n")},
     {QStringLiteral("unset"), QStringLiteral("unset home-page"),
      QStringLiteral("Returns to the built-in start page.\n")},
 };
@@ -212,6 +217,7 @@ int status(TConsole &console)
                                         : policies.HomePage)
         << "\n";
     out << "browsing data: " << MachinePolicies::BrowsingDataName(policies.browsingData) << "\n";
+    out << "downloads: " << MachinePolicies::DownloadsName(policies.downloads) << "\n";
     out << "popups allowed for everyone: "
         << (policies.AllowedSites.isEmpty() ? QStringLiteral("(none)")
                                             : policies.AllowedSites.join(QLatin1Char(' ')))
@@ -286,6 +292,14 @@ int set(const QStringList &args, TConsole &console, const TSubcommand *sub)
                          QStringLiteral("browsing-data is keep or forget, not \"%1\"").arg(value),
                          sub);
         return write(console, [&] { MachinePolicies::SetBrowsingData(*parsed); });
+    }
+    if (args.first() == QLatin1String("downloads")) {
+        const auto parsed = MachinePolicies::ParseDownloads(value);
+        if (!parsed)
+            return usage(console,
+                         QStringLiteral("downloads is allow or forbid, not \"%1\"").arg(value),
+                         sub);
+        return write(console, [&] { MachinePolicies::SetDownloads(*parsed); });
     }
     return usage(console, QStringLiteral("unknown setting \"%1\"").arg(args.first()), sub);
 }

@@ -12,6 +12,7 @@ namespace MachinePolicies {
 
 const QString HomePageValue = QStringLiteral("HomePage");
 const QString BrowsingDataValue = QStringLiteral("BrowsingData");
+const QString DownloadsValue = QStringLiteral("Downloads");
 
 namespace {
 
@@ -116,6 +117,20 @@ std::optional<BrowsingData> ParseBrowsingData(const QString &text)
     return std::nullopt;
 }
 
+QString DownloadsName(Downloads value)
+{
+    return value == Downloads::Forbid ? QStringLiteral("forbid") : QStringLiteral("allow");
+}
+
+std::optional<Downloads> ParseDownloads(const QString &text)
+{
+    if (text == QLatin1String("allow"))
+        return Downloads::Allow;
+    if (text == QLatin1String("forbid"))
+        return Downloads::Forbid;
+    return std::nullopt;
+}
+
 recMachinePolicies Read(QStringList *problems)
 {
     recMachinePolicies policies;
@@ -139,6 +154,25 @@ recMachinePolicies Read(QStringList *problems)
                     note(problems,
                          QStringLiteral("%1\\%2 ignored: \"%3\" is neither keep nor forget")
                              .arg(KeyPath(), BrowsingDataValue, data));
+            }
+            // A value set but not understood was meant to say something; the side that writes
+            // nothing is taken.
+            if (registry.ValueExists(DownloadsValue)) {
+                QString why;
+                try {
+                    const QString text = registry.ReadString(DownloadsValue);
+                    if (const auto parsed = ParseDownloads(text))
+                        policies.downloads = *parsed;
+                    else
+                        why = QStringLiteral("\"%1\" is neither allow nor forbid").arg(text);
+                } catch (const EQuelvardError &error) {
+                    why = error.message();
+                }
+                if (!why.isEmpty()) {
+                    policies.downloads = Downloads::Forbid;
+                    note(problems, QStringLiteral("%1\\%2 taken as forbid: %3")
+                                       .arg(KeyPath(), DownloadsValue, why));
+                }
             }
         }
         if (registry.OpenKeyReadOnly(PopupsKeyPath())) {
@@ -197,6 +231,13 @@ void SetBrowsingData(BrowsingData value)
     TRegistry registry;
     openForWriting(registry, KeyPath());
     registry.WriteString(BrowsingDataValue, BrowsingDataName(value));
+}
+
+void SetDownloads(Downloads value)
+{
+    TRegistry registry;
+    openForWriting(registry, KeyPath());
+    registry.WriteString(DownloadsValue, DownloadsName(value));
 }
 
 void AllowSite(const QString &site)

@@ -8,23 +8,27 @@
 // hive under "Software\Quelvard\Policies":
 //   HomePage      (string)  address of the home page, replacing the built-in start page
 //   BrowsingData  (string)  "keep" (the default) or "forget"
+//   Downloads     (string)  "allow" (the default) or "forbid": whether pages may save files
 //   Popups        (subkey)  one value per site allowed to open popups for everyone
 // The browser reads them once at start; quelvard-admin writes them.
 namespace MachinePolicies {
 
 enum class BrowsingData { Keep, Forget };
+enum class Downloads { Allow, Forbid };
 
 struct recMachinePolicies
 {
     QString HomePage;         // empty: the built-in start page
     QStringList AllowedSites; // normalised like a user's list
     BrowsingData browsingData = BrowsingData::Keep;
+    Downloads downloads = Downloads::Allow;
 };
 
 QString KeyPath();
 QString PopupsKeyPath();
 extern const QString HomePageValue;
 extern const QString BrowsingDataValue;
+extern const QString DownloadsValue;
 
 // Reads the settings from the machine hive without creating or changing anything. A value
 // that cannot be read, or holds something it should not, is left at its default and
@@ -46,12 +50,15 @@ std::optional<QString> NormaliseSite(const QString &domain, QString *problem);
 
 QString BrowsingDataName(BrowsingData value);
 std::optional<BrowsingData> ParseBrowsingData(const QString &text);
+QString DownloadsName(Downloads value);
+std::optional<Downloads> ParseDownloads(const QString &text);
 
 // Writers for the administrator's command; they raise EQuelvardError when the hive cannot
 // be written.
 void SetHomePage(const QString &url);
 void UnsetHomePage();
 void SetBrowsingData(BrowsingData value);
+void SetDownloads(Downloads value);
 void AllowSite(const QString &site);
 // True when the site was on the list.
 bool RemoveSite(const QString &site);

@@ -135,6 +135,10 @@ private slots:
                                 << "browsing data: forget";
         QTest::newRow("browsing data bad")
             << QStringList{"set", "browsing-data", "Forget"} << 1 << "browsing data: keep";
+        QTest::newRow("forbid downloads")
+            << QStringList{"set", "downloads", "forbid"} << 0 << "downloads: forbid";
+        QTest::newRow("downloads bad")
+            << QStringList{"set", "downloads", "no"} << 1 << "downloads: allow";
         QTest::newRow("allow") << QStringList{"popups", "allow", " Mail.Example ", "intra:8080"}
                                << 0 << "popups allowed for everyone: mail.example intra:8080";
         QTest::newRow("allow with blank") << QStringList{"popups", "allow", "ok.example", "a b"}

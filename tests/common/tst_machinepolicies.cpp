@@ -96,6 +96,46 @@ private slots:
         QVERIFY2(found.size() == problems, qPrintable(found.join('\n')));
     }
 
+    // Downloads are off unless the value plainly says allow, or is not there at all.
+    void downloads_data()
+    {
+        QTest::addColumn<QString>("text"); // null: no value
+        QTest::addColumn<bool>("wrongType");
+        QTest::addColumn<bool>("forbidden");
+        QTest::addColumn<int>("problems");
+        QTest::newRow("not set") << QString() << false << false << 0;
+        QTest::newRow("allow") << "allow" << false << false << 0;
+        QTest::newRow("forbid") << "forbid" << false << true << 0;
+        QTest::newRow("misspelt") << "Allow" << false << true << 1;
+        QTest::newRow("empty") << "" << false << true << 1;
+        QTest::newRow("another type") << "allow" << true << true << 1;
+    }
+    void downloads()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, wrongType);
+        QFETCH(bool, forbidden);
+        QFETCH(int, problems);
+        {
+            TRegistry registry;
+            registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
+            QVERIFY(registry.OpenKey(KeyPath(), true));
+            if (!text.isNull())
+                registry.WriteString(DownloadsValue, text);
+        }
+        if (wrongType) {
+            sqlite3 *db = nullptr;
+            QCOMPARE(sqlite3_open(qPrintable(m_env->machineHive()), &db), SQLITE_OK);
+            QCOMPARE(sqlite3_exec(db, "UPDATE reg_values SET type = 4 WHERE name = 'Downloads'",
+                                  nullptr, nullptr, nullptr),
+                     SQLITE_OK);
+            sqlite3_close(db);
+        }
+        QStringList found;
+        QCOMPARE(Read(&found).downloads == Downloads::Forbid, forbidden);
+        QVERIFY2(found.size() == problems, qPrintable(found.join('\n')));
+    }
+
     // A store that cannot be read at all starts the browser with every default.
     void unreadableStoreGivesDefaults()
     {
