@@ -61,6 +61,7 @@ expect "login" "login set: yes" "$(echo "$status" | grep '^login set:')"
 expect "home page" "home page: https://library.example.org/catalogue" \
     "$(echo "$status" | grep '^home page:')"
 expect "browsing data" "browsing data: forget" "$(echo "$status" | grep '^browsing data:')"
+expect "downloads" "downloads: forbid" "$(echo "$status" | grep '^downloads:')"
 expect "popups for everyone" "popups allowed for everyone: mail.example.org school.example.edu catalogue.example.org" \
     "$(echo "$status" | grep '^popups allowed')"
 expect "machine store" "machine store: $root/var/lib/Quelvard/registry.db" \
