@@ -8,8 +8,9 @@
 // nothing of it is trusted.
 namespace DownloadRules {
 
-// The longest file name the common Linux file systems take, in bytes of UTF-8.
-constexpr int MaxNameBytes = 255;
+// The longest name a download gets, in bytes of UTF-8: the 255 the common Linux file systems
+// take, less the ".download" the engine adds while the file is being written.
+constexpr int MaxNameBytes = 255 - 9;
 
 extern const QString TurnedOffMessage;
 extern const QString FavoriteNameMessage;

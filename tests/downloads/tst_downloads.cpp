@@ -101,15 +101,16 @@ private slots:
             << "a\tb\n\u202etxt.exe" << QStringList{} << "a_b__txt.exe";
         QTest::newRow("trailing dots and blanks") << "x.irl. . " << QStringList{} << "x.irl";
         QTest::newRow("nothing left") << " ..." << QStringList{} << "download";
-        QTest::newRow("255 bytes, extension kept")
-            << e.repeated(200) + ".pdf" << QStringList{} << e.repeated(125) + ".pdf";
+        // 255 bytes at most, and room for the engine's ".download" while the file is written.
+        QTest::newRow("long, extension kept")
+            << e.repeated(200) + ".pdf" << QStringList{} << e.repeated(121) + ".pdf";
         QTest::newRow("taken") << "report.pdf" << QStringList{"report.pdf"} << "report (1).pdf";
         QTest::newRow("taken twice")
             << "report.pdf" << QStringList{"report.pdf", "report (1).pdf"} << "report (2).pdf";
         QTest::newRow("taken, no extension") << "README" << QStringList{"README"} << "README (1)";
-        QTest::newRow("taken at 255 bytes")
-            << QString(251, 'a') + ".pdf" << QStringList{QString(251, 'a') + ".pdf"}
-            << QString(247, 'a') + " (1).pdf";
+        QTest::newRow("long and taken")
+            << QString(300, 'a') + ".pdf" << QStringList{QString(242, 'a') + ".pdf"}
+            << QString(238, 'a') + " (1).pdf";
     }
 
     void fileName()
@@ -159,6 +160,9 @@ private slots:
             "Not saved: the Downloads folder is the Favorites folder or lies inside it.";
         row("saved", "notes.txt", "~/Downloads", false, "", "notes.txt", saved);
         row("name taken", "notes.txt", "~/Downloads", false, "notes.txt", "notes (1).txt", saved);
+        const QByteArray longName = QByteArray(300, 'a') + ".txt";
+        const QByteArray fitted = QByteArray(242, 'a') + ".txt";
+        row("long name", longName, "~/Downloads", false, "", fitted, saved);
         row("a favorite's name", "Typed.IRL", "~/Downloads", false, "", "",
             "Not saved: a file whose name ends in \".irl\" would become a favorite.");
         row("favorites folder", "notes.txt", "*", false, "", "", inFavorites);
@@ -248,6 +252,7 @@ private slots:
     }
 
 private:
+    // Points the user's Downloads folder at `folder` through xdg-user-dirs.
     void setDownloadFolder(const QString &folder)
     {
         const QString config = m_env->root() + QStringLiteral("/xdg");
