@@ -1,6 +1,7 @@
 #include "downloads/downloadbar.h"
 
 #include "common/guard.h"
+#include "common/plaintooltip.h"
 #include "downloads/downloadmanager.h"
 #include "downloads/downloadrules.h"
 
@@ -19,6 +20,7 @@ const QString TDownloadBar::CancelledText = QStringLiteral("Cancelled");
 namespace {
 
 constexpr int TickMs = 250;
+constexpr int NameWidth = 240;
 
 // What a row says of its request; `ended` tells whether it can still change.
 QString StateText(const QWebEngineDownloadRequest *request, bool *ended)
@@ -86,10 +88,18 @@ TDownloadBar::TRow &TDownloadBar::addRow(const QString &name)
     auto *nameLabel = new QLabel(row.widget);
     nameLabel->setObjectName(QStringLiteral("lblDownloadName"));
     nameLabel->setTextFormat(Qt::PlainText); // the name comes from the page
-    nameLabel->setText(name);
+    // A long name is shortened in the middle, so it can neither widen the window nor hide
+    // its extension.
+    const QString shown = nameLabel->fontMetrics().elidedText(name, Qt::ElideMiddle, NameWidth);
+    nameLabel->setText(shown);
+    nameLabel->setAccessibleName(name);
+    nameLabel->setToolTip(shown == name ? QString() : TextUtils::PlainToolTip(name));
     row.state = new QLabel(row.widget);
     row.state->setObjectName(QStringLiteral("lblDownloadState"));
     row.state->setTextFormat(Qt::PlainText);
+    row.state->setWordWrap(true);
+    row.state->setMinimumWidth(0);
+    row.state->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     row.cancel = new QPushButton(QStringLiteral("Cancel"), row.widget);
     row.cancel->setObjectName(QStringLiteral("btnCancelDownload"));
     row.cancel->hide();
