@@ -38,6 +38,7 @@ const char *const MainHelp =
     "  set home-page URL            the home page of every user\n"
     "  unset home-page              back to the built-in start page\n"
     "  set browsing-data keep|forget  keep cookies and site data between runs, or not\n"
+    "  set downloads allow|forbid   let pages save files into each user's Downloads, or not\n"
     "  set camera|microphone|screen-sharing|location ask|allow|block\n"
     "                               what a page asking for that device gets\n"
     "  set user-changes allow|forbid  let users change their favorites and popup sites\n"
@@ -78,13 +79,15 @@ const TSubcommand Subcommands[] = {
                     "that user; --all-users does so for every user with a home under /home.\n")},
     {QStringLiteral("set"),
      QStringLiteral("set home-page URL | set browsing-data keep|forget |\n"
-                    "       set user-changes allow|forbid |\n"
+                    "       set downloads allow|forbid | set user-changes allow|forbid |\n"
                     "       set camera|microphone|screen-sharing|location ask|allow|block"),
      QStringLiteral("home-page: an http, https, file or quelvard address shown at start and by\n"
                     "the Home button. browsing-data keep: cookies, site storage and the cache\n"
                     "survive restarts; forget: nothing of a page outlives the run.\n"
                     "user-changes forbid: users cannot add or organize favorites or change\n"
                     "their allowed sites (a shared kiosk account); allow is the default.\n"
+                    "downloads allow: a file a page offers is saved into the user's Downloads\n"
+                    "folder; forbid: it is refused and nothing is written.\n"
                     "camera, microphone, screen-sharing, location: ask (the default) lets the\n"
                     "person answer a page's request, once per site and run; allow and block\n"
                     "answer it without a question.\n")},
@@ -339,6 +342,7 @@ int status(TConsole &console)
                                         : policies.HomePage)
         << "\n";
     out << "browsing data: " << MachinePolicies::BrowsingDataName(policies.browsingData) << "\n";
+    out << "downloads: " << MachinePolicies::DownloadsName(policies.downloads) << "\n";
     out << "user changes: " << (policies.UserChanges ? "allow" : "forbid") << "\n";
     out << "popups allowed for everyone: "
         << (policies.AllowedSites.isEmpty() ? QStringLiteral("(none)")
@@ -550,6 +554,14 @@ int set(const QStringList &args, TConsole &console, const TSubcommand *sub)
                 console,
                 QStringLiteral("browsing-data is keep or forget, not %1").arg(shown(value)), sub);
         return write(console, [&] { MachinePolicies::SetBrowsingData(*parsed); });
+    }
+    if (args.first() == QLatin1String("downloads")) {
+        const auto parsed = MachinePolicies::ParseDownloads(value);
+        if (!parsed)
+            return usage(console,
+                         QStringLiteral("downloads is allow or forbid, not %1").arg(shown(value)),
+                         sub);
+        return write(console, [&] { MachinePolicies::SetDownloads(*parsed); });
     }
     if (args.first() == QLatin1String("user-changes")) {
         if (value != QLatin1String("allow") && value != QLatin1String("forbid"))

@@ -24,6 +24,7 @@ const recDeviceSetting DeviceSettings[4] = {
     {"screen-sharing", "ScreenSharing", &recMachinePolicies::ScreenSharing},
     {"location", "Location", &recMachinePolicies::Location},
 };
+const QString DownloadsValue = QStringLiteral("Downloads");
 
 namespace {
 
@@ -246,6 +247,7 @@ recMachinePolicies Safest()
     policies.UserChanges = false;
     for (const recDeviceSetting &setting : DeviceSettings)
         policies.*setting.field = DeviceAccess::Block;
+    policies.downloads = Downloads::Forbid;
     return policies;
 }
 
@@ -268,6 +270,20 @@ std::optional<DeviceAccess> ParseDeviceAccess(const QString &text)
         if (text == DeviceAccessName(value))
             return value;
     }
+    return std::nullopt;
+}
+
+QString DownloadsName(Downloads value)
+{
+    return value == Downloads::Forbid ? QStringLiteral("forbid") : QStringLiteral("allow");
+}
+
+std::optional<Downloads> ParseDownloads(const QString &text)
+{
+    if (text == QLatin1String("allow"))
+        return Downloads::Allow;
+    if (text == QLatin1String("forbid"))
+        return Downloads::Forbid;
     return std::nullopt;
 }
 
@@ -307,6 +323,25 @@ recMachinePolicies Read(QStringList *problems)
                     note(problems,
                          QStringLiteral("%1\\%2 ignored: \"%3\" is neither keep nor forget")
                              .arg(KeyPath(), BrowsingDataValue, data));
+            }
+            // A value set but not understood was meant to say something; the side that writes
+            // nothing is taken.
+            if (registry.ValueExists(DownloadsValue)) {
+                QString why;
+                try {
+                    const QString text = registry.ReadString(DownloadsValue);
+                    if (const auto parsed = ParseDownloads(text))
+                        policies.downloads = *parsed;
+                    else
+                        why = QStringLiteral("\"%1\" is neither allow nor forbid").arg(text);
+                } catch (const EQuelvardError &error) {
+                    why = error.message();
+                }
+                if (!why.isEmpty()) {
+                    policies.downloads = Downloads::Forbid;
+                    note(problems, QStringLiteral("%1\\%2 taken as forbid: %3")
+                                       .arg(KeyPath(), DownloadsValue, why));
+                }
             }
             const QString changes = readValue(registry, UserChangesValue, problems);
             if (changes == QLatin1String("forbid"))
@@ -407,6 +442,13 @@ void SetDeviceAccess(const recDeviceSetting &setting, DeviceAccess value)
     TRegistry registry;
     openForWriting(registry, KeyPath());
     registry.WriteString(QLatin1String(setting.valueName), DeviceAccessName(value));
+}
+
+void SetDownloads(Downloads value)
+{
+    TRegistry registry;
+    openForWriting(registry, KeyPath());
+    registry.WriteString(DownloadsValue, DownloadsName(value));
 }
 
 void AllowSite(const QString &site)

@@ -10,6 +10,7 @@
 //   BrowsingData  (string)  "keep" (the default) or "forget"
 //   UserChanges   (string)  "allow" (the default) or "forbid": whether users may change
 //                           their own favorites and allowed sites
+//   Downloads     (string)  "allow" (the default) or "forbid": whether pages may save files
 //   Popups        (subkey)  one value per site allowed to open popups for everyone
 //   Camera, Microphone, ScreenSharing, Location
 //                 (string)  "ask" (the default), "allow" or "block": what a page's request
@@ -21,6 +22,7 @@ namespace MachinePolicies {
 enum class BrowsingData { Keep, Forget };
 // What a page asking for a device gets: a question to the person, or the answer at once.
 enum class DeviceAccess { Ask, Allow, Block };
+enum class Downloads { Allow, Forbid };
 
 struct recMachinePolicies
 {
@@ -32,6 +34,7 @@ struct recMachinePolicies
     DeviceAccess Microphone = DeviceAccess::Ask;
     DeviceAccess ScreenSharing = DeviceAccess::Ask;
     DeviceAccess Location = DeviceAccess::Ask;
+    Downloads downloads = Downloads::Allow;
     bool StoreUnreadable = false; // the store exists but gave nothing: Safest() applies
 
     bool UserChangesAllowed() const { return UserChanges; }
@@ -56,6 +59,7 @@ QString PopupsKeyPath();
 extern const QString HomePageValue;
 extern const QString BrowsingDataValue;
 extern const QString UserChangesValue;
+extern const QString DownloadsValue;
 
 // Reads the settings from the machine hive without creating or changing anything. A value
 // that cannot be read, or holds something it should not, is left at its default and
@@ -81,6 +85,8 @@ std::optional<QString> NormaliseSite(const QString &domain, QString *problem);
 
 QString BrowsingDataName(BrowsingData value);
 std::optional<BrowsingData> ParseBrowsingData(const QString &text);
+QString DownloadsName(Downloads value);
+std::optional<Downloads> ParseDownloads(const QString &text);
 
 QString DeviceAccessName(DeviceAccess value);
 std::optional<DeviceAccess> ParseDeviceAccess(const QString &text);
@@ -92,6 +98,7 @@ void UnsetHomePage();
 void SetBrowsingData(BrowsingData value);
 void SetUserChanges(bool allowed);
 void SetDeviceAccess(const recDeviceSetting &setting, DeviceAccess value);
+void SetDownloads(Downloads value);
 void AllowSite(const QString &site);
 // True when the site was on the list.
 bool RemoveSite(const QString &site);

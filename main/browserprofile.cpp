@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QWebEngineProfile>
+#include <QWebEngineSettings>
 
 namespace BrowserProfile {
 
@@ -33,6 +34,9 @@ QWebEngineProfile *Current()
         profile->setHttpCacheType(QWebEngineProfile::DiskHttpCache);
         profile->setPersistentCookiesPolicy(QWebEngineProfile::AllowPersistentCookies);
     }
+    // A PDF opens in its tab, in the engine's own viewer, instead of becoming a download.
+    profile->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, true);
+    profile->settings()->setAttribute(QWebEngineSettings::PdfViewerEnabled, true);
     TQuelvardSchemeHandler::Install(profile);
     return profile;
 }

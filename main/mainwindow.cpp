@@ -9,6 +9,8 @@
 #include "common/machinepolicies.h"
 #include "common/textutils.h"
 #include "config.h"
+#include "downloads/downloadbar.h"
+#include "downloads/downloadmanager.h"
 #include "favorites/favoritesmenu.h"
 #include "main/about.h"
 #include "main/browserprofile.h"
@@ -317,6 +319,11 @@ void TfrmQuelvardBrowser::setupFeatures()
     connect(m_adminLock, &TAdminLock::LockChanged, this,
             [this](bool locked) { adminLockChanged(locked); });
     adminLockChanged(m_adminLock->IsLocked());
+
+    // Downloads: the bar at the window's foot lists what the manager saves or refuses.
+    auto *downloadBar = new TDownloadBar(ui->centralwidget);
+    ui->centralLayout->addWidget(downloadBar);
+    downloadBar->Follow(new TDownloadManager(BrowserProfile::Current(), this));
 
     m_favoritesMenu = new TFavoritesMenu(
         ui->Favorites1, Icons::Themed("folder", QStyle::SP_DirIcon, style()), this);

@@ -178,7 +178,7 @@ void TPageSaver::Save(QWebEnginePage *page, const QString &filePath,
             QDir(resourceFolder).removeRecursively();
     };
 
-    // Downloads are refused everywhere else; only this save's own request is let through.
+    // Only this save's own request is taken here; other downloads are the download manager's.
     QWebEngineProfile *profile = page->profile();
     auto connection = std::make_shared<QMetaObject::Connection>();
     *connection = QObject::connect(

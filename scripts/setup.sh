@@ -10,6 +10,8 @@ packages=(
     qt6-base-dev qt6-webengine-dev qt6-tools-dev libqt6opengl6-dev libgl-dev libqt6svg6
     libsqlite3-dev sqlite3
     xvfb xauth xdotool x11-utils openbox iproute2 python3 fonts-dejavu-core ghostscript
+    # The download benchmark's yardstick.
+    curl
     # The formatting check.
     clang-format
     # Packaging and its checks: icons, the package, the menu and software-centre entries, the

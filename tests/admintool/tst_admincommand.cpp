@@ -184,6 +184,10 @@ private slots:
             << QStringList{"set", "screen-sharing", "allow"} << 0 << "screen-sharing: allow";
         QTest::newRow("location bad")
             << QStringList{"set", "location", "deny"} << 1 << "location: ask";
+        QTest::newRow("forbid downloads")
+            << QStringList{"set", "downloads", "forbid"} << 0 << "downloads: forbid";
+        QTest::newRow("downloads bad")
+            << QStringList{"set", "downloads", "no"} << 1 << "downloads: allow";
         QTest::newRow("allow") << QStringList{"popups", "allow", " Mail.Example ", "intra:8080"}
                                << 0 << "popups allowed for everyone: mail.example intra:8080";
         QTest::newRow("allow with blank") << QStringList{"popups", "allow", "ok.example", "a b"}

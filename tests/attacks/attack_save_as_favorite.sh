@@ -50,4 +50,50 @@ else
 fi
 close_new_windows
 requested '^/typed' && fail "the typed address was followed"
+
+# ---- Downloads: a page's file never lands among the favorites --------------------------------
+# The server hands over a favorite's text as a download under a favorite's name and under a name
+# climbing out of the Downloads folder, then under a plain name that must arrive (so the refusals
+# before it were decided); then, with the Downloads folder itself pointed at the favorites folder
+# through xdg-user-dirs, a plain name again, decided before the page that follows shows.
+download_routes() {
+    local downloads=$HOME/Downloads links='' i=0 name
+    local names=("Typed.irl" "Typed.IRL" "../.local/share/Quelvard/Typed.irl" "Saved" "Typed")
+    for name in "${names[@]}"; do
+        links+="<a class=box href='/attach?name=$(url_encode "$name")' style='left:$((i * 200))px;top:0'>$i</a>"
+        i=$((i + 1))
+    done
+    page files.html 'Files' "$links<a class=box href='/done.html' style='left:0;top:200px'>done</a>"
+    page done.html 'Done' ''
+    hive_set "$machine_hive" 'Software\Quelvard\Policies' HomePage "$base/files.html"
+    kill "$pid" && wait "$pid" 2>/dev/null
+    start_browser 'Files'
+    locate_page || return
+    before=$(listing)
+    fetch() { # fetch INDEX: clicks the link and waits until the server was asked for the file
+        local seen
+        seen=$(grep -c '^/attach' "$requests")
+        click_page $(($1 * 200 + 90)) 60
+        for _ in $(seq 1 50); do
+            [ "$(grep -c '^/attach' "$requests")" -gt "$seen" ] && return
+            sleep 0.1
+        done
+    }
+    printf 'XDG_DOWNLOAD_DIR="%s"\n' "$downloads" >"$XDG_CONFIG_HOME/user-dirs.dirs"
+    fetch 0; fetch 1; fetch 2; fetch 3
+    for _ in $(seq 1 100); do [ -s "$downloads/Saved" ] && break; sleep 0.1; done
+    [ -s "$downloads/Saved" ] || fail "an ordinary download made no file, so the refusals prove nothing"
+    printf 'XDG_DOWNLOAD_DIR="%s"\n' "$favorites" >"$XDG_CONFIG_HOME/user-dirs.dirs"
+    fetch 4
+    click_page 90 260
+    wait_caption '^Quelvard - Done$' 10 || fail "the page after the downloads did not show"
+    [ "$(ls -A "$downloads")" = Saved ] || fail "the Downloads folder holds more than the one file: $(ls -A "$downloads")"
+    after=$(listing)
+    if [ "$after" = "$before" ]; then
+        pass "no download reached the favorites folder"
+    else
+        fail "a download changed the favorites folder: $(diff <(echo "$before") <(echo "$after") | grep '^[<>]')"
+    fi
+}
+download_routes
 conclude

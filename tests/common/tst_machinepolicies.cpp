@@ -96,6 +96,31 @@ private slots:
         QVERIFY2(found.size() == problems, qPrintable(found.join('\n')));
     }
 
+    // Downloads are off unless the value plainly says allow, or is not there at all.
+    void downloads_data()
+    {
+        QTest::addColumn<QString>("text"); // null: no value
+        QTest::addColumn<bool>("forbidden");
+        QTest::newRow("not set") << QString() << false;
+        QTest::newRow("allow") << "allow" << false;
+        QTest::newRow("forbid") << "forbid" << true;
+        QTest::newRow("misspelt") << "Allow" << true;
+        QTest::newRow("empty") << "" << true;
+    }
+    void downloads()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, forbidden);
+        TRegistry registry;
+        registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
+        QVERIFY(registry.OpenKey(KeyPath(), true));
+        if (!text.isNull())
+            registry.WriteString(DownloadsValue, text);
+        QStringList found;
+        QCOMPARE(Read(&found).downloads == Downloads::Forbid, forbidden);
+        QCOMPARE(found.size(), int(forbidden && text != "forbid"));
+    }
+
     // A store that is there but cannot be read must not open what the administrator closed.
     void unreadableStoreGivesTheSafestSettings()
     {

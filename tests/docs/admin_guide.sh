@@ -63,6 +63,7 @@ expect "login" "login set: yes" "$(echo "$status" | grep '^login set:')"
 expect "home page" "home page: https://library.example.org/catalogue" \
     "$(echo "$status" | grep '^home page:')"
 expect "browsing data" "browsing data: forget" "$(echo "$status" | grep '^browsing data:')"
+expect "downloads" "downloads: forbid" "$(echo "$status" | grep '^downloads:')"
 expect "user changes" "user changes: forbid" "$(echo "$status" | grep '^user changes:')"
 expect "popups for everyone" "popups allowed for everyone: mail.example.org school.example.edu library.example.org" \
     "$(echo "$status" | grep '^popups allowed')"

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """A loopback web server for the shell-driven tests: serves the files of a folder, answers
-/redirect?to=<address> with a 302 to that address, and appends every requested path (with its
+/redirect?to=<address> with a 302 to that address, /attach?name=<file name> with a favorite's
+text handed over as a download under that name, and appends every requested path (with its
 query) to a log, one a line, so a test can tell what the browser asked for. It binds a free
 port on 127.0.0.1 and writes the port number to a file once it listens.
 
@@ -36,6 +37,18 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             self.send_header("Location", target)
             self.send_header("Content-Length", "0")
             self.end_headers()
+            return
+        if parts.path == "/attach":
+            name = urllib.parse.parse_qs(parts.query).get("name", ["file"])[0]
+            port = self.server.server_address[1]
+            body = f"[InternetShortcut]\nURL=http://127.0.0.1:{port}/typed.html\n".encode()
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Disposition",
+                             "attachment; filename*=UTF-8''" + urllib.parse.quote(name, safe=""))
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
             return
         super().do_GET()
 

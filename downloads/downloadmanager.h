@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+class QWebEngineDownloadRequest;
+class QWebEngineProfile;
+
+// Decides every download a page starts in `profile` (a link, a form, a redirect, the PDF
+// viewer's own button): it goes into the user's Downloads folder under a checked name, without
+// a question, or it is refused. It never opens what it saved. A page saved with Save As is that
+// command's own download and is left to it.
+class TDownloadManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    TDownloadManager(QWebEngineProfile *profile, QObject *parent);
+
+signals:
+    // Accepted and under way; the request lives on in the profile for the bar to follow.
+    void Started(QWebEngineDownloadRequest *request);
+    // Refused before a byte was written: the file's name and why.
+    void Refused(const QString &name, const QString &reason);
+
+private:
+    void decide(QWebEngineDownloadRequest *request);
+
+    // Paths of this run's downloads still under way: a second download of the same name must
+    // not be given a path that only looks free because the first has not written it yet.
+    QSet<QString> m_underWay;
+};
