@@ -160,8 +160,6 @@ private slots:
     void lockCoversEveryProfileItIsGiven();
 
 private:
-    void unlockWindow(TfrmQuelvardBrowser &window);
-
     std::unique_ptr<TestEnvironment> m_env;
     std::unique_ptr<ScriptedDialogs> m_dialogs;
     TestHttpServer m_server;
@@ -200,14 +198,6 @@ void tst_AdminLock::cleanup()
 {
     m_dialogs.reset();
     m_env.reset();
-}
-
-void tst_AdminLock::unlockWindow(TfrmQuelvardBrowser &window)
-{
-    m_dialogs->dialogHandler = loginWith(Stored.Password);
-    lockButton(window)->click();
-    QCOMPARE(stateOf(window), LockState::Unlocked);
-    m_dialogs->dialogHandler = nullptr;
 }
 
 void tst_AdminLock::startsLocked_data()
@@ -376,16 +366,17 @@ void tst_AdminLock::unlock()
 void tst_AdminLock::lockNeedsNoDialog()
 {
     QVERIFY(GenUtilities::SaveAdminLogin(Stored));
-    TfrmQuelvardBrowser window;
-    unlockWindow(window);
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser && browser->unlock(*m_dialogs));
+    QCOMPARE(stateOf(browser->window), LockState::Unlocked);
     m_dialogs->dialogsRun.clear();
-    lockButton(window)->click();
+    lockButton(browser->window)->click();
     QVERIFY(m_dialogs->dialogsRun.isEmpty());
-    QCOMPARE(stateOf(window), LockState::Locked);
+    QCOMPARE(stateOf(browser->window), LockState::Locked);
     // And unlocking again asks again.
-    lockButton(window)->click();
+    lockButton(browser->window)->click();
     QCOMPARE(m_dialogs->dialogsRun.size(), 1);
-    QCOMPARE(stateOf(window), LockState::Locked);
+    QCOMPARE(stateOf(browser->window), LockState::Locked);
 }
 
 void tst_AdminLock::changeLoginKeepsTheState_data()
@@ -402,9 +393,9 @@ void tst_AdminLock::changeLoginKeepsTheState()
     QFETCH(bool, unlockFirst);
     QFETCH(bool, save);
     QVERIFY(GenUtilities::SaveAdminLogin(Stored));
-    TfrmQuelvardBrowser window;
-    if (unlockFirst)
-        unlockWindow(window);
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser && (!unlockFirst || browser->unlock(*m_dialogs)));
+    TfrmQuelvardBrowser &window = browser->window;
     const LockState before = stateOf(window);
     m_dialogs->dialogsRun.clear();
     bool ordinaryForm = false;
@@ -500,7 +491,7 @@ void tst_AdminLock::droppedUrlDoesNotNavigateWhileLocked()
 
     // Unlocked, a dropped address opens as in any browser. (A drop simulated in-process does
     // not reach the engine's drag handling, so the engine's own switch is what is checked.)
-    unlockWindow(browser->window);
+    QVERIFY(browser->unlock(*m_dialogs));
     QVERIFY(view->page()->settings()->testAttribute(QWebEngineSettings::NavigateOnDropEnabled));
     lockButton(browser->window)->click();
     QVERIFY(!view->page()->settings()->testAttribute(QWebEngineSettings::NavigateOnDropEnabled));
@@ -530,7 +521,7 @@ void tst_AdminLock::externalSchemeNotStartedWhileLocked()
     QVERIFY(m_launcher.opened.isEmpty());
 
     // Unlocked, a link the person clicks is handed on as in any browser.
-    unlockWindow(browser->window);
+    QVERIFY(browser->unlock(*m_dialogs));
     QVERIFY(browser->load(page));
     QVERIFY(clickLink());
     QTRY_VERIFY_WITH_TIMEOUT(!m_launcher.opened.isEmpty(), 5000);

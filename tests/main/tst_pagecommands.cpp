@@ -25,19 +25,6 @@
 
 using namespace TestPages;
 
-namespace {
-
-bool IsInside(QWidget *widget, QWidget *ancestor)
-{
-    for (; widget; widget = widget->parentWidget()) {
-        if (widget == ancestor)
-            return true;
-    }
-    return false;
-}
-
-} // namespace
-
 class tst_PageCommands : public QObject
 {
     Q_OBJECT
@@ -388,7 +375,7 @@ void tst_PageCommands::acceleratorsReachThePage()
     QGuiApplication::clipboard()->setText(QStringLiteral("before"));
     QTest::keyClick(w.pcMain->tabBar(), Qt::Key_A, Qt::ControlModifier);
     QTRY_COMPARE_WITH_TIMEOUT(view->selectedText().trimmed(), PageText, 5000);
-    QVERIFY(IsInside(QApplication::focusWidget(), view));
+    QVERIFY(view->isAncestorOf(QApplication::focusWidget()));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::ControlModifier);
     QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::clipboard()->text().trimmed(), PageText, 5000);
     // Ctrl+C from the tab row copies the page's selection too.

@@ -121,25 +121,15 @@ std::unique_ptr<Browser> tst_PageKeys::openOnPage()
 
 void tst_PageKeys::zoomStep_data()
 {
+    // The levels themselves are a choice; what a step does between and beyond them is the rule.
     QTest::addColumn<int>("percent");
     QTest::addColumn<int>("direction");
     QTest::addColumn<int>("expected");
-    QTest::newRow("in from 100") << 100 << 1 << 110;
-    QTest::newRow("out from 100") << 100 << -1 << 90;
-    QTest::newRow("in from 25") << 25 << 1 << 33;
-    QTest::newRow("out from 33") << 33 << -1 << 25;
-    QTest::newRow("in from 67") << 67 << 1 << 75;
-    QTest::newRow("in from 175") << 175 << 1 << 200;
-    QTest::newRow("out from 250") << 250 << -1 << 200;
-    QTest::newRow("in from 400") << 400 << 1 << 500;
-    QTest::newRow("in at the top stays") << 500 << 1 << 500;
-    QTest::newRow("out at the bottom stays") << 25 << -1 << 25;
     QTest::newRow("in between levels goes to the next") << 105 << 1 << 110;
     QTest::newRow("out between levels goes to the one below") << 105 << -1 << 100;
     QTest::newRow("in above the top comes down to it") << 900 << 1 << 500;
     QTest::newRow("out below the bottom comes up to it") << 10 << -1 << 25;
     QTest::newRow("reset from 300") << 300 << 0 << 100;
-    QTest::newRow("reset from 25") << 25 << 0 << 100;
 }
 
 void tst_PageKeys::zoomStep()
@@ -379,30 +369,27 @@ void tst_PageKeys::otherBrowsersKeysDoNothing()
     TfrmQuelvardBrowser &w = browser->window;
     TWebView *view = browser->view();
     const QUrl page = m_server.url(QStringLiteral("/page"));
-    const struct
-    {
-        Qt::Key key;
-        Qt::KeyboardModifiers modifiers;
-    } keys[] = {
-        {Qt::Key_N, Qt::ControlModifier},
-        {Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier},
-        {Qt::Key_T, Qt::ControlModifier},
-        {Qt::Key_W, Qt::ControlModifier},
-        {Qt::Key_O, Qt::ControlModifier},
-        {Qt::Key_L, Qt::ControlModifier},
-        {Qt::Key_K, Qt::ControlModifier},
-        {Qt::Key_S, Qt::ControlModifier},
-        {Qt::Key_U, Qt::ControlModifier},
-        {Qt::Key_H, Qt::ControlModifier},
-        {Qt::Key_D, Qt::ControlModifier},
-        {Qt::Key_J, Qt::ControlModifier},
-        {Qt::Key_I, Qt::ControlModifier | Qt::ShiftModifier},
-        {Qt::Key_D, Qt::AltModifier},
-        {Qt::Key_Home, Qt::AltModifier},
-        {Qt::Key_F6, Qt::NoModifier},
-        {Qt::Key_F11, Qt::NoModifier},
-        {Qt::Key_F12, Qt::NoModifier},
-        {Qt::Key_F1, Qt::NoModifier},
+    const Qt::KeyboardModifiers ctrl = Qt::ControlModifier, alt = Qt::AltModifier;
+    const QKeyCombination keys[] = {
+        ctrl | Qt::Key_N,
+        ctrl | Qt::ShiftModifier | Qt::Key_N,
+        ctrl | Qt::Key_T,
+        ctrl | Qt::Key_W,
+        ctrl | Qt::Key_O,
+        ctrl | Qt::Key_L,
+        ctrl | Qt::Key_K,
+        ctrl | Qt::Key_S,
+        ctrl | Qt::Key_U,
+        ctrl | Qt::Key_H,
+        ctrl | Qt::Key_D,
+        ctrl | Qt::Key_J,
+        ctrl | Qt::ShiftModifier | Qt::Key_I,
+        alt | Qt::Key_D,
+        alt | Qt::Key_Home,
+        QKeyCombination(Qt::Key_F6),
+        QKeyCombination(Qt::Key_F11),
+        QKeyCombination(Qt::Key_F12),
+        QKeyCombination(Qt::Key_F1),
     };
     for (bool locked : {true, false}) {
         browser->address()->setEnabled(!locked);
@@ -411,10 +398,10 @@ void tst_PageKeys::otherBrowsersKeysDoNothing()
         const int windows = QApplication::topLevelWidgets().size();
         QSignalSpy started(view->page(), &QWebEnginePage::loadStarted);
         for (const auto &press : keys) {
-            const QString name = QKeySequence(press.key | press.modifiers).toString() +
-                                 (locked ? QStringLiteral(" locked") : QString());
+            const QString name =
+                QKeySequence(press).toString() + (locked ? QStringLiteral(" locked") : QString());
             view->setFocus();
-            QTest::keyClick(view->focusProxy(), press.key, press.modifiers);
+            QTest::keyClick(view->focusProxy(), press.key(), press.keyboardModifiers());
             runScript(view->page(), QStringLiteral("0")); // the page has had the key
             QVERIFY2(QApplication::focusWidget() != browser->address(), qPrintable(name));
             QVERIFY2(browser->address()->text() == address, qPrintable(name));
