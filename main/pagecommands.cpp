@@ -66,11 +66,19 @@ void EditPage(TWebView *page, QWebEnginePage::WebAction action)
 TPageCommands::TPageCommands(QWidget *owner, ViewProvider activeView)
     : QObject(owner), m_owner(owner), m_activeView(std::move(activeView))
 {
+    // Named for the log, in the order of TCommand.
+    static const char *const names[CommandCount] = {
+        "SaveAs",     "PageSetup", "Print",   "PrintPreview", "Properties",
+        "Cut",        "Copy",      "Paste",   "SelectAll",    "Find",
+        "ViewSource", "Back",      "Forward", "Refresh",      "RefreshBypassingCache",
+        "Stop",       "ZoomIn",    "ZoomOut", "ZoomReset"};
     for (int i = 0; i < CommandCount; ++i) {
         const auto command = TCommand(i);
+        const char *name = names[i];
         m_actions.at(size_t(i)) = new QAction(this);
-        connect(m_actions.at(size_t(i)), &QAction::triggered, this, [this, command] {
-            Guard::Run("PageCommand", [&] {
+        m_actions.at(size_t(i))->setObjectName(QLatin1String(name));
+        connect(m_actions.at(size_t(i)), &QAction::triggered, this, [this, command, name] {
+            Guard::Run(name, [&] {
                 if (TWebView *page = ActiveView())
                     run(command, page);
             });
