@@ -229,7 +229,7 @@ void tst_PageDocuments::printCancelledPrintsNothing()
     QSignalSpy finished(browser->view(), &QWebEngineView::printFinished);
     // Through the key, with the dialog of the print command.
     QTest::keyClick(browser->view()->focusProxy(), Qt::Key_P, Qt::ControlModifier);
-    QCOMPARE(m_dialogs->dialogsRun, QStringList{QStringLiteral("dlgPrint")});
+    QTRY_COMPARE(m_dialogs->dialogsRun, QStringList{QStringLiteral("dlgPrint")});
     QTest::qWait(500);
     QVERIFY(finished.isEmpty());
     QVERIFY(!QFile::exists(pdf));
