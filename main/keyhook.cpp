@@ -1,11 +1,11 @@
 #include "main/keyhook.h"
 
 #include "common/guard.h"
-#include "main/browsertab.h"
-#include "main/mainwindow.h"
+#include "main/pagecommands.h"
 #include "main/webview.h"
 
 #include <QAbstractSpinBox>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
@@ -39,15 +39,22 @@ bool IsEditableField(QWidget *widget)
     return qobject_cast<QAbstractSpinBox *>(widget) != nullptr;
 }
 
-TWebView *ActiveView(const TfrmQuelvardBrowser *window)
+// A key comes by this filter again on its way up: Qt hands a key its receiver ignored to the
+// parents, and the engine hands a key the page left alone back to the view's parent. Only its
+// first receiver offers it to the accelerators; a key aimed at the window itself, where keys go
+// when nothing in it has the focus, is a first receiver too.
+bool IsRedelivery(QWidget *target, const QEvent *event, const TWebView *view)
 {
-    TBrowserTab *tab = window->ActiveTab();
-    return tab ? tab->WebView.data() : nullptr;
+    QWidget *focus = QApplication::focusWidget();
+    if (focus && target != focus && target->isAncestorOf(focus))
+        return true;
+    return !event->spontaneous() && target == view->parentWidget();
 }
 
 } // namespace
 
-TKeyHook::TKeyHook(TfrmQuelvardBrowser *window) : QObject(window), m_window(window)
+TKeyHook::TKeyHook(QWidget *window, TPageCommands *commands)
+    : QObject(window), m_window(window), m_commands(commands)
 {
 }
 
@@ -74,7 +81,7 @@ void TKeyHook::Remove()
 
 bool TKeyHook::eventFilter(QObject *watched, QEvent *event)
 {
-    if (m_installed && watched != m_window && watched != m_keptOut)
+    if (m_installed && watched != m_keptOut)
         return AppMessageHook(watched, event);
     return false;
 }
@@ -99,7 +106,7 @@ bool TKeyHook::AppMessageHook(QObject *target, QEvent *event)
         auto *widget = qobject_cast<QWidget *>(target);
         if (!widget || widget->window() != m_window)
             return;
-        TWebView *view = ActiveView(m_window);
+        TWebView *view = m_commands->ActiveView();
         if (!view)
             return;
         if (type == QEvent::Wheel) {
@@ -107,11 +114,16 @@ bool TKeyHook::AppMessageHook(QObject *target, QEvent *event)
             return;
         }
         auto *keyEvent = static_cast<QKeyEvent *>(event);
-        if (IsExcludedFromAccelerators(keyEvent->key(), keyEvent->modifiers()))
+        if (IsRedelivery(widget, event, view) ||
+            IsExcludedFromAccelerators(keyEvent->key(), keyEvent->modifiers()))
             return;
         emit AcceleratorOffered(keyEvent->key(), keyEvent->modifiers());
-        if (type == QEvent::KeyPress)
-            handled = TranslateAccelerator(keyEvent);
+        if (type != QEvent::KeyPress)
+            return;
+        // The key goes on to the page as well, and first: run at once, a command whose dialog
+        // is modal would hold the key back until the dialog closed.
+        if (QAction *command = TranslateAccelerator(keyEvent))
+            QMetaObject::invokeMethod(command, &QAction::trigger, Qt::QueuedConnection);
     });
     return handled;
 }
@@ -127,125 +139,85 @@ bool TKeyHook::zoomByWheel(bool overPage, QWheelEvent *event)
     m_wheelZoomDelta += delta;
     const int notch = QWheelEvent::DefaultDeltasPerStep;
     while (qAbs(m_wheelZoomDelta) >= notch) {
-        zoomActivePage(m_wheelZoomDelta > 0 ? 1 : -1);
+        m_commands
+            ->Action(m_wheelZoomDelta > 0 ? TPageCommands::TCommand::ZoomIn
+                                          : TPageCommands::TCommand::ZoomOut)
+            ->trigger();
         m_wheelZoomDelta -= m_wheelZoomDelta > 0 ? notch : -notch;
     }
     // The page neither scrolls nor zooms itself as well.
     return true;
 }
 
-void TKeyHook::zoomActivePage(int direction)
+QAction *TKeyHook::TranslateAccelerator(QKeyEvent *event) const
 {
-    Guard::Run("ZoomActivePage", [&] {
-        if (TWebView *view = ActiveView(m_window))
-            view->SetZoomPercent(TWebView::ZoomStep(view->ZoomPercent(), direction));
-    });
-}
-
-bool TKeyHook::TranslateAccelerator(QKeyEvent *event)
-{
-    bool taken = false;
-    Guard::Run("TranslateAccelerator", [&] {
-        const Qt::KeyboardModifiers modifiers =
-            event->modifiers() &
-            (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
-        const int key = event->key();
-        QWidget *focus = QApplication::focusWidget();
-        const bool inPage = IsInsideWebView(focus);
-        // The window's own text field keeps its keys: a reload from there would put the page's
-        // address back over what is being typed.
-        const bool inOwnField = !inPage && IsEditableField(focus);
-        TfrmQuelvardBrowser *w = m_window;
-        if (modifiers == Qt::AltModifier) {
-            if (key == Qt::Key_Left) {
-                w->Back1Click();
-                taken = true;
-            } else if (key == Qt::Key_Right) {
-                w->Forward1Click();
-                taken = true;
-            }
-            return;
+    using TCommand = TPageCommands::TCommand;
+    const Qt::KeyboardModifiers modifiers =
+        event->modifiers() &
+        (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    const int key = event->key();
+    QWidget *focus = QApplication::focusWidget();
+    const bool inPage = IsInsideWebView(focus);
+    // The window's own text field keeps its keys: a reload from there would put the page's
+    // address back over what is being typed.
+    const bool inOwnField = !inPage && IsEditableField(focus);
+    auto command = [this](TCommand which) { return m_commands->Action(which); };
+    if (modifiers == Qt::AltModifier) {
+        if (key == Qt::Key_Left)
+            return command(TCommand::Back);
+        if (key == Qt::Key_Right)
+            return command(TCommand::Forward);
+        return nullptr;
+    }
+    if (modifiers == Qt::NoModifier) {
+        if (key == Qt::Key_F5 && !inOwnField)
+            return command(TCommand::Refresh);
+        if (key == Qt::Key_Escape && inPage) {
+            TWebView *view = m_commands->ActiveView();
+            if (view && view->Busy())
+                return command(TCommand::Stop);
         }
-        if (modifiers == Qt::NoModifier) {
-            if (key == Qt::Key_F5 && !inOwnField) {
-                w->sbRefreshClick();
-                taken = true;
-            } else if (key == Qt::Key_Escape && inPage) {
-                TWebView *view = ActiveView(w);
-                if (view && view->Busy())
-                    w->sbStopClick();
-                // The page still gets the key, for its own use of Escape (closing its panels).
-            }
-            return;
-        }
-        if (modifiers == (Qt::ControlModifier | Qt::ShiftModifier)) {
-            if (key == Qt::Key_R && !inOwnField) {
-                if (TWebView *view = ActiveView(w))
-                    view->RefreshBypassingCache();
-                taken = true;
-            } else if (key == Qt::Key_Plus) {
-                // Many layouts need Shift to type the plus sign.
-                zoomActivePage(1);
-                taken = true;
-            }
-            return;
-        }
-        if (modifiers != Qt::ControlModifier)
-            return;
-        switch (key) {
-        case Qt::Key_P:
-            w->Print1Click();
-            taken = true;
-            break;
-        case Qt::Key_F:
-            w->Find1Click();
-            taken = true;
-            break;
-        case Qt::Key_R:
-        case Qt::Key_F5:
-            if (inOwnField)
-                break;
-            if (key == Qt::Key_R) {
-                w->sbRefreshClick();
-            } else if (TWebView *view = ActiveView(w)) {
-                view->RefreshBypassingCache();
-            }
-            taken = true;
-            break;
-        case Qt::Key_Plus:
-        case Qt::Key_Equal:
-            zoomActivePage(1);
-            taken = true;
-            break;
-        case Qt::Key_Minus:
-            zoomActivePage(-1);
-            taken = true;
-            break;
-        case Qt::Key_0:
-            zoomActivePage(0);
-            taken = true;
-            break;
-        case Qt::Key_X:
-        case Qt::Key_C:
-        case Qt::Key_V:
-        case Qt::Key_A:
-            // In the page, and in a text field of the window, these are the field's own editing
-            // keys; handling them here as well would do each twice.
-            if (inPage || inOwnField)
-                break;
-            if (key == Qt::Key_X)
-                w->Cut1Click();
-            else if (key == Qt::Key_C)
-                w->Copy1Click();
-            else if (key == Qt::Key_V)
-                w->Paste1Click();
-            else
-                w->SelectAll1Click();
-            taken = true;
-            break;
-        default:
-            break;
-        }
-    });
-    return taken;
+        return nullptr;
+    }
+    if (modifiers == (Qt::ControlModifier | Qt::ShiftModifier)) {
+        if (key == Qt::Key_R && !inOwnField)
+            return command(TCommand::RefreshBypassingCache);
+        // Many layouts need Shift to type the plus sign.
+        if (key == Qt::Key_Plus)
+            return command(TCommand::ZoomIn);
+        return nullptr;
+    }
+    if (modifiers != Qt::ControlModifier)
+        return nullptr;
+    switch (key) {
+    case Qt::Key_P:
+        return command(TCommand::Print);
+    case Qt::Key_F:
+        return command(TCommand::Find);
+    case Qt::Key_R:
+        return inOwnField ? nullptr : command(TCommand::Refresh);
+    case Qt::Key_F5:
+        return inOwnField ? nullptr : command(TCommand::RefreshBypassingCache);
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        return command(TCommand::ZoomIn);
+    case Qt::Key_Minus:
+        return command(TCommand::ZoomOut);
+    case Qt::Key_0:
+        return command(TCommand::ZoomReset);
+    case Qt::Key_X:
+    case Qt::Key_C:
+    case Qt::Key_V:
+    case Qt::Key_A:
+        // In the page, and in a text field of the window, these are the field's own editing
+        // keys; handling them here as well would do each twice.
+        if (inPage || inOwnField)
+            return nullptr;
+        return command(key == Qt::Key_X   ? TCommand::Cut
+                       : key == Qt::Key_C ? TCommand::Copy
+                       : key == Qt::Key_V ? TCommand::Paste
+                                          : TCommand::SelectAll);
+    default:
+        return nullptr;
+    }
 }

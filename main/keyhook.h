@@ -2,20 +2,24 @@
 
 #include <QObject>
 
+class QAction;
 class QKeyEvent;
 class QWheelEvent;
-class TfrmQuelvardBrowser;
+class QWidget;
+class TPageCommands;
 
 // The main window's application-wide message hook. Installed while the window is active, it
 // offers every key meant for the window to the active page's accelerators (TranslateAccelerator),
 // except plain Backspace, Left and Right, and turns Ctrl with the wheel over the page into zoom
-// steps there. A dialog of ours deactivates the window and so runs without it.
+// steps there. A key that runs a command still reaches the page: the page's own shortcuts on
+// the same keys keep working. A dialog of ours deactivates the window and so runs without it.
 class TKeyHook : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit TKeyHook(TfrmQuelvardBrowser *window);
+    // Keys go to the page commands' actions; `window` is the main window whose input is hooked.
+    TKeyHook(QWidget *window, TPageCommands *commands);
     ~TKeyHook() override;
 
     void Install();
@@ -27,8 +31,8 @@ public:
     // True when the event was taken and goes no further.
     bool AppMessageHook(QObject *target, QEvent *event);
     static bool IsExcludedFromAccelerators(int key, Qt::KeyboardModifiers modifiers);
-    // Gives a key to the active page's commands; true when one took it.
-    bool TranslateAccelerator(QKeyEvent *event);
+    // The command a key runs for the focused control, or nullptr for none.
+    QAction *TranslateAccelerator(QKeyEvent *event) const;
 
 signals:
     // A key offered to the active page's accelerators (what the hook let through).
@@ -39,10 +43,9 @@ protected:
 
 private:
     bool zoomByWheel(bool overPage, QWheelEvent *event);
-    // One zoom step of the active page: in (direction > 0), out (< 0) or back to 100% (0).
-    void zoomActivePage(int direction);
 
-    TfrmQuelvardBrowser *m_window;
+    QWidget *m_window;
+    TPageCommands *m_commands;
     QObject *m_keptOut = nullptr;
     bool m_installed = false;
     // Wheel turn with Ctrl held not yet amounting to a zoom step (fine-grained wheels and pads).

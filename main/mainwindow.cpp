@@ -13,6 +13,7 @@
 #include "downloads/downloadmanager.h"
 #include "favorites/favoritesmenu.h"
 #include "main/about.h"
+#include "main/addressbar.h"
 #include "main/browserprofile.h"
 #include "main/browsertab.h"
 #include "main/filedialogguard.h"
@@ -75,11 +76,11 @@ TfrmQuelvardBrowser::TfrmQuelvardBrowser(QWidget *parent)
     FileDialogGuard::Install();
     ui->setupUi(this);
     pcMain = ui->pcMain;
-    m_keyHook = new TKeyHook(this);
-    m_pageCommands = new TPageCommands(this, [this]() -> QWebEngineView * {
+    m_pageCommands = new TPageCommands(this, [this]() -> TWebView * {
         TBrowserTab *tab = ActiveTab();
         return tab ? tab->WebView.data() : nullptr;
     });
+    m_keyHook = new TKeyHook(this, m_pageCommands);
     pcMain->SetTabFactory([this](TTabSheet *sheet) { return makeTab(sheet); });
     m_fullScreen = new TFullScreen(this, pcMain);
     setupControls();
@@ -105,7 +106,8 @@ TTab *TfrmQuelvardBrowser::makeTab(TTabSheet *sheet)
     auto tab = std::make_unique<TBrowserTab>(sheet, pcMain, pmBrowser, this);
     if (!tab->WebView)
         return nullptr;
-    tab->WebView->SetPageCommands(m_pageCommands);
+    tab->WebView->SetCommandHandlers(m_pageCommands->PageCommandHandler(),
+                                     m_pageCommands->DocumentCommandHandler());
     // Every tab asks the one blocker, which keeps what a tab behind refused for when it is chosen.
     tab->SetPopupPolicy([this, asking = tab.get()](const QString &url) {
         return m_popupBlocker->Decide(asking, url);
@@ -251,8 +253,6 @@ void TfrmQuelvardBrowser::connectCommands()
     on(ui->tbRefresh, &TfrmQuelvardBrowser::sbRefreshClick);
     on(ui->tbStop, &TfrmQuelvardBrowser::sbStopClick);
     on(ui->tbHome, &TfrmQuelvardBrowser::Home1Click);
-    on(ui->tbGoTo, &TfrmQuelvardBrowser::tbGoToClick);
-    connect(ui->edtAddress, &QLineEdit::returnPressed, this, [this] { tbGoToClick(); });
     connect(ui->cbAdminLock, &QPushButton::clicked, this, [this] { cbAdminLockClick(); });
     on(tbClose, &TfrmQuelvardBrowser::CloseTab1Click);
 
@@ -316,9 +316,15 @@ void TfrmQuelvardBrowser::setupFeatures()
         }
         return profiles;
     });
-    connect(m_adminLock, &TAdminLock::LockChanged, this,
-            [this](bool locked) { adminLockChanged(locked); });
-    adminLockChanged(m_adminLock->IsLocked());
+    m_addressBar = new TAddressBar(
+        ui->edtAddress, ui->tbGoTo, ui->cbAdminLock, m_adminLock,
+        [this](const QString &address) {
+            Guard::Run("tbGoToClick", [&] {
+                if (TBrowserTab *tab = ActiveTab())
+                    tab->NavigateTo(address);
+            });
+        },
+        this);
 
     // Downloads: the bar at the window's foot lists what the manager saves or refuses.
     auto *downloadBar = new TDownloadBar(ui->centralwidget);
@@ -341,16 +347,6 @@ void TfrmQuelvardBrowser::setupFeatures()
             item->setEnabled(false);
         ui->lblClickHere->setEnabled(false);
     }
-}
-
-void TfrmQuelvardBrowser::adminLockChanged(bool locked)
-{
-    ui->tbGoTo->setEnabled(!locked);
-    ui->edtAddress->setEnabled(!locked);
-    // The button names what it offers.
-    const QString caption = locked ? QStringLiteral("Admin Unlock") : QStringLiteral("Admin Lock");
-    ui->cbAdminLock->setText(caption);
-    ui->cbAdminLock->setAccessibleName(caption);
 }
 
 void TfrmQuelvardBrowser::CheckAdminLoginAtStart()
@@ -629,16 +625,8 @@ void TfrmQuelvardBrowser::GoHome()
 void TfrmQuelvardBrowser::UpdateCaptionAndAddress()
 {
     Guard::Run("UpdateCaptionAndAddress", [this] {
-        const QString url = CurrentURL();
-        const QString title = CurrentTitle();
-        setWindowTitle(QStringLiteral("Quelvard - ") + title);
-        if (url == QLatin1String(QUELVARD_START_PAGE_URL) ||
-            url == QLatin1String(QUELVARD_FIRST_RUN_PAGE_URL) ||
-            url == QLatin1String(QUELVARD_COMPANION_FIRST_RUN_PAGE_URL))
-            ui->edtAddress->setText(QStringLiteral(QUELVARD_SITE_ROOT_URL));
-        else
-            ui->edtAddress->setText(url);
-        ui->edtAddress->setCursorPosition(0);
+        setWindowTitle(QStringLiteral("Quelvard - ") + CurrentTitle());
+        m_addressBar->ShowAddress(CurrentURL());
     });
 }
 
@@ -668,34 +656,17 @@ void TfrmQuelvardBrowser::CloseTab1Click()
 
 // ---- Navigation and page commands ---------------------------------------------------------
 
-namespace {
-// A menu item's page command, run through ExecWB as the design's entry point.
-std::function<void(TWebView *)>
-PageCommand(TWebView::TPageCommand command,
-            TWebView::TCommandOption option = TWebView::TCommandOption::PromptUser)
-{
-    return [=](TWebView *view) { view->ExecWB(command, option); };
-}
-} // namespace
-
-void TfrmQuelvardBrowser::onActiveView(const char *handler,
-                                       const std::function<void(TWebView *)> &command)
-{
-    Guard::Run(handler, [&] {
-        TBrowserTab *tab = ActiveTab();
-        if (tab && tab->WebView)
-            command(tab->WebView.data());
-    });
-}
+// Each runs on the active tab's page, and does nothing without one.
+using TCommand = TPageCommands::TCommand;
 
 void TfrmQuelvardBrowser::Back1Click()
 {
-    onActiveView("Back1Click", [](TWebView *view) { view->GoBack(); });
+    m_pageCommands->Action(TCommand::Back)->trigger();
 }
 
 void TfrmQuelvardBrowser::Forward1Click()
 {
-    onActiveView("Forward1Click", [](TWebView *view) { view->GoForward(); });
+    m_pageCommands->Action(TCommand::Forward)->trigger();
 }
 
 void TfrmQuelvardBrowser::Home1Click()
@@ -705,87 +676,72 @@ void TfrmQuelvardBrowser::Home1Click()
 
 void TfrmQuelvardBrowser::sbRefreshClick()
 {
-    onActiveView("sbRefreshClick", [](TWebView *view) { view->Refresh(); });
+    m_pageCommands->Action(TCommand::Refresh)->trigger();
 }
 
 void TfrmQuelvardBrowser::sbStopClick()
 {
-    onActiveView("sbStopClick", [](TWebView *view) { view->Stop(); });
+    m_pageCommands->Action(TCommand::Stop)->trigger();
 }
 
 void TfrmQuelvardBrowser::SaveAs1Click()
 {
-    onActiveView("SaveAs1Click", PageCommand(TWebView::TPageCommand::SaveAs));
+    m_pageCommands->Action(TCommand::SaveAs)->trigger();
 }
 
 void TfrmQuelvardBrowser::PageSetup1Click()
 {
-    onActiveView("PageSetup1Click", PageCommand(TWebView::TPageCommand::PageSetup));
+    m_pageCommands->Action(TCommand::PageSetup)->trigger();
 }
 
 void TfrmQuelvardBrowser::Print1Click()
 {
-    onActiveView("Print1Click", PageCommand(TWebView::TPageCommand::Print));
+    m_pageCommands->Action(TCommand::Print)->trigger();
 }
 
 void TfrmQuelvardBrowser::PrintPreview1Click()
 {
-    onActiveView("PrintPreview1Click", PageCommand(TWebView::TPageCommand::PrintPreview,
-                                                   TWebView::TCommandOption::DontPromptUser));
+    m_pageCommands->Action(TCommand::PrintPreview)->trigger();
 }
 
 void TfrmQuelvardBrowser::PageProperties1Click()
 {
-    onActiveView("PageProperties1Click", PageCommand(TWebView::TPageCommand::Properties));
+    m_pageCommands->Action(TCommand::Properties)->trigger();
 }
 
 void TfrmQuelvardBrowser::ViewSource1Click()
 {
-    Guard::Run("ViewSource1Click", [this] {
-        if (TBrowserTab *tab = ActiveTab())
-            tab->ViewSource();
-    });
+    m_pageCommands->Action(TCommand::ViewSource)->trigger();
 }
 
 void TfrmQuelvardBrowser::Cut1Click()
 {
-    onActiveView("Cut1Click", PageCommand(TWebView::TPageCommand::Cut));
+    m_pageCommands->Action(TCommand::Cut)->trigger();
 }
 
 void TfrmQuelvardBrowser::Copy1Click()
 {
-    onActiveView("Copy1Click", PageCommand(TWebView::TPageCommand::Copy));
+    m_pageCommands->Action(TCommand::Copy)->trigger();
 }
 
 void TfrmQuelvardBrowser::Paste1Click()
 {
-    onActiveView("Paste1Click", PageCommand(TWebView::TPageCommand::Paste));
+    m_pageCommands->Action(TCommand::Paste)->trigger();
 }
 
 void TfrmQuelvardBrowser::SelectAll1Click()
 {
-    onActiveView("SelectAll1Click", PageCommand(TWebView::TPageCommand::SelectAll));
+    m_pageCommands->Action(TCommand::SelectAll)->trigger();
 }
 
 void TfrmQuelvardBrowser::Find1Click()
 {
-    Guard::Run("Find1Click", [this] {
-        if (TBrowserTab *tab = ActiveTab())
-            tab->FindOnPage();
-    });
+    m_pageCommands->Action(TCommand::Find)->trigger();
 }
 
 void TfrmQuelvardBrowser::tbGoToClick()
 {
-    // Go and Enter are unreachable while the address bar is locked; this guard keeps any other
-    // route to the handler from reaching a typed address then.
-    if (!ui->edtAddress->isEnabled())
-        return;
-    const QString address = ui->edtAddress->text();
-    Guard::Run("tbGoToClick", [&] {
-        if (TBrowserTab *tab = ActiveTab())
-            tab->NavigateTo(address);
-    });
+    m_addressBar->Go();
 }
 
 void TfrmQuelvardBrowser::About1Click()

@@ -11,6 +11,7 @@ class QMenu;
 class QAction;
 class QToolBar;
 class QTimer;
+class TAddressBar;
 class TAdminLock;
 class TBrowserTab;
 class TFavoritesMenu;
@@ -29,8 +30,9 @@ class TfrmQuelvardBrowser;
 
 // The main window: its set-up and life. Handlers keep the names the browser's design gives
 // them and call into the features the window owns: the tabs (pcMain, a TTabControl), the page
-// commands (TPageCommands), the key hook (TKeyHook), the administrator lock (TAdminLock), the
-// Favorites menu (TFavoritesMenu) and the popup notice bar (TPopupBar).
+// commands (TPageCommands), the key hook (TKeyHook), the administrator lock (TAdminLock) and the
+// address bar that follows it (TAddressBar), the Favorites menu (TFavoritesMenu) and the popup
+// notice bar (TPopupBar).
 class TfrmQuelvardBrowser : public QMainWindow
 {
     Q_OBJECT
@@ -133,12 +135,9 @@ private:
     void setupMenus();
     void setupFeatures();
     void connectCommands();
-    // The address bar and Go follow the administrator lock.
-    void adminLockChanged(bool locked);
     TTab *makeTab(TTabSheet *sheet);
     void pcMainResize();
     void pcMainChange();
-    void onActiveView(const char *handler, const std::function<void(TWebView *)> &command);
     void layoutAddressPanel();
     void waitForFrame();
     void applyPendingFrame();
@@ -150,6 +149,7 @@ private:
     TKeyHook *m_keyHook = nullptr;
     TPageCommands *m_pageCommands = nullptr;
     TAdminLock *m_adminLock = nullptr;
+    TAddressBar *m_addressBar = nullptr;
     TFavoritesMenu *m_favoritesMenu = nullptr;
     TFullScreen *m_fullScreen = nullptr;
     // The stored outer size, until the window manager's frame is known and it can be applied.

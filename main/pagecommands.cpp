@@ -1,12 +1,14 @@
 #include "main/pagecommands.h"
 
 #include "common/dialogseam.h"
+#include "common/guard.h"
 #include "favorites/savetarget.h"
 #include "main/finddialog.h"
 #include "main/pageproperties.h"
 #include "main/pagesave.h"
 #include "main/sourceview.h"
 
+#include <QAction>
 #include <QDateTime>
 #include <QEventLoop>
 #include <QFile>
@@ -61,9 +63,27 @@ void EditPage(TWebView *page, QWebEnginePage::WebAction action)
 
 } // namespace
 
-TPageCommands::TPageCommands(QWidget *owner, PageProvider activePage)
-    : QObject(owner), m_owner(owner), m_activePage(std::move(activePage))
+TPageCommands::TPageCommands(QWidget *owner, ViewProvider activeView)
+    : QObject(owner), m_owner(owner), m_activeView(std::move(activeView))
 {
+    // Named for the log, in the order of TCommand.
+    static const char *const names[CommandCount] = {
+        "SaveAs",     "PageSetup", "Print",   "PrintPreview", "Properties",
+        "Cut",        "Copy",      "Paste",   "SelectAll",    "Find",
+        "ViewSource", "Back",      "Forward", "Refresh",      "RefreshBypassingCache",
+        "Stop",       "ZoomIn",    "ZoomOut", "ZoomReset"};
+    for (int i = 0; i < CommandCount; ++i) {
+        const auto command = TCommand(i);
+        const char *name = names[i];
+        m_actions.at(size_t(i)) = new QAction(this);
+        m_actions.at(size_t(i))->setObjectName(QLatin1String(name));
+        connect(m_actions.at(size_t(i)), &QAction::triggered, this, [this, command, name] {
+            Guard::Run(name, [&] {
+                if (TWebView *page = ActiveView())
+                    run(command, page);
+            });
+        });
+    }
 }
 
 TPageCommands::~TPageCommands() = default;
@@ -81,6 +101,97 @@ bool TPageCommands::refusePrintFile(QPrinter &printer, QWidget *parent)
         return false;
     printer.setOutputFileName(QString());
     return true;
+}
+
+void TPageCommands::run(TCommand command, TWebView *page)
+{
+    switch (command) {
+    case TCommand::SaveAs:
+        return SaveAs(page);
+    case TCommand::PageSetup:
+        return PageSetup();
+    case TCommand::Print:
+        return Print(page, TWebView::TCommandOption::PromptUser);
+    case TCommand::PrintPreview:
+        return PrintPreview(page);
+    case TCommand::Properties:
+        return Properties(page);
+    case TCommand::Cut:
+        return EditPage(page, QWebEnginePage::Cut);
+    case TCommand::Copy:
+        return EditPage(page, QWebEnginePage::Copy);
+    case TCommand::Paste:
+        return EditPage(page, QWebEnginePage::Paste);
+    case TCommand::SelectAll:
+        return EditPage(page, QWebEnginePage::SelectAll);
+    case TCommand::Find:
+        return FindOnPage();
+    case TCommand::ViewSource:
+        return ViewSource(page);
+    case TCommand::Back:
+        return page->GoBack();
+    case TCommand::Forward:
+        return page->GoForward();
+    case TCommand::Refresh:
+        return page->Refresh();
+    case TCommand::RefreshBypassingCache:
+        return page->RefreshBypassingCache();
+    case TCommand::Stop:
+        return page->Stop();
+    case TCommand::ZoomIn:
+        return Zoom(page, 1);
+    case TCommand::ZoomOut:
+        return Zoom(page, -1);
+    case TCommand::ZoomReset:
+        return Zoom(page, 0);
+    }
+}
+
+TWebView::CommandHandler TPageCommands::PageCommandHandler()
+{
+    QPointer<TPageCommands> self = this;
+    return [self](TWebView *page, TWebView::TPageCommand command, TWebView::TCommandOption option) {
+        if (!self)
+            return;
+        switch (command) {
+        case TWebView::TPageCommand::SaveAs:
+            return self->SaveAs(page);
+        case TWebView::TPageCommand::Print:
+            return self->Print(page, option);
+        case TWebView::TPageCommand::PrintPreview:
+            return self->PrintPreview(page);
+        case TWebView::TPageCommand::PageSetup:
+            return self->PageSetup();
+        case TWebView::TPageCommand::Properties:
+            return self->Properties(page);
+        case TWebView::TPageCommand::Cut:
+            return EditPage(page, QWebEnginePage::Cut);
+        case TWebView::TPageCommand::Copy:
+            return EditPage(page, QWebEnginePage::Copy);
+        case TWebView::TPageCommand::Paste:
+            return EditPage(page, QWebEnginePage::Paste);
+        case TWebView::TPageCommand::SelectAll:
+            return EditPage(page, QWebEnginePage::SelectAll);
+        }
+    };
+}
+
+TWebView::DocumentCommandHandler TPageCommands::DocumentCommandHandler()
+{
+    QPointer<TPageCommands> self = this;
+    return [self](TWebView *page, TWebView::TDocumentCommand command) {
+        if (!self)
+            return;
+        if (command == TWebView::TDocumentCommand::Find)
+            self->FindOnPage();
+        else if (command == TWebView::TDocumentCommand::ViewSource)
+            self->ViewSource(page);
+    };
+}
+
+void TPageCommands::Zoom(TWebView *page, int direction)
+{
+    page->SetZoomPercent(TWebView::ZoomStep(page->ZoomPercent(), direction));
 }
 
 void TPageCommands::SaveAs(TWebView *page)
@@ -161,29 +272,9 @@ void TPageCommands::Properties(TWebView *page)
     TfrmPageProperties::ShowFor(page, m_owner);
 }
 
-void TPageCommands::Cut(TWebView *page)
-{
-    EditPage(page, QWebEnginePage::Cut);
-}
-
-void TPageCommands::Copy(TWebView *page)
-{
-    EditPage(page, QWebEnginePage::Copy);
-}
-
-void TPageCommands::Paste(TWebView *page)
-{
-    EditPage(page, QWebEnginePage::Paste);
-}
-
-void TPageCommands::SelectAll(TWebView *page)
-{
-    EditPage(page, QWebEnginePage::SelectAll);
-}
-
 void TPageCommands::FindOnPage()
 {
-    TfrmFind::ShowFor(m_owner, m_activePage);
+    TfrmFind::ShowFor(m_owner, [this]() -> QWebEngineView * { return ActiveView(); });
 }
 
 void TPageCommands::ViewSource(TWebView *page)

@@ -1,13 +1,11 @@
 #pragma once
 
-#include <QPointer>
 #include <QString>
 #include <QWebEngineView>
 #include <functional>
 #include <memory>
 
 class TDocHostUIHandler;
-class TPageCommands;
 
 class QMenu;
 class QWebEnginePage;
@@ -54,14 +52,21 @@ public:
         SelectAll = 17,
     };
     enum class TCommandOption { PromptUser = 1, DontPromptUser = 2 };
-    // Runs a command on this page through the window's page commands; does nothing for a view
-    // that no window has given them. A failure is logged and goes no further.
+    // Runs a command on this page through the handler its window gave it; does nothing for a
+    // view without one. A failure is logged and goes no further.
     void ExecWB(TPageCommand command, TCommandOption option);
     // The commands the page's document offers, numbered as the design numbers them.
     enum class TDocumentCommand { Find = 1, ViewSource = 2 };
     void ExecDocumentCommand(TDocumentCommand command);
-    // The owner of the commands above: the main window's, shared by all its pages.
-    void SetPageCommands(TPageCommands *commands);
+    // Who carries out the commands above: the window's page commands, shared by all its pages.
+    // The view knows them only through these, so they may depend on the view and not back.
+    using CommandHandler = std::function<void(TWebView *, TPageCommand, TCommandOption)>;
+    using DocumentCommandHandler = std::function<void(TWebView *, TDocumentCommand)>;
+    void SetCommandHandlers(CommandHandler commands, DocumentCommandHandler documentCommands)
+    {
+        m_commandHandler = std::move(commands);
+        m_documentCommandHandler = std::move(documentCommands);
+    }
 
     QString LocationURL() const;
     QString LocationName() const;
@@ -109,6 +114,7 @@ private:
     QMenu *m_popupMenu = nullptr;
     NewWindowQuestion m_newWindowQuestion;
     NewViewFactory m_newViewFactory;
-    QPointer<TPageCommands> m_pageCommands;
+    CommandHandler m_commandHandler;
+    DocumentCommandHandler m_documentCommandHandler;
     std::weak_ptr<TDocHostUIHandler> m_uiHandler;
 };

@@ -11,7 +11,7 @@
 #include "main/browsertab.h"
 #include "main/mainwindow.h"
 #include "main/webview.h"
-#include "support/controls.h"
+#include "support/browserfixture.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"
 #include "support/scripteddialogs.h"
@@ -39,6 +39,7 @@ const recAdminLogin Stored{QStringLiteral("Secret12"), QStringLiteral("Pet?"),
 
 enum class LockState { Locked, Unlocked };
 
+using TestPages::Browser;
 using TestSupport::Control;
 
 QAction *goButton(const TfrmQuelvardBrowser &window)
@@ -159,8 +160,6 @@ private slots:
     void lockCoversEveryProfileItIsGiven();
 
 private:
-    void unlockWindow(TfrmQuelvardBrowser &window);
-
     std::unique_ptr<TestEnvironment> m_env;
     std::unique_ptr<ScriptedDialogs> m_dialogs;
     TestHttpServer m_server;
@@ -170,8 +169,8 @@ private:
 void tst_AdminLock::initTestCase()
 {
     QVERIFY(m_server.start());
-    m_server.setHtml(QStringLiteral("/target"), QStringLiteral("Target"),
-                     QStringLiteral("<p>t</p>"));
+    for (const char *path : {"/target", "/typed", "/sentinel"})
+        m_server.setHtml(QLatin1String(path), QLatin1String(path + 1));
     m_server.setHtml(QStringLiteral("/drop"), QStringLiteral("Drop"),
                      QStringLiteral("<div style='height:600px'>drop here</div>"));
     m_server.setHtml(QStringLiteral("/external"), QStringLiteral("External"),
@@ -199,14 +198,6 @@ void tst_AdminLock::cleanup()
 {
     m_dialogs.reset();
     m_env.reset();
-}
-
-void tst_AdminLock::unlockWindow(TfrmQuelvardBrowser &window)
-{
-    m_dialogs->dialogHandler = loginWith(Stored.Password);
-    lockButton(window)->click();
-    QCOMPARE(stateOf(window), LockState::Unlocked);
-    m_dialogs->dialogHandler = nullptr;
 }
 
 void tst_AdminLock::startsLocked_data()
@@ -367,29 +358,29 @@ void tst_AdminLock::unlock()
     QFETCH(bool, unlocked);
     QFETCH(int, beeps);
     QVERIFY(GenUtilities::SaveAdminLogin(Stored));
-    TfrmQuelvardBrowser window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
     m_dialogs->dialogHandler = loginWith(password, answer1, answer2);
-    QTest::mouseClick(lockButton(window), Qt::LeftButton);
+    QTest::mouseClick(lockButton(browser->window), Qt::LeftButton);
     QCOMPARE(m_dialogs->dialogsRun, QStringList{QStringLiteral("TfrmAdminLogin")});
     QCOMPARE(m_dialogs->beeps, beeps);
-    QCOMPARE(stateOf(window), unlocked ? LockState::Unlocked : LockState::Locked);
+    QCOMPARE(stateOf(browser->window), unlocked ? LockState::Unlocked : LockState::Locked);
 }
 
 void tst_AdminLock::lockNeedsNoDialog()
 {
     QVERIFY(GenUtilities::SaveAdminLogin(Stored));
-    TfrmQuelvardBrowser window;
-    unlockWindow(window);
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser && browser->unlock(*m_dialogs));
+    QCOMPARE(stateOf(browser->window), LockState::Unlocked);
     m_dialogs->dialogsRun.clear();
-    lockButton(window)->click();
+    lockButton(browser->window)->click();
     QVERIFY(m_dialogs->dialogsRun.isEmpty());
-    QCOMPARE(stateOf(window), LockState::Locked);
+    QCOMPARE(stateOf(browser->window), LockState::Locked);
     // And unlocking again asks again.
-    lockButton(window)->click();
+    lockButton(browser->window)->click();
     QCOMPARE(m_dialogs->dialogsRun.size(), 1);
-    QCOMPARE(stateOf(window), LockState::Locked);
+    QCOMPARE(stateOf(browser->window), LockState::Locked);
 }
 
 void tst_AdminLock::changeLoginKeepsTheState_data()
@@ -406,9 +397,9 @@ void tst_AdminLock::changeLoginKeepsTheState()
     QFETCH(bool, unlockFirst);
     QFETCH(bool, save);
     QVERIFY(GenUtilities::SaveAdminLogin(Stored));
-    TfrmQuelvardBrowser window;
-    if (unlockFirst)
-        unlockWindow(window);
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser && (!unlockFirst || browser->unlock(*m_dialogs)));
+    TfrmQuelvardBrowser &window = browser->window;
     const LockState before = stateOf(window);
     m_dialogs->dialogsRun.clear();
     bool ordinaryForm = false;
@@ -439,105 +430,104 @@ void tst_AdminLock::changeLoginKeepsTheState()
 void tst_AdminLock::lockedAddressBarTakesNoAddress()
 {
     QVERIFY(GenUtilities::SaveAdminLogin(Stored));
-    TfrmQuelvardBrowser window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QVERIFY(window.ActiveTab());
-    const QString url = m_server.url(QStringLiteral("/target")).toString();
-    window.ActiveTab()->NavigateTo(url);
-    QVERIFY(TestPages::waitForUrl(window, url));
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    const QUrl url = m_server.url(QStringLiteral("/target"));
+    QVERIFY(browser->load(url));
     // The bar still shows where the page is, but takes neither focus nor keys.
-    QLineEdit *address = addressBar(window);
-    QTRY_COMPARE(address->text(), url);
+    QLineEdit *address = browser->address();
+    QCOMPARE(address->text(), url.toString());
     address->setFocus();
     QVERIFY(!address->hasFocus());
     QTest::keyClicks(address, QStringLiteral("http://elsewhere.test/"));
     QTest::keyClick(address, Qt::Key_Return);
-    QCOMPARE(address->text(), url);
-    goButton(window)->trigger();
-    if (QWidget *go = Control<QToolBar>(&window, "tbSearch")->widgetForAction(goButton(window))) {
-        QVERIFY(!go->isEnabled());
-        QTest::mouseClick(go, Qt::LeftButton);
-    }
-    QTest::qWait(300);
-    QCOMPARE(window.ActiveTab()->WebView->LocationURL(), url);
+    QCOMPARE(address->text(), url.toString());
+    QWidget *go =
+        Control<QToolBar>(&browser->window, "tbSearch")->widgetForAction(browser->action("tbGoTo"));
+    QVERIFY(go && !go->isEnabled());
+
+    // Whatever enables the field and Go while the lock is on, they still load nothing.
+    address->setEnabled(true);
+    browser->action("tbGoTo")->setEnabled(true);
+    address->setFocus();
+    address->setText(m_server.url(QStringLiteral("/typed")).toString());
+    QSignalSpy started(browser->view()->page(), &QWebEnginePage::loadStarted);
+    browser->action("tbGoTo")->trigger();
+    QTest::mouseClick(go, Qt::LeftButton);
+    QTest::keyClick(address, Qt::Key_Return);
+    browser->window.tbGoToClick();
+    // A load would have started before the page answers a script. (A sentinel load here would
+    // cancel it before it asked the server.)
+    TestPages::runScript(browser->view()->page(), QStringLiteral("0"));
+    QCOMPARE(started.size(), 0);
+    QCOMPARE(browser->view()->url(), url);
 }
 
 void tst_AdminLock::droppedUrlDoesNotNavigateWhileLocked()
 {
     QVERIFY(GenUtilities::SaveAdminLogin(Stored));
-    TfrmQuelvardBrowser window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const QString page = m_server.url(QStringLiteral("/drop")).toString();
-    const QString target = m_server.url(QStringLiteral("/target")).toString();
-    window.ActiveTab()->NavigateTo(page);
-    QVERIFY(TestPages::waitForUrl(window, page));
-    TWebView *view = window.ActiveTab()->WebView;
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/drop"))));
+    TWebView *view = browser->view();
     QCOMPARE(view->page()->settings()->testAttribute(QWebEngineSettings::NavigateOnDropEnabled),
              false);
 
     // Drags a URL from outside over the page, lets the page answer, then drops it.
-    auto dropUrl = [&] {
-        QMimeData mime;
-        mime.setUrls({QUrl(target)});
-        mime.setText(target);
-        const QPoint at = view->rect().center();
-        QDragEnterEvent enter(at, Qt::CopyAction | Qt::LinkAction, &mime, Qt::LeftButton,
-                              Qt::NoModifier);
-        QApplication::sendEvent(view, &enter);
-        for (int i = 0; i < 10; ++i) {
-            QDragMoveEvent move(at + QPoint(i, 0), Qt::CopyAction | Qt::LinkAction, &mime,
-                                Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(view, &move);
-            QTest::qWait(50);
-        }
-        QDropEvent drop(QPointF(at + QPoint(9, 0)), Qt::CopyAction | Qt::LinkAction, &mime,
-                        Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(view, &drop);
-    };
-    const int targetRequests = m_server.requestCount(QStringLiteral("/target"));
-    dropUrl();
-    QTest::qWait(1500);
-    QCOMPARE(view->LocationURL(), page);
-    QCOMPARE(m_server.requestCount(QStringLiteral("/target")), targetRequests);
+    QMimeData mime;
+    const QUrl target = m_server.url(QStringLiteral("/target"));
+    mime.setUrls({target});
+    mime.setText(target.toString());
+    const QPoint at = view->rect().center();
+    const Qt::DropActions actions = Qt::CopyAction | Qt::LinkAction;
+    QDragEnterEvent enter(at, actions, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view, &enter);
+    for (int i = 0; i < 10; ++i) {
+        QDragMoveEvent move(at + QPoint(i, 0), actions, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view, &move);
+        TestPages::runScript(view->page(), QStringLiteral("0"));
+    }
+    QSignalSpy started(view->page(), &QWebEnginePage::loadStarted);
+    QDropEvent drop(QPointF(at + QPoint(9, 0)), actions, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view, &drop);
+    TestPages::runScript(view->page(), QStringLiteral("0")); // after a load the drop started
+    QCOMPARE(started.size(), 0);
 
     // Unlocked, a dropped address opens as in any browser. (A drop simulated in-process does
     // not reach the engine's drag handling, so the engine's own switch is what is checked.)
-    unlockWindow(window);
+    QVERIFY(browser->unlock(*m_dialogs));
     QVERIFY(view->page()->settings()->testAttribute(QWebEngineSettings::NavigateOnDropEnabled));
-    lockButton(window)->click();
+    lockButton(browser->window)->click();
     QVERIFY(!view->page()->settings()->testAttribute(QWebEngineSettings::NavigateOnDropEnabled));
 }
 
 void tst_AdminLock::externalSchemeNotStartedWhileLocked()
 {
     QVERIFY(GenUtilities::SaveAdminLogin(Stored));
-    TfrmQuelvardBrowser window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const QString page = m_server.url(QStringLiteral("/external")).toString();
-    window.ActiveTab()->NavigateTo(page);
-    QVERIFY(TestPages::waitForUrl(window, page));
-    TWebView *view = window.ActiveTab()->WebView;
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    const QUrl page = m_server.url(QStringLiteral("/external"));
+    QVERIFY(browser->load(page));
+    TWebView *view = browser->view();
     QCOMPARE(view->page()->settings()->unknownUrlSchemePolicy(),
              QWebEngineSettings::DisallowUnknownUrlSchemes);
 
-    auto clickLink = [&] {
-        QWidget *surface = view->focusProxy() ? view->focusProxy() : view;
-        const QPoint at(150, 50); // inside the link box at the page's top left
-        QTest::mouseMove(surface, at);
-        QTest::qWait(50);
-        QTest::mouseClick(surface, Qt::LeftButton, Qt::NoModifier, at);
+    auto clickLink = [view] {
+        TestPages::waitForPaint(view);
+        return TestPages::clickElement(view, QStringLiteral("x"));
     };
-    clickLink();
+    QVERIFY(clickLink());
     TestPages::runScript(view->page(), QStringLiteral("location.href = 'quelvard-ext:scripted'"));
-    QTest::qWait(1500);
+    // The script's navigation has been begun before a second script answers, and the desktop
+    // would have been asked before the sentinel's load completes.
+    TestPages::runScript(view->page(), QStringLiteral("0"));
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/sentinel"))));
     QVERIFY(m_launcher.opened.isEmpty());
 
     // Unlocked, a link the person clicks is handed on as in any browser.
-    unlockWindow(window);
-    clickLink();
+    QVERIFY(browser->unlock(*m_dialogs));
+    QVERIFY(browser->load(page));
+    QVERIFY(clickLink());
     QTRY_VERIFY_WITH_TIMEOUT(!m_launcher.opened.isEmpty(), 5000);
     QCOMPARE(m_launcher.opened.first(), QUrl(QStringLiteral("quelvard-ext:open")));
 }

@@ -152,7 +152,7 @@ void tst_ContextMenu::rightClickShowsTheBrowserMenu()
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 5000);
     QVERIFY(pmBrowser->isVisible());
     QCOMPARE(pmBrowser->pos(), view->focusProxy()->mapToGlobal(point));
-    QTest::qWait(200);
+    runScript(view->page(), QStringLiteral("0")); // after the engine's own menu, were it shown
     QCOMPARE(visibleMenus(), QList<QMenu *>{pmBrowser});
     // The click itself followed nothing.
     QCOMPARE(view->url(), targets);
@@ -234,8 +234,11 @@ void tst_ContextMenu::viewWithoutHandlerShowsNoMenu()
     view.Navigate(m_server.url(QStringLiteral("/targets")).toString());
     QTRY_COMPARE_WITH_TIMEOUT(loaded.size(), 1, 20000);
     waitForPaint(&view);
+    runScript(view.page(), QStringLiteral("menus = 0; oncontextmenu = () => ++menus"));
     QTest::mouseClick(view.focusProxy(), Qt::RightButton, {}, QPoint(40, 25));
-    QTest::qWait(1000);
+    // The page has seen the click, and the engine has asked for its menu before the next answer.
+    QTRY_COMPARE_WITH_TIMEOUT(runScript(view.page(), QStringLiteral("menus")).toInt(), 1, 5000);
+    runScript(view.page(), QStringLiteral("0"));
     QVERIFY(visibleMenus().isEmpty());
 }
 

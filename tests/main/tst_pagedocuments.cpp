@@ -227,7 +227,7 @@ void tst_PageDocuments::printThatFailsLeavesNothing()
     QSignalSpy finished(browser->view(), &QWebEngineView::printFinished);
     // Through the key, with the dialog of the print command.
     QTest::keyClick(browser->view()->focusProxy(), Qt::Key_P, Qt::ControlModifier);
-    QCOMPARE(m_dialogs->dialogsRun, QStringList{QStringLiteral("dlgPrint")});
+    QTRY_COMPARE(m_dialogs->dialogsRun, QStringList{QStringLiteral("dlgPrint")});
     if (accepted) {
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
         QCOMPARE(finished.first().first().toBool(), false);

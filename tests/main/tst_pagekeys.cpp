@@ -1,6 +1,7 @@
 // The page's own keys and Ctrl with the wheel (refresh, stop, zoom), pressed in the page and
 // taken through the main window's accelerator path, against real pages on a loopback server.
 #include "main/browsertab.h"
+#include "main/finddialog.h"
 #include "main/schemehandler.h"
 #include "main/tabcontrol.h"
 #include "main/webview.h"
@@ -10,9 +11,10 @@
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
 
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QStatusBar>
+#include <QWebEngineHistory>
+#include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWheelEvent>
 #include <QtTest>
@@ -55,7 +57,9 @@ private slots:
 
     void zoomStep_data();
     void zoomStep();
-    void refreshKeys();
+    void commandKeysReachThePage_data();
+    void commandKeysReachThePage();
+    void commandKeysWithNothingFocused();
     void escapeStopsALoadAndReachesThePage();
     void zoomKeys();
     void ctrlWheelZooms();
@@ -76,15 +80,21 @@ void tst_PageKeys::initTestCase()
 {
     TQuelvardSchemeHandler::Install(QWebEngineProfile::defaultProfile());
     QVERIFY(m_server.start());
-    // Counts the Escape presses the page itself sees, as a page closing its own panel would.
+    // Counts the Escape presses the page itself sees, as a page closing its own panel would, and
+    // writes down every key where a reload or a step back does not wipe it.
     const QString page = QStringLiteral(
         "<input id=\"field\" style=\"width:300px\"><p>%1</p>"
         "<script>window.escapes = 0; document.addEventListener('keydown', function (e) {"
-        " if (e.key === 'Escape') ++window.escapes; });</script>");
+        " if (e.key === 'Escape') ++window.escapes;"
+        " if (/^(Control|Alt|Shift)$/.test(e.key)) return;"
+        " sessionStorage.keys = (sessionStorage.keys || '') + (e.ctrlKey ? 'Ctrl+' : '') +"
+        " (e.altKey ? 'Alt+' : '') + e.key + ' '; });</script>");
     m_server.setHtml(QStringLiteral("/page"), QStringLiteral("Page"), page.arg(PageText));
     m_server.setHtml(QStringLiteral("/other"), QStringLiteral("Other"), page.arg(PageText));
     m_server.setHtml(QStringLiteral("/slow"), QStringLiteral("Slow"));
-    m_server.setDelay(QStringLiteral("/slow"), 4000);
+    m_server.setHtml(QStringLiteral("/sentinel"), QStringLiteral("Sentinel"));
+    // Answered long after any test has given up on it.
+    m_server.setDelay(QStringLiteral("/slow"), 600000);
 }
 
 void tst_PageKeys::init()
@@ -111,25 +121,15 @@ std::unique_ptr<Browser> tst_PageKeys::openOnPage()
 
 void tst_PageKeys::zoomStep_data()
 {
+    // The levels themselves are a choice; what a step does between and beyond them is the rule.
     QTest::addColumn<int>("percent");
     QTest::addColumn<int>("direction");
     QTest::addColumn<int>("expected");
-    QTest::newRow("in from 100") << 100 << 1 << 110;
-    QTest::newRow("out from 100") << 100 << -1 << 90;
-    QTest::newRow("in from 25") << 25 << 1 << 33;
-    QTest::newRow("out from 33") << 33 << -1 << 25;
-    QTest::newRow("in from 67") << 67 << 1 << 75;
-    QTest::newRow("in from 175") << 175 << 1 << 200;
-    QTest::newRow("out from 250") << 250 << -1 << 200;
-    QTest::newRow("in from 400") << 400 << 1 << 500;
-    QTest::newRow("in at the top stays") << 500 << 1 << 500;
-    QTest::newRow("out at the bottom stays") << 25 << -1 << 25;
     QTest::newRow("in between levels goes to the next") << 105 << 1 << 110;
     QTest::newRow("out between levels goes to the one below") << 105 << -1 << 100;
     QTest::newRow("in above the top comes down to it") << 900 << 1 << 500;
     QTest::newRow("out below the bottom comes up to it") << 10 << -1 << 25;
     QTest::newRow("reset from 300") << 300 << 0 << 100;
-    QTest::newRow("reset from 25") << 25 << 0 << 100;
 }
 
 void tst_PageKeys::zoomStep()
@@ -140,37 +140,89 @@ void tst_PageKeys::zoomStep()
     QCOMPARE(TWebView::ZoomStep(percent, direction), expected);
 }
 
-void tst_PageKeys::refreshKeys()
+void tst_PageKeys::commandKeysReachThePage_data()
 {
-    auto browser = openOnPage();
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("seen");
+    QTest::addColumn<QString>("command");
+    using S = QString;
+    const int ctrl = Qt::ControlModifier;
+    QTest::newRow("F5") << int(Qt::Key_F5) << 0 << S("F5") << S("reload");
+    QTest::newRow("Ctrl+R") << int(Qt::Key_R) << ctrl << S("Ctrl+r") << S("reload");
+    QTest::newRow("Ctrl+F5") << int(Qt::Key_F5) << ctrl << S("Ctrl+F5")
+                             << S("reload past the cache");
+    QTest::newRow("Ctrl+Shift+R") << int(Qt::Key_R) << int(ctrl | Qt::ShiftModifier) << S("Ctrl+r")
+                                  << S("reload past the cache");
+    QTest::newRow("Alt+Left") << int(Qt::Key_Left) << int(Qt::AltModifier) << S("Alt+ArrowLeft")
+                              << S("back");
+    QTest::newRow("Ctrl+F") << int(Qt::Key_F) << ctrl << S("Ctrl+f") << S("find");
+    QTest::newRow("Ctrl+P") << int(Qt::Key_P) << ctrl << S("Ctrl+p") << S("print");
+    QTest::newRow("Ctrl+=") << int(Qt::Key_Equal) << ctrl << S("Ctrl+=") << S("zoom");
+}
+
+void tst_PageKeys::commandKeysReachThePage()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, seen);
+    QFETCH(QString, command);
+    auto browser = Browser::open(*m_dialogs);
     QVERIFY(browser);
-    const QString path = QStringLiteral("/page");
-    const struct
-    {
-        const char *name;
-        Qt::Key key;
-        Qt::KeyboardModifiers modifiers;
-        bool bypassCache;
-    } presses[] = {
-        {"F5", Qt::Key_F5, Qt::NoModifier, false},
-        {"Ctrl+R", Qt::Key_R, Qt::ControlModifier, false},
-        {"Ctrl+F5", Qt::Key_F5, Qt::ControlModifier, true},
-        {"Ctrl+Shift+R", Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier, true},
-    };
-    for (const auto &press : presses) {
-        const int before = m_server.requestCount(path);
-        QTest::keyClick(browser->view()->focusProxy(), press.key, press.modifiers);
-        QVERIFY2(QTest::qWaitFor([&] { return m_server.requestCount(path) == before + 1; }, 10000),
-                 press.name);
-        QVERIFY2(waitForUrl(browser->window, m_server.url(path)), press.name);
+    const QUrl other = m_server.url(QStringLiteral("/other"));
+    const QUrl page = m_server.url(QStringLiteral("/page"));
+    QVERIFY(browser->load(other));
+    QVERIFY(browser->load(page));
+    TWebView *view = browser->view();
+    waitForPaint(view);
+    view->setFocus();
+    const int requests = m_server.requestCount(page.path());
+    QSignalSpy started(view->page(), &QWebEnginePage::loadStarted);
+    QTest::keyClick(view->focusProxy(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+
+    if (command.startsWith(QLatin1String("reload"))) {
+        QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(page.path()), requests + 1, 10000);
+        QVERIFY(waitForUrl(browser->window, page));
         // A reload that may use the cache asks with max-age=0; one past it says no-cache.
-        QVERIFY2(m_server.lastRequest(path).toLower().contains("cache-control: no-cache") ==
-                     press.bypassCache,
-                 press.name);
-        QTest::qWait(300);
-        QVERIFY2(m_server.requestCount(path) == before + 1, press.name);
-        waitForPaint(browser->view());
+        QCOMPARE(m_server.lastRequest(page.path()).toLower().contains("cache-control: no-cache"),
+                 command.endsWith(QLatin1String("cache")));
+    } else if (command == QLatin1String("back")) {
+        QVERIFY(waitForUrl(browser->window, other));
+    } else if (command == QLatin1String("find")) {
+        QTRY_VERIFY_WITH_TIMEOUT(browser->window.findChild<TfrmFind *>(), 5000);
+    } else if (command == QLatin1String("print")) {
+        QTRY_VERIFY_WITH_TIMEOUT(m_dialogs->dialogsRun.contains(QStringLiteral("dlgPrint")), 5000);
+    } else {
+        QVERIFY(RendersAt(view, 110));
     }
+    QCOMPARE(runScript(view->page(), QStringLiteral("sessionStorage.keys")).toString(),
+             seen + QLatin1Char(' '));
+    // The command ran once: a second run would have left its own trace by the sentinel's load.
+    const bool reload = command.startsWith(QLatin1String("reload"));
+    const bool back = command == QLatin1String("back");
+    QCOMPARE(started.size(), reload || back ? 1 : 0);
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/sentinel"))));
+    QCOMPARE(view->page()->history()->currentItemIndex(), back ? 2 : 3);
+    QCOMPARE(m_server.requestCount(page.path()), requests + (reload ? 1 : 0));
+    QCOMPARE(m_dialogs->dialogsRun.size(), command == QLatin1String("print") ? 1 : 0);
+    QCOMPARE(view->ZoomPercent(), command == QLatin1String("zoom") ? 110 : 100);
+}
+
+void tst_PageKeys::commandKeysWithNothingFocused()
+{
+    auto browser = Browser::open(*m_dialogs);
+    QVERIFY(browser);
+    const QUrl other = m_server.url(QStringLiteral("/other"));
+    QVERIFY(browser->load(other));
+    QVERIFY(browser->load(m_server.url(QStringLiteral("/page"))));
+    // As after a dialog closed: the window is active, and nothing in it has the focus.
+    if (QWidget *focus = QApplication::focusWidget())
+        focus->clearFocus();
+    QVERIFY(!QApplication::focusWidget());
+    QTest::keyClick(&browser->window, Qt::Key_P, Qt::ControlModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(m_dialogs->dialogsRun, QStringList{QStringLiteral("dlgPrint")}, 5000);
+    QTest::keyClick(&browser->window, Qt::Key_Left, Qt::AltModifier);
+    QVERIFY(waitForUrl(browser->window, other));
 }
 
 void tst_PageKeys::escapeStopsALoadAndReachesThePage()
@@ -190,21 +242,15 @@ void tst_PageKeys::escapeStopsALoadAndReachesThePage()
     // Pressed in the page's text field while the next page is held back by the server.
     FocusField(view);
     QSignalSpy finished(view->page(), &QWebEnginePage::loadFinished);
-    QElapsedTimer sinceRequest;
-    sinceRequest.start();
     browser->window.ActiveTab()->NavigateTo(m_server.url(QStringLiteral("/slow")).toString());
     QTRY_VERIFY_WITH_TIMEOUT(m_server.requestCount(QStringLiteral("/slow")) == 1, 5000);
     QVERIFY(view->Busy());
     QTest::keyClick(view->focusProxy(), Qt::Key_Escape);
-    QTRY_VERIFY_WITH_TIMEOUT(!view->Busy(), 1500);
-    QVERIFY(sinceRequest.elapsed() < 4000);
+    QTRY_VERIFY_WITH_TIMEOUT(!view->Busy(), 5000);
     QCOMPARE(finished.size(), 1);
     QCOMPARE(finished.first().first().toBool(), false);
     QTRY_COMPARE_WITH_TIMEOUT(escapesSeen(), 2, 5000);
-    // The held-back answer never replaces the page.
-    QTest::qWait(qMax<qint64>(0, 4500 - sinceRequest.elapsed()));
     QCOMPARE(view->url(), page);
-    QCOMPARE(finished.size(), 1);
 }
 
 void tst_PageKeys::zoomKeys()
@@ -215,32 +261,25 @@ void tst_PageKeys::zoomKeys()
     const Qt::KeyboardModifiers ctrl = Qt::ControlModifier;
     const struct
     {
-        const char *name;
-        Qt::Key key;
-        Qt::KeyboardModifiers modifiers;
-        int from;
-        int expected;
+        QKeyCombination keys;
+        int from, expected;
     } presses[] = {
-        {"Ctrl+plus", Qt::Key_Plus, ctrl | Qt::ShiftModifier, 100, 110},
-        {"Ctrl+=", Qt::Key_Equal, ctrl, 100, 110},
-        {"Ctrl+keypad plus", Qt::Key_Plus, ctrl | Qt::KeypadModifier, 100, 110},
-        {"Ctrl+minus", Qt::Key_Minus, ctrl, 100, 90},
-        {"Ctrl+keypad minus", Qt::Key_Minus, ctrl | Qt::KeypadModifier, 100, 90},
-        {"Ctrl+0", Qt::Key_0, ctrl, 150, 100},
-        {"Ctrl+plus at the top", Qt::Key_Equal, ctrl, 500, 500},
-        {"Ctrl+minus at the bottom", Qt::Key_Minus, ctrl, 25, 25},
+        {ctrl | Qt::ShiftModifier | Qt::Key_Plus, 100, 110},  {ctrl | Qt::Key_Equal, 100, 110},
+        {ctrl | Qt::KeypadModifier | Qt::Key_Plus, 100, 110}, {ctrl | Qt::Key_Minus, 100, 90},
+        {ctrl | Qt::KeypadModifier | Qt::Key_Minus, 100, 90}, {ctrl | Qt::Key_0, 150, 100},
     };
     for (bool inField : {false, true}) {
         view->setFocus();
         if (inField)
             FocusField(view);
         for (const auto &press : presses) {
-            const QByteArray name = press.name + QByteArray(inField ? " in a field" : "");
+            const QByteArray name =
+                QKeySequence(press.keys).toString().toUtf8() + (inField ? " in a field" : "");
             view->SetZoomPercent(press.from);
             QVERIFY2(RendersAt(view, press.from), name);
-            QTest::keyClick(view->focusProxy(), press.key, press.modifiers);
-            QVERIFY2(view->ZoomPercent() == press.expected, name);
+            QTest::keyClick(view->focusProxy(), press.keys.key(), press.keys.keyboardModifiers());
             QVERIFY2(RendersAt(view, press.expected), name);
+            QVERIFY2(view->ZoomPercent() == press.expected, name);
         }
         // The keys zoomed and did nothing more: no character was typed into the field.
         QCOMPARE(runScript(view->page(), FieldValue).toString(), QString());
@@ -278,7 +317,6 @@ void tst_PageKeys::ctrlWheelZooms()
     QVERIFY(RendersAt(view, 90));
     // Without Ctrl the wheel is the page's.
     turn(-QWheelEvent::DefaultDeltasPerStep, Qt::NoModifier);
-    QTest::qWait(300);
     QCOMPARE(view->ZoomPercent(), 90);
     QVERIFY(RendersAt(view, 90));
 }
@@ -323,51 +361,49 @@ void tst_PageKeys::otherBrowsersKeysDoNothing()
     TfrmQuelvardBrowser &w = browser->window;
     TWebView *view = browser->view();
     const QUrl page = m_server.url(QStringLiteral("/page"));
-    const struct
-    {
-        Qt::Key key;
-        Qt::KeyboardModifiers modifiers;
-    } keys[] = {
-        {Qt::Key_N, Qt::ControlModifier},
-        {Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier},
-        {Qt::Key_T, Qt::ControlModifier},
-        {Qt::Key_W, Qt::ControlModifier},
-        {Qt::Key_O, Qt::ControlModifier},
-        {Qt::Key_L, Qt::ControlModifier},
-        {Qt::Key_K, Qt::ControlModifier},
-        {Qt::Key_S, Qt::ControlModifier},
-        {Qt::Key_U, Qt::ControlModifier},
-        {Qt::Key_H, Qt::ControlModifier},
-        {Qt::Key_D, Qt::ControlModifier},
-        {Qt::Key_J, Qt::ControlModifier},
-        {Qt::Key_I, Qt::ControlModifier | Qt::ShiftModifier},
-        {Qt::Key_D, Qt::AltModifier},
-        {Qt::Key_Home, Qt::AltModifier},
-        {Qt::Key_F6, Qt::NoModifier},
-        {Qt::Key_F11, Qt::NoModifier},
-        {Qt::Key_F12, Qt::NoModifier},
-        {Qt::Key_F1, Qt::NoModifier},
+    const Qt::KeyboardModifiers ctrl = Qt::ControlModifier, alt = Qt::AltModifier;
+    const QKeyCombination keys[] = {
+        ctrl | Qt::Key_N,
+        ctrl | Qt::ShiftModifier | Qt::Key_N,
+        ctrl | Qt::Key_T,
+        ctrl | Qt::Key_W,
+        ctrl | Qt::Key_O,
+        ctrl | Qt::Key_L,
+        ctrl | Qt::Key_K,
+        ctrl | Qt::Key_S,
+        ctrl | Qt::Key_U,
+        ctrl | Qt::Key_H,
+        ctrl | Qt::Key_D,
+        ctrl | Qt::Key_J,
+        ctrl | Qt::ShiftModifier | Qt::Key_I,
+        alt | Qt::Key_D,
+        alt | Qt::Key_Home,
+        QKeyCombination(Qt::Key_F6),
+        QKeyCombination(Qt::Key_F11),
+        QKeyCombination(Qt::Key_F12),
+        QKeyCombination(Qt::Key_F1),
     };
     for (bool locked : {true, false}) {
         browser->address()->setEnabled(!locked);
         const QString address = browser->address()->text();
         const int requests = m_server.requestedPaths().size();
         const int windows = QApplication::topLevelWidgets().size();
+        QSignalSpy started(view->page(), &QWebEnginePage::loadStarted);
         for (const auto &press : keys) {
-            const QString name = QKeySequence(press.key | press.modifiers).toString() +
-                                 (locked ? QStringLiteral(" locked") : QString());
+            const QString name =
+                QKeySequence(press).toString() + (locked ? QStringLiteral(" locked") : QString());
             view->setFocus();
-            QTest::keyClick(view->focusProxy(), press.key, press.modifiers);
-            QTest::qWait(100);
+            QTest::keyClick(view->focusProxy(), press.key(), press.keyboardModifiers());
+            runScript(view->page(), QStringLiteral("0")); // the page has had the key
             QVERIFY2(QApplication::focusWidget() != browser->address(), qPrintable(name));
             QVERIFY2(browser->address()->text() == address, qPrintable(name));
             QVERIFY2(w.pcMain->TabCount() == 1, qPrintable(name));
             QVERIFY2(QApplication::topLevelWidgets().size() == windows, qPrintable(name));
             QVERIFY2(QApplication::activeWindow() == &w, qPrintable(name));
         }
-        QTest::qWait(300);
-        QCOMPARE(m_server.requestedPaths().size(), requests);
-        QCOMPARE(view->url(), page);
+        QCOMPARE(started.size(), 0);
+        QVERIFY(browser->load(page));
+        QCOMPARE(m_server.requestedPaths().mid(requests), QStringList{page.path()});
     }
     QVERIFY(m_dialogs->dialogsRun.isEmpty());
     QVERIFY(m_dialogs->messages.isEmpty());
@@ -384,6 +420,7 @@ void tst_PageKeys::keysLeaveATypedAddressAlone()
     address->setText(typed);
     address->setFocus();
     const int requests = m_server.requestedPaths().size();
+    QSignalSpy started(browser->view()->page(), &QWebEnginePage::loadStarted);
     const QList<QPair<Qt::Key, Qt::KeyboardModifiers>> keys = {
         {Qt::Key_F5, Qt::NoModifier},      {Qt::Key_R, Qt::ControlModifier},
         {Qt::Key_F5, Qt::ControlModifier}, {Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier},
@@ -392,10 +429,13 @@ void tst_PageKeys::keysLeaveATypedAddressAlone()
     };
     for (const auto &press : keys)
         QTest::keyClick(address, press.first, press.second);
-    QTest::qWait(500);
+    runScript(browser->view()->page(), QStringLiteral("0")); // after anything the keys started
     QCOMPARE(address->text(), typed);
-    QCOMPARE(m_server.requestedPaths().size(), requests);
-    QCOMPARE(browser->view()->url(), m_server.url(QStringLiteral("/page")));
+    QCOMPARE(browser->view()->ZoomPercent(), 100);
+    QCOMPARE(started.size(), 0);
+    const QUrl page = m_server.url(QStringLiteral("/page"));
+    QVERIFY(browser->load(page));
+    QCOMPARE(m_server.requestedPaths().mid(requests), QStringList{page.path()});
 }
 
 #include "support/testmain.h"

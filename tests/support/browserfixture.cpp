@@ -1,5 +1,8 @@
 #include "support/browserfixture.h"
 
+#include "admin/adminlock.h"
+#include "admin/adminlogin.h"
+#include "common/adminloginstore.h"
 #include "common/genutilities.h"
 #include "config.h"
 #include "main/browsertab.h"
@@ -7,6 +10,8 @@
 #include "support/pagewait.h"
 #include "support/scripteddialogs.h"
 
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 
 namespace TestPages {
@@ -20,6 +25,25 @@ TWebView *Browser::view() const
 bool Browser::load(const QUrl &url)
 {
     return loadInTab(window.ActiveTab(), url);
+}
+
+bool Browser::unlock(ScriptedDialogs &dialogs)
+{
+    const QString password = QStringLiteral("Secret12");
+    if (!GenUtilities::SaveAdminLogin({password, QStringLiteral("Pet?"), QStringLiteral("Rex"),
+                                       QStringLiteral("Town?"), QStringLiteral("Oslo")}))
+        return false;
+    dialogs.dialogHandler = [password](QDialog *dialog) {
+        auto *login = qobject_cast<TfrmAdminLogin *>(dialog);
+        if (!login)
+            return int(QDialog::Rejected);
+        login->edtPassword->setText(password);
+        login->cbLogin->click();
+        return login->result();
+    };
+    TestSupport::Control<QPushButton>(&window, "cbAdminLock")->click();
+    dialogs.dialogHandler = nullptr;
+    return !window.AdminLock()->IsLocked();
 }
 
 std::unique_ptr<Browser> Browser::open(ScriptedDialogs &dialogs)

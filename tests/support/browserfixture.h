@@ -37,6 +37,9 @@ struct Browser
     }
     QLineEdit *address() const { return TestSupport::Control<QLineEdit>(&window, "edtAddress"); }
 
+    // Unlocks the administrator lock as the administrator would, through the login dialog.
+    bool unlock(ScriptedDialogs &dialogs);
+
     // `dialogs` forgets what ran before the window was ready (the administrator's first run).
     static std::unique_ptr<Browser> open(ScriptedDialogs &dialogs);
 };
