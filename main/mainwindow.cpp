@@ -12,6 +12,7 @@
 #include "downloads/downloadbar.h"
 #include "downloads/downloadmanager.h"
 #include "favorites/favoritesmenu.h"
+#include "filter/navigationfilter.h"
 #include "main/about.h"
 #include "main/browserprofile.h"
 #include "main/browsertab.h"
@@ -636,6 +637,9 @@ void TfrmQuelvardBrowser::UpdateCaptionAndAddress()
             url == QLatin1String(QUELVARD_FIRST_RUN_PAGE_URL) ||
             url == QLatin1String(QUELVARD_COMPANION_FIRST_RUN_PAGE_URL))
             ui->edtAddress->setText(QStringLiteral(QUELVARD_SITE_ROOT_URL));
+        else if (const QUrl refused = TNavigationFilter::RefusedAddress(QUrl(url));
+                 refused.isValid())
+            ui->edtAddress->setText(refused.toString());
         else
             ui->edtAddress->setText(url);
         ui->edtAddress->setCursorPosition(0);
