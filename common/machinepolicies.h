@@ -14,7 +14,6 @@
 //   Popups        (subkey)  one value per site allowed to open popups for everyone
 //   URLBlocklist  (subkey)  one value per address pattern pages may not reach
 //   URLAllowlist  (subkey)  one value per address pattern reachable despite the block list
-// The browser reads them once at start; quelvard-admin writes them.
 //   Camera, Microphone, ScreenSharing, Location
 //                 (string)  "ask" (the default), "allow" or "block": what a page's request
 //                           for that device gets
