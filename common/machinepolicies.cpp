@@ -248,6 +248,8 @@ recMachinePolicies Safest()
     for (const recDeviceSetting &setting : DeviceSettings)
         policies.*setting.field = DeviceAccess::Block;
     policies.downloads = Downloads::Forbid;
+    // Only the program's own pages, which no list can refuse.
+    policies.BlockedUrls = QStringList{QStringLiteral("*")};
     return policies;
 }
 
