@@ -33,9 +33,6 @@ struct recMachinePolicies
     BrowsingData browsingData = BrowsingData::Keep;
     QStringList BlockedUrls; // address patterns, as written
     QStringList AllowedUrls;
-};
-
-enum class UrlList { Block, Allow };
     bool UserChanges = true;
     DeviceAccess Camera = DeviceAccess::Ask;
     DeviceAccess Microphone = DeviceAccess::Ask;
@@ -46,6 +43,8 @@ enum class UrlList { Block, Allow };
 
     bool UserChangesAllowed() const { return UserChanges; }
 };
+
+enum class UrlList { Block, Allow };
 
 // Every setting at its safest: what a store that cannot be read gives. A setting added later
 // gets its safest value here too.
