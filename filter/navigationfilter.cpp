@@ -35,18 +35,44 @@ TNavigationFilter::TNavigationFilter(std::shared_ptr<const TUrlFilter> filter, Q
 
 void TNavigationFilter::interceptRequest(QWebEngineUrlRequestInfo &info)
 {
+    bool mainFrame = false;
     switch (info.resourceType()) {
     case QWebEngineUrlRequestInfo::ResourceTypeMainFrame:
-    case QWebEngineUrlRequestInfo::ResourceTypeSubFrame:
     case QWebEngineUrlRequestInfo::ResourceTypeNavigationPreloadMainFrame:
+        mainFrame = true;
+        break;
+    case QWebEngineUrlRequestInfo::ResourceTypeSubFrame:
     case QWebEngineUrlRequestInfo::ResourceTypeNavigationPreloadSubFrame:
         break;
     default:
         return;
     }
     const QUrl url = info.requestUrl();
-    if (!m_filter->Decide(url).Allowed)
+    if (m_filter->Decide(url).Allowed)
+        return;
+    // The page already sent a refused main frame to the blocked page (RefuseNavigation); this
+    // is the last word should a request ever come without that question.
+    if (mainFrame)
+        info.block(true);
+    else
         info.redirect(BlockedPageUrl(url));
+}
+
+bool TNavigationFilter::RefuseNavigation(QWebEnginePage *page, const QUrl &url,
+                                         QWebEnginePage::NavigationType type, bool isMainFrame)
+{
+    const std::shared_ptr<const TUrlFilter> filter = RunFilter();
+    if (filter->IsEmpty() || filter->Decide(url).Allowed)
+        return false;
+    if (isMainFrame) {
+        // After this navigation has been dropped, not inside the engine's question.
+        QMetaObject::invokeMethod(
+            page, [page, url] { page->load(BlockedPageUrl(url)); }, Qt::QueuedConnection);
+        return true;
+    }
+    // A frame's first request is sent to the blocked page by the request filter, so the
+    // message shows inside the frame.
+    return type == QWebEnginePage::NavigationTypeRedirect;
 }
 
 const TUrlFilter &TNavigationFilter::Current()

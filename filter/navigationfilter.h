@@ -2,6 +2,7 @@
 
 #include "common/urlfilter.h"
 
+#include <QWebEnginePage>
 #include <QWebEngineUrlRequestInterceptor>
 #include <memory>
 
@@ -19,6 +20,12 @@ class TNavigationFilter : public QWebEngineUrlRequestInterceptor
 public:
     TNavigationFilter(std::shared_ptr<const TUrlFilter> filter, QObject *parent = nullptr);
     void interceptRequest(QWebEngineUrlRequestInfo &info) override;
+
+    // The page's own question before it navigates. A refused main frame is sent to the blocked
+    // page; a refused frame is left where it is when the engine follows a server's redirect,
+    // which the request filter above cannot stop reliably. True when refused.
+    static bool RefuseNavigation(QWebEnginePage *page, const QUrl &url,
+                                 QWebEnginePage::NavigationType type, bool isMainFrame);
 
     // The run's filter, built from the machine's lists on first use.
     static const TUrlFilter &Current();
