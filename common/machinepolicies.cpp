@@ -248,6 +248,8 @@ recMachinePolicies Safest()
     for (const recDeviceSetting &setting : DeviceSettings)
         policies.*setting.field = DeviceAccess::Block;
     policies.downloads = Downloads::Forbid;
+    // Only the program's own pages, which no list can refuse.
+    policies.BlockedUrls = QStringList{QStringLiteral("*")};
     return policies;
 }
 
@@ -362,6 +364,12 @@ recMachinePolicies Read(QStringList *problems)
                              .arg(KeyPath(), name, text));
             }
         }
+        for (const UrlList list : {UrlList::Block, UrlList::Allow}) {
+            QStringList &patterns =
+                list == UrlList::Block ? policies.BlockedUrls : policies.AllowedUrls;
+            if (registry.OpenKeyReadOnly(UrlListKeyPath(list)))
+                patterns = registry.GetValueNames();
+        }
         if (registry.OpenKeyReadOnly(PopupsKeyPath())) {
             for (const QString &name : registry.GetValueNames()) {
                 QString why;
@@ -471,6 +479,36 @@ QStringList ListSites()
     TRegistry registry(TRegistry::KEY_READ);
     registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
     if (!registry.OpenKeyReadOnly(PopupsKeyPath()))
+        return QStringList();
+    return registry.GetValueNames();
+}
+
+QString UrlListKeyPath(UrlList list)
+{
+    return KeyPath() + (list == UrlList::Block ? QStringLiteral("\\URLBlocklist")
+                                               : QStringLiteral("\\URLAllowlist"));
+}
+
+void AddUrlPattern(UrlList list, const QString &pattern)
+{
+    TRegistry registry;
+    openForWriting(registry, UrlListKeyPath(list));
+    if (!registry.ValueExists(pattern))
+        registry.WriteString(pattern, QString());
+}
+
+bool RemoveUrlPattern(UrlList list, const QString &pattern)
+{
+    TRegistry registry;
+    openForWriting(registry, UrlListKeyPath(list));
+    return registry.ValueExists(pattern) && registry.DeleteValue(pattern);
+}
+
+QStringList ListUrlPatterns(UrlList list)
+{
+    TRegistry registry(TRegistry::KEY_READ);
+    registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
+    if (!registry.OpenKeyReadOnly(UrlListKeyPath(list)))
         return QStringList();
     return registry.GetValueNames();
 }

@@ -12,6 +12,8 @@
 //                           their own favorites and allowed sites
 //   Downloads     (string)  "allow" (the default) or "forbid": whether pages may save files
 //   Popups        (subkey)  one value per site allowed to open popups for everyone
+//   URLBlocklist  (subkey)  one value per address pattern pages may not reach
+//   URLAllowlist  (subkey)  one value per address pattern reachable despite the block list
 //   Camera, Microphone, ScreenSharing, Location
 //                 (string)  "ask" (the default), "allow" or "block": what a page's request
 //                           for that device gets
@@ -29,6 +31,8 @@ struct recMachinePolicies
     QString HomePage;         // empty: the built-in start page
     QStringList AllowedSites; // normalised like a user's list
     BrowsingData browsingData = BrowsingData::Keep;
+    QStringList BlockedUrls; // address patterns, as written
+    QStringList AllowedUrls;
     bool UserChanges = true;
     DeviceAccess Camera = DeviceAccess::Ask;
     DeviceAccess Microphone = DeviceAccess::Ask;
@@ -39,6 +43,8 @@ struct recMachinePolicies
 
     bool UserChangesAllowed() const { return UserChanges; }
 };
+
+enum class UrlList { Block, Allow };
 
 // Every setting at its safest: what a store that cannot be read gives. A setting added later
 // gets its safest value here too.
@@ -56,6 +62,7 @@ extern const recDeviceSetting DeviceSettings[4];
 
 QString KeyPath();
 QString PopupsKeyPath();
+QString UrlListKeyPath(UrlList list);
 extern const QString HomePageValue;
 extern const QString BrowsingDataValue;
 extern const QString UserChangesValue;
@@ -104,5 +111,11 @@ void AllowSite(const QString &site);
 bool RemoveSite(const QString &site);
 // Every stored site, as stored.
 QStringList ListSites();
+
+// The address lists; a pattern is stored as written (UrlFilter::Parse checks it first).
+void AddUrlPattern(UrlList list, const QString &pattern);
+// True when the pattern was on the list.
+bool RemoveUrlPattern(UrlList list, const QString &pattern);
+QStringList ListUrlPatterns(UrlList list);
 
 } // namespace MachinePolicies

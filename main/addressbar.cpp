@@ -2,6 +2,7 @@
 
 #include "admin/adminlock.h"
 #include "config.h"
+#include "filter/navigationfilter.h"
 
 #include <QAction>
 #include <QLineEdit>
@@ -24,6 +25,8 @@ void TAddressBar::ShowAddress(const QString &url)
         url == QLatin1String(QUELVARD_FIRST_RUN_PAGE_URL) ||
         url == QLatin1String(QUELVARD_COMPANION_FIRST_RUN_PAGE_URL))
         m_address->setText(QStringLiteral(QUELVARD_SITE_ROOT_URL));
+    else if (const QUrl refused = TNavigationFilter::RefusedAddress(QUrl(url)); refused.isValid())
+        m_address->setText(refused.toString()); // the blocked page names what was refused
     else
         m_address->setText(url);
     m_address->setCursorPosition(0);

@@ -2,6 +2,7 @@
 
 #include "common/apppaths.h"
 #include "common/machinepolicies.h"
+#include "filter/navigationfilter.h"
 #include "main/schemehandler.h"
 
 #include <QCoreApplication>
@@ -38,6 +39,7 @@ QWebEngineProfile *Current()
     profile->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, true);
     profile->settings()->setAttribute(QWebEngineSettings::PdfViewerEnabled, true);
     TQuelvardSchemeHandler::Install(profile);
+    TNavigationFilter::Install(profile);
     return profile;
 }
 

@@ -1,5 +1,8 @@
 #include "main/schemehandler.h"
 
+#include "common/genutilities.h"
+#include "filter/navigationfilter.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QWebEngineProfile>
@@ -42,6 +45,13 @@ void TQuelvardSchemeHandler::requestStarted(QWebEngineUrlRequestJob *job)
     if (url.host() != QLatin1String("home") || path.count(QLatin1Char('/')) != 1 ||
         path.contains(QLatin1String(".."))) {
         job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+        return;
+    }
+    if (path == QLatin1String("/blocked.html")) {
+        auto *page = new QBuffer(job);
+        page->setData(TNavigationFilter::BlockedPageHtml(url, GenUtilities::GetHomePage()));
+        page->open(QIODevice::ReadOnly);
+        job->reply(QByteArrayLiteral("text/html"), page);
         return;
     }
     QFile file(QStringLiteral(":/pages") + path);

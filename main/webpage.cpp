@@ -1,5 +1,7 @@
 #include "main/webpage.h"
 
+#include "filter/navigationfilter.h"
+
 #include "main/browserprofile.h"
 
 #include <QAuthenticator>
@@ -39,6 +41,8 @@ TWebPage::TWebPage(QObject *parent) : QWebEnginePage(BrowserProfile::Current(), 
 // redirects or frames there; no page of ours is one of them, and no page may reach them.
 bool TWebPage::acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame)
 {
+    if (TNavigationFilter::RefuseNavigation(this, url, type, isMainFrame))
+        return false;
     if (url.scheme().compare(QLatin1String("qrc"), Qt::CaseInsensitive) == 0)
         return false;
     return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);

@@ -50,7 +50,11 @@ void TestHttpServer::handleConnection()
             m_requested << pathOnly;
             m_lastRequests.insert(pathOnly, request.left(end));
             QByteArray response;
-            if (m_pages.contains(pathOnly)) {
+            if (m_redirects.contains(pathOnly)) {
+                response =
+                    "HTTP/1.1 302 Found\r\nLocation: " + m_redirects.value(pathOnly).toEncoded() +
+                    "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+            } else if (m_pages.contains(pathOnly)) {
                 const auto &page = m_pages.value(pathOnly);
                 response = "HTTP/1.1 200 OK\r\nContent-Type: " + page.second +
                            "\r\nContent-Length: " + QByteArray::number(page.first.size()) +

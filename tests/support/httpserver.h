@@ -22,6 +22,8 @@ public:
                  const QByteArray &contentType = QByteArrayLiteral("text/html; charset=utf-8"));
     // A page with a title and some body HTML.
     void setHtml(const QString &path, const QString &title, const QString &bodyHtml = QString());
+    // Answers path with a redirect to `target`.
+    void setRedirect(const QString &path, const QUrl &target) { m_redirects.insert(path, target); }
     // Holds back the answer for path by ms milliseconds, for a load that stays under way.
     void setDelay(const QString &path, int ms) { m_delays.insert(path, ms); }
     QStringList requestedPaths() const { return m_requested; }
@@ -35,5 +37,6 @@ private:
     QHash<QString, QPair<QByteArray, QByteArray>> m_pages;
     QStringList m_requested;
     QHash<QString, int> m_delays;
+    QHash<QString, QUrl> m_redirects;
     QHash<QString, QByteArray> m_lastRequests;
 };

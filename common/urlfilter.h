@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <QVector>
+#include <optional>
+#include <utility>
+
+// The administrator's address filter: patterns in the form managed browsers already use,
+// [scheme://][.]host[:port][/path][@query], on a list of blocked and a list of allowed
+// addresses. It is plain code so quelvard-admin can check an address exactly as the browser
+// decides it, and so the engine's request thread can ask it without a lock once it is built.
+namespace UrlFilter {
+
+struct TPattern
+{
+    QString Text;   // as the administrator wrote it, to name the deciding rule
+    QString Scheme; // lower case; empty for any scheme
+    QString Host;   // normalised (lower case, punycode, no trailing dot); empty with AnyHost
+    bool AnyHost = false;
+    bool ExactHost = false; // ".example.com": that host only, not its subdomains
+    bool IpHost = false;    // an IP address matches itself only
+    int Port = 0;           // 0: any port
+    QString Path;           // percent-encoded prefix, case-sensitive
+    // key, value, value is a prefix (written "value*"); a key alone has a null value
+    struct TQueryToken
+    {
+        QString Key;
+        QString Value;
+        bool Prefix = false;
+    };
+    QVector<TQueryToken> Query;
+};
+
+// The pattern, or why `text` is not one (`problem` says what is wrong with it).
+std::optional<TPattern> Parse(const QString &text, QString *problem = nullptr);
+
+// The host as the filter compares it: lower case, punycode for international names, percent
+// escapes and a trailing dot removed, IPv4 in dotted decimal; empty when there is none.
+QString NormaliseHost(const QUrl &url);
+
+// Addresses no rule decides: the program's own pages and the empty page.
+bool AlwaysAllowed(const QUrl &url);
+
+} // namespace UrlFilter
+
+class TUrlFilter
+{
+public:
+    struct TDecision
+    {
+        bool Allowed = true;
+        // The pattern that decided, as written; empty when no rule matched.
+        QString Rule;
+    };
+
+    // Patterns that do not parse are left out and described in `problems`, one line each.
+    void SetRules(const QStringList &blocked, const QStringList &allowed,
+                  QStringList *problems = nullptr);
+    bool IsEmpty() const { return m_rules.isEmpty(); }
+    int RuleCount() const { return m_rules.size(); }
+
+    // The most specific rule that matches decides: the longest host, then a host-only rule
+    // over one for subdomains, then the longest path, then the most query tokens; a tie goes
+    // to allow, and an address no rule matches is allowed.
+    TDecision Decide(const QUrl &url) const;
+
+private:
+    struct TRule
+    {
+        UrlFilter::TPattern Pattern;
+        bool Allow = false;
+    };
+    void add(UrlFilter::TPattern pattern, bool allow);
+    bool matches(const TRule &rule, const QUrl &url, const QString &host, bool hostIsIp) const;
+    static bool moreSpecific(const TRule &a, const TRule &b);
+
+    QVector<TRule> m_rules;
+    // Rules by the host they name; rules for every host under the empty key.
+    QHash<QString, QVector<int>> m_byHost;
+};

@@ -1,0 +1,123 @@
+#include "filter/navigationfilter.h"
+
+#include "common/machinepolicies.h"
+
+#include <QUrlQuery>
+#include <QWebEngineProfile>
+#include <QWebEngineUrlRequestInfo>
+#include <cstdio>
+
+namespace {
+
+const QString BlockedPage = QStringLiteral("quelvard://home/blocked.html");
+const QString AddressItem = QStringLiteral("url");
+
+std::shared_ptr<const TUrlFilter> RunFilter()
+{
+    static std::shared_ptr<const TUrlFilter> filter = [] {
+        auto made = std::make_shared<TUrlFilter>();
+        const MachinePolicies::recMachinePolicies &policies = MachinePolicies::Current();
+        QStringList problems;
+        made->SetRules(policies.BlockedUrls, policies.AllowedUrls, &problems);
+        for (const QString &line : problems)
+            std::fprintf(stderr, "quelvard: address rule ignored: %s\n", qPrintable(line));
+        return std::shared_ptr<const TUrlFilter>(std::move(made));
+    }();
+    return filter;
+}
+
+} // namespace
+
+TNavigationFilter::TNavigationFilter(std::shared_ptr<const TUrlFilter> filter, QObject *parent)
+    : QWebEngineUrlRequestInterceptor(parent), m_filter(std::move(filter))
+{
+}
+
+void TNavigationFilter::interceptRequest(QWebEngineUrlRequestInfo &info)
+{
+    bool mainFrame = false;
+    switch (info.resourceType()) {
+    case QWebEngineUrlRequestInfo::ResourceTypeMainFrame:
+    case QWebEngineUrlRequestInfo::ResourceTypeNavigationPreloadMainFrame:
+        mainFrame = true;
+        break;
+    case QWebEngineUrlRequestInfo::ResourceTypeSubFrame:
+    case QWebEngineUrlRequestInfo::ResourceTypeNavigationPreloadSubFrame:
+        break;
+    default:
+        return;
+    }
+    const QUrl url = info.requestUrl();
+    if (m_filter->Decide(url).Allowed)
+        return;
+    // The page already sent a refused main frame to the blocked page (RefuseNavigation); this
+    // is the last word should a request ever come without that question.
+    if (mainFrame)
+        info.block(true);
+    else
+        info.redirect(BlockedPageUrl(url));
+}
+
+bool TNavigationFilter::RefuseNavigation(QWebEnginePage *page, const QUrl &url,
+                                         QWebEnginePage::NavigationType type, bool isMainFrame)
+{
+    const std::shared_ptr<const TUrlFilter> filter = RunFilter();
+    if (filter->IsEmpty() || filter->Decide(url).Allowed)
+        return false;
+    if (isMainFrame) {
+        // After this navigation has been dropped, not inside the engine's question.
+        QMetaObject::invokeMethod(
+            page, [page, url] { page->load(BlockedPageUrl(url)); }, Qt::QueuedConnection);
+        return true;
+    }
+    // A frame's first request is sent to the blocked page by the request filter, so the
+    // message shows inside the frame.
+    return type == QWebEnginePage::NavigationTypeRedirect;
+}
+
+const TUrlFilter &TNavigationFilter::Current()
+{
+    return *RunFilter();
+}
+
+void TNavigationFilter::Install(QWebEngineProfile *profile)
+{
+    const std::shared_ptr<const TUrlFilter> filter = RunFilter();
+    if (!filter->IsEmpty())
+        profile->setUrlRequestInterceptor(new TNavigationFilter(filter, profile));
+}
+
+QUrl TNavigationFilter::BlockedPageUrl(const QUrl &refused)
+{
+    QUrl page(BlockedPage);
+    QUrlQuery query;
+    query.addQueryItem(AddressItem, QString::fromLatin1(refused.toEncoded().toPercentEncoding()));
+    page.setQuery(query);
+    return page;
+}
+
+QUrl TNavigationFilter::RefusedAddress(const QUrl &pageUrl)
+{
+    if (pageUrl.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment) != QUrl(BlockedPage))
+        return QUrl();
+    const QString encoded = QUrlQuery(pageUrl).queryItemValue(AddressItem, QUrl::FullyEncoded);
+    return QUrl::fromEncoded(QByteArray::fromPercentEncoding(encoded.toLatin1()));
+}
+
+QByteArray TNavigationFilter::BlockedPageHtml(const QUrl &pageUrl, const QString &home)
+{
+    // The address is shown as text only: whatever a page put in it, nothing of it is markup.
+    const QString refused = RefusedAddress(pageUrl).toString().toHtmlEscaped();
+    const QString homeLink = QUrl(home).toString(QUrl::FullyEncoded).toHtmlEscaped();
+    return QStringLiteral(
+               "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+               "<title>Page blocked</title><link rel=\"stylesheet\" href=\"quelvard.css\">"
+               "</head>\n<body><main><section><h1>Page blocked</h1>\n"
+               "<p id=\"message\">The administrator of this computer has blocked this page.</p>\n"
+               "<p id=\"address\">%1</p>\n"
+               "<p><a id=\"back\" href=\"javascript:history.back()\">Back</a> &middot; "
+               "<a id=\"home\" href=\"%2\" target=\"_top\">Home page</a></p>\n"
+               "</section></main></body></html>\n")
+        .arg(refused, homeLink)
+        .toUtf8();
+}

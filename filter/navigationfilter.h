@@ -1,0 +1,45 @@
+#pragma once
+
+#include "common/urlfilter.h"
+
+#include <QWebEnginePage>
+#include <QWebEngineUrlRequestInterceptor>
+#include <memory>
+
+class QWebEngineProfile;
+
+// The administrator's address filter applied to pages: every navigation of a main frame or a
+// subframe (links, form posts, each hop of a redirect, history, favorites, the home page,
+// windows a page opens) is asked of it before the engine fetches anything. A refused one is
+// sent to the program's own blocked page instead, which names the refused address. Images,
+// scripts and other resources a page loads are not filtered.
+class TNavigationFilter : public QWebEngineUrlRequestInterceptor
+{
+    Q_OBJECT
+
+public:
+    TNavigationFilter(std::shared_ptr<const TUrlFilter> filter, QObject *parent = nullptr);
+    void interceptRequest(QWebEngineUrlRequestInfo &info) override;
+
+    // The page's own question before it navigates. A refused main frame is sent to the blocked
+    // page; a refused frame is left where it is when the engine follows a server's redirect,
+    // which the request filter above cannot stop reliably. True when refused.
+    static bool RefuseNavigation(QWebEnginePage *page, const QUrl &url,
+                                 QWebEnginePage::NavigationType type, bool isMainFrame);
+
+    // The run's filter, built from the machine's lists on first use.
+    static const TUrlFilter &Current();
+    // Puts the run's filter on `profile`; without rules nothing is installed, so a machine
+    // without lists starts and browses exactly as before.
+    static void Install(QWebEngineProfile *profile);
+
+    // The blocked page naming `refused`, and back: the refused address a blocked page names
+    // (an empty QUrl for any other page).
+    static QUrl BlockedPageUrl(const QUrl &refused);
+    static QUrl RefusedAddress(const QUrl &pageUrl);
+    // The blocked page itself, for the program's own scheme; `home` is the home page's address.
+    static QByteArray BlockedPageHtml(const QUrl &pageUrl, const QString &home);
+
+private:
+    std::shared_ptr<const TUrlFilter> m_filter;
+};
