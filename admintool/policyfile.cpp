@@ -135,15 +135,17 @@ TSetting listSetting(const QString &key, const QString &keyPath,
             [keyPath](const QJsonValue &wanted, TRegistry &batch) {
                 if (!batch.OpenKey(keyPath, true))
                     throw EQuelvardError(QStringLiteral("Cannot open %1.").arg(keyPath));
+                // Sets, not lists: a list of 100,000 rules is compared in linear time.
                 const QStringList items = wanted.toVariant().toStringList();
-                const QStringList stored = batch.GetValueNames();
-                for (const QString &name : stored) {
-                    if (!items.contains(name))
+                const QSet<QString> wantedItems(items.begin(), items.end());
+                for (const QString &name : batch.GetValueNames()) {
+                    if (!wantedItems.contains(name))
                         batch.DeleteValue(name);
                 }
                 const QStringList kept = batch.GetValueNames();
+                const QSet<QString> keptItems(kept.begin(), kept.end());
                 for (const QString &item : items) {
-                    if (!kept.contains(item))
+                    if (!keptItems.contains(item))
                         batch.WriteString(item, QString());
                 }
             }};
