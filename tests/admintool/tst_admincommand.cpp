@@ -300,9 +300,6 @@ private slots:
             << lines({"urls block good.example http://[::1/x"}) << 1 << ""
             << "\"http://[::1/x\" refused: "
             << "";
-        QTest::newRow("a port out of range") << lines({"urls allow a.example:70000"}) << 1 << ""
-                                             << "a.example:70000"
-                                             << "";
         QTest::newRow("remove says from which list")
             << lines({"urls block a.example", "urls allow a.example", "urls allow b.example",
                       "urls remove a.example c.example"})
@@ -351,16 +348,12 @@ private slots:
         QTest::addColumn<QString>("answer"); // the line's first word and its end
         QTest::newRow("blocked host") << "https://games.example/x"
                                       << "blocked by \"games.example\"";
-        QTest::newRow("subdomain, capitals, trailing dot") << "http://WWW.Games.Example./"
-                                                           << "blocked by \"games.example\"";
         QTest::newRow("typed without a scheme") << "games.example"
                                                 << "blocked by \"games.example\"";
         QTest::newRow("more specific allow") << "https://maths.games.example/"
                                              << "allowed by \"maths.games.example\"";
         QTest::newRow("path prefix") << "https://school.example/private/1"
                                      << "blocked by \"school.example/private\"";
-        QTest::newRow("path prefix is case-sensitive") << "https://school.example/Private/1"
-                                                       << "allowed (no rule matches)";
         QTest::newRow("own pages") << "quelvard://home/start.html"
                                    << "allowed (the program's own pages are always allowed)";
     }
@@ -449,11 +442,7 @@ private slots:
             << QByteArray(
                    "{\"home-page\": \"https://a.example/\", \"allowed-urls\": [\"ok\", \"a b\"]}")
             << "\"allowed-urls\": \"a b\" refused";
-        QTest::newRow("home page with a user")
-            << QByteArray("{\"home-page\": \"https://evil@good.example/\"}") << "\"home-page\"";
         QTest::newRow("a word misspelt") << QByteArray("{\"camera\": \"Block\"}") << "\"camera\"";
-        QTest::newRow("a site with a path")
-            << QByteArray("{\"popup-sites\": [\"a.example/x\"]}") << "\"popup-sites\"";
         QTest::newRow("patterns the store cannot keep apart")
             << QByteArray("{\"blocked-urls\": [\"a.example/X\", \"a.example/x\"]}")
             << "letter case";
