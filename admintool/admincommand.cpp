@@ -824,7 +824,18 @@ int exportPolicy(TConsole &console)
     if (const auto why = readProblem())
         return unreadable(console, *why);
     QStringList problems;
-    const MachinePolicies::recMachinePolicies policies = MachinePolicies::Read(&problems);
+    MachinePolicies::recMachinePolicies policies = MachinePolicies::Read(&problems);
+    // A stored pattern the browser ignores is left out, so what export prints, apply takes.
+    for (QStringList *patterns : {&policies.BlockedUrls, &policies.AllowedUrls}) {
+        patterns->removeIf([&problems](const QString &pattern) {
+            QString why;
+            if (UrlFilter::Parse(pattern, &why))
+                return false;
+            problems
+                << QStringLiteral("the stored pattern %1 is left out: %2").arg(shown(pattern), why);
+            return true;
+        });
+    }
     for (const QString &problem : problems)
         *console.err << "quelvard-admin: " << problem << "\n";
     *console.out << PolicyFile::Text(PolicyFile::FromPolicies(policies));

@@ -423,6 +423,11 @@ private slots:
         QCOMPARE(policies.BlockedUrls, QStringList());
         QCOMPARE(policies.AllowedUrls, QStringList{"a.example"});
         QCOMPARE(run({"apply", "--check", file}).out, QStringLiteral("unchanged\n"));
+
+        // A pattern stored by hand that the browser ignores is left out of export, and said.
+        MachinePolicies::AddUrlPattern(MachinePolicies::UrlList::Block, "bad pattern");
+        const TRun exported = run({"export"});
+        QVERIFY(!exported.out.contains("bad pattern") && exported.err.contains("bad pattern"));
     }
 
     void applyRefused_data()
