@@ -397,6 +397,17 @@ void TRegistry::ensureOpen(bool forWriting)
         // read-only connection cannot, so it would fail every read until some copy writes.
         // A file this process may not write is still opened read-only, by SQLite itself.
         m_db = openDatabase(file, SQLITE_OPEN_READWRITE);
+        // Another copy may have just created the file and not yet its tables: until then the
+        // hive is empty, not broken. A file that is no database still fails here.
+        bool hasSchema = false;
+        {
+            Statement check(m_db, "SELECT count(*) FROM sqlite_master "
+                                  "WHERE name IN ('reg_keys','reg_values')");
+            check.step();
+            hasSchema = check.columnInt(0) >= 2;
+        }
+        if (!hasSchema)
+            closeDatabase();
     }
 }
 
