@@ -1,5 +1,6 @@
 #include "admintool/admincommand.h"
 
+#include "admintool/policyfile.h"
 #include "common/adminloginstore.h"
 #include "common/apppaths.h"
 #include "common/errors.h"
@@ -8,6 +9,7 @@
 #include "common/machinepolicies.h"
 #include "common/registry.h"
 #include "common/runasuser.h"
+#include "common/urlfilter.h"
 #include "config.h"
 #include "popups/allowedsites.h"
 
@@ -42,6 +44,13 @@ const char *const MainHelp =
     "  set camera|microphone|screen-sharing|location ask|allow|block\n"
     "                               what a page asking for that device gets\n"
     "  set user-changes allow|forbid  let users change their favorites and popup sites\n"
+    "  urls block PATTERN...        refuse pages at these addresses for every user\n"
+    "  urls allow PATTERN...        let these addresses through despite the block list\n"
+    "  urls remove PATTERN...       take patterns off either list\n"
+    "  urls list                    show both address lists\n"
+    "  urls check URL...            say whether each address is allowed, and by which rule\n"
+    "  apply [--check] FILE.json    make the machine's settings equal to a policy file\n"
+    "  export                       print the machine's settings as a policy file\n"
     "\n"
     "  --version                    show the version\n"
     "\n"
@@ -93,6 +102,25 @@ const TSubcommand Subcommands[] = {
                     "answer it without a question.\n")},
     {QStringLiteral("unset"), QStringLiteral("unset home-page"),
      QStringLiteral("Returns to the built-in start page.\n")},
+    {QStringLiteral("urls"),
+     QStringLiteral("urls block|allow|remove PATTERN... | urls list | urls check URL..."),
+     QStringLiteral(
+         "Edits the addresses pages may not reach (block) and those reachable despite the\n"
+         "block list (allow). A pattern is [scheme://][.]host[:port][/path][@query]:\n"
+         "example.com covers that host and its subdomains, .example.com that host only,\n"
+         "* every address. The most specific matching rule decides; a tie goes to allow.\n"
+         "A malformed pattern is refused and nothing is written. remove takes a pattern off\n"
+         "whichever list holds it. check prints, for each address, allowed or blocked and\n"
+         "the rule that decided, exactly as the browser decides.\n")},
+    {QStringLiteral("apply"), QStringLiteral("apply [--check] FILE.json"),
+     QStringLiteral(
+         "Makes the machine's settings equal to the policy file, all in one change or none,\n"
+         "and prints changed or unchanged. A key the file leaves out means that setting's\n"
+         "default. An unknown key, a value of the wrong type or a refused value is named\n"
+         "and nothing is written. --check prints what would change and writes nothing.\n"
+         "The administrator login is not part of the file.\n")},
+    {QStringLiteral("export"), QStringLiteral("export"),
+     QStringLiteral("Prints every machine setting as a policy file, the form apply takes.\n")},
 };
 
 const TSubcommand *findSubcommand(const QString &name)
@@ -268,6 +296,33 @@ template <typename Write> int write(TConsole &console, Write &&writeToStore)
     return Success;
 }
 
+// The rule the stored lists refuse `address` by, decided as the browser decides; null when
+// they let it through.
+std::optional<QString> blockingRule(const MachinePolicies::recMachinePolicies &policies,
+                                    const QString &address)
+{
+    TUrlFilter filter;
+    filter.SetRules(policies.BlockedUrls, policies.AllowedUrls);
+    const TUrlFilter::TDecision decision = filter.Decide(QUrl(address));
+    if (decision.Allowed)
+        return std::nullopt;
+    return decision.Rule;
+}
+
+// Said after a change, never refused: the administrator may be about to allow it.
+void warnIfHomePageBlocked(TConsole &console)
+{
+    const MachinePolicies::recMachinePolicies policies = MachinePolicies::Read();
+    if (policies.HomePage.isEmpty())
+        return;
+    if (const auto rule = blockingRule(policies, policies.HomePage)) {
+        *console.err << "quelvard-admin: warning: the home page " << shown(policies.HomePage)
+                     << " is blocked by the rule " << shown(*rule)
+                     << "; every user will see the blocked page at start\n";
+        console.err->flush();
+    }
+}
+
 int setLogin(const QStringList &args, TConsole &console, const TSubcommand *sub)
 {
     bool fromStdin = false;
@@ -331,6 +386,7 @@ int status(TConsole &console)
     GenUtilities::LoadAdminLogin(login, false);
     QStringList problems;
     const MachinePolicies::recMachinePolicies policies = MachinePolicies::Read(&problems);
+    TUrlFilter().SetRules(policies.BlockedUrls, policies.AllowedUrls, &problems);
     problems << unsafeStore() << unreadableByUsers();
     for (const QString &problem : problems)
         *console.err << "quelvard-admin: " << problem << "\n";
@@ -351,6 +407,14 @@ int status(TConsole &console)
     for (const MachinePolicies::recDeviceSetting &setting : MachinePolicies::DeviceSettings)
         out << setting.settingName << ": "
             << MachinePolicies::DeviceAccessName(policies.*setting.field) << "\n";
+    const auto count = [](const QStringList &patterns) {
+        return patterns.isEmpty() ? QStringLiteral("none")
+                                  : QStringLiteral("%1 pattern%2")
+                                        .arg(patterns.size())
+                                        .arg(patterns.size() == 1 ? "" : "s");
+    };
+    out << "blocked addresses: " << count(policies.BlockedUrls) << "\n";
+    out << "allowed addresses: " << count(policies.AllowedUrls) << "\n";
     out << "machine store: " << machineHive() << "\n";
     out << "companion file: " << GenUtilities::GetCompanionSettingsFile() << "\n";
     out.flush();
@@ -545,7 +609,10 @@ int set(const QStringList &args, TConsole &console, const TSubcommand *sub)
     if (args.first() == QLatin1String("home-page")) {
         if (const auto why = MachinePolicies::HomePageProblem(value))
             return usage(console, QStringLiteral("%1 refused: %2").arg(shown(value), *why));
-        return write(console, [&] { MachinePolicies::SetHomePage(value); });
+        const int status = write(console, [&] { MachinePolicies::SetHomePage(value); });
+        if (status == Success)
+            warnIfHomePageBlocked(console);
+        return status;
     }
     if (args.first() == QLatin1String("browsing-data")) {
         const auto parsed = MachinePolicies::ParseBrowsingData(value);
@@ -583,6 +650,198 @@ int set(const QStringList &args, TConsole &console, const TSubcommand *sub)
         return write(console, [&] { MachinePolicies::SetDeviceAccess(setting, *parsed); });
     }
     return usage(console, QStringLiteral("unknown setting %1").arg(shown(args.first())), sub);
+}
+
+// Runs `work` on one batch of the machine hive, so several patterns are written together or
+// not at all.
+template <typename Work> int writeBatch(TConsole &console, Work &&work)
+{
+    return write(console, [&] {
+        TRegistry batch;
+        batch.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
+        batch.BeginBatch();
+        work(batch);
+        batch.CommitBatch();
+    });
+}
+
+int urlCheck(const QStringList &addresses, TConsole &console)
+{
+    // Every address is read before anything is printed, so a typo is not half answered.
+    QList<QUrl> urls;
+    for (const QString &text : addresses) {
+        const QUrl url = QUrl::fromUserInput(text);
+        if (text.trimmed().isEmpty() || !url.isValid())
+            return usage(console, QStringLiteral("%1 is not an address").arg(shown(text)));
+        urls << url;
+    }
+    if (const auto why = readProblem())
+        return unreadable(console, *why);
+    const MachinePolicies::recMachinePolicies policies = MachinePolicies::Read();
+    TUrlFilter filter;
+    QStringList problems;
+    filter.SetRules(policies.BlockedUrls, policies.AllowedUrls, &problems);
+    for (const QString &problem : problems)
+        *console.err << "quelvard-admin: a stored rule is ignored: " << problem << "\n";
+    for (const QUrl &url : urls) {
+        const TUrlFilter::TDecision decision = filter.Decide(url);
+        *console.out << (decision.Allowed ? "allowed " : "blocked ") << url.toString() << " ";
+        if (!decision.Rule.isEmpty())
+            *console.out << "by " << shown(decision.Rule) << "\n";
+        else if (UrlFilter::AlwaysAllowed(url))
+            *console.out << "(the program's own pages are always allowed)\n";
+        else
+            *console.out << "(no rule matches)\n";
+    }
+    console.out->flush();
+    console.err->flush();
+    return Success;
+}
+
+int urls(const QStringList &args, TConsole &console, const TSubcommand *sub)
+{
+    using MachinePolicies::UrlList;
+    if (args.isEmpty())
+        return usage(console, QStringLiteral("urls needs block, allow, remove, list or check"),
+                     sub);
+    const QString action = args.first();
+    const QStringList items = args.mid(1);
+    if (action == QLatin1String("list")) {
+        if (!items.isEmpty())
+            return usage(console, QStringLiteral("urls list takes no pattern"), sub);
+        if (const auto why = readProblem())
+            return unreadable(console, *why);
+        for (const UrlList list : {UrlList::Block, UrlList::Allow}) {
+            for (const QString &pattern : MachinePolicies::ListUrlPatterns(list))
+                *console.out << (list == UrlList::Block ? "block " : "allow ") << pattern << "\n";
+        }
+        console.out->flush();
+        return Success;
+    }
+    const bool known = action == QLatin1String("block") || action == QLatin1String("allow") ||
+                       action == QLatin1String("remove") || action == QLatin1String("check");
+    if (!known)
+        return usage(console, QStringLiteral("unknown urls action %1").arg(shown(action)), sub);
+    if (items.isEmpty())
+        return usage(console,
+                     QStringLiteral("urls %1 needs at least one %2")
+                         .arg(action, action == QLatin1String("check") ? "address" : "pattern"),
+                     sub);
+    if (action == QLatin1String("check"))
+        return urlCheck(items, console);
+
+    if (action == QLatin1String("remove")) {
+        QStringList said;
+        const int status = writeBatch(console, [&](TRegistry &batch) {
+            for (const QString &pattern : items) {
+                QStringList from;
+                if (MachinePolicies::RemoveUrlPattern(UrlList::Block, pattern, &batch))
+                    from << QStringLiteral("the block list");
+                if (MachinePolicies::RemoveUrlPattern(UrlList::Allow, pattern, &batch))
+                    from << QStringLiteral("the allow list");
+                said << (from.isEmpty()
+                             ? QStringLiteral("%1 was on neither list").arg(shown(pattern))
+                             : QStringLiteral("removed %1 from %2")
+                                   .arg(shown(pattern), from.join(QLatin1String(" and "))));
+            }
+        });
+        if (status != Success)
+            return status;
+        for (const QString &line : said)
+            *console.out << line << "\n";
+        console.out->flush();
+        warnIfHomePageBlocked(console);
+        return Success;
+    }
+
+    // Every pattern is checked before any is written, so a typo changes nothing.
+    for (const QString &pattern : items) {
+        QString why;
+        if (!UrlFilter::Parse(pattern, &why))
+            return usage(console, QStringLiteral("%1 refused: %2").arg(shown(pattern), why));
+    }
+    const UrlList list = action == QLatin1String("block") ? UrlList::Block : UrlList::Allow;
+    const int status = writeBatch(console, [&](TRegistry &batch) {
+        for (const QString &pattern : items)
+            MachinePolicies::AddUrlPattern(list, pattern, &batch);
+    });
+    if (status == Success && list == UrlList::Block)
+        warnIfHomePageBlocked(console);
+    return status;
+}
+
+int apply(const QStringList &args, TConsole &console, const TSubcommand *sub)
+{
+    bool checkOnly = false;
+    QString file;
+    for (const QString &arg : args) {
+        if (arg == QLatin1String("--check"))
+            checkOnly = true;
+        else if (file.isEmpty() && !arg.startsWith(QLatin1Char('-')))
+            file = arg;
+        else
+            return usage(console, QStringLiteral("unexpected argument %1").arg(shown(arg)), sub);
+    }
+    if (file.isEmpty())
+        return usage(console, QStringLiteral("apply needs a policy file"), sub);
+    // Far beyond any real policy; a wrong file given by mistake is not read whole.
+    constexpr qint64 Largest = 64 * 1024 * 1024;
+    QFile input(file);
+    if (!input.open(QIODevice::ReadOnly))
+        return usage(console,
+                     QStringLiteral("cannot read %1: %2").arg(shown(file), input.errorString()));
+    if (input.size() > Largest)
+        return usage(console,
+                     QStringLiteral("%1 refused: a policy file is at most 64 MB").arg(shown(file)));
+    QString problem;
+    const auto wanted = PolicyFile::Parse(input.readAll(), &problem);
+    if (!wanted)
+        return usage(console, QStringLiteral("%1 refused: %2").arg(shown(file), problem));
+
+    if (const auto why = readProblem())
+        return unreadable(console, *why);
+    const QJsonObject current = PolicyFile::FromPolicies(MachinePolicies::Read());
+    const QStringList differences = PolicyFile::Differences(current, *wanted);
+    if (checkOnly || differences.isEmpty()) {
+        for (const QString &line : differences)
+            *console.out << line << "\n";
+        if (differences.isEmpty())
+            *console.out << "unchanged\n";
+        console.out->flush();
+        return Success;
+    }
+    const int status = write(console, [&] { PolicyFile::Write(current, *wanted); });
+    if (status != Success)
+        return status;
+    *console.out << "changed\n";
+    console.out->flush();
+    warnIfHomePageBlocked(console);
+    return Success;
+}
+
+int exportPolicy(TConsole &console)
+{
+    if (const auto why = readProblem())
+        return unreadable(console, *why);
+    QStringList problems;
+    MachinePolicies::recMachinePolicies policies = MachinePolicies::Read(&problems);
+    // A stored pattern the browser ignores is left out, so what export prints, apply takes.
+    for (QStringList *patterns : {&policies.BlockedUrls, &policies.AllowedUrls}) {
+        patterns->removeIf([&problems](const QString &pattern) {
+            QString why;
+            if (UrlFilter::Parse(pattern, &why))
+                return false;
+            problems
+                << QStringLiteral("the stored pattern %1 is left out: %2").arg(shown(pattern), why);
+            return true;
+        });
+    }
+    for (const QString &problem : problems)
+        *console.err << "quelvard-admin: " << problem << "\n";
+    *console.out << PolicyFile::Text(PolicyFile::FromPolicies(policies));
+    console.out->flush();
+    console.err->flush();
+    return Success;
 }
 
 } // namespace
@@ -629,6 +888,15 @@ int Run(const QStringList &arguments, TConsole &console)
         return popups(args, console, sub);
     if (command == QLatin1String("set"))
         return set(args, console, sub);
+    if (command == QLatin1String("urls"))
+        return urls(args, console, sub);
+    if (command == QLatin1String("apply"))
+        return apply(args, console, sub);
+    if (command == QLatin1String("export")) {
+        if (!args.isEmpty())
+            return usage(console, QStringLiteral("export takes no argument"), sub);
+        return exportPolicy(console);
+    }
     // unset
     if (args != QStringList{QStringLiteral("home-page")})
         return usage(console, QStringLiteral("only home-page can be unset"), sub);

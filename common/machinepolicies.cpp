@@ -116,6 +116,25 @@ void openForWriting(TRegistry &registry, const QString &path)
         throw EQuelvardError(QStringLiteral("Cannot open %1.").arg(path));
 }
 
+// The registry a writer uses: the caller's batch, or one of its own for this write alone.
+class TWriter
+{
+public:
+    TWriter(TRegistry *batch, const QString &path) : m_registry(batch ? *batch : m_own)
+    {
+        openForWriting(m_registry, path);
+        // A batch on another root was closed by openForWriting; its writes must not go on
+        // one by one.
+        if (batch && !batch->InBatch())
+            throw EQuelvardError(QStringLiteral("The batch of machine settings was closed."));
+    }
+    TRegistry *operator->() { return &m_registry; }
+
+private:
+    TRegistry m_own;
+    TRegistry &m_registry;
+};
+
 } // namespace
 
 QString KeyPath()
@@ -415,63 +434,55 @@ std::optional<QString> UnreadableStoreMessage()
         .arg(AppPaths::MachineHiveFile());
 }
 
-void SetHomePage(const QString &url)
+void SetHomePage(const QString &url, TRegistry *batch)
 {
-    TRegistry registry;
-    openForWriting(registry, KeyPath());
-    registry.WriteString(HomePageValue, url);
+    TWriter registry(batch, KeyPath());
+    registry->WriteString(HomePageValue, url);
 }
 
-void UnsetHomePage()
+void UnsetHomePage(TRegistry *batch)
 {
-    TRegistry registry;
-    openForWriting(registry, KeyPath());
-    if (registry.ValueExists(HomePageValue))
-        registry.DeleteValue(HomePageValue);
+    TWriter registry(batch, KeyPath());
+    if (registry->ValueExists(HomePageValue))
+        registry->DeleteValue(HomePageValue);
 }
 
-void SetBrowsingData(BrowsingData value)
+void SetBrowsingData(BrowsingData value, TRegistry *batch)
 {
-    TRegistry registry;
-    openForWriting(registry, KeyPath());
-    registry.WriteString(BrowsingDataValue, BrowsingDataName(value));
+    TWriter registry(batch, KeyPath());
+    registry->WriteString(BrowsingDataValue, BrowsingDataName(value));
 }
 
-void SetUserChanges(bool allowed)
+void SetUserChanges(bool allowed, TRegistry *batch)
 {
-    TRegistry registry;
-    openForWriting(registry, KeyPath());
-    registry.WriteString(UserChangesValue,
-                         allowed ? QStringLiteral("allow") : QStringLiteral("forbid"));
+    TWriter registry(batch, KeyPath());
+    registry->WriteString(UserChangesValue,
+                          allowed ? QStringLiteral("allow") : QStringLiteral("forbid"));
 }
 
-void SetDeviceAccess(const recDeviceSetting &setting, DeviceAccess value)
+void SetDeviceAccess(const recDeviceSetting &setting, DeviceAccess value, TRegistry *batch)
 {
-    TRegistry registry;
-    openForWriting(registry, KeyPath());
-    registry.WriteString(QLatin1String(setting.valueName), DeviceAccessName(value));
+    TWriter registry(batch, KeyPath());
+    registry->WriteString(QLatin1String(setting.valueName), DeviceAccessName(value));
 }
 
-void SetDownloads(Downloads value)
+void SetDownloads(Downloads value, TRegistry *batch)
 {
-    TRegistry registry;
-    openForWriting(registry, KeyPath());
-    registry.WriteString(DownloadsValue, DownloadsName(value));
+    TWriter registry(batch, KeyPath());
+    registry->WriteString(DownloadsValue, DownloadsName(value));
 }
 
-void AllowSite(const QString &site)
+void AllowSite(const QString &site, TRegistry *batch)
 {
-    TRegistry registry;
-    openForWriting(registry, PopupsKeyPath());
-    if (!registry.ValueExists(site))
-        registry.WriteString(site, QString());
+    TWriter registry(batch, PopupsKeyPath());
+    if (!registry->ValueExists(site))
+        registry->WriteString(site, QString());
 }
 
-bool RemoveSite(const QString &site)
+bool RemoveSite(const QString &site, TRegistry *batch)
 {
-    TRegistry registry;
-    openForWriting(registry, PopupsKeyPath());
-    return registry.ValueExists(site) && registry.DeleteValue(site);
+    TWriter registry(batch, PopupsKeyPath());
+    return registry->ValueExists(site) && registry->DeleteValue(site);
 }
 
 QStringList ListSites()
@@ -489,19 +500,17 @@ QString UrlListKeyPath(UrlList list)
                                                : QStringLiteral("\\URLAllowlist"));
 }
 
-void AddUrlPattern(UrlList list, const QString &pattern)
+void AddUrlPattern(UrlList list, const QString &pattern, TRegistry *batch)
 {
-    TRegistry registry;
-    openForWriting(registry, UrlListKeyPath(list));
-    if (!registry.ValueExists(pattern))
-        registry.WriteString(pattern, QString());
+    TWriter registry(batch, UrlListKeyPath(list));
+    if (!registry->ValueExists(pattern))
+        registry->WriteString(pattern, QString());
 }
 
-bool RemoveUrlPattern(UrlList list, const QString &pattern)
+bool RemoveUrlPattern(UrlList list, const QString &pattern, TRegistry *batch)
 {
-    TRegistry registry;
-    openForWriting(registry, UrlListKeyPath(list));
-    return registry.ValueExists(pattern) && registry.DeleteValue(pattern);
+    TWriter registry(batch, UrlListKeyPath(list));
+    return registry->ValueExists(pattern) && registry->DeleteValue(pattern);
 }
 
 QStringList ListUrlPatterns(UrlList list)

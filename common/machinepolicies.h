@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <optional>
 
+class TRegistry;
+
 // Settings an administrator makes once for every user of the machine, kept in the machine
 // hive under "Software\Quelvard\Policies":
 //   HomePage      (string)  address of the home page, replacing the built-in start page
@@ -25,6 +27,7 @@ enum class BrowsingData { Keep, Forget };
 // What a page asking for a device gets: a question to the person, or the answer at once.
 enum class DeviceAccess { Ask, Allow, Block };
 enum class Downloads { Allow, Forbid };
+enum class UrlList { Block, Allow };
 
 struct recMachinePolicies
 {
@@ -99,23 +102,24 @@ QString DeviceAccessName(DeviceAccess value);
 std::optional<DeviceAccess> ParseDeviceAccess(const QString &text);
 
 // Writers for the administrator's command; they raise EQuelvardError when the hive cannot
-// be written.
-void SetHomePage(const QString &url);
-void UnsetHomePage();
-void SetBrowsingData(BrowsingData value);
-void SetUserChanges(bool allowed);
-void SetDeviceAccess(const recDeviceSetting &setting, DeviceAccess value);
-void SetDownloads(Downloads value);
-void AllowSite(const QString &site);
+// be written. Given a machine-hive registry with a batch open, they write into that batch.
+void SetHomePage(const QString &url, TRegistry *batch = nullptr);
+void UnsetHomePage(TRegistry *batch = nullptr);
+void SetBrowsingData(BrowsingData value, TRegistry *batch = nullptr);
+void SetUserChanges(bool allowed, TRegistry *batch = nullptr);
+void SetDeviceAccess(const recDeviceSetting &setting, DeviceAccess value,
+                     TRegistry *batch = nullptr);
+void SetDownloads(Downloads value, TRegistry *batch = nullptr);
+void AllowSite(const QString &site, TRegistry *batch = nullptr);
 // True when the site was on the list.
-bool RemoveSite(const QString &site);
+bool RemoveSite(const QString &site, TRegistry *batch = nullptr);
 // Every stored site, as stored.
 QStringList ListSites();
 
 // The address lists; a pattern is stored as written (UrlFilter::Parse checks it first).
-void AddUrlPattern(UrlList list, const QString &pattern);
+void AddUrlPattern(UrlList list, const QString &pattern, TRegistry *batch = nullptr);
 // True when the pattern was on the list.
-bool RemoveUrlPattern(UrlList list, const QString &pattern);
+bool RemoveUrlPattern(UrlList list, const QString &pattern, TRegistry *batch = nullptr);
 QStringList ListUrlPatterns(UrlList list);
 
 } // namespace MachinePolicies

@@ -86,10 +86,15 @@ void exec(sqlite3 *db, const char *sql)
 }
 
 // One write = one transaction; a throw rolls it back so a refused write changes nothing.
+// Inside a batch the batch's own transaction holds every write instead.
 class WriteTransaction
 {
 public:
-    explicit WriteTransaction(sqlite3 *db) : m_db(db) { exec(db, "BEGIN IMMEDIATE"); }
+    WriteTransaction(sqlite3 *db, bool inBatch) : m_db(db), m_done(inBatch)
+    {
+        if (!inBatch)
+            exec(db, "BEGIN IMMEDIATE");
+    }
     ~WriteTransaction()
     {
         if (!m_done)
@@ -97,6 +102,8 @@ public:
     }
     void commit()
     {
+        if (m_done)
+            return;
         exec(m_db, "COMMIT");
         m_done = true;
     }
@@ -229,6 +236,8 @@ QString TRegistry::NormalisePath(const QString &path)
 
 void TRegistry::closeDatabase()
 {
+    // Closing with the batch's transaction open rolls it back.
+    m_batch = false;
     if (m_db) {
         sqlite3_close_v2(m_db);
         m_db = nullptr;
@@ -304,6 +313,30 @@ void TRegistry::finishWrite()
     closeDatabase();
 }
 
+void TRegistry::endWrite()
+{
+    if (!m_batch)
+        finishWrite();
+}
+
+void TRegistry::BeginBatch()
+{
+    if (m_batch)
+        throw EQuelvardError(QStringLiteral("A batch of registry writes is already open."));
+    ensureOpen(true);
+    exec(m_db, "BEGIN IMMEDIATE");
+    m_batch = true;
+}
+
+void TRegistry::CommitBatch()
+{
+    if (!m_batch)
+        throw EQuelvardError(QStringLiteral("No batch of registry writes is open."));
+    exec(m_db, "COMMIT");
+    m_batch = false;
+    finishWrite();
+}
+
 void TRegistry::ensureOpen(bool forWriting)
 {
     if (forWriting && m_access != KEY_ALL_ACCESS)
@@ -351,7 +384,7 @@ void TRegistry::ensureOpen(bool forWriting)
             hasSchema = check.columnInt(0) >= 2;
         }
         if (!hasSchema) {
-            WriteTransaction transaction(m_db);
+            WriteTransaction transaction(m_db, false);
             exec(m_db, SchemaSql);
             transaction.commit();
         }
@@ -364,6 +397,17 @@ void TRegistry::ensureOpen(bool forWriting)
         // read-only connection cannot, so it would fail every read until some copy writes.
         // A file this process may not write is still opened read-only, by SQLite itself.
         m_db = openDatabase(file, SQLITE_OPEN_READWRITE);
+        // Another copy may have just created the file and not yet its tables: until then the
+        // hive is empty, not broken. A file that is no database still fails here.
+        bool hasSchema = false;
+        {
+            Statement check(m_db, "SELECT count(*) FROM sqlite_master "
+                                  "WHERE name IN ('reg_keys','reg_values')");
+            check.step();
+            hasSchema = check.columnInt(0) >= 2;
+        }
+        if (!hasSchema)
+            closeDatabase();
     }
 }
 
@@ -396,14 +440,14 @@ bool TRegistry::OpenKey(const QString &path, bool canCreate)
     if (!canCreate || m_access != KEY_ALL_ACCESS)
         return false;
     ensureOpen(true);
-    WriteTransaction transaction(m_db);
+    WriteTransaction transaction(m_db, m_batch);
     for (const QString &parent : parentPaths(key)) {
         Statement insert(m_db, "INSERT OR IGNORE INTO reg_keys (path) VALUES (?)");
         insert.bind(1, parent);
         insert.step();
     }
     transaction.commit();
-    finishWrite();
+    endWrite();
     m_currentKey = key;
     m_keyOpen = true;
     return true;
@@ -447,7 +491,7 @@ void TRegistry::WriteString(const QString &name, const QString &value)
 {
     requireKey();
     ensureOpen(true);
-    WriteTransaction transaction(m_db);
+    WriteTransaction transaction(m_db, m_batch);
     // The key may have been deleted by another copy since it was opened.
     for (const QString &parent : parentPaths(m_currentKey)) {
         if (parent.isEmpty())
@@ -466,7 +510,7 @@ void TRegistry::WriteString(const QString &name, const QString &value)
     insert.bind(3, value);
     insert.step();
     transaction.commit();
-    finishWrite();
+    endWrite();
 }
 
 bool TRegistry::ValueExists(const QString &name)
@@ -485,14 +529,14 @@ bool TRegistry::DeleteValue(const QString &name)
 {
     requireKey();
     ensureOpen(true);
-    WriteTransaction transaction(m_db);
+    WriteTransaction transaction(m_db, m_batch);
     Statement remove(m_db, "DELETE FROM reg_values WHERE key = ? AND name = ?");
     remove.bind(1, m_currentKey);
     remove.bind(2, name);
     remove.step();
     const bool removed = sqlite3_changes(m_db) > 0;
     transaction.commit();
-    finishWrite();
+    endWrite();
     return removed;
 }
 

@@ -49,6 +49,13 @@ public:
     bool DeleteValue(const QString &name);
     QStringList GetValueNames();
 
+    // Makes every write until CommitBatch one change: one transaction, and for the machine hive
+    // one replacement file, put in place by CommitBatch. Leaving the batch any other way (an
+    // exception, destroying the object, another root or hive) leaves the hive as it was.
+    void BeginBatch();
+    void CommitBatch();
+    bool InBatch() const { return m_batch; }
+
     // Whether this process could write the hive file (creating it and its folders when
     // missing), found without creating or changing anything.
     static bool CanWrite(const QString &hiveFile);
@@ -64,6 +71,8 @@ private:
     void openReplacement(const QString &file);
     // Called after every committed write: a replacement is put in place of the hive.
     void finishWrite();
+    // The end of one write: put in place at once, or at the end of the batch.
+    void endWrite();
     bool keyExistsInDb(const QString &normalisedPath);
 
     Access m_access;
@@ -73,6 +82,7 @@ private:
     bool m_keyOpen = false;
     sqlite3 *m_db = nullptr;
     bool m_dbWritable = false;
+    bool m_batch = false;  // a transaction is open that CommitBatch ends
     int m_lockFd = -1;     // held while a replacement is being written
     QString m_replacement; // the new file being written, empty when none
 };

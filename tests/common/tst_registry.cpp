@@ -72,6 +72,8 @@ private slots:
     void damagedFileIsNeverTouched();
     void unknownKeysAndValuesSurvive();
     void twoProcessesWritingAtOnce();
+    void batchIsOneChangeOrNone_data();
+    void batchIsOneChangeOrNone();
 
 private:
     std::unique_ptr<TestEnvironment> m_env;
@@ -294,6 +296,53 @@ void tst_Registry::unknownKeysAndValuesSurvive()
     TRegistry reader(TRegistry::KEY_READ);
     reader.OpenKey(QStringLiteral("Software\\SomeoneElse"), false);
     QCOMPARE(reader.ReadString(QStringLiteral("Theirs")), QStringLiteral("keep me"));
+}
+
+void tst_Registry::batchIsOneChangeOrNone_data()
+{
+    QTest::addColumn<bool>("commit");
+    QTest::newRow("committed") << true;
+    QTest::newRow("abandoned") << false;
+}
+
+// Several writes to the machine store land together, or, abandoned half-way, not at all.
+void tst_Registry::batchIsOneChangeOrNone()
+{
+    QFETCH(bool, commit);
+    const QString key = QStringLiteral("Software\\Quelvard\\Policies");
+    const QString file = m_env->machineHive();
+    {
+        TRegistry registry;
+        registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
+        registry.OpenKey(key, true);
+        registry.WriteString(QStringLiteral("Old"), QStringLiteral("1"));
+    }
+    QFile hive(file);
+    QVERIFY(hive.open(QIODevice::ReadOnly));
+    const QByteArray before = hive.readAll();
+    hive.close();
+    {
+        TRegistry batch;
+        batch.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
+        batch.BeginBatch();
+        batch.OpenKey(key + QStringLiteral("\\Sub"), true);
+        batch.WriteString(QStringLiteral("A"), QStringLiteral("a"));
+        batch.OpenKey(key, true);
+        QVERIFY(batch.DeleteValue(QStringLiteral("Old")));
+        // Nothing is in place before the end.
+        QCOMPARE(readValueDirect(file, key, QStringLiteral("Old")), QStringLiteral("1"));
+        if (commit)
+            batch.CommitBatch();
+    }
+    QCOMPARE(readValueDirect(file, key + QStringLiteral("\\Sub"), QStringLiteral("A")),
+             commit ? QStringLiteral("a") : QString());
+    QCOMPARE(readValueDirect(file, key, QStringLiteral("Old")),
+             commit ? QString() : QStringLiteral("1"));
+    if (!commit) {
+        QVERIFY(hive.open(QIODevice::ReadOnly));
+        QCOMPARE(hive.readAll(), before);
+    }
+    QVERIFY(!QFile::exists(file + QStringLiteral(".new")));
 }
 
 void tst_Registry::twoProcessesWritingAtOnce()

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every ```sh block of the administrator's guide, in order and as written, on a
-# temporary root: /var/lib, /etc/skel and /home are moved under it, `quelvard-admin` is the
+# temporary root: /var/lib, /etc/skel, /etc/quelvard and /home are moved under it, `quelvard-admin` is the
 # test copy that keeps its machine store there, and `sudo` only runs its command. Then checks
 # that the browser's own readers find what the guide says it set.
 #   admin_guide.sh QUELVARD_ADMIN_TESTHIVE GUIDE_PROBE ADMIN.md
@@ -9,7 +9,7 @@ admin=$1 probe=$2 guide=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 root=$work/root
-mkdir -p "$root/var/lib" "$root/etc/skel" "$root/home/alice" "$work/bin"
+mkdir -p "$root/var/lib" "$root/etc/skel" "$root/etc/quelvard" "$root/home/alice" "$work/bin"
 export QUELVARD_TEST_MACHINE_DIR=$root/var/lib
 # The test copy's users are the folders of the temporary /home, each of them the caller.
 export QUELVARD_TEST_HOMES=$root/home
@@ -28,16 +28,24 @@ export PATH=$work/bin:$PATH HOME=$root/home/alice
 export pw='Kiosk-Pass-2024'
 printf '%s\n' 'Family-Pass-2024' 'Family-Pass-2024' 'Our first dog?' 'Rex' '' >"$work/answers"
 
-# Each block, with the machine's folders moved under the temporary root.
-python3 - "$guide" "$work/blocks" "$root" <<'PY'
+# Each block, with the machine's folders moved under the temporary root; the guide's policy
+# file (its one ```json block) where the guide says it is saved; and what the guide shows
+# `urls check` printing (the ```console block after it).
+python3 - "$guide" "$work/blocks" "$root" "$work/check.expected" <<'PY'
 import os, re, sys
-guide, out, root = sys.argv[1:]
-blocks = re.findall(r'^```sh\n(.*?)^```$', open(guide).read(), re.S | re.M)
+guide, out, root, expected = sys.argv[1:]
+text = open(guide).read()
+blocks = re.findall(r'^```sh\n(.*?)^```$', text, re.S | re.M)
 os.makedirs(out)
 for i, block in enumerate(blocks):
-    for path in ('/var/lib', '/etc/skel', '/home/'):
+    for path in ('/var/lib', '/etc/skel', '/etc/quelvard/', '/home/'):
         block = block.replace(path, root + path)
     open(os.path.join(out, '%02d.sh' % i), 'w').write(block)
+open(root + '/etc/quelvard/policy.json', 'w').write(
+    re.search(r'^```json\n(.*?)^```$', text, re.S | re.M).group(1))
+shown = re.search(r'^```sh\n(quelvard-admin urls check .*?)^```\n\n```console\n(.*?)^```$', text,
+                  re.S | re.M)
+open(expected, 'w').write(shown.group(1).replace('\\\n', ' ').strip() + '\n' + shown.group(2))
 PY
 count=$(ls "$work/blocks" | wc -l)
 echo "running $count command blocks from $(basename "$guide")"
@@ -65,8 +73,21 @@ expect "home page" "home page: https://library.example.org/catalogue" \
 expect "browsing data" "browsing data: forget" "$(echo "$status" | grep '^browsing data:')"
 expect "downloads" "downloads: forbid" "$(echo "$status" | grep '^downloads:')"
 expect "user changes" "user changes: forbid" "$(echo "$status" | grep '^user changes:')"
-expect "popups for everyone" "popups allowed for everyone: mail.example.org school.example.edu library.example.org" \
+expect "popups for everyone" "popups allowed for everyone: library.example.org" \
     "$(echo "$status" | grep '^popups allowed')"
+expect "address lists" "blocked addresses: 1 pattern
+allowed addresses: 3 patterns" "$(echo "$status" | grep -E '^(blocked|allowed) addresses:')"
+expect "camera" "camera: block" "$(echo "$status" | grep '^camera:')"
+
+# The policy file is what the machine holds now, and what export prints goes back unchanged.
+expect "the guide's policy applied again" "unchanged" \
+    "$(quelvard-admin apply "$root/etc/quelvard/policy.json" 2>&1)"
+quelvard-admin export >"$work/exported.json"
+expect "export then apply" "unchanged" "$(quelvard-admin apply "$work/exported.json" 2>&1)"
+
+# urls check answers as the guide shows it.
+check_command=$(head -n 1 "$work/check.expected")
+expect "urls check" "$(tail -n +2 "$work/check.expected")" "$(eval "$check_command" 2>&1)"
 expect "machine store" "machine store: $root/var/lib/Quelvard/registry.db" \
     "$(echo "$status" | grep '^machine store:')"
 

@@ -1,0 +1,330 @@
+#include "admintool/policyfile.h"
+
+#include "common/errors.h"
+#include "common/registry.h"
+#include "common/urlfilter.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QSet>
+#include <functional>
+#include <vector>
+
+namespace PolicyFile {
+
+namespace {
+
+using MachinePolicies::recMachinePolicies;
+
+// The stored form of one text (a value, or one item of a list), or null and why it is refused.
+using TNormalise = std::function<std::optional<QString>(const QString &text, QString *problem)>;
+
+struct TSetting
+{
+    QString Key;
+    // The value as the file gives it, from the settings read from the store.
+    std::function<QJsonValue(const recMachinePolicies &)> Get;
+    // The file's value checked and normalised; null and `problem` when it is refused.
+    std::function<std::optional<QJsonValue>(const QJsonValue &given, QString *problem)> Check;
+    // Makes the store hold `wanted`, inside the batch.
+    std::function<void(const QJsonValue &wanted, TRegistry &batch)> Put;
+};
+
+QString typeName(const QJsonValue &value)
+{
+    switch (value.type()) {
+    case QJsonValue::Null:
+        return QStringLiteral("null");
+    case QJsonValue::Bool:
+        return QStringLiteral("true or false");
+    case QJsonValue::Double:
+        return QStringLiteral("a number");
+    case QJsonValue::String:
+        return QStringLiteral("a string");
+    case QJsonValue::Array:
+        return QStringLiteral("a list");
+    case QJsonValue::Object:
+        return QStringLiteral("an object");
+    case QJsonValue::Undefined:
+        break;
+    }
+    return QStringLiteral("nothing");
+}
+
+QString quoted(const QString &text)
+{
+    return QString::fromUtf8(QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact))
+        .mid(1)
+        .chopped(1);
+}
+
+// A string stored as one value under the policies key; the default is stored as no value.
+TSetting stringSetting(const QString &key, const QString &valueName,
+                       std::function<QString(const recMachinePolicies &)> get, TNormalise normalise)
+{
+    const QString byDefault = get(recMachinePolicies());
+    return {key, [get](const recMachinePolicies &policies) { return QJsonValue(get(policies)); },
+            [normalise](const QJsonValue &given, QString *problem) -> std::optional<QJsonValue> {
+                if (!given.isString()) {
+                    *problem = QStringLiteral("expected a string, not %1").arg(typeName(given));
+                    return std::nullopt;
+                }
+                const auto stored = normalise(given.toString(), problem);
+                if (!stored)
+                    return std::nullopt;
+                return QJsonValue(*stored);
+            },
+            [valueName, byDefault](const QJsonValue &wanted, TRegistry &batch) {
+                if (!batch.OpenKey(MachinePolicies::KeyPath(), true))
+                    throw EQuelvardError(
+                        QStringLiteral("Cannot open %1.").arg(MachinePolicies::KeyPath()));
+                if (wanted.toString() == byDefault)
+                    batch.DeleteValue(valueName);
+                else
+                    batch.WriteString(valueName, wanted.toString());
+            }};
+}
+
+// A set of texts stored as one value each under a subkey of its own; shown sorted.
+TSetting listSetting(const QString &key, const QString &keyPath,
+                     QStringList recMachinePolicies::*field, TNormalise normalise)
+{
+    return {key,
+            [field](const recMachinePolicies &policies) {
+                QStringList items = policies.*field;
+                items.sort();
+                return QJsonValue(QJsonArray::fromStringList(items));
+            },
+            [normalise](const QJsonValue &given, QString *problem) -> std::optional<QJsonValue> {
+                if (!given.isArray()) {
+                    *problem =
+                        QStringLiteral("expected a list of strings, not %1").arg(typeName(given));
+                    return std::nullopt;
+                }
+                QStringList items;
+                QHash<QString, QString> byLowerCase;
+                for (const QJsonValue &item : given.toArray()) {
+                    if (!item.isString()) {
+                        *problem = QStringLiteral("expected a list of strings, but an item is %1")
+                                       .arg(typeName(item));
+                        return std::nullopt;
+                    }
+                    QString why;
+                    const auto stored = normalise(item.toString(), &why);
+                    if (!stored) {
+                        *problem =
+                            QStringLiteral("%1 refused: %2").arg(quoted(item.toString()), why);
+                        return std::nullopt;
+                    }
+                    // The store keeps names apart without regard to letter case.
+                    const QString lower = stored->toLower();
+                    if (byLowerCase.contains(lower) && byLowerCase.value(lower) != *stored) {
+                        *problem = QStringLiteral("%1 and %2 differ only in letter case, which "
+                                                  "the store cannot keep apart")
+                                       .arg(quoted(byLowerCase.value(lower)), quoted(*stored));
+                        return std::nullopt;
+                    }
+                    if (!byLowerCase.contains(lower))
+                        items << *stored;
+                    byLowerCase.insert(lower, *stored);
+                }
+                items.sort();
+                return QJsonValue(QJsonArray::fromStringList(items));
+            },
+            [keyPath](const QJsonValue &wanted, TRegistry &batch) {
+                if (!batch.OpenKey(keyPath, true))
+                    throw EQuelvardError(QStringLiteral("Cannot open %1.").arg(keyPath));
+                // Sets, not lists: a list of 100,000 rules is compared in linear time.
+                const QStringList items = wanted.toVariant().toStringList();
+                const QSet<QString> wantedItems(items.begin(), items.end());
+                for (const QString &name : batch.GetValueNames()) {
+                    if (!wantedItems.contains(name))
+                        batch.DeleteValue(name);
+                }
+                const QStringList kept = batch.GetValueNames();
+                const QSet<QString> keptItems(kept.begin(), kept.end());
+                for (const QString &item : items) {
+                    if (!keptItems.contains(item))
+                        batch.WriteString(item, QString());
+                }
+            }};
+}
+
+// One of a few fixed words, as the command line takes them.
+template <typename Parse> TNormalise word(Parse parse, const QString &choices)
+{
+    return [parse, choices](const QString &text, QString *problem) -> std::optional<QString> {
+        if (parse(text))
+            return text;
+        *problem = QStringLiteral("%1 is not %2").arg(quoted(text), choices);
+        return std::nullopt;
+    };
+}
+
+const std::vector<TSetting> &settings()
+{
+    using namespace MachinePolicies;
+    static const std::vector<TSetting> table = [] {
+        std::vector<TSetting> made;
+        made.push_back(stringSetting(
+            QStringLiteral("home-page"), HomePageValue,
+            [](const recMachinePolicies &p) { return p.HomePage; },
+            [](const QString &text, QString *problem) -> std::optional<QString> {
+                // Empty: the built-in start page.
+                if (const auto why = text.isEmpty() ? std::nullopt : HomePageProblem(text)) {
+                    *problem = *why;
+                    return std::nullopt;
+                }
+                return text;
+            }));
+        made.push_back(stringSetting(
+            QStringLiteral("browsing-data"), BrowsingDataValue,
+            [](const recMachinePolicies &p) { return BrowsingDataName(p.browsingData); },
+            word(ParseBrowsingData, QStringLiteral("keep or forget"))));
+        made.push_back(stringSetting(
+            QStringLiteral("downloads"), DownloadsValue,
+            [](const recMachinePolicies &p) { return DownloadsName(p.downloads); },
+            word(ParseDownloads, QStringLiteral("allow or forbid"))));
+        made.push_back(stringSetting(
+            QStringLiteral("user-changes"), UserChangesValue,
+            [](const recMachinePolicies &p) {
+                return p.UserChanges ? QStringLiteral("allow") : QStringLiteral("forbid");
+            },
+            word([](const QString &text) { return text == "allow" || text == "forbid"; },
+                 QStringLiteral("allow or forbid"))));
+        for (const recDeviceSetting &device : DeviceSettings) {
+            const auto field = device.field;
+            made.push_back(stringSetting(
+                QLatin1String(device.settingName), QLatin1String(device.valueName),
+                [field](const recMachinePolicies &p) { return DeviceAccessName(p.*field); },
+                word(ParseDeviceAccess, QStringLiteral("ask, allow or block"))));
+        }
+        made.push_back(listSetting(QStringLiteral("popup-sites"), PopupsKeyPath(),
+                                   &recMachinePolicies::AllowedSites, NormaliseSite));
+        const TNormalise pattern = [](const QString &text,
+                                      QString *problem) -> std::optional<QString> {
+            if (!UrlFilter::Parse(text, problem))
+                return std::nullopt;
+            return text;
+        };
+        made.push_back(listSetting(QStringLiteral("blocked-urls"), UrlListKeyPath(UrlList::Block),
+                                   &recMachinePolicies::BlockedUrls, pattern));
+        made.push_back(listSetting(QStringLiteral("allowed-urls"), UrlListKeyPath(UrlList::Allow),
+                                   &recMachinePolicies::AllowedUrls, pattern));
+        return made;
+    }();
+    return table;
+}
+
+QString compact(const QJsonValue &value)
+{
+    if (value.isString())
+        return quoted(value.toString());
+    return QString::fromUtf8(QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact));
+}
+
+} // namespace
+
+QStringList Keys()
+{
+    QStringList keys;
+    for (const TSetting &setting : settings())
+        keys << setting.Key;
+    return keys;
+}
+
+QJsonObject FromPolicies(const MachinePolicies::recMachinePolicies &policies)
+{
+    QJsonObject object;
+    for (const TSetting &setting : settings())
+        object.insert(setting.Key, setting.Get(policies));
+    return object;
+}
+
+std::optional<QJsonObject> Parse(const QByteArray &text, QString *problem)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError) {
+        *problem = QStringLiteral("not JSON: %1 at character %2")
+                       .arg(error.errorString())
+                       .arg(error.offset);
+        return std::nullopt;
+    }
+    if (!document.isObject()) {
+        *problem = QStringLiteral("the file holds one JSON object, {...}");
+        return std::nullopt;
+    }
+    const QJsonObject given = document.object();
+    const QStringList keys = Keys();
+    for (auto it = given.begin(); it != given.end(); ++it) {
+        if (keys.contains(it.key()))
+            continue;
+        *problem = it.key() == QLatin1String("login")
+                       ? QStringLiteral("\"login\": the login is not part of the policy file; "
+                                        "set it with quelvard-admin set-login")
+                       : QStringLiteral("unknown key %1").arg(quoted(it.key()));
+        return std::nullopt;
+    }
+    QJsonObject wanted = FromPolicies(MachinePolicies::recMachinePolicies());
+    for (const TSetting &setting : settings()) {
+        if (!given.contains(setting.Key))
+            continue;
+        QString why;
+        const auto value = setting.Check(given.value(setting.Key), &why);
+        if (!value) {
+            *problem = QStringLiteral("%1: %2").arg(quoted(setting.Key), why);
+            return std::nullopt;
+        }
+        wanted.insert(setting.Key, *value);
+    }
+    return wanted;
+}
+
+QByteArray Text(const QJsonObject &settingsObject)
+{
+    QStringList lines;
+    for (const TSetting &setting : settings()) {
+        const QJsonValue value = settingsObject.value(setting.Key);
+        QString line = QStringLiteral("  %1: ").arg(quoted(setting.Key));
+        if (value.isArray()) {
+            QStringList items;
+            for (const QJsonValue &item : value.toArray())
+                items << QStringLiteral("    ") + quoted(item.toString());
+            line += items.isEmpty() ? QStringLiteral("[]")
+                                    : QStringLiteral("[\n%1\n  ]").arg(items.join(",\n"));
+        } else {
+            line += compact(value);
+        }
+        lines << line;
+    }
+    return QStringLiteral("{\n%1\n}\n").arg(lines.join(",\n")).toUtf8();
+}
+
+QStringList Differences(const QJsonObject &current, const QJsonObject &wanted)
+{
+    QStringList lines;
+    for (const TSetting &setting : settings()) {
+        const QJsonValue before = current.value(setting.Key);
+        const QJsonValue after = wanted.value(setting.Key);
+        if (before != after)
+            lines
+                << QStringLiteral("%1: %2 -> %3").arg(setting.Key, compact(before), compact(after));
+    }
+    return lines;
+}
+
+void Write(const QJsonObject &current, const QJsonObject &wanted)
+{
+    TRegistry batch;
+    batch.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
+    batch.BeginBatch();
+    for (const TSetting &setting : settings()) {
+        if (current.value(setting.Key) != wanted.value(setting.Key))
+            setting.Put(wanted.value(setting.Key), batch);
+    }
+    batch.CommitBatch();
+}
+
+} // namespace PolicyFile
