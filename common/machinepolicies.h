@@ -47,8 +47,6 @@ struct recMachinePolicies
     bool UserChangesAllowed() const { return UserChanges; }
 };
 
-enum class UrlList { Block, Allow };
-
 // Every setting at its safest: what a store that cannot be read gives. A setting added later
 // gets its safest value here too.
 recMachinePolicies Safest();
