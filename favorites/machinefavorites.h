@@ -24,6 +24,15 @@ struct TNode
     bool IsFolder = false;
     QVector<TNode> Children;
 
+    static TNode Favorite(const QString &name, const QString &url)
+    {
+        return TNode{name, url, false, {}};
+    }
+    static TNode Folder(const QString &name, const QVector<TNode> &children)
+    {
+        return TNode{name, QString(), true, children};
+    }
+
     bool operator==(const TNode &other) const
     {
         return Name == other.Name && Url == other.Url && IsFolder == other.IsFolder &&
