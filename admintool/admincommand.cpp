@@ -106,8 +106,8 @@ const TSubcommand Subcommands[] = {
      QStringLiteral(
          "Returns to the built-in start page, or to the caption \"Shared favorites\".\n")},
     {QStringLiteral("favorites"),
-     QStringLiteral("favorites add NAME URL | favorites remove NAME  [--folder PATH] |\n"
-                    "       favorites list  [--user NAME | --all-users]"),
+     QStringLiteral("favorites add NAME URL | favorites remove NAME  [--folder PATH]\n"
+                    "       favorites ... [--user NAME | --all-users] | favorites list"),
      QStringLiteral(
          "Edits the favorites every user finds first in the Favorites menu, in a submenu\n"
          "(\"Shared favorites\" unless set shared-favorites-name says otherwise). Users cannot\n"
