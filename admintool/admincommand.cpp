@@ -11,6 +11,8 @@
 #include "common/runasuser.h"
 #include "common/urlfilter.h"
 #include "config.h"
+#include "favorites/favoritesstore.h"
+#include "favorites/machinefavorites.h"
 #include "popups/allowedsites.h"
 
 #include <QFileInfo>
@@ -51,6 +53,13 @@ const char *const MainHelp =
     "  urls check URL...            say whether each address is allowed, and by which rule\n"
     "  apply [--check] FILE.json    make the machine's settings equal to a policy file\n"
     "  export                       print the machine's settings as a policy file\n"
+    "  favorites add NAME URL [--folder PATH]  give every user a favorite\n"
+    "  favorites remove NAME [--folder PATH]   take a favorite or folder away\n"
+    "  favorites list               list the favorites every user gets\n"
+    "  favorites ACTION ... --user NAME | --all-users\n"
+    "                               the same on one user's own favorites, or every user's\n"
+    "  set shared-favorites-name NAME  the caption of those favorites in the menu\n"
+    "  unset shared-favorites-name  back to \"Shared favorites\"\n"
     "\n"
     "  --version                    show the version\n"
     "\n"
@@ -89,7 +98,8 @@ const TSubcommand Subcommands[] = {
     {QStringLiteral("set"),
      QStringLiteral("set home-page URL | set browsing-data keep|forget |\n"
                     "       set downloads allow|forbid | set user-changes allow|forbid |\n"
-                    "       set camera|microphone|screen-sharing|location ask|allow|block"),
+                    "       set camera|microphone|screen-sharing|location ask|allow|block |\n"
+                    "       set shared-favorites-name NAME"),
      QStringLiteral("home-page: an http, https, file or quelvard address shown at start and by\n"
                     "the Home button. browsing-data keep: cookies, site storage and the cache\n"
                     "survive restarts; forget: nothing of a page outlives the run.\n"
@@ -99,9 +109,11 @@ const TSubcommand Subcommands[] = {
                     "folder; forbid: it is refused and nothing is written.\n"
                     "camera, microphone, screen-sharing, location: ask (the default) lets the\n"
                     "person answer a page's request, once per site and run; allow and block\n"
-                    "answer it without a question.\n")},
-    {QStringLiteral("unset"), QStringLiteral("unset home-page"),
-     QStringLiteral("Returns to the built-in start page.\n")},
+                    "answer it without a question.\n"
+                    "shared-favorites-name: the caption of the favorites every user gets.\n")},
+    {QStringLiteral("unset"), QStringLiteral("unset home-page | unset shared-favorites-name"),
+     QStringLiteral(
+         "Returns to the built-in start page, or to the caption \"Shared favorites\".\n")},
     {QStringLiteral("urls"),
      QStringLiteral("urls block|allow|remove PATTERN... | urls list | urls check URL..."),
      QStringLiteral(
@@ -121,6 +133,19 @@ const TSubcommand Subcommands[] = {
          "The administrator login is not part of the file.\n")},
     {QStringLiteral("export"), QStringLiteral("export"),
      QStringLiteral("Prints every machine setting as a policy file, the form apply takes.\n")},
+    {QStringLiteral("favorites"),
+     QStringLiteral("favorites add NAME URL | favorites remove NAME  [--folder PATH]\n"
+                    "       favorites ... [--user NAME | --all-users] | favorites list"),
+     QStringLiteral(
+         "Edits the favorites every user finds first in the Favorites menu, in a submenu\n"
+         "(\"Shared favorites\" unless set shared-favorites-name says otherwise). Users cannot\n"
+         "change them. NAME is the favorite's caption; URL an http, https, file or quelvard\n"
+         "address. --folder PATH puts it in a folder of that menu, and nested folders are\n"
+         "separated by \"/\" (Homework/Maths); missing ones are made. remove takes away a\n"
+         "favorite, or else a folder with all it holds. list shows one line per folder\n"
+         "(ending in \"/\") and per favorite (its path, a tab, its address).\n"
+         "With --user NAME, edits that user's own favorites instead, as that user;\n"
+         "--all-users does so for every user with a home under /home.\n")},
 };
 
 const TSubcommand *findSubcommand(const QString &name)
@@ -137,13 +162,12 @@ QString machineHive()
     return AppPaths::MachineHiveFile();
 }
 
-// A refused value is shown with its control characters escaped, so an escape sequence is never
-// sent to the terminal, and cut short when long.
-QString shown(const QString &value)
+// Text with its control characters escaped, so an escape sequence is never sent to the
+// terminal.
+QString escaped(const QString &value)
 {
-    constexpr qsizetype Longest = 80;
     QString text;
-    for (const QChar c : value.left(Longest)) {
+    for (const QChar c : value) {
         if (c.category() == QChar::Other_Control)
             text += c.unicode() < 0x100
                         ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
@@ -153,6 +177,14 @@ QString shown(const QString &value)
         else
             text += c;
     }
+    return text;
+}
+
+// A refused value, escaped and cut short when long.
+QString shown(const QString &value)
+{
+    constexpr qsizetype Longest = 80;
+    QString text = escaped(value.left(Longest));
     if (value.size() > Longest)
         text += QStringLiteral("... (%1 characters)").arg(value.size());
     return QLatin1Char('"') + text + QLatin1Char('"');
@@ -189,26 +221,8 @@ QStringList unsafeStore()
     QStringList problems;
     const QString file = machineHive();
     const QString folder = QFileInfo(file).absolutePath();
-    for (const QString &path : {folder, file}) {
-        struct stat info = {};
-        if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
-            continue;
-        if (S_ISLNK(info.st_mode)) {
-            problems << QStringLiteral("%1 is a symbolic link; remove it (rm %1) and run the "
-                                       "command again")
-                            .arg(path);
-            continue;
-        }
-        if (info.st_uid != 0)
-            problems << QStringLiteral("%1 is owned by user %2, not root; mend it with: chown "
-                                       "root:root %1")
-                            .arg(path)
-                            .arg(info.st_uid);
-        if (info.st_mode & (S_IWGRP | S_IWOTH))
-            problems << QStringLiteral("%1 is writable by group or others; mend it with: chmod "
-                                       "go-w %1")
-                            .arg(path);
-    }
+    for (const QString &path : {folder, file})
+        problems << AppPaths::UnsafeMachinePath(path);
     return problems;
 }
 
@@ -236,12 +250,13 @@ QStringList unreadableByUsers()
     return problems;
 }
 
-// Run by root, nothing is written to a store someone else could have prepared.
-std::optional<int> refuseUnsafeStore(TConsole &console)
+// Run by root, nothing is written to a store (or into a folder beside it) someone else could
+// have prepared.
+std::optional<int> refuseUnsafeStore(TConsole &console, const QStringList &folders = {})
 {
     if (!runByRoot())
         return std::nullopt;
-    const QStringList problems = unsafeStore();
+    const QStringList problems = unsafeStore() + folders;
     if (problems.isEmpty())
         return std::nullopt;
     for (const QString &problem : problems)
@@ -400,6 +415,7 @@ int status(TConsole &console)
     out << "browsing data: " << MachinePolicies::BrowsingDataName(policies.browsingData) << "\n";
     out << "downloads: " << MachinePolicies::DownloadsName(policies.downloads) << "\n";
     out << "user changes: " << (policies.UserChanges ? "allow" : "forbid") << "\n";
+    out << "shared favorites name: " << policies.SharedFavoritesName << "\n";
     out << "popups allowed for everyone: "
         << (policies.AllowedSites.isEmpty() ? QStringLiteral("(none)")
                                             : policies.AllowedSites.join(QLatin1Char(' ')))
@@ -601,6 +617,130 @@ int popups(QStringList args, TConsole &console, const TSubcommand *sub)
     });
 }
 
+// One line per folder (its path and "/") and per favorite (its path, a tab, its address).
+void printFavorites(QTextStream &out, const QVector<MachineFavorites::TNode> &nodes,
+                    const QString &within = QString())
+{
+    for (const MachineFavorites::TNode &node : nodes) {
+        const QString path = within + escaped(node.Name);
+        if (node.IsFolder) {
+            out << path << "/\n";
+            printFavorites(out, node.Children, path + QLatin1Char('/'));
+        } else {
+            out << path << "\t" << escaped(node.Url) << "\n";
+        }
+    }
+}
+
+// The same change in a user's own favorites, made as that user.
+int userFavorites(const QString &action, const QStringList &folders, const QString &name,
+                  const QString &url, const QList<RunAsUser::TAccount> &accounts, TConsole &console)
+{
+    return forEachUser(
+        accounts, accounts.size() > 1, console, [&](QTextStream &out, QTextStream &err) {
+            const QString root = FavoritesStore::FavoritesFolder();
+            if (action == QLatin1String("list")) {
+                printFavorites(out, MachineFavorites::ReadTree(root));
+                return;
+            }
+            QString folder = root;
+            for (const QString &part : folders)
+                folder += part + QLatin1Char('/');
+            const QString file = folder + name + QStringLiteral(".irl");
+            try {
+                if (action == QLatin1String("add")) {
+                    if (!FavoritesStore::CreateFolderPath(folder))
+                        throw EQuelvardError(folder + QStringLiteral(": cannot be made"));
+                    FavoritesStore::WriteFileAtomically(
+                        file,
+                        FavoritesStore::FavoriteFileContent(url, FavoritesStore::GetWindowsDir(),
+                                                            FavoritesStore::GetSystemDir()));
+                } else if (FavoritesStore::EntryExists(file) && !FavoritesStore::IsFolder(file)) {
+                    if (!FavoritesStore::DeleteFavoriteFile(file))
+                        throw EQuelvardError(file + QStringLiteral(": cannot be removed"));
+                } else if (FavoritesStore::IsFolder(folder + name)) {
+                    FavoritesStore::DeleteFolderTree(folder + name);
+                    if (FavoritesStore::EntryExists(folder + name))
+                        throw EQuelvardError(folder + name + QStringLiteral(": cannot be removed"));
+                } else {
+                    err << "quelvard-admin: " << shown(name) << " is not among the favorites\n";
+                }
+            } catch (const EQuelvardError &error) {
+                // Named by its own path, not the user's store.
+                throw std::runtime_error(error.message().toStdString());
+            }
+        });
+}
+
+int favorites(QStringList args, TConsole &console, const TSubcommand *sub)
+{
+    int failure = Success;
+    const auto accounts = takeUsers(args, console, sub, failure);
+    if (failure != Success)
+        return failure;
+    QStringList folders;
+    for (qsizetype i = 0; i < args.size();) {
+        QString path;
+        if (args.at(i) == QLatin1String("--folder") && i + 1 < args.size()) {
+            path = args.at(i + 1);
+            args.remove(i, 2);
+        } else if (args.at(i).startsWith(QLatin1String("--folder="))) {
+            path = args.takeAt(i).mid(9);
+        } else if (args.at(i) == QLatin1String("--folder")) {
+            return usage(console, QStringLiteral("--folder needs a folder"), sub);
+        } else {
+            ++i;
+            continue;
+        }
+        folders = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        if (folders.isEmpty())
+            return usage(console, QStringLiteral("--folder needs a folder"), sub);
+    }
+    const QString action = args.value(0);
+    const qsizetype wanted = action == QLatin1String("add")      ? 2
+                             : action == QLatin1String("remove") ? 1
+                             : action == QLatin1String("list")   ? 0
+                                                                 : -1;
+    if (wanted < 0)
+        return usage(console, QStringLiteral("favorites needs add, remove or list"), sub);
+    if (args.size() != wanted + 1 || (wanted == 0 && !folders.isEmpty()))
+        return usage(console, QStringLiteral("wrong arguments for favorites %1").arg(action), sub);
+    const QString name = args.value(1).trimmed();
+    const QString url = args.value(2).trimmed();
+    // Everything is checked before anything is written, so a typo changes nothing.
+    for (const QString &entry : wanted > 0 ? folders + QStringList{name} : QStringList()) {
+        if (const auto why = MachineFavorites::NameProblem(entry))
+            return usage(console, QStringLiteral("%1 refused: %2").arg(shown(entry), *why));
+    }
+    if (wanted == 2) {
+        if (const auto why = MachineFavorites::UrlProblem(url))
+            return usage(console, QStringLiteral("%1 refused: %2").arg(shown(url), *why));
+    }
+    if (accounts)
+        return userFavorites(action, folders, name, url, *accounts, console);
+    if (action == QLatin1String("list")) {
+        printFavorites(*console.out, MachineFavorites::ReadTree(MachineFavorites::Folder()));
+        console.out->flush();
+        return Success;
+    }
+    if (const auto refused = refuseUnsafeStore(console, MachineFavorites::UnsafeFolders(folders)))
+        return *refused;
+    try {
+        if (action == QLatin1String("add"))
+            MachineFavorites::Add(folders, name, url);
+        else if (!MachineFavorites::Remove(folders, name))
+            *console.err << "quelvard-admin: " << shown(name)
+                         << " is not among the shared favorites\n";
+    } catch (const EQuelvardError &error) {
+        *console.err << "quelvard-admin: cannot change the shared favorites: " << error.message()
+                     << (runByRoot() ? "" : "; run as root") << "\n";
+        console.err->flush();
+        return NotPermitted;
+    }
+    console.err->flush();
+    return Success;
+}
+
 int set(const QStringList &args, TConsole &console, const TSubcommand *sub)
 {
     if (args.size() != 2)
@@ -637,6 +777,11 @@ int set(const QStringList &args, TConsole &console, const TSubcommand *sub)
                 QStringLiteral("user-changes is allow or forbid, not %1").arg(shown(value)), sub);
         return write(console,
                      [&] { MachinePolicies::SetUserChanges(value == QLatin1String("allow")); });
+    }
+    if (args.first() == QLatin1String("shared-favorites-name")) {
+        if (const auto why = MachinePolicies::SharedFavoritesNameProblem(value))
+            return usage(console, QStringLiteral("%1 refused: %2").arg(shown(value), *why));
+        return write(console, [&] { MachinePolicies::SetSharedFavoritesName(value.trimmed()); });
     }
     for (const MachinePolicies::recDeviceSetting &setting : MachinePolicies::DeviceSettings) {
         if (args.first() != QLatin1String(setting.settingName))
@@ -897,9 +1042,14 @@ int Run(const QStringList &arguments, TConsole &console)
             return usage(console, QStringLiteral("export takes no argument"), sub);
         return exportPolicy(console);
     }
+    if (command == QLatin1String("favorites"))
+        return favorites(args, console, sub);
     // unset
+    if (args == QStringList{QStringLiteral("shared-favorites-name")})
+        return write(console, [] { MachinePolicies::SetSharedFavoritesName(QString()); });
     if (args != QStringList{QStringLiteral("home-page")})
-        return usage(console, QStringLiteral("only home-page can be unset"), sub);
+        return usage(console,
+                     QStringLiteral("only home-page and shared-favorites-name can be unset"), sub);
     return write(console, [] { MachinePolicies::UnsetHomePage(); });
 }
 

@@ -151,4 +151,24 @@ bool MakeMachineFolder(const QString &dir)
     return makeFolder(dir, 0755);
 }
 
+QStringList UnsafeMachinePath(const QString &path)
+{
+    QStringList problems;
+    struct stat info = {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return problems;
+    if (S_ISLNK(info.st_mode))
+        return {QStringLiteral("%1 is a symbolic link; remove it (rm %1) and run the command again")
+                    .arg(path)};
+    if (info.st_uid != 0)
+        problems << QStringLiteral("%1 is owned by user %2, not root; mend it with: chown "
+                                   "root:root %1")
+                        .arg(path)
+                        .arg(info.st_uid);
+    if (info.st_mode & (S_IWGRP | S_IWOTH))
+        problems << QStringLiteral("%1 is writable by group or others; mend it with: chmod go-w %1")
+                        .arg(path);
+    return problems;
+}
+
 } // namespace AppPaths

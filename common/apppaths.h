@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The folders the program keeps its state in. Each has a platform default; tests point them
 // at temporary folders so no run touches a real profile or the machine-wide folder.
@@ -38,5 +39,10 @@ void UseHome(const QString &home);
 bool MakeUserFolder(const QString &dir);
 // Creates `dir` and its missing parents as a machine folder: 0755 whatever the umask.
 bool MakeMachineFolder(const QString &dir);
+// What makes an existing machine file or folder unsafe to trust: a symbolic link, an owner
+// other than root, write access for group or others (anyone who could change it could change
+// what every user's browser obeys). One line each, naming the command that mends it; empty for
+// a path that is not there.
+QStringList UnsafeMachinePath(const QString &path);
 
 } // namespace AppPaths

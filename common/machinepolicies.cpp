@@ -25,6 +25,8 @@ const recDeviceSetting DeviceSettings[4] = {
     {"location", "Location", &recMachinePolicies::Location},
 };
 const QString DownloadsValue = QStringLiteral("Downloads");
+const QString SharedFavoritesNameValue = QStringLiteral("SharedFavoritesName");
+const QString DefaultSharedFavoritesName = QStringLiteral("Shared favorites");
 
 namespace {
 
@@ -149,8 +151,13 @@ QString PopupsKeyPath()
 
 std::optional<QString> HomePageProblem(const QString &url)
 {
+    return AddressProblem(url, QStringLiteral("a home page"));
+}
+
+std::optional<QString> AddressProblem(const QString &url, const QString &what)
+{
     if (url.size() > 2048)
-        return QStringLiteral("a home page address is at most 2048 characters long");
+        return QStringLiteral("%1 address is at most 2048 characters long").arg(what);
     if (url.contains(QChar::ReplacementCharacter))
         return QStringLiteral("the address is not valid UTF-8");
     if (hasControlCharacter(url))
@@ -160,7 +167,7 @@ std::optional<QString> HomePageProblem(const QString &url)
     static const QStringList schemes = {QStringLiteral("http"), QStringLiteral("https"),
                                         QStringLiteral("file"), QStringLiteral("quelvard")};
     if (url.isEmpty() || !parsed.isValid() || !schemes.contains(scheme))
-        return QStringLiteral("a home page is an http, https, file or quelvard address");
+        return QStringLiteral("%1 is an http, https, file or quelvard address").arg(what);
     if ((scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
          scheme == QLatin1String("quelvard")) &&
         parsed.host().isEmpty())
@@ -175,7 +182,18 @@ std::optional<QString> HomePageProblem(const QString &url)
             ? QString()
             : url.mid(hostStart + 3).section(QRegularExpression(QStringLiteral("[/?#]")), 0, 0);
     if (!parsed.userInfo().isEmpty() || authority.contains(QLatin1Char('@')))
-        return QStringLiteral("a home page holds no user name or password");
+        return QStringLiteral("%1 holds no user name or password").arg(what);
+    return std::nullopt;
+}
+
+std::optional<QString> SharedFavoritesNameProblem(const QString &name)
+{
+    if (TextUtils::Trim(name).isEmpty())
+        return QStringLiteral("the name cannot be blank");
+    if (name.size() > 255)
+        return QStringLiteral("the name is at most 255 characters long");
+    if (name.contains(QChar::ReplacementCharacter) || hasControlCharacter(name))
+        return QStringLiteral("the name holds no control character and is valid UTF-8");
     return std::nullopt;
 }
 
@@ -364,6 +382,14 @@ recMachinePolicies Read(QStringList *problems)
                                        .arg(KeyPath(), DownloadsValue, why));
                 }
             }
+            const QString shared = readValue(registry, SharedFavoritesNameValue, problems);
+            if (!shared.isEmpty()) {
+                if (const auto why = SharedFavoritesNameProblem(shared))
+                    note(problems, QStringLiteral("%1\\%2 ignored: %3")
+                                       .arg(KeyPath(), SharedFavoritesNameValue, *why));
+                else
+                    policies.SharedFavoritesName = TextUtils::Trim(shared);
+            }
             const QString changes = readValue(registry, UserChangesValue, problems);
             if (changes == QLatin1String("forbid"))
                 policies.UserChanges = false;
@@ -470,6 +496,16 @@ void SetDownloads(Downloads value, TRegistry *batch)
 {
     TWriter registry(batch, KeyPath());
     registry->WriteString(DownloadsValue, DownloadsName(value));
+}
+
+void SetSharedFavoritesName(const QString &name)
+{
+    TRegistry registry;
+    openForWriting(registry, KeyPath());
+    if (!name.isEmpty())
+        registry.WriteString(SharedFavoritesNameValue, name);
+    else if (registry.ValueExists(SharedFavoritesNameValue))
+        registry.DeleteValue(SharedFavoritesNameValue);
 }
 
 void AllowSite(const QString &site, TRegistry *batch)

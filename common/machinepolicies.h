@@ -19,6 +19,8 @@ class TRegistry;
 //   Camera, Microphone, ScreenSharing, Location
 //                 (string)  "ask" (the default), "allow" or "block": what a page's request
 //                           for that device gets
+//   SharedFavoritesName
+//                 (string)  the caption of the machine's favorites in the Favorites menu
 // The browser reads them once at start; quelvard-admin writes them. A store that exists but
 // cannot be read gives the safest value of every setting, never the most permissive.
 namespace MachinePolicies {
@@ -28,6 +30,8 @@ enum class BrowsingData { Keep, Forget };
 enum class DeviceAccess { Ask, Allow, Block };
 enum class Downloads { Allow, Forbid };
 enum class UrlList { Block, Allow };
+
+extern const QString DefaultSharedFavoritesName;
 
 struct recMachinePolicies
 {
@@ -42,6 +46,7 @@ struct recMachinePolicies
     DeviceAccess ScreenSharing = DeviceAccess::Ask;
     DeviceAccess Location = DeviceAccess::Ask;
     Downloads downloads = Downloads::Allow;
+    QString SharedFavoritesName = DefaultSharedFavoritesName;
     bool StoreUnreadable = false; // the store exists but gave nothing: Safest() applies
 
     bool UserChangesAllowed() const { return UserChanges; }
@@ -68,6 +73,7 @@ extern const QString HomePageValue;
 extern const QString BrowsingDataValue;
 extern const QString UserChangesValue;
 extern const QString DownloadsValue;
+extern const QString SharedFavoritesNameValue;
 
 // Reads the settings from the machine hive without creating or changing anything. A value
 // that cannot be read, or holds something it should not, is left at its default and
@@ -85,6 +91,12 @@ std::optional<QString> UnreadableStoreMessage();
 // Null when `url` may be a home page (http, https, file or quelvard, with something after
 // the scheme, no user name, at most 2048 characters); otherwise why not.
 std::optional<QString> HomePageProblem(const QString &url);
+// The same rules for an address the administrator gives every user in another place; `what`
+// names that place in the answer ("a favorite").
+std::optional<QString> AddressProblem(const QString &url, const QString &what);
+// Null when `name` may name the shared favorites: not blank, at most 255 characters, no
+// control character.
+std::optional<QString> SharedFavoritesNameProblem(const QString &name);
 // The normalised site, or why `domain` is not a site name: a host name (labels of letters,
 // digits and hyphens, neither starting nor ending with one, at most 63 bytes each and 253 in
 // all) or an IP address, with an optional port 1..65535. International names are stored in
@@ -109,6 +121,8 @@ void SetDeviceAccess(const recDeviceSetting &setting, DeviceAccess value,
                      TRegistry *batch = nullptr);
 void SetDownloads(Downloads value, TRegistry *batch = nullptr);
 void AllowSite(const QString &site, TRegistry *batch = nullptr);
+// An empty name returns to the default.
+void SetSharedFavoritesName(const QString &name);
 // True when the site was on the list.
 bool RemoveSite(const QString &site, TRegistry *batch = nullptr);
 // Every stored site, as stored.

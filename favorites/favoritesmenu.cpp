@@ -2,8 +2,10 @@
 
 #include "common/dialogseam.h"
 #include "common/errors.h"
+#include "common/machinepolicies.h"
 #include "favorites/addfavorite.h"
 #include "favorites/favoritesstore.h"
+#include "favorites/machinefavorites.h"
 #include "favorites/organizefavorites.h"
 
 #include <QAction>
@@ -24,18 +26,27 @@ struct TBuild
     int ItemCounter = 1;
 };
 
+QMenu *addFolder(QMenu *parent, const QString &caption, const QString &name, const QString &path,
+                 const QIcon &icon)
+{
+    auto *submenu = new QMenu(Caption(caption), parent);
+    submenu->setObjectName(name);
+    QAction *folderItem = submenu->menuAction();
+    folderItem->setObjectName(name);
+    folderItem->setIcon(icon);
+    folderItem->setData(path);
+    parent->addMenu(submenu);
+    return submenu;
+}
+
 void fill(QMenu *parent, const QVector<FavoritesStore::TFavoriteItem> &items, TBuild &build)
 {
     for (const FavoritesStore::TFavoriteItem &item : items) {
         if (item.IsFolder) {
-            auto *submenu = new QMenu(Caption(item.Name), parent);
-            const QString name = QStringLiteral("FavFolder") + QString::number(build.ItemCounter++);
-            submenu->setObjectName(name);
-            QAction *folderItem = submenu->menuAction();
-            folderItem->setObjectName(name);
-            folderItem->setIcon(build.FolderIcon);
-            folderItem->setData(item.Path);
-            parent->addMenu(submenu);
+            QMenu *submenu =
+                addFolder(parent, item.Name,
+                          QStringLiteral("FavFolder") + QString::number(build.ItemCounter++),
+                          item.Path, build.FolderIcon);
             fill(submenu, item.Children, build);
         } else {
             auto *favoriteItem = new QAction(Caption(item.Name), parent);
@@ -62,7 +73,8 @@ QString Caption(const QString &name)
 }
 
 void Rebuild(QMenu *menu, const QString &favoritesFolder, const QIcon &folderIcon,
-             const std::function<void(QAction *)> &choose)
+             const std::function<void(QAction *)> &choose, const QString &sharedFolder,
+             const QString &sharedName)
 {
     const QList<QAction *> actions = menu->actions();
     for (qsizetype i = actions.size() - 1; i >= FixedItemCount; --i) {
@@ -73,9 +85,19 @@ void Rebuild(QMenu *menu, const QString &favoritesFolder, const QIcon &folderIco
         else if (action->parent() == menu)
             delete action;
     }
+    TBuild build{folderIcon, choose};
+    // Read with the same walk as the user's own: links are not followed, and a file without
+    // an address is found out only when chosen.
+    const QVector<FavoritesStore::TFavoriteItem> shared =
+        sharedFolder.isEmpty()
+            ? QVector<FavoritesStore::TFavoriteItem>()
+            : FavoritesStore::ReadFavoritesTree(sharedFolder, FavoritesStore::TWalk::Menu);
+    if (!shared.isEmpty())
+        fill(addFolder(menu, sharedName, QStringLiteral("SharedFavorites"), sharedFolder,
+                       folderIcon),
+             shared, build);
     if (favoritesFolder.isEmpty() || !FavoritesStore::IsFolder(favoritesFolder))
         return;
-    TBuild build{folderIcon, choose};
     fill(menu, FavoritesStore::ReadFavoritesTree(favoritesFolder, FavoritesStore::TWalk::Menu),
          build);
 }
@@ -89,8 +111,10 @@ TFavoritesMenu::TFavoritesMenu(QMenu *menu, const QIcon &folderIcon, QWidget *ow
 
 void TFavoritesMenu::Rebuild()
 {
-    FavoritesMenu::Rebuild(m_menu, FavoritesStore::FavoritesFolder(), m_folderIcon,
-                           [this](QAction *item) { Action1Execute(item); });
+    FavoritesMenu::Rebuild(
+        m_menu, FavoritesStore::FavoritesFolder(), m_folderIcon,
+        [this](QAction *item) { Action1Execute(item); }, MachineFavorites::Folder(),
+        MachinePolicies::Current().SharedFavoritesName);
 }
 
 // A favorite item was chosen: its file must still be there and hold an address.

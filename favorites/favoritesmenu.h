@@ -24,9 +24,11 @@ extern const QString OpenError;
 
 // Removes the generated items and lists the favorites folder below the fixed items, folders
 // first, each as a submenu of its own contents. `choose` is connected to every favorite item
-// and receives the item; the favorite's full path is the item's data.
+// and receives the item; the favorite's full path is the item's data. The favorites of
+// `sharedFolder`, when it holds any, come first as one submenu captioned `sharedName`.
 void Rebuild(QMenu *menu, const QString &favoritesFolder, const QIcon &folderIcon,
-             const std::function<void(QAction *)> &choose);
+             const std::function<void(QAction *)> &choose, const QString &sharedFolder = QString(),
+             const QString &sharedName = QString());
 
 // A name as a menu shows it literally: "&" would otherwise become a mnemonic and a tab would
 // start the shortcut column.
@@ -44,7 +46,8 @@ public:
     // `owner` owns the messages and the dialogs; `folderIcon` marks the folder items.
     TFavoritesMenu(QMenu *menu, const QIcon &folderIcon, QWidget *owner);
 
-    // Lists the favorites folder as it is on disk now; run each time the menu opens.
+    // Lists the machine's shared favorites and the user's folder as they are on disk now; run
+    // each time the menu opens.
     void Rebuild();
     // The Add Favorite dialog for the page at `url`, offering `title` as the name.
     void AddFavorite(const QString &url, const QString &title);

@@ -2,6 +2,7 @@
 
 #include "common/dialogseam.h"
 #include "favorites/favoritesstore.h"
+#include "favorites/machinefavorites.h"
 
 #include <QDir>
 #include <QFile>
@@ -91,9 +92,10 @@ QString ResolvedPath(const QString &path)
     return resolved;
 }
 
-bool IsInFavoritesFolder(const QString &path)
+namespace {
+
+bool isInFolder(const QString &favorites, const QString &path)
 {
-    const QString favorites = FavoritesStore::FavoritesFolder();
     if (favorites.isEmpty())
         return false;
     const QString folder = ResolvedPath(favorites);
@@ -114,6 +116,14 @@ bool IsInFavoritesFolder(const QString &path)
         if (ancestor == QLatin1String("/"))
             return false;
     }
+}
+
+} // namespace
+
+bool IsInFavoritesFolder(const QString &path)
+{
+    return isInFolder(FavoritesStore::FavoritesFolder(), path) ||
+           isInFolder(MachineFavorites::Folder(), path);
 }
 
 QString WhyNotWrite(const QString &filePath, const QStringList &companions)

@@ -6,9 +6,9 @@
 class QWidget;
 
 // Where the program may write a file the user names (a saved page, a printed file): never as a
-// favorite and never among the favorites. A favorite is any ".irl" file in the favorites tree,
-// so a file written there with text the user typed into a page would become a favorite that
-// opens an address the lock was meant to keep out.
+// favorite and never among the favorites, the user's own or the machine's. A favorite is any ".irl"
+// file in the favorites tree, so a file written there with text the user typed into a page would
+// become a favorite that opens an address the lock was meant to keep out.
 namespace SaveTarget {
 
 // The path the file system would write to for `path`: links (dangling ones too) and ".." are
@@ -16,8 +16,9 @@ namespace SaveTarget {
 // folders made for it would lie. Empty when the links never end.
 QString ResolvedPath(const QString &path);
 
-// True when `path`, once resolved, is the favorites folder or lies anywhere below it, also
-// when reached through another name for the same folder (a link, a bind mount).
+// True when `path`, once resolved, is the user's favorites folder or the machine's shared one,
+// or lies anywhere below either, also when reached through another name for the same folder (a
+// link, a bind mount).
 bool IsInFavoritesFolder(const QString &path);
 
 // The message that refuses writing `filePath`, or empty when it may be written. `companions`

@@ -15,8 +15,8 @@ packages=(
     # The formatting check.
     clang-format
     # Packaging and its checks: icons, the package, the menu and software-centre entries, the
-    # manual pages and the example playbook.
-    librsvg2-bin dpkg-dev file desktop-file-utils appstream groff-base ansible-core
+    # manual pages, the example playbook and Debian's package checks.
+    librsvg2-bin dpkg-dev file desktop-file-utils appstream groff-base ansible-core lintian
 )
 missing=()
 for package in "${packages[@]}"; do

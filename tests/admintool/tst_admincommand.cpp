@@ -1,9 +1,11 @@
 #include "admintool/admincommand.h"
 #include "common/adminloginstore.h"
 #include "common/encryption.h"
+#include "common/errors.h"
 #include "common/machinepolicies.h"
 #include "common/registry.h"
 #include "common/runasuser.h"
+#include "favorites/machinefavorites.h"
 #include "support/testenv.h"
 
 #include <QElapsedTimer>
@@ -243,6 +245,12 @@ private slots:
         QTest::newRow("unknown command") << QStringList{"unlock"} << 1 << "login set: no";
         QTest::newRow("set-login stray argument")
             << QStringList{"set-login", "pw"} << 1 << "login set: no";
+        QTest::newRow("shared favorites name")
+            << QStringList{"set", "shared-favorites-name", " Class 3B "} << 0
+            << "shared favorites name: Class 3B";
+        QTest::newRow("shared favorites name blank")
+            << QStringList{"set", "shared-favorites-name", " "} << 1
+            << "shared favorites name: Shared favorites";
         QTest::newRow("help") << QStringList{"popups", "--help"} << 0
                               << "popups allowed for everyone: (none)";
     }
@@ -263,6 +271,139 @@ private slots:
         const TRun shown = run({"status"});
         QCOMPARE(shown.status, 0);
         QVERIFY2(shown.out.split('\n').contains(statusLine), qPrintable(shown.out));
+    }
+
+    void favorites_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("listed"); // what `favorites list` prints afterwards
+
+        const QString school = QStringLiteral("https://school.example/");
+        QTest::newRow("add") << QStringList{"favorites", "add", "School", school} << 0
+                             << "School\t" + school + "\n";
+        QTest::newRow("add in nested folders")
+            << QStringList{"favorites", "add", " Fish & Chips ", school, "--folder", "/Food/Fish/"}
+            << 0 << "Food/\nFood/Fish/\nFood/Fish/Fish & Chips\t" + school + "\n";
+        const struct
+        {
+            const char *row;
+            QStringList arguments;
+        } refused[] = {
+            {"name with a slash", {"favorites", "add", "a/b", school}},
+            {"name dot-dot", {"favorites", "add", "..", school}},
+            {"hidden name", {"favorites", "add", ".School", school}},
+            {"name with an escape", {"favorites", "add", "a\x1b[31m", school}},
+            {"name too long", {"favorites", "add", QString(252, 'n'), school}},
+            {"folder climbing out", {"favorites", "add", "School", school, "--folder", "a/../.."}},
+            {"javascript address", {"favorites", "add", "School", "javascript:alert(1)"}},
+            {"address with a user", {"favorites", "add", "School", "https://u@school.example/"}},
+            {"no address", {"favorites", "add", "School"}},
+            {"list of a folder", {"favorites", "list", "--folder", "Food"}},
+            {"unknown action", {"favorites", "clear"}},
+        };
+        for (const auto &row : refused)
+            QTest::newRow(row.row) << row.arguments << 1 << QString();
+        QTest::newRow("remove what is not there")
+            << QStringList{"favorites", "remove", "School"} << 0 << QString();
+    }
+    void favorites()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, listed);
+        const TRun result = run(arguments);
+        QCOMPARE(result.status, status);
+        QVERIFY(!result.err.contains(QChar(0x1b)));
+        const TRun list = run({"favorites", "list"});
+        QCOMPARE(list.status, 0);
+        QCOMPARE(list.out, listed);
+    }
+
+    // Made 0755 and 0644 whatever root's umask, and taken away file by file or folder by folder.
+    void favoritesModesAndRemoval()
+    {
+        const mode_t saved = ::umask(077);
+        const int added =
+            run({"favorites", "add", "Maths", "https://m.example/", "--folder", "Homework"}).status;
+        ::umask(saved);
+        QCOMPARE(added, 0);
+        const QString folder = MachineFavorites::Folder();
+        QCOMPARE(modeOf(folder), mode_t(0755));
+        QCOMPARE(modeOf(folder + "/Homework"), mode_t(0755));
+        QCOMPARE(modeOf(folder + "/Homework/Maths.irl"), mode_t(0644));
+        QCOMPARE(run({"favorites", "add", "School", "https://s.example/"}).status, 0);
+        QCOMPARE(run({"favorites", "remove", "Maths", "--folder", "Homework"}).status, 0);
+        QCOMPARE(run({"favorites", "list"}).out,
+                 QStringLiteral("Homework/\nSchool\thttps://s.example/\n"));
+        QCOMPARE(run({"favorites", "remove", "Homework"}).status, 0);
+        QCOMPARE(run({"favorites", "list"}).out, QStringLiteral("School\thttps://s.example/\n"));
+    }
+
+    void favoritesInUnsafeFolderRefused_data()
+    {
+        QTest::addColumn<QString>("path"); // below the machine folder
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("mend");
+        QTest::newRow("favorites folder a link") << ""
+                                                 << "link"
+                                                 << "rm ";
+        QTest::newRow("subfolder a link") << "/Homework"
+                                          << "link"
+                                          << "rm ";
+        QTest::newRow("subfolder writable by others") << "/Homework"
+                                                      << "chmod"
+                                                      << "chmod go-w";
+    }
+    // As with the store, root writes nothing where someone else could have led it.
+    void favoritesInUnsafeFolderRefused()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, fault);
+        QFETCH(QString, mend);
+        if (::geteuid() != 0)
+            QSKIP("only root is refused an unsafe folder");
+        QCOMPARE(
+            run({"favorites", "add", "Maths", "https://m.example/", "--folder", "Homework"}).status,
+            0);
+        const QString target = MachineFavorites::Folder() + path;
+        if (fault == "chmod") {
+            QVERIFY(::chmod(QFile::encodeName(target), 0777) == 0);
+        } else {
+            QVERIFY(QFile::rename(target, m_env->root() + "/elsewhere"));
+            QVERIFY(QFile::link(m_env->root() + "/elsewhere", target));
+        }
+        const TRun refused =
+            run({"favorites", "add", "Planted", "https://p.example/", "--folder", "Homework"});
+        QCOMPARE(refused.status, int(AdminCommand::Unreadable));
+        QVERIFY2(refused.err.contains(target) && refused.err.contains(mend),
+                 qPrintable(refused.err));
+        QVERIFY(!QFileInfo::exists(m_env->root() + "/elsewhere/Homework/Planted.irl"));
+        QVERIFY(!QFileInfo::exists(m_env->root() + "/elsewhere/Planted.irl"));
+        QVERIFY(!QFileInfo::exists(target + "/Planted.irl"));
+    }
+
+    // The whole tree at once, as a policy file gives it: all or nothing.
+    void favoritesTreeReplacedWhole()
+    {
+        using MachineFavorites::TNode;
+        QCOMPARE(run({"favorites", "add", "Old", "https://old.example/"}).status, 0);
+        const QVector<TNode> tree = {
+            TNode::Folder("Homework", {TNode::Folder("Empty", {}),
+                                       TNode::Favorite("Maths", "https://m.example/")}),
+            TNode::Favorite("School", "https://s.example/")};
+        MachineFavorites::ReplaceTree(tree);
+        QCOMPARE(MachineFavorites::ReadTree(MachineFavorites::Folder()), tree);
+        const QVector<TNode> twice = {TNode::Favorite("A", "https://a.example/"),
+                                      TNode::Favorite("A", "https://b.example/")};
+        QVERIFY_THROWS_EXCEPTION(EQuelvardError, MachineFavorites::ReplaceTree(twice));
+        const QVector<TNode> bad = {TNode::Favorite("A", "https://a.example/"),
+                                    TNode::Favorite("B", "ftp://b.example/")};
+        QVERIFY_THROWS_EXCEPTION(EQuelvardError, MachineFavorites::ReplaceTree(bad));
+        QCOMPARE(MachineFavorites::ReadTree(MachineFavorites::Folder()), tree);
+        QCOMPARE(QDir(QFileInfo(m_env->machineHive()).absolutePath())
+                     .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{"Favorites"});
     }
 
     void removeAndUnset()
@@ -618,6 +759,16 @@ private slots:
         QCOMPARE(modeOf(folder), mode_t(0700));
         QCOMPARE(run({"popups", "list", "--user", user.name}).out,
                  QStringLiteral("games.example.org\n"));
+        const TRun favorite =
+            run({"favorites", "add", "--user", user.name, "School", "https://s.example/"});
+        QVERIFY2(favorite.status == 0, qPrintable(favorite.err));
+        QCOMPARE(QFileInfo(account->Home + "/.local/share/Quelvard/School.irl").ownerId(),
+                 account->Uid);
+        QVERIFY(run({"favorites", "list", "--all-users"})
+                    .out.split('\n')
+                    .contains(user.name + ": School\thttps://s.example/"));
+        QCOMPARE(run({"favorites", "remove", "School", "--user", user.name}).status, 0);
+        QCOMPARE(run({"favorites", "list", "--user", user.name}).out, QString());
         QVERIFY(run({"popups", "list", "--all-users"})
                     .out.split('\n')
                     .contains(user.name + ": games.example.org"));

@@ -106,12 +106,16 @@ blocked http://www.games.example.org/" \
         http://homework.example.net:8080/upload http://homework.example.net/upload \
         http://www.games.example.org/)"
 
-# Favorites every new user starts with.
-expect "favorites in /etc/skel" \
+# The favorites every user gets, and one user's own.
+expect "shared favorites" \
 "Homework/
 Homework/Dictionary https://dictionary.example.org/
 School https://school.example.edu/" \
-    "$("$probe" favorites "$root/etc/skel/.local/share/Quelvard")"
+    "$("$probe" favorites "$root/var/lib/Quelvard/Favorites")"
+expect "shared favorites' caption" "shared favorites name: Our school" \
+    "$(echo "$status" | grep '^shared favorites name:')"
+expect "alice's own favorites" "Games https://games.example.org/" \
+    "$("$probe" favorites "$root/home/alice/.local/share/Quelvard")"
 
 [ $failures -eq 0 ] && echo "every command of the guide ran and the browser reads what they set"
 exit $((failures > 0))

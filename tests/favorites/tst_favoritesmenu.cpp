@@ -3,6 +3,8 @@
 #include "favorites/addfavorite.h"
 #include "favorites/favoritesmenu.h"
 #include "favorites/favoritesstore.h"
+#include "favorites/machinefavorites.h"
+#include "favorites/organizefavorites.h"
 #include "main/browsertab.h"
 #include "main/mainwindow.h"
 #include "main/webview.h"
@@ -13,6 +15,7 @@
 #include "support/testenv.h"
 
 #include "common/genutilities.h"
+#include "common/machinepolicies.h"
 
 #include <QAction>
 #include <QDir>
@@ -110,6 +113,8 @@ private slots:
     void addFavoriteFromAPage_data();
     void addFavoriteFromAPage();
     void organizeOpensTheDialog();
+    void sharedFavoritesComeFirst_data();
+    void sharedFavoritesComeFirst();
 
 private:
     void openPage(TfrmQuelvardBrowser &window, const QString &path);
@@ -380,6 +385,58 @@ void tst_FavoritesMenu::organizeOpensTheDialog()
     QCOMPARE(favoriteDialogs(m_dialogs->dialogsRun), QStringList{"frmOrganizeFavorites"});
     // Opening it creates the favorites folder.
     QVERIFY(QFileInfo(m_root).isDir());
+}
+
+void tst_FavoritesMenu::sharedFavoritesComeFirst_data()
+{
+    QTest::addColumn<QString>("name"); // as the administrator set it; empty: never set
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("default name") << ""
+                                  << "Shared favorites";
+    QTest::newRow("named by the administrator") << "Class 3B & friends"
+                                                << "Class 3B && friends";
+}
+
+// The machine's favorites head the menu and open like the user's own, yet neither dialog
+// offers them: Organize lists the user's favorites only, and Add saves among them.
+void tst_FavoritesMenu::sharedFavoritesComeFirst()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    if (!name.isEmpty())
+        MachinePolicies::SetSharedFavoritesName(name);
+    const QString shared = MachineFavorites::Folder() + "/";
+    writeBytes(shared + "Homework/Dictionary.irl", favorite(m_server.url("/b").toString()));
+    writeBytes(shared + "School.irl", favorite(m_server.url("/a").toString()));
+    writeBytes(m_root + "Mine.irl", favorite("http://x/"));
+    TfrmQuelvardBrowser window;
+    window.show();
+    QMenu *menu = favoritesMenu(window);
+    emit menu->aboutToShow();
+    QCOMPARE(outline(menu, FavoritesMenu::FixedItemCount),
+             (QStringList{"SharedFavorites " + caption, "  FavFolder1 Homework",
+                          "    Fav2 Dictionary", "  Fav3 School", "Fav4 Mine"}));
+    findItem(menu, "Dictionary")->trigger();
+    QVERIFY(waitForUrl(window, m_server.url("/b").toString()));
+
+    QStringList listed;
+    m_dialogs->dialogHandler = [&](QDialog *dialog) {
+        if (auto *organize = qobject_cast<TfrmOrganizeFavorites *>(dialog)) {
+            for (QTreeWidgetItemIterator it(organize->RootNode()->treeWidget()); *it; ++it)
+                listed << (*it)->text(0);
+        } else if (auto *add = qobject_cast<TfrmAddFavorite *>(dialog)) {
+            add->edtName->setText("Saved");
+            add->cbOk->click();
+            return add->result();
+        }
+        return int(QDialog::Rejected);
+    };
+    menuItem(window, "OrganizeFavorites1")->trigger();
+    QCOMPARE(listed.mid(1), QStringList{"Mine"});
+    menuItem(window, "AddToFavorites1")->trigger();
+    QVERIFY(QFileInfo::exists(m_root + "Saved.irl"));
+    QCOMPARE(QDir(shared).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             (QStringList{"Homework", "School.irl"}));
 }
 
 #include "support/testmain.h"

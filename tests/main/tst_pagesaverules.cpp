@@ -1,6 +1,8 @@
-// Saving and printing a page never make a favorite: no file lands in the favorites folder or
-// under a favorite's name, however the place is spelled, and no file dialog can move one there.
+// Saving and printing a page never make a favorite: no file lands in the favorites folder (the
+// user's or the machine's shared one) or under a favorite's name, however the place is spelled,
+// and no file dialog can move one there.
 #include "favorites/favoritesstore.h"
+#include "favorites/machinefavorites.h"
 #include "main/pagesave.h"
 #include "main/schemehandler.h"
 #include "main/webview.h"
@@ -92,6 +94,7 @@ struct TSaveFolders
 {
     QTemporaryDir outside;
     QString favorites;
+    QString shared = MachineFavorites::Folder();
 
     bool make()
     {
@@ -99,7 +102,7 @@ struct TSaveFolders
         favorites.chop(1);
         const QString out = outside.path();
         return outside.isValid() && QDir().mkpath(favorites + QStringLiteral("/sub")) &&
-               QFile::link(favorites, out + QStringLiteral("/favlink")) &&
+               QDir().mkpath(shared) && QFile::link(favorites, out + QStringLiteral("/favlink")) &&
                QFile::link(favorites + QStringLiteral("/sub"), out + QStringLiteral("/sublink")) &&
                QFile::link(favorites + QStringLiteral("/linked.html"),
                            out + QStringLiteral("/linked.html")) &&
@@ -109,10 +112,13 @@ struct TSaveFolders
     {
         const QString parentOfOutside = QFileInfo(outside.path()).path();
         return pattern.replace(QStringLiteral("{fav}"), favorites)
+            .replace(QStringLiteral("{shared}"), shared)
             .replace(QStringLiteral("{out}"), outside.path())
             .replace(QStringLiteral("{favFromParent}"),
                      QDir(parentOfOutside).relativeFilePath(favorites));
     }
+    // What both favorites folders hold.
+    QStringList all() const { return EntriesBelow(favorites) + EntriesBelow(shared); }
 };
 
 const QString FavoritesRefusal = QStringLiteral("Favorites folder");
@@ -145,6 +151,8 @@ void tst_PageSaveRules::saveNeverMakesAFavorite_data()
     QTest::newRow(".IRL elsewhere") << "{out}/typed.IRL" << htmlOnly << NameRefusal << false;
     QTest::newRow(".Irl archive") << "{out}/typed.Irl" << archive << NameRefusal << true;
     QTest::newRow(".irl in favorites") << "{fav}/typed.irl" << complete << NameRefusal << false;
+    QTest::newRow("shared favorites folder")
+        << "{shared}/typed.html" << complete << FavoritesRefusal << false;
     QTest::newRow("ordinary save") << "{out}/typed.html" << complete << QString() << true;
     QTest::newRow("picture folder link, HTML only")
         << "{out}/pictures.html" << htmlOnly << QString() << false;
@@ -161,7 +169,7 @@ void tst_PageSaveRules::saveNeverMakesAFavorite()
     TSaveFolders folders;
     QVERIFY(folders.make());
     target = folders.spell(target);
-    const QStringList favoritesBefore = EntriesBelow(folders.favorites);
+    const QStringList favoritesBefore = folders.all();
     const QStringList outsideBefore = EntriesBelow(folders.outside.path());
     auto browser = Browser::open(*m_dialogs);
     QVERIFY(browser);
@@ -208,7 +216,7 @@ void tst_PageSaveRules::saveNeverMakesAFavorite()
         QCOMPARE(EntriesBelow(folders.outside.path()), outsideBefore);
     }
     // Nothing new among the favorites, so nothing new on the Favorites menu.
-    QCOMPARE(EntriesBelow(folders.favorites), favoritesBefore);
+    QCOMPARE(folders.all(), favoritesBefore);
 }
 
 void tst_PageSaveRules::printNeverMakesAFavorite_data()
@@ -220,6 +228,8 @@ void tst_PageSaveRules::printNeverMakesAFavorite_data()
     QTest::newRow("print through a link")
         << "{out}/favlink/printed.pdf" << false << FavoritesRefusal;
     QTest::newRow("print as .IRL") << "{out}/printed.IRL" << false << NameRefusal;
+    QTest::newRow("print into shared favorites")
+        << "{shared}/printed.pdf" << false << FavoritesRefusal;
     QTest::newRow("preview's print into favorites")
         << "{out}/sublink/printed.pdf" << true << FavoritesRefusal;
     QTest::newRow("preview's print as .irl") << "{out}/printed.irl" << true << NameRefusal;
@@ -234,7 +244,7 @@ void tst_PageSaveRules::printNeverMakesAFavorite()
     TSaveFolders folders;
     QVERIFY(folders.make());
     target = folders.spell(target);
-    const QStringList favoritesBefore = EntriesBelow(folders.favorites);
+    const QStringList favoritesBefore = folders.all();
     const QStringList outsideBefore = EntriesBelow(folders.outside.path());
     auto browser = Browser::open(*m_dialogs);
     QVERIFY(browser);
@@ -280,7 +290,7 @@ void tst_PageSaveRules::printNeverMakesAFavorite()
     browser->window.Print1Click();
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
     QVERIFY(QFileInfo(later.filePath(QStringLiteral("later.pdf"))).size() > 0);
-    QCOMPARE(EntriesBelow(folders.favorites), favoritesBefore);
+    QCOMPARE(folders.all(), favoritesBefore);
     QCOMPARE(EntriesBelow(folders.outside.path()), outsideBefore);
 }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package as scripts/package.sh does and checks what it would install:
 # every file where a desktop looks for it, valid menu and software-centre entries, no way in
-# for a typed address, the machine folder of a packaged build, and its dependencies.
+# for a typed address, the machine folder of a packaged build, its dependencies, and nothing
+# lintian calls an error or a warning.
 #   package_deb.sh BUILD_FOLDER
 set -u
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
@@ -73,6 +74,16 @@ done
 echo "$info" | grep -qx ' Section: web' || fail "section is not web"
 echo "$info" | grep -q '^ Maintainer: .' || fail "no maintainer"
 echo "$info" | grep -q '^ Homepage:' && fail "a homepage is named"
+
+# Debian's own checks, errors and warnings alike (a root run only adds a note on stderr).
+if command -v lintian >/dev/null; then
+    lintian --fail-on error,warning "$deb" 2>"$work/lintian.err" || {
+        grep -v 'running with root privileges' "$work/lintian.err"
+        fail "lintian reports errors or warnings"
+    }
+else
+    fail "lintian is not installed (scripts/setup.sh installs it)"
+fi
 
 [ $failures -eq 0 ] && echo "package checks passed in $(( $(date +%s) - started )) s"
 exit $((failures > 0))

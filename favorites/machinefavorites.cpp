@@ -1,0 +1,373 @@
+#include "favorites/machinefavorites.h"
+
+#include "common/apppaths.h"
+#include "common/errors.h"
+#include "common/machinepolicies.h"
+#include "favorites/favoritesstore.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSet>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace MachineFavorites {
+
+namespace {
+
+constexpr mode_t FolderMode = 0755;
+constexpr mode_t FileMode = 0644;
+
+// A descriptor closed when it goes out of scope.
+class TFd
+{
+public:
+    explicit TFd(int fd = -1) : m_fd(fd) {}
+    TFd(const TFd &) = delete;
+    TFd &operator=(const TFd &) = delete;
+    TFd(TFd &&other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    TFd &operator=(TFd &&other) noexcept
+    {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
+    ~TFd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+[[noreturn]] void fail(const QString &path, int code)
+{
+    throw EQuelvardError(QStringLiteral("%1: %2").arg(path, qt_error_string(code)));
+}
+
+QString storeFolder()
+{
+    return QFileInfo(AppPaths::MachineHiveFile()).absolutePath();
+}
+
+QString fileNameOf(const QString &name)
+{
+    return name + QStringLiteral(".irl");
+}
+
+// Opens the folder `name` inside `at`, never through a link; makes it first when `create`.
+// Invalid when it is missing and not made.
+TFd stepInto(int at, const QString &name, bool create, const QString &shown)
+{
+    const QByteArray native = QFile::encodeName(name);
+    const bool made = create && ::mkdirat(at, native.constData(), FolderMode) == 0;
+    if (create && !made && errno != EEXIST)
+        fail(shown, errno);
+    TFd fd(::openat(at, native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid()) {
+        if (!create && errno == ENOENT)
+            return fd;
+        fail(shown, errno);
+    }
+    if (made && ::fchmod(fd.get(), FolderMode) != 0)
+        fail(shown, errno);
+    return fd;
+}
+
+// The machine folder's `folders`, opened one by one from the store's folder down.
+TFd openChain(const QStringList &folders, bool create)
+{
+    const QString base = storeFolder();
+    if (create && !AppPaths::MakeMachineFolder(base))
+        fail(base, errno ? errno : EACCES);
+    TFd fd(::open(QFile::encodeName(base).constData(),
+                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid()) {
+        if (!create && errno == ENOENT)
+            return fd;
+        fail(base, errno);
+    }
+    QString shown = base;
+    for (const QString &name : QStringList{QStringLiteral("Favorites")} + folders) {
+        shown += QLatin1Char('/') + name;
+        fd = stepInto(fd.get(), name, create, shown);
+        if (!fd.valid())
+            break;
+    }
+    return fd;
+}
+
+// Written beside the target and renamed over it: a reader finds the old file or the new one.
+void writeFileAt(int at, const QString &name, const QByteArray &content, const QString &shown)
+{
+    const QByteArray target = QFile::encodeName(name);
+    const QByteArray temp =
+        ".quelvard-" + QByteArray::number(QRandomGenerator::global()->generate64(), 16);
+    TFd fd(::openat(at, temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    FileMode));
+    if (!fd.valid())
+        fail(shown, errno);
+    const auto abandon = [&](int code) {
+        ::unlinkat(at, temp.constData(), 0);
+        fail(shown, code);
+    };
+    if (::fchmod(fd.get(), FileMode) != 0)
+        abandon(errno);
+    for (qsizetype done = 0; done < content.size();) {
+        const ssize_t written =
+            ::write(fd.get(), content.constData() + done, content.size() - done);
+        if (written < 0 && errno != EINTR)
+            abandon(errno);
+        done += std::max<ssize_t>(written, 0);
+    }
+    if (::fsync(fd.get()) != 0)
+        abandon(errno);
+    fd = TFd();
+    if (::renameat(at, temp.constData(), at, target.constData()) != 0)
+        abandon(errno);
+}
+
+// Removes the entry `name` in `at`, a folder with all it holds; links are removed, not
+// followed.
+void removeAt(int at, const QByteArray &name)
+{
+    struct stat info = {};
+    if (::fstatat(at, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return;
+    if (!S_ISDIR(info.st_mode)) {
+        ::unlinkat(at, name.constData(), 0);
+        return;
+    }
+    TFd fd(::openat(at, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.valid()) {
+        if (DIR *dir = ::fdopendir(::dup(fd.get()))) {
+            QList<QByteArray> names;
+            while (const dirent *entry = ::readdir(dir)) {
+                const QByteArray child(entry->d_name);
+                if (child != "." && child != "..")
+                    names << child;
+            }
+            ::closedir(dir);
+            for (const QByteArray &child : names)
+                removeAt(fd.get(), child);
+        }
+    }
+    ::unlinkat(at, name.constData(), AT_REMOVEDIR);
+}
+
+QByteArray contentFor(const QString &url)
+{
+    return FavoritesStore::FavoriteFileContent(url, FavoritesStore::GetWindowsDir(),
+                                               FavoritesStore::GetSystemDir());
+}
+
+void writeTree(int at, const QVector<TNode> &tree, const QString &shown)
+{
+    for (const TNode &node : tree) {
+        const QString path = shown + QLatin1Char('/') + node.Name;
+        if (node.IsFolder) {
+            const TFd fd = stepInto(at, node.Name, true, path);
+            writeTree(fd.get(), node.Children, path);
+        } else {
+            writeFileAt(at, fileNameOf(node.Name), contentFor(node.Url), fileNameOf(path));
+        }
+    }
+}
+
+QVector<TNode> nodesOf(const QVector<FavoritesStore::TFavoriteItem> &items)
+{
+    QVector<TNode> nodes;
+    for (const FavoritesStore::TFavoriteItem &item : items) {
+        TNode node{item.Name, QString(), item.IsFolder, {}};
+        if (item.IsFolder)
+            node.Children = nodesOf(item.Children);
+        else if ((node.Url = FavoritesStore::ReadFavoriteURL(item.Path)).isEmpty())
+            continue;
+        nodes << node;
+    }
+    return nodes;
+}
+
+std::optional<QString> treeProblem(const QVector<TNode> &tree, const QString &within)
+{
+    QSet<QString> folders;
+    QSet<QString> favorites;
+    for (const TNode &node : tree) {
+        const QString path = within + node.Name;
+        if (const auto why = NameProblem(node.Name))
+            return QStringLiteral("\"%1\": %2").arg(path, *why);
+        QSet<QString> &seen = node.IsFolder ? folders : favorites;
+        if (seen.contains(node.Name))
+            return QStringLiteral("\"%1\": a folder holds one %2 of a name")
+                .arg(path, node.IsFolder ? QStringLiteral("folder") : QStringLiteral("favorite"));
+        seen.insert(node.Name);
+        if (node.IsFolder) {
+            if (const auto why = treeProblem(node.Children, path + QLatin1Char('/')))
+                return why;
+        } else if (const auto why = UrlProblem(node.Url)) {
+            return QStringLiteral("\"%1\": %2").arg(path, *why);
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+QString Folder()
+{
+    return storeFolder() + QStringLiteral("/Favorites");
+}
+
+std::optional<QString> NameProblem(const QString &name)
+{
+    if (name.trimmed().isEmpty())
+        return QStringLiteral("a name cannot be blank");
+    if (!FavoritesStore::IsSafeEntryName(name))
+        return QStringLiteral("a name is one entry: no \"/\", and not \".\" or \"..\"");
+    if (name.startsWith(QLatin1Char('.')))
+        return QStringLiteral("a name does not start with a dot");
+    if (name.contains(QChar::ReplacementCharacter))
+        return QStringLiteral("a name must be valid UTF-8");
+    for (const QChar c : name) {
+        if (c.category() == QChar::Other_Control)
+            return QStringLiteral("a name holds no control character");
+    }
+    // The longest file name the file systems take, with the ending that makes it a favorite.
+    if (QFile::encodeName(fileNameOf(name)).size() > 255)
+        return QStringLiteral("a name is at most 251 bytes long");
+    return std::nullopt;
+}
+
+std::optional<QString> UrlProblem(const QString &url)
+{
+    return MachinePolicies::AddressProblem(url, QStringLiteral("a favorite"));
+}
+
+std::optional<QString> TreeProblem(const QVector<TNode> &tree)
+{
+    return treeProblem(tree, QString());
+}
+
+QVector<TNode> ReadTree(const QString &folder)
+{
+    return nodesOf(FavoritesStore::ReadFavoritesTree(folder, FavoritesStore::TWalk::Menu));
+}
+
+QStringList UnsafeFolders(const QStringList &folders)
+{
+    QStringList problems;
+    QString path = Folder();
+    for (qsizetype i = 0; i <= folders.size(); ++i) {
+        if (i > 0)
+            path += QLatin1Char('/') + folders.at(i - 1);
+        const QStringList found = AppPaths::UnsafeMachinePath(path);
+        problems << found;
+        // Below a link the path names somewhere else altogether.
+        if (!found.isEmpty() && QFileInfo(path).isSymLink())
+            break;
+    }
+    return problems;
+}
+
+void Add(const QStringList &folders, const QString &name, const QString &url)
+{
+    for (const QString &folder : folders + QStringList{name}) {
+        if (const auto why = NameProblem(folder))
+            throw EQuelvardError(QStringLiteral("\"%1\": %2").arg(folder, *why));
+    }
+    if (const auto why = UrlProblem(url))
+        throw EQuelvardError(*why);
+    const TFd fd = openChain(folders, true);
+    writeFileAt(fd.get(), fileNameOf(name), contentFor(url),
+                Folder() + QLatin1Char('/') + (folders + QStringList{fileNameOf(name)}).join('/'));
+}
+
+bool Remove(const QStringList &folders, const QString &name)
+{
+    if (NameProblem(name))
+        return false;
+    for (const QString &folder : folders) {
+        if (NameProblem(folder))
+            return false;
+    }
+    const TFd fd = openChain(folders, false);
+    if (!fd.valid())
+        return false;
+    struct stat info = {};
+    const QByteArray file = QFile::encodeName(fileNameOf(name));
+    if (::fstatat(fd.get(), file.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISDIR(info.st_mode)) {
+        if (::unlinkat(fd.get(), file.constData(), 0) != 0)
+            fail(fileNameOf(name), errno);
+        return true;
+    }
+    const QByteArray folder = QFile::encodeName(name);
+    if (::fstatat(fd.get(), folder.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISDIR(info.st_mode))
+        return false;
+    removeAt(fd.get(), folder);
+    if (::fstatat(fd.get(), folder.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0)
+        fail(name, ENOTEMPTY);
+    return true;
+}
+
+void ReplaceTree(const QVector<TNode> &tree)
+{
+    if (const auto why = TreeProblem(tree))
+        throw EQuelvardError(*why);
+    const QString base = storeFolder();
+    if (!AppPaths::MakeMachineFolder(base))
+        fail(base, errno ? errno : EACCES);
+    const TFd store(::open(QFile::encodeName(base).constData(),
+                           O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!store.valid())
+        fail(base, errno);
+    // Built whole under a hidden name beside the folder, then swapped in with one rename.
+    const QString temp =
+        QStringLiteral(".Favorites-%1").arg(QRandomGenerator::global()->generate64(), 0, 16);
+    const QByteArray nativeTemp = QFile::encodeName(temp);
+    try {
+        const TFd fd = stepInto(store.get(), temp, true, base + QLatin1Char('/') + temp);
+        writeTree(fd.get(), tree, Folder());
+    } catch (...) {
+        removeAt(store.get(), nativeTemp);
+        throw;
+    }
+    if (::renameat2(store.get(), nativeTemp.constData(), store.get(), "Favorites",
+                    RENAME_EXCHANGE) == 0) {
+        // The old favorites, now under the hidden name.
+        removeAt(store.get(), nativeTemp);
+        return;
+    }
+    int code = errno;
+    if (code == ENOENT) {
+        if (::renameat(store.get(), nativeTemp.constData(), store.get(), "Favorites") == 0)
+            return;
+        code = errno;
+    } else if (code == EINVAL) {
+        // A file system that cannot swap two names: the old folder steps aside first.
+        const QByteArray old = nativeTemp + "-old";
+        if (::renameat(store.get(), "Favorites", store.get(), old.constData()) == 0 &&
+            ::renameat(store.get(), nativeTemp.constData(), store.get(), "Favorites") == 0) {
+            removeAt(store.get(), old);
+            return;
+        }
+        code = errno;
+        ::renameat(store.get(), old.constData(), store.get(), "Favorites");
+    }
+    removeAt(store.get(), nativeTemp);
+    fail(Folder(), code);
+}
+
+} // namespace MachineFavorites

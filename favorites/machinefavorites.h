@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <optional>
+
+// The favorites an administrator gives every user of the machine: the same ".irl" files and
+// subfolders as a user's own favorites, in the folder "Favorites" beside the machine store.
+// Users only read them; quelvard-admin, run by root, writes them. Every write walks the folders
+// by handle and never follows a link, makes folders 0755 and files 0644 whatever the umask, and
+// replaces a file whole, so a reader never sees half of one.
+namespace MachineFavorites {
+
+// The machine favorites folder, without a trailing "/".
+QString Folder();
+
+// A favorite (a name with an address) or a folder (a name with children), as an administrator
+// describes them.
+struct TNode
+{
+    QString Name;
+    QString Url; // a favorite's address; empty for a folder
+    bool IsFolder = false;
+    QVector<TNode> Children;
+
+    static TNode Favorite(const QString &name, const QString &url)
+    {
+        return TNode{name, url, false, {}};
+    }
+    static TNode Folder(const QString &name, const QVector<TNode> &children)
+    {
+        return TNode{name, QString(), true, children};
+    }
+
+    bool operator==(const TNode &other) const
+    {
+        return Name == other.Name && Url == other.Url && IsFolder == other.IsFolder &&
+               Children == other.Children;
+    }
+};
+
+// Why `name` cannot name a favorite or a folder (empty, "." or "..", a "/", a control
+// character, a leading dot, longer than a file name may be), or null.
+std::optional<QString> NameProblem(const QString &name);
+// Why `url` cannot be a favorite's address (the home page's rules), or null.
+std::optional<QString> UrlProblem(const QString &url);
+// The first entry of `tree` that cannot be written, and why (two entries of one kind with one
+// name in a folder included), or null.
+std::optional<QString> TreeProblem(const QVector<TNode> &tree);
+
+// The favorites below `folder` as the Favorites menu lists them (folders first); files without
+// an address are left out. Empty when the folder is missing.
+QVector<TNode> ReadTree(const QString &folder);
+
+// What makes the machine folder, or one of `folders` on the way down from it, unsafe for root
+// to write into: a symbolic link, an owner other than root, write access for group or others.
+// Each line names the path and the command that mends it.
+QStringList UnsafeFolders(const QStringList &folders);
+
+// The writers for the machine folder; each raises EQuelvardError with the reason on failure.
+// `folders` are the names of the nested folders below the machine folder, made when missing.
+void Add(const QStringList &folders, const QString &name, const QString &url);
+// Removes the favorite `name`, or else the folder `name` with everything in it; false when
+// there is neither.
+bool Remove(const QStringList &folders, const QString &name);
+// Replaces the whole machine folder's content by `tree` in one step: readers see the old
+// favorites or the new ones, never a mixture. A tree with a problem writes nothing.
+void ReplaceTree(const QVector<TNode> &tree);
+
+} // namespace MachineFavorites
