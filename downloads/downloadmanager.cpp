@@ -38,6 +38,8 @@ void TDownloadManager::decide(QWebEngineDownloadRequest *request)
             MachinePolicies::Current().downloads == MachinePolicies::Downloads::Allow;
         const QString folder = DownloadRules::DownloadFolder();
         QString why = DownloadRules::WhyRefused(allowed, folder, name);
+        if (why.isEmpty() && m_addressAllowed && !m_addressAllowed(request->url()))
+            why = DownloadRules::BlockedAddressMessage;
         // Made only once it is known not to be among the favorites.
         if (why.isEmpty() && !QDir().mkpath(folder))
             why = DownloadRules::NoFolderMessage;

@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QUrl>
+#include <functional>
 
 class QWebEngineDownloadRequest;
 class QWebEngineProfile;
@@ -18,6 +20,11 @@ class TDownloadManager : public QObject
 public:
     TDownloadManager(QWebEngineProfile *profile, QObject *parent);
 
+    // Whether the administrator lets pages reach an address; a download from one that is
+    // refused is refused too. Without a rule every address may be downloaded from.
+    using AddressRule = std::function<bool(const QUrl &url)>;
+    void SetAddressRule(AddressRule rule) { m_addressAllowed = std::move(rule); }
+
 signals:
     // Accepted and under way; the request lives on in the profile for the bar to follow.
     void Started(QWebEngineDownloadRequest *request);
@@ -30,4 +37,5 @@ private:
     // Paths of this run's downloads still under way: a second download of the same name must
     // not be given a path that only looks free because the first has not written it yet.
     QSet<QString> m_underWay;
+    AddressRule m_addressAllowed;
 };

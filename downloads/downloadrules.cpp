@@ -9,6 +9,8 @@
 namespace DownloadRules {
 
 const QString TurnedOffMessage = QStringLiteral("Downloads are turned off on this computer.");
+const QString BlockedAddressMessage =
+    QStringLiteral("The administrator of this computer has blocked this address.");
 const QString FavoriteNameMessage =
     QStringLiteral("Not saved: a file whose name ends in \".irl\" would become a favorite.");
 const QString FavoritesFolderMessage =

@@ -13,6 +13,7 @@ namespace DownloadRules {
 constexpr int MaxNameBytes = 255 - 9;
 
 extern const QString TurnedOffMessage;
+extern const QString BlockedAddressMessage;
 extern const QString FavoriteNameMessage;
 extern const QString FavoritesFolderMessage;
 extern const QString NoFolderMessage;

@@ -12,6 +12,7 @@
 #include "downloads/downloadbar.h"
 #include "downloads/downloadmanager.h"
 #include "favorites/favoritesmenu.h"
+#include "filter/navigationfilter.h"
 #include "main/about.h"
 #include "main/addressbar.h"
 #include "main/browserprofile.h"
@@ -329,7 +330,10 @@ void TfrmQuelvardBrowser::setupFeatures()
     // Downloads: the bar at the window's foot lists what the manager saves or refuses.
     auto *downloadBar = new TDownloadBar(ui->centralwidget);
     ui->centralLayout->addWidget(downloadBar);
-    downloadBar->Follow(new TDownloadManager(BrowserProfile::Current(), this));
+    auto *downloads = new TDownloadManager(BrowserProfile::Current(), this);
+    downloads->SetAddressRule(
+        [](const QUrl &url) { return TNavigationFilter::Current().Decide(url).Allowed; });
+    downloadBar->Follow(downloads);
 
     m_favoritesMenu = new TFavoritesMenu(
         ui->Favorites1, Icons::Themed("folder", QStyle::SP_DirIcon, style()), this);

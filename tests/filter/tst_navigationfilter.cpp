@@ -13,6 +13,9 @@
 #include "support/testenv.h"
 #include "support/testmain.h"
 
+#include <QFileInfo>
+#include <QLabel>
+#include <QStandardPaths>
 #include <QWebEngineFindTextResult>
 #include <QtTest>
 #include <memory>
@@ -34,6 +37,7 @@ private slots:
     void refusedNavigationShowsTheBlockedPage_data();
     void refusedNavigationShowsTheBlockedPage();
     void refusedFrameShowsTheMessageInside();
+    void downloadFromABlockedAddressIsRefused();
     void allowListLetsExactlyItsHostsThrough_data();
     void allowListLetsExactlyItsHostsThrough();
 
@@ -87,6 +91,8 @@ void tst_NavigationFilter::initTestCase()
     MachinePolicies::AddUrlPattern(MachinePolicies::UrlList::Block, QStringLiteral("localhost"));
     MachinePolicies::AddUrlPattern(MachinePolicies::UrlList::Allow,
                                    QStringLiteral("school.localhost"));
+    MachinePolicies::AddUrlPattern(MachinePolicies::UrlList::Block,
+                                   QStringLiteral("school.localhost/private"));
     MachinePolicies::AllowSite(QStringLiteral("school.localhost:%1").arg(m_server.url().port()));
     MachinePolicies::Forget();
 
@@ -99,6 +105,9 @@ void tst_NavigationFilter::initTestCase()
     m_server.setRedirect("/redirect", at("games.localhost", "/target"));
     m_server.setHtml("/framed.html", "Framed", "<iframe src='" + refused + "'></iframe>");
     m_server.setHtml("/target", "Games", "<p>games</p>");
+    m_server.setHtml("/save.html", "Save",
+                     "<a id='save' download href='/private/file.txt'>save</a>");
+    m_server.setPage("/private/file.txt", "answers", "text/plain");
     m_server.setHtml("/page.html", "Page", "<p>page</p>");
 
     m_browser = TestPages::Browser::open(*m_dialogs);
@@ -159,6 +168,29 @@ void tst_NavigationFilter::refusedFrameShowsTheMessageInside()
     QTRY_VERIFY_WITH_TIMEOUT(matchesOf(Message) > 0, 15000);
     QCOMPARE(m_browser->view()->url(), at("school.localhost", "/framed.html"));
     QCOMPARE(m_server.requestCount("/target"), before);
+}
+
+void tst_NavigationFilter::downloadFromABlockedAddressIsRefused()
+{
+    QVERIFY(m_browser->load(at("school.localhost", "/save.html")));
+    TestPages::waitForPaint(m_browser->view());
+    QVERIFY(TestPages::clickElement(m_browser->view(), "save"));
+    const auto stateShown = [this] {
+        for (QLabel *state : m_browser->window.findChildren<QLabel *>("lblDownloadState")) {
+            if (state->text() ==
+                QStringLiteral("The administrator of this computer has blocked this address."))
+                return true;
+        }
+        return false;
+    };
+    // A download that starts as a navigation is refused as one; one the engine hands over as
+    // a download is refused by the download bar's rule.
+    const QUrl refused = at("school.localhost", "/private/file.txt");
+    QTRY_VERIFY_WITH_TIMEOUT(stateShown() || m_browser->view()->url() ==
+                                                 TNavigationFilter::BlockedPageUrl(refused),
+                             15000);
+    QVERIFY(!QFileInfo::exists(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation) +
+                               "/file.txt"));
 }
 
 void tst_NavigationFilter::allowListLetsExactlyItsHostsThrough_data()
