@@ -42,6 +42,8 @@ const char *const MainHelp =
     "  set camera|microphone|screen-sharing|location ask|allow|block\n"
     "                               what a page asking for that device gets\n"
     "  set user-changes allow|forbid  let users change their favorites and popup sites\n"
+    "  set idle-reset MINUTES|off   end a visitor's session after that many quiet minutes\n"
+    "  set window full-screen|normal  a kiosk's window: full screen while locked, or not\n"
     "\n"
     "  --version                    show the version\n"
     "\n"
@@ -80,7 +82,8 @@ const TSubcommand Subcommands[] = {
     {QStringLiteral("set"),
      QStringLiteral("set home-page URL | set browsing-data keep|forget |\n"
                     "       set downloads allow|forbid | set user-changes allow|forbid |\n"
-                    "       set camera|microphone|screen-sharing|location ask|allow|block"),
+                    "       set camera|microphone|screen-sharing|location ask|allow|block |\n"
+                    "       set idle-reset MINUTES|off | set window full-screen|normal"),
      QStringLiteral("home-page: an http, https, file or quelvard address shown at start and by\n"
                     "the Home button. browsing-data keep: cookies, site storage and the cache\n"
                     "survive restarts; forget: nothing of a page outlives the run.\n"
@@ -90,7 +93,13 @@ const TSubcommand Subcommands[] = {
                     "folder; forbid: it is refused and nothing is written.\n"
                     "camera, microphone, screen-sharing, location: ask (the default) lets the\n"
                     "person answer a page's request, once per site and run; allow and block\n"
-                    "answer it without a question.\n")},
+                    "answer it without a question.\n"
+                    "idle-reset MINUTES (1 to 1440): after that long without a key, click,\n"
+                    "wheel or pointer movement, a bar counts down 30 seconds, then the visitor's\n"
+                    "session ends: one tab at the home page, locked, its data gone when\n"
+                    "browsing data is forget; off (the default) never resets.\n"
+                    "window full-screen: the window starts full screen without a frame and\n"
+                    "cannot leave full screen while locked; normal is the default.\n")},
     {QStringLiteral("unset"), QStringLiteral("unset home-page"),
      QStringLiteral("Returns to the built-in start page.\n")},
 };
@@ -344,6 +353,9 @@ int status(TConsole &console)
     out << "browsing data: " << MachinePolicies::BrowsingDataName(policies.browsingData) << "\n";
     out << "downloads: " << MachinePolicies::DownloadsName(policies.downloads) << "\n";
     out << "user changes: " << (policies.UserChanges ? "allow" : "forbid") << "\n";
+    out << "idle reset: " << MachinePolicies::IdleResetName(policies.IdleResetMinutes)
+        << (policies.IdleResetMinutes > 0 ? " minutes" : "") << "\n";
+    out << "window: " << MachinePolicies::WindowName(policies.window) << "\n";
     out << "popups allowed for everyone: "
         << (policies.AllowedSites.isEmpty() ? QStringLiteral("(none)")
                                             : policies.AllowedSites.join(QLatin1Char(' ')))
@@ -570,6 +582,25 @@ int set(const QStringList &args, TConsole &console, const TSubcommand *sub)
                 QStringLiteral("user-changes is allow or forbid, not %1").arg(shown(value)), sub);
         return write(console,
                      [&] { MachinePolicies::SetUserChanges(value == QLatin1String("allow")); });
+    }
+    if (args.first() == QLatin1String("idle-reset")) {
+        const auto minutes = MachinePolicies::ParseIdleReset(value);
+        if (!minutes)
+            return usage(console,
+                         QStringLiteral("idle-reset is off or a number of minutes from 1 to %1, "
+                                        "not %2")
+                             .arg(MachinePolicies::MaxIdleResetMinutes)
+                             .arg(shown(value)),
+                         sub);
+        return write(console, [&] { MachinePolicies::SetIdleReset(*minutes); });
+    }
+    if (args.first() == QLatin1String("window")) {
+        const auto parsed = MachinePolicies::ParseWindow(value);
+        if (!parsed)
+            return usage(
+                console,
+                QStringLiteral("window is full-screen or normal, not %1").arg(shown(value)), sub);
+        return write(console, [&] { MachinePolicies::SetWindow(*parsed); });
     }
     for (const MachinePolicies::recDeviceSetting &setting : MachinePolicies::DeviceSettings) {
         if (args.first() != QLatin1String(setting.settingName))

@@ -15,6 +15,10 @@
 //   Camera, Microphone, ScreenSharing, Location
 //                 (string)  "ask" (the default), "allow" or "block": what a page's request
 //                           for that device gets
+//   IdleReset     (string)  "off" (the default) or a number of minutes from 1 to 1440: after
+//                           that long without input the visitor's session ends by itself
+//   Window        (string)  "normal" (the default) or "full-screen": a kiosk's window fills the
+//                           screen, has no frame and stays so while locked
 // The browser reads them once at start; quelvard-admin writes them. A store that exists but
 // cannot be read gives the safest value of every setting, never the most permissive.
 namespace MachinePolicies {
@@ -23,6 +27,10 @@ enum class BrowsingData { Keep, Forget };
 // What a page asking for a device gets: a question to the person, or the answer at once.
 enum class DeviceAccess { Ask, Allow, Block };
 enum class Downloads { Allow, Forbid };
+enum class Window { Normal, FullScreen };
+
+// The longest quiet spell an administrator can set: a day.
+constexpr int MaxIdleResetMinutes = 1440;
 
 struct recMachinePolicies
 {
@@ -35,6 +43,8 @@ struct recMachinePolicies
     DeviceAccess ScreenSharing = DeviceAccess::Ask;
     DeviceAccess Location = DeviceAccess::Ask;
     Downloads downloads = Downloads::Allow;
+    int IdleResetMinutes = 0; // 0: off
+    Window window = Window::Normal;
     bool StoreUnreadable = false; // the store exists but gave nothing: Safest() applies
 
     bool UserChangesAllowed() const { return UserChanges; }
@@ -60,6 +70,8 @@ extern const QString HomePageValue;
 extern const QString BrowsingDataValue;
 extern const QString UserChangesValue;
 extern const QString DownloadsValue;
+extern const QString IdleResetValue;
+extern const QString WindowValue;
 
 // Reads the settings from the machine hive without creating or changing anything. A value
 // that cannot be read, or holds something it should not, is left at its default and
@@ -88,6 +100,12 @@ std::optional<BrowsingData> ParseBrowsingData(const QString &text);
 QString DownloadsName(Downloads value);
 std::optional<Downloads> ParseDownloads(const QString &text);
 
+// "off" is 0; otherwise whole minutes from 1 to MaxIdleResetMinutes, written in plain digits.
+QString IdleResetName(int minutes);
+std::optional<int> ParseIdleReset(const QString &text);
+QString WindowName(Window value);
+std::optional<Window> ParseWindow(const QString &text);
+
 QString DeviceAccessName(DeviceAccess value);
 std::optional<DeviceAccess> ParseDeviceAccess(const QString &text);
 
@@ -99,6 +117,8 @@ void SetBrowsingData(BrowsingData value);
 void SetUserChanges(bool allowed);
 void SetDeviceAccess(const recDeviceSetting &setting, DeviceAccess value);
 void SetDownloads(Downloads value);
+void SetIdleReset(int minutes);
+void SetWindow(Window value);
 void AllowSite(const QString &site);
 // True when the site was on the list.
 bool RemoveSite(const QString &site);
