@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
+#include <QPair>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 
@@ -17,6 +20,11 @@ class TDownloadManager : public QObject
 
 public:
     TDownloadManager(QWebEngineProfile *profile, QObject *parent);
+    // Decides the downloads of `profile` as well: a new session's profile.
+    void Follow(QWebEngineProfile *profile);
+    // A visitor's session ends: what is still under way is cancelled and, with `deleteFiles`,
+    // every file the session saved is deleted (one still being written as soon as it stops).
+    void EndSession(bool deleteFiles);
 
 signals:
     // Accepted and under way; the request lives on in the profile for the bar to follow.
@@ -30,4 +38,6 @@ private:
     // Paths of this run's downloads still under way: a second download of the same name must
     // not be given a path that only looks free because the first has not written it yet.
     QSet<QString> m_underWay;
+    // This session's downloads, with the path each was given.
+    QList<QPair<QPointer<QWebEngineDownloadRequest>, QString>> m_session;
 };

@@ -15,7 +15,9 @@ class TAdminLock;
 class TBrowserTab;
 class TFavoritesMenu;
 class TFullScreen;
+class TIdleReset;
 class TKeyHook;
+class TKioskWindow;
 class TPageCommands;
 class TPopupBar;
 class TPopupBlocker;
@@ -108,6 +110,11 @@ public:
     void AddToFavorites1Click();
     void OrganizeFavorites1Click();
 
+    // The reset after a quiet spell (main/idlereset.h), and a kiosk's full screen when the
+    // machine asks for it (main/kioskwindow.h; null otherwise).
+    TIdleReset *IdleReset() const { return m_idleReset; }
+    TKioskWindow *KioskWindow() const { return m_kioskWindow; }
+
     // True once File, Exit has asked the program to end: the window then closes unsaved.
     bool Exiting() const { return m_exiting; }
 
@@ -152,6 +159,8 @@ private:
     TAdminLock *m_adminLock = nullptr;
     TFavoritesMenu *m_favoritesMenu = nullptr;
     TFullScreen *m_fullScreen = nullptr;
+    TIdleReset *m_idleReset = nullptr;
+    TKioskWindow *m_kioskWindow = nullptr;
     // The stored outer size, until the window manager's frame is known and it can be applied.
     QSize m_pendingOuterSize;
     QObject *m_frameWatch = nullptr;
