@@ -65,6 +65,8 @@ expect "home page" "home page: https://library.example.org/catalogue" \
 expect "browsing data" "browsing data: forget" "$(echo "$status" | grep '^browsing data:')"
 expect "downloads" "downloads: forbid" "$(echo "$status" | grep '^downloads:')"
 expect "user changes" "user changes: forbid" "$(echo "$status" | grep '^user changes:')"
+expect "idle reset" "idle reset: 5 minutes" "$(echo "$status" | grep '^idle reset:')"
+expect "window" "window: full-screen" "$(echo "$status" | grep '^window:')"
 expect "popups for everyone" "popups allowed for everyone: mail.example.org school.example.edu library.example.org" \
     "$(echo "$status" | grep '^popups allowed')"
 expect "machine store" "machine store: $root/var/lib/Quelvard/registry.db" \
