@@ -110,10 +110,8 @@ public:
     void AddToFavorites1Click();
     void OrganizeFavorites1Click();
 
-    // The reset after a quiet spell (main/idlereset.h), and a kiosk's full screen when the
-    // machine asks for it (main/kioskwindow.h; null otherwise).
+    // The reset after a quiet spell (main/idlereset.h).
     TIdleReset *IdleReset() const { return m_idleReset; }
-    TKioskWindow *KioskWindow() const { return m_kioskWindow; }
 
     // True once File, Exit has asked the program to end: the window then closes unsaved.
     bool Exiting() const { return m_exiting; }
@@ -160,6 +158,7 @@ private:
     TFavoritesMenu *m_favoritesMenu = nullptr;
     TFullScreen *m_fullScreen = nullptr;
     TIdleReset *m_idleReset = nullptr;
+    // A kiosk's full screen (main/kioskwindow.h), when the machine asks for it.
     TKioskWindow *m_kioskWindow = nullptr;
     // The stored outer size, until the window manager's frame is known and it can be applied.
     QSize m_pendingOuterSize;
