@@ -353,8 +353,12 @@ int status(TConsole &console)
     out << "browsing data: " << MachinePolicies::BrowsingDataName(policies.browsingData) << "\n";
     out << "downloads: " << MachinePolicies::DownloadsName(policies.downloads) << "\n";
     out << "user changes: " << (policies.UserChanges ? "allow" : "forbid") << "\n";
-    out << "idle reset: " << MachinePolicies::IdleResetName(policies.IdleResetMinutes)
-        << (policies.IdleResetMinutes > 0 ? " minutes" : "") << "\n";
+    const int idle = policies.IdleResetMinutes;
+    out << "idle reset: "
+        << (idle > 1    ? QStringLiteral("%1 minutes").arg(idle)
+            : idle == 1 ? QStringLiteral("1 minute")
+                        : QStringLiteral("off"))
+        << "\n";
     out << "window: " << MachinePolicies::WindowName(policies.window) << "\n";
     out << "popups allowed for everyone: "
         << (policies.AllowedSites.isEmpty() ? QStringLiteral("(none)")

@@ -441,7 +441,9 @@ void TfrmQuelvardBrowser::FormShow()
         const QString position = GenUtilities::GetPosition();
         auto *first = qobject_cast<TBrowserTab *>(pcMain->Tabs().value(0));
         // A machine the administrator has set up has no one to welcome.
-        if (position.isEmpty() && first && MachinePolicies::Current().HomePage.isEmpty()) {
+        // A kiosk stores no position, so it would be welcomed at every start.
+        if (position.isEmpty() && first && MachinePolicies::Current().HomePage.isEmpty() &&
+            !m_kioskWindow) {
             if (GenUtilities::CompanionSettingsExist())
                 first->NavigateTo(QStringLiteral(QUELVARD_COMPANION_FIRST_RUN_PAGE_URL));
             else

@@ -45,6 +45,9 @@ private slots:
         m_server.setHtml("/page", "Page",
                          "<a id=\"file\" href=\"/file\" style=\"display:block;width:300px;"
                          "height:100px\">the file</a>");
+        m_server.setHtml("/full", "Full",
+                         "<button id='full' style='width:300px;height:100px'"
+                         " onclick='document.documentElement.requestFullscreen()'>Full</button>");
         m_server.setPage("/file", "bytes\n",
                          "text/plain\r\nContent-Disposition: attachment; filename=\"kept.txt\"");
     }
@@ -152,6 +155,14 @@ private slots:
         QTRY_VERIFY(window.isFullScreen());
         window.showMaximized();
         QTRY_VERIFY(window.isFullScreen() && !window.isMaximized());
+        // A page's own full screen ends in the kiosk's, menus and tabs back.
+        QVERIFY(browser->load(m_server.url("/full")));
+        waitForPaint(browser->view());
+        QVERIFY(clickElement(browser->view(), "full"));
+        QTRY_VERIFY(!window.menuBar()->isVisible());
+        QTest::keyClick(browser->view()->focusProxy(), Qt::Key_Escape);
+        QTRY_VERIFY(window.menuBar()->isVisible());
+        QVERIFY(window.isFullScreen() && window.pcMain->tabBar()->isVisible());
     }
 
 private:
