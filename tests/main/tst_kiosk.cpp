@@ -18,6 +18,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QWebEngineProfile>
 #include <QtTest>
 
 using namespace TestPages;
@@ -78,9 +79,10 @@ private slots:
         QTest::addColumn<bool>("continued"); // Continue is pressed on the first countdown
         QTest::addColumn<QString>("cookieAfter");
         QTest::addColumn<bool>("fileAfter");
-        QTest::newRow("forget") << "forget" << false << "" << false;
-        QTest::newRow("keep") << "keep" << false << "visit=1" << true;
-        QTest::newRow("continue") << "forget" << true << "visit=1" << true;
+        QTest::addColumn<int>("resets");
+        QTest::newRow("forget") << "forget" << false << "" << false << 2;
+        QTest::newRow("keep") << "keep" << false << "visit=1" << true << 1;
+        QTest::newRow("continue") << "forget" << true << "visit=1" << true << 0;
     }
     void idleReset()
     {
@@ -129,6 +131,13 @@ private slots:
             m_dialogs->dialogHandler = [](QDialog *dialog) { return dialog->exec(); };
             QTimer::singleShot(0, &window, [&window] { window.About1Click(); });
             QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 10000);
+            QFETCH(int, resets);
+            if (resets == 2) {
+                // The next visitor's profile is let go in its turn, once its pages are gone.
+                idle->EndSession();
+                QTRY_COMPARE(ended.count(), 2);
+                QTRY_COMPARE(qApp->findChildren<QWebEngineProfile *>().size(), 1);
+            }
             idle.reset();
             QCOMPARE(window.pcMain->TabCount(), 1);
             QVERIFY(waitForUrl(window, QStringLiteral(QUELVARD_START_PAGE_URL)));
