@@ -30,6 +30,9 @@ public:
     bool IsLocked() const { return m_locked; }
     // Locks at once; no login is asked.
     void Lock();
+    // Gives the engine's profiles the settings of the present state again: one made since the
+    // last change (a new visitor's session) starts with the engine's own.
+    void ApplyToEngine() { applyToEngine(m_locked); }
     // Asks for the administrator login (password, or both reminder answers) while Locked; true
     // when Unlocked afterwards. Wrong attempts make the next wait as the login dialog counts.
     bool TryUnlock();

@@ -60,6 +60,8 @@ const char *const MainHelp =
     "                               the same on one user's own favorites, or every user's\n"
     "  set shared-favorites-name NAME  the caption of those favorites in the menu\n"
     "  unset shared-favorites-name  back to \"Shared favorites\"\n"
+    "  set idle-reset MINUTES|off   end a visitor's session after that many quiet minutes\n"
+    "  set window full-screen|normal  a kiosk's window: full screen while locked, or not\n"
     "\n"
     "  --version                    show the version\n"
     "\n"
@@ -99,7 +101,8 @@ const TSubcommand Subcommands[] = {
      QStringLiteral("set home-page URL | set browsing-data keep|forget |\n"
                     "       set downloads allow|forbid | set user-changes allow|forbid |\n"
                     "       set camera|microphone|screen-sharing|location ask|allow|block |\n"
-                    "       set shared-favorites-name NAME"),
+                    "       set shared-favorites-name NAME |\n"
+                    "       set idle-reset MINUTES|off | set window full-screen|normal"),
      QStringLiteral("home-page: an http, https, file or quelvard address shown at start and by\n"
                     "the Home button. browsing-data keep: cookies, site storage and the cache\n"
                     "survive restarts; forget: nothing of a page outlives the run.\n"
@@ -110,6 +113,12 @@ const TSubcommand Subcommands[] = {
                     "camera, microphone, screen-sharing, location: ask (the default) lets the\n"
                     "person answer a page's request, once per site and run; allow and block\n"
                     "answer it without a question.\n"
+                    "idle-reset MINUTES (1 to 1440): after that long without a key, click,\n"
+                    "wheel or pointer movement, a bar counts down 30 seconds, then the visitor's\n"
+                    "session ends: one tab at the home page, locked, its data gone when\n"
+                    "browsing data is forget; off (the default) never resets.\n"
+                    "window full-screen: the window starts full screen without a frame and\n"
+                    "cannot leave full screen while locked; normal is the default.\n"
                     "shared-favorites-name: the caption of the favorites every user gets.\n")},
     {QStringLiteral("unset"), QStringLiteral("unset home-page | unset shared-favorites-name"),
      QStringLiteral(
@@ -416,6 +425,13 @@ int status(TConsole &console)
     out << "downloads: " << MachinePolicies::DownloadsName(policies.downloads) << "\n";
     out << "user changes: " << (policies.UserChanges ? "allow" : "forbid") << "\n";
     out << "shared favorites name: " << policies.SharedFavoritesName << "\n";
+    const int idle = policies.IdleResetMinutes;
+    out << "idle reset: "
+        << (idle > 1    ? QStringLiteral("%1 minutes").arg(idle)
+            : idle == 1 ? QStringLiteral("1 minute")
+                        : QStringLiteral("off"))
+        << "\n";
+    out << "window: " << MachinePolicies::WindowName(policies.window) << "\n";
     out << "popups allowed for everyone: "
         << (policies.AllowedSites.isEmpty() ? QStringLiteral("(none)")
                                             : policies.AllowedSites.join(QLatin1Char(' ')))
@@ -782,6 +798,25 @@ int set(const QStringList &args, TConsole &console, const TSubcommand *sub)
         if (const auto why = MachinePolicies::SharedFavoritesNameProblem(value))
             return usage(console, QStringLiteral("%1 refused: %2").arg(shown(value), *why));
         return write(console, [&] { MachinePolicies::SetSharedFavoritesName(value.trimmed()); });
+    }
+    if (args.first() == QLatin1String("idle-reset")) {
+        const auto minutes = MachinePolicies::ParseIdleReset(value);
+        if (!minutes)
+            return usage(console,
+                         QStringLiteral("idle-reset is off or a number of minutes from 1 to %1, "
+                                        "not %2")
+                             .arg(MachinePolicies::MaxIdleResetMinutes)
+                             .arg(shown(value)),
+                         sub);
+        return write(console, [&] { MachinePolicies::SetIdleReset(*minutes); });
+    }
+    if (args.first() == QLatin1String("window")) {
+        const auto parsed = MachinePolicies::ParseWindow(value);
+        if (!parsed)
+            return usage(
+                console,
+                QStringLiteral("window is full-screen or normal, not %1").arg(shown(value)), sub);
+        return write(console, [&] { MachinePolicies::SetWindow(*parsed); });
     }
     for (const MachinePolicies::recDeviceSetting &setting : MachinePolicies::DeviceSettings) {
         if (args.first() != QLatin1String(setting.settingName))

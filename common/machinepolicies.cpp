@@ -27,6 +27,8 @@ const recDeviceSetting DeviceSettings[4] = {
 const QString DownloadsValue = QStringLiteral("Downloads");
 const QString SharedFavoritesNameValue = QStringLiteral("SharedFavoritesName");
 const QString DefaultSharedFavoritesName = QStringLiteral("Shared favorites");
+const QString IdleResetValue = QStringLiteral("IdleReset");
+const QString WindowValue = QStringLiteral("Window");
 
 namespace {
 
@@ -287,7 +289,49 @@ recMachinePolicies Safest()
     policies.downloads = Downloads::Forbid;
     // Only the program's own pages, which no list can refuse.
     policies.BlockedUrls = QStringList{QStringLiteral("*")};
+    // The idle reset and the kiosk window stay as on a machine that never set them: they are
+    // about how the machine is used, not about what a page may do or what is kept, and no
+    // interval can be guessed that would not end someone's work on a machine never meant to
+    // reset. What a run keeps is already forgotten when it ends (browsing data above).
+    policies.IdleResetMinutes = 0;
+    policies.window = Window::Normal;
     return policies;
+}
+
+QString IdleResetName(int minutes)
+{
+    return minutes <= 0 ? QStringLiteral("off") : QString::number(minutes);
+}
+
+std::optional<int> ParseIdleReset(const QString &text)
+{
+    if (text == QLatin1String("off"))
+        return 0;
+    // Plain digits only: no sign, blank, leading zero or exponent slips through.
+    if (text.isEmpty() || text.size() > 4 || text.startsWith(QLatin1Char('0')))
+        return std::nullopt;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    }
+    const int minutes = text.toInt();
+    if (minutes < 1 || minutes > MaxIdleResetMinutes)
+        return std::nullopt;
+    return minutes;
+}
+
+QString WindowName(Window value)
+{
+    return value == Window::FullScreen ? QStringLiteral("full-screen") : QStringLiteral("normal");
+}
+
+std::optional<Window> ParseWindow(const QString &text)
+{
+    if (text == QLatin1String("normal"))
+        return Window::Normal;
+    if (text == QLatin1String("full-screen"))
+        return Window::FullScreen;
+    return std::nullopt;
 }
 
 QString DeviceAccessName(DeviceAccess value)
@@ -396,6 +440,26 @@ recMachinePolicies Read(QStringList *problems)
             else if (!changes.isEmpty() && changes != QLatin1String("allow"))
                 note(problems, QStringLiteral("%1\\%2 ignored: \"%3\" is neither allow nor forbid")
                                    .arg(KeyPath(), UserChangesValue, changes));
+            const QString idle = readValue(registry, IdleResetValue, problems);
+            if (!idle.isEmpty()) {
+                if (const auto minutes = ParseIdleReset(idle))
+                    policies.IdleResetMinutes = *minutes;
+                else
+                    note(problems,
+                         QStringLiteral("%1\\%2 ignored: \"%3\" is neither off nor a number of "
+                                        "minutes from 1 to %4")
+                             .arg(KeyPath(), IdleResetValue, idle)
+                             .arg(MaxIdleResetMinutes));
+            }
+            const QString window = readValue(registry, WindowValue, problems);
+            if (!window.isEmpty()) {
+                if (const auto parsed = ParseWindow(window))
+                    policies.window = *parsed;
+                else
+                    note(problems,
+                         QStringLiteral("%1\\%2 ignored: \"%3\" is neither normal nor full-screen")
+                             .arg(KeyPath(), WindowValue, window));
+            }
             for (const recDeviceSetting &setting : DeviceSettings) {
                 const QString name = QLatin1String(setting.valueName);
                 const QString text = readValue(registry, name, problems);
@@ -519,6 +583,18 @@ bool RemoveSite(const QString &site, TRegistry *batch)
 {
     TWriter registry(batch, PopupsKeyPath());
     return registry->ValueExists(site) && registry->DeleteValue(site);
+}
+
+void SetIdleReset(int minutes, TRegistry *batch)
+{
+    TWriter registry(batch, KeyPath());
+    registry->WriteString(IdleResetValue, IdleResetName(minutes));
+}
+
+void SetWindow(Window value, TRegistry *batch)
+{
+    TWriter registry(batch, KeyPath());
+    registry->WriteString(WindowValue, WindowName(value));
 }
 
 QStringList ListSites()

@@ -21,6 +21,10 @@ class TRegistry;
 //                           for that device gets
 //   SharedFavoritesName
 //                 (string)  the caption of the machine's favorites in the Favorites menu
+//   IdleReset     (string)  "off" (the default) or a number of minutes from 1 to 1440: after
+//                           that long without input the visitor's session ends by itself
+//   Window        (string)  "normal" (the default) or "full-screen": a kiosk's window fills the
+//                           screen, has no frame and stays so while locked
 // The browser reads them once at start; quelvard-admin writes them. A store that exists but
 // cannot be read gives the safest value of every setting, never the most permissive.
 namespace MachinePolicies {
@@ -32,6 +36,10 @@ enum class Downloads { Allow, Forbid };
 enum class UrlList { Block, Allow };
 
 extern const QString DefaultSharedFavoritesName;
+enum class Window { Normal, FullScreen };
+
+// The longest quiet spell an administrator can set: a day.
+constexpr int MaxIdleResetMinutes = 1440;
 
 struct recMachinePolicies
 {
@@ -47,6 +55,8 @@ struct recMachinePolicies
     DeviceAccess Location = DeviceAccess::Ask;
     Downloads downloads = Downloads::Allow;
     QString SharedFavoritesName = DefaultSharedFavoritesName;
+    int IdleResetMinutes = 0; // 0: off
+    Window window = Window::Normal;
     bool StoreUnreadable = false; // the store exists but gave nothing: Safest() applies
 
     bool UserChangesAllowed() const { return UserChanges; }
@@ -74,6 +84,8 @@ extern const QString BrowsingDataValue;
 extern const QString UserChangesValue;
 extern const QString DownloadsValue;
 extern const QString SharedFavoritesNameValue;
+extern const QString IdleResetValue;
+extern const QString WindowValue;
 
 // Reads the settings from the machine hive without creating or changing anything. A value
 // that cannot be read, or holds something it should not, is left at its default and
@@ -108,6 +120,12 @@ std::optional<BrowsingData> ParseBrowsingData(const QString &text);
 QString DownloadsName(Downloads value);
 std::optional<Downloads> ParseDownloads(const QString &text);
 
+// "off" is 0; otherwise whole minutes from 1 to MaxIdleResetMinutes, written in plain digits.
+QString IdleResetName(int minutes);
+std::optional<int> ParseIdleReset(const QString &text);
+QString WindowName(Window value);
+std::optional<Window> ParseWindow(const QString &text);
+
 QString DeviceAccessName(DeviceAccess value);
 std::optional<DeviceAccess> ParseDeviceAccess(const QString &text);
 
@@ -123,6 +141,8 @@ void SetDownloads(Downloads value, TRegistry *batch = nullptr);
 void AllowSite(const QString &site, TRegistry *batch = nullptr);
 // An empty name returns to the default.
 void SetSharedFavoritesName(const QString &name);
+void SetIdleReset(int minutes, TRegistry *batch = nullptr);
+void SetWindow(Window value, TRegistry *batch = nullptr);
 // True when the site was on the list.
 bool RemoveSite(const QString &site, TRegistry *batch = nullptr);
 // Every stored site, as stored.

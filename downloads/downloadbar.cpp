@@ -165,3 +165,12 @@ void TDownloadBar::Close()
     dropEndedRows(0);
     hide();
 }
+
+void TDownloadBar::Clear()
+{
+    for (const TRow &row : std::as_const(m_list))
+        delete row.widget;
+    m_list.clear();
+    m_ticks->stop();
+    hide();
+}

@@ -33,6 +33,8 @@ public:
     void AddDownload(QWebEngineDownloadRequest *request);
     void AddRefusal(const QString &name, const QString &reason);
     void Close();
+    // Forgets every row, ended or not, and hides: a new visitor's session.
+    void Clear();
 
 private:
     struct TRow

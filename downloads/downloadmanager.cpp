@@ -5,9 +5,11 @@
 #include "downloads/downloadrules.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineProfile>
+#include <utility>
 
 namespace {
 
@@ -18,7 +20,29 @@ const char *const DecidedProperty = "quelvardDownloadDecided";
 
 TDownloadManager::TDownloadManager(QWebEngineProfile *profile, QObject *parent) : QObject(parent)
 {
-    connect(profile, &QWebEngineProfile::downloadRequested, this, &TDownloadManager::decide);
+    Follow(profile);
+}
+
+void TDownloadManager::Follow(QWebEngineProfile *profile)
+{
+    connect(profile, &QWebEngineProfile::downloadRequested, this, &TDownloadManager::decide,
+            Qt::UniqueConnection);
+}
+
+void TDownloadManager::EndSession(bool deleteFiles)
+{
+    const auto session = std::exchange(m_session, {});
+    for (const auto &[request, path] : session) {
+        if (request && !request->isFinished()) {
+            if (deleteFiles) {
+                connect(request, &QWebEngineDownloadRequest::isFinishedChanged, this,
+                        [path = path] { QFile::remove(path); });
+            }
+            request->cancel();
+        }
+        if (deleteFiles)
+            QFile::remove(path); // a link put there since goes, never what it leads to
+    }
 }
 
 void TDownloadManager::decide(QWebEngineDownloadRequest *request)
@@ -61,6 +85,7 @@ void TDownloadManager::decide(QWebEngineDownloadRequest *request)
         }
         const QString path = QDir(folder).filePath(fileName);
         m_underWay.insert(path);
+        m_session.append({request, path});
         connect(request, &QWebEngineDownloadRequest::isFinishedChanged, this,
                 [this, path] { m_underWay.remove(path); });
         request->setDownloadDirectory(folder);

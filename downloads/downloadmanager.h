@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
+#include <QPair>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QUrl>
@@ -19,6 +22,11 @@ class TDownloadManager : public QObject
 
 public:
     TDownloadManager(QWebEngineProfile *profile, QObject *parent);
+    // Decides the downloads of `profile` as well: a new session's profile.
+    void Follow(QWebEngineProfile *profile);
+    // A visitor's session ends: what is still under way is cancelled and, with `deleteFiles`,
+    // every file the session saved is deleted (one still being written as soon as it stops).
+    void EndSession(bool deleteFiles);
 
     // Whether the administrator lets pages reach an address; a download from one that is
     // refused is refused too. Without a rule every address may be downloaded from.
@@ -38,4 +46,6 @@ private:
     // not be given a path that only looks free because the first has not written it yet.
     QSet<QString> m_underWay;
     AddressRule m_addressAllowed;
+    // This session's downloads, with the path each was given.
+    QList<QPair<QPointer<QWebEngineDownloadRequest>, QString>> m_session;
 };

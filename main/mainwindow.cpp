@@ -20,7 +20,9 @@
 #include "main/filedialogguard.h"
 #include "main/fullscreen.h"
 #include "main/icons.h"
+#include "main/idlereset.h"
 #include "main/keyhook.h"
+#include "main/kioskwindow.h"
 #include "main/pagecommands.h"
 #include "main/tabcontrol.h"
 #include "main/webview.h"
@@ -334,6 +336,16 @@ void TfrmQuelvardBrowser::setupFeatures()
     downloads->SetAddressRule(
         [](const QUrl &url) { return TNavigationFilter::Current().Decide(url).Allowed; });
     downloadBar->Follow(downloads);
+    // A new visitor's profile has its downloads decided as the first one's were.
+    BrowserProfile::OnEachProfile(
+        downloads, [downloads](QWebEngineProfile *profile) { downloads->Follow(profile); });
+
+    const MachinePolicies::recMachinePolicies &policies = MachinePolicies::Current();
+    m_idleReset = new TIdleReset(
+        this, {ui->centralLayout, pcMain, m_adminLock, m_popupBar, downloads, downloadBar},
+        policies.IdleResetMinutes);
+    if (policies.window == MachinePolicies::Window::FullScreen)
+        m_kioskWindow = new TKioskWindow(this, m_adminLock);
 
     m_favoritesMenu = new TFavoritesMenu(
         ui->Favorites1, Icons::Themed("folder", QStyle::SP_DirIcon, style()), this);
@@ -404,7 +416,8 @@ void TfrmQuelvardBrowser::setVisible(bool visible)
     // while one moved as it is being shown can be framed elsewhere without a word.
     if (visible && !m_positionLoaded) {
         m_positionLoaded = true;
-        LoadWindowPosition();
+        if (!m_kioskWindow) // a kiosk fills the screen, wherever the window last stood
+            LoadWindowPosition();
     }
     QMainWindow::setVisible(visible);
 }
@@ -427,7 +440,9 @@ void TfrmQuelvardBrowser::FormShow()
         const QString position = GenUtilities::GetPosition();
         auto *first = qobject_cast<TBrowserTab *>(pcMain->Tabs().value(0));
         // A machine the administrator has set up has no one to welcome.
-        if (position.isEmpty() && first && MachinePolicies::Current().HomePage.isEmpty()) {
+        // A kiosk stores no position, so it would be welcomed at every start.
+        if (position.isEmpty() && first && MachinePolicies::Current().HomePage.isEmpty() &&
+            !m_kioskWindow) {
             if (GenUtilities::CompanionSettingsExist())
                 first->NavigateTo(QStringLiteral(QUELVARD_COMPANION_FIRST_RUN_PAGE_URL));
             else
@@ -522,6 +537,8 @@ QString TfrmQuelvardBrowser::PositionText(int left, int top, int width, int heig
 void TfrmQuelvardBrowser::FormClose()
 {
     Guard::Run("FormClose", [this] {
+        if (m_kioskWindow) // the screen's size is no position to come back to
+            return;
         const QRect frame = frameGeometry();
         GenUtilities::SavePosition(
             PositionText(frame.x(), frame.y(), frame.width(), frame.height()));

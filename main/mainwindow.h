@@ -16,7 +16,9 @@ class TAdminLock;
 class TBrowserTab;
 class TFavoritesMenu;
 class TFullScreen;
+class TIdleReset;
 class TKeyHook;
+class TKioskWindow;
 class TPageCommands;
 class TPopupBar;
 class TPopupBlocker;
@@ -110,6 +112,9 @@ public:
     void AddToFavorites1Click();
     void OrganizeFavorites1Click();
 
+    // The reset after a quiet spell (main/idlereset.h).
+    TIdleReset *IdleReset() const { return m_idleReset; }
+
     // True once File, Exit has asked the program to end: the window then closes unsaved.
     bool Exiting() const { return m_exiting; }
 
@@ -152,6 +157,9 @@ private:
     TAddressBar *m_addressBar = nullptr;
     TFavoritesMenu *m_favoritesMenu = nullptr;
     TFullScreen *m_fullScreen = nullptr;
+    TIdleReset *m_idleReset = nullptr;
+    // A kiosk's full screen (main/kioskwindow.h), when the machine asks for it.
+    TKioskWindow *m_kioskWindow = nullptr;
     // The stored outer size, until the window manager's frame is known and it can be applied.
     QSize m_pendingOuterSize;
     QObject *m_frameWatch = nullptr;

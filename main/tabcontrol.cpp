@@ -203,6 +203,15 @@ void TTabControl::closeTab(int index)
         m_closeButton->hide();
 }
 
+void TTabControl::CloseOthers(TTab *keep)
+{
+    for (int index = 0; index < m_tabs.size(); ++index) {
+        if (m_tabs.at(index) && m_tabs.at(index) != keep)
+            Guard::Run("CloseOthers", [&] { closeTab(index); });
+        m_programTabChange = false;
+    }
+}
+
 void TTabControl::CloseTabOf(TTab *tab)
 {
     // Deferred: the request arrives from inside the page that is about to be destroyed.

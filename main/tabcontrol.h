@@ -102,6 +102,8 @@ public:
     // Closes `tab` where it stands once the page asking has finished with it, unless it is the
     // last; a tab behind the active one goes without changing which tab is in front.
     void CloseTabOf(TTab *tab);
+    // Closes every tab but `keep`, which stays where it is (the active one stays active).
+    void CloseOthers(TTab *keep);
     // Frees every tab, without a word to anyone: the window is going.
     void DeleteTabs();
 

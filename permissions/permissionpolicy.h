@@ -37,7 +37,7 @@ public:
 
     // The one policy of this run, reading the machine's settings as they stand for the run.
     static TPermissionPolicy &ForThisRun();
-    // Forgets the person's answers, as a new run would (tests).
+    // Forgets the person's answers, as a new run would: a new visitor's session, and tests.
     void ForgetAnswers() { m_answers.clear(); }
 
 private:

@@ -242,6 +242,17 @@ private slots:
             << QStringList{"set", "user-changes", "forbid"} << 0 << "user changes: forbid";
         QTest::newRow("user changes bad")
             << QStringList{"set", "user-changes", "no"} << 1 << "user changes: allow";
+        QTest::newRow("idle reset")
+            << QStringList{"set", "idle-reset", "15"} << 0 << "idle reset: 15 minutes";
+        QTest::newRow("idle reset off")
+            << QStringList{"set", "idle-reset", "off"} << 0 << "idle reset: off";
+        for (const char *bad : {"0", "1441", "-5", "015", "1e3", " 5", "five"})
+            QTest::newRow(qPrintable(QStringLiteral("idle reset %1").arg(bad)))
+                << QStringList{"set", "idle-reset", bad} << 1 << "idle reset: off";
+        QTest::newRow("window full screen")
+            << QStringList{"set", "window", "full-screen"} << 0 << "window: full-screen";
+        QTest::newRow("window bad")
+            << QStringList{"set", "window", "fullscreen"} << 1 << "window: normal";
         QTest::newRow("unknown command") << QStringList{"unlock"} << 1 << "login set: no";
         QTest::newRow("set-login stray argument")
             << QStringList{"set-login", "pw"} << 1 << "login set: no";

@@ -121,6 +121,41 @@ private slots:
         QCOMPARE(found.size(), int(forbidden && text != "forbid"));
     }
 
+    // A value not understood leaves the setting off, with one line saying why.
+    void kiosk_data()
+    {
+        QTest::addColumn<QString>("idle");
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<int>("minutes");
+        QTest::addColumn<bool>("fullScreen");
+        QTest::addColumn<int>("problems");
+        QTest::newRow("not set") << QString() << QString() << 0 << false << 0;
+        QTest::newRow("kiosk") << "20"
+                               << "full-screen" << 20 << true << 0;
+        QTest::newRow("a day") << "1440"
+                               << "normal" << 1440 << false << 0;
+        QTest::newRow("longer than a day") << "1441"
+                                           << "Full-Screen" << 0 << false << 2;
+        QTest::newRow("negative") << "-1" << QString() << 0 << false << 1;
+    }
+    void kiosk()
+    {
+        QFETCH(QString, idle);
+        QFETCH(QString, window);
+        TRegistry registry;
+        registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
+        QVERIFY(registry.OpenKey(KeyPath(), true));
+        if (!idle.isNull())
+            registry.WriteString(IdleResetValue, idle);
+        if (!window.isNull())
+            registry.WriteString(WindowValue, window);
+        QStringList found;
+        const recMachinePolicies policies = Read(&found);
+        QTEST(policies.IdleResetMinutes, "minutes");
+        QTEST(policies.window == Window::FullScreen, "fullScreen");
+        QTEST(int(found.size()), "problems");
+    }
+
     // A store that is there but cannot be read must not open what the administrator closed.
     void unreadableStoreGivesTheSafestSettings()
     {

@@ -73,7 +73,9 @@ expect "home page" "home page: https://library.example.org/catalogue" \
 expect "browsing data" "browsing data: forget" "$(echo "$status" | grep '^browsing data:')"
 expect "downloads" "downloads: forbid" "$(echo "$status" | grep '^downloads:')"
 expect "user changes" "user changes: forbid" "$(echo "$status" | grep '^user changes:')"
-expect "popups for everyone" "popups allowed for everyone: library.example.org" \
+expect "idle reset" "idle reset: 5 minutes" "$(echo "$status" | grep '^idle reset:')"
+expect "window" "window: full-screen" "$(echo "$status" | grep '^window:')"
+expect "popups for everyone" "popups allowed for everyone: mail.example.org school.example.edu library.example.org" \
     "$(echo "$status" | grep '^popups allowed')"
 expect "address lists" "blocked addresses: 1 pattern
 allowed addresses: 3 patterns" "$(echo "$status" | grep -E '^(blocked|allowed) addresses:')"
