@@ -200,6 +200,24 @@ const std::vector<TSetting> &settings()
                 [field](const recMachinePolicies &p) { return DeviceAccessName(p.*field); },
                 word(ParseDeviceAccess, QStringLiteral("ask, allow or block"))));
         }
+        made.push_back(stringSetting(
+            QStringLiteral("idle-reset"), IdleResetValue,
+            [](const recMachinePolicies &p) { return IdleResetName(p.IdleResetMinutes); },
+            word(ParseIdleReset, QStringLiteral("off or a number of minutes from 1 to 1440"))));
+        made.push_back(stringSetting(
+            QStringLiteral("window"), WindowValue,
+            [](const recMachinePolicies &p) { return WindowName(p.window); },
+            word(ParseWindow, QStringLiteral("full-screen or normal"))));
+        made.push_back(stringSetting(
+            QStringLiteral("shared-favorites-name"), SharedFavoritesNameValue,
+            [](const recMachinePolicies &p) { return p.SharedFavoritesName; },
+            [](const QString &text, QString *problem) -> std::optional<QString> {
+                if (const auto why = SharedFavoritesNameProblem(text)) {
+                    *problem = *why;
+                    return std::nullopt;
+                }
+                return text.trimmed();
+            }));
         made.push_back(listSetting(QStringLiteral("popup-sites"), PopupsKeyPath(),
                                    &recMachinePolicies::AllowedSites, NormaliseSite));
         const TNormalise pattern = [](const QString &text,
