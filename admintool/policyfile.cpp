@@ -3,11 +3,13 @@
 #include "common/errors.h"
 #include "common/registry.h"
 #include "common/urlfilter.h"
+#include "favorites/machinefavorites.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QSet>
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -29,6 +31,10 @@ struct TSetting
     std::function<std::optional<QJsonValue>(const QJsonValue &given, QString *problem)> Check;
     // Makes the store hold `wanted`, inside the batch.
     std::function<void(const QJsonValue &wanted, TRegistry &batch)> Put;
+    // For a setting kept outside the store (the shared favorites, which are files): its
+    // default, and how it is written once everything else is known to be writable.
+    std::function<QJsonValue()> Default = nullptr;
+    std::function<void(const QJsonValue &wanted)> PutOutside = nullptr;
 };
 
 QString typeName(const QJsonValue &value)
@@ -162,6 +168,97 @@ template <typename Parse> TNormalise word(Parse parse, const QString &choices)
     };
 }
 
+// The shared favorites as the file holds them: [{"name", "url"} | {"name", "children"}], folders
+// first and each level by name, so a tree read back compares equal to the one applied.
+using MachineFavorites::TNode;
+
+void sortTree(QVector<TNode> &tree)
+{
+    std::sort(tree.begin(), tree.end(), [](const TNode &a, const TNode &b) {
+        if (a.IsFolder != b.IsFolder)
+            return a.IsFolder;
+        return a.Name < b.Name;
+    });
+    for (TNode &node : tree)
+        sortTree(node.Children);
+}
+
+QJsonArray treeToJson(QVector<TNode> tree)
+{
+    sortTree(tree);
+    QJsonArray items;
+    for (const TNode &node : tree) {
+        QJsonObject item{{QStringLiteral("name"), node.Name}};
+        if (node.IsFolder)
+            item.insert(QStringLiteral("children"), treeToJson(node.Children));
+        else
+            item.insert(QStringLiteral("url"), node.Url);
+        items.append(item);
+    }
+    return items;
+}
+
+std::optional<QVector<TNode>> treeFromJson(const QJsonValue &value, QString *problem)
+{
+    if (!value.isArray()) {
+        *problem = QStringLiteral("expected a list of favorites, not %1").arg(typeName(value));
+        return std::nullopt;
+    }
+    QVector<TNode> tree;
+    for (const QJsonValue &item : value.toArray()) {
+        const QJsonObject node = item.toObject();
+        const bool isFolder = node.contains(QStringLiteral("children"));
+        // The keys of a JSON object come sorted.
+        const QStringList allowed{isFolder ? QStringLiteral("children") : QStringLiteral("name"),
+                                  isFolder ? QStringLiteral("name") : QStringLiteral("url")};
+        if (!item.isObject() || !node.value(QStringLiteral("name")).isString() ||
+            node.keys() != allowed) {
+            *problem = QStringLiteral("a favorite is {\"name\": ..., \"url\": ...} and a folder "
+                                      "{\"name\": ..., \"children\": [...]}");
+            return std::nullopt;
+        }
+        const QString name = node.value(QStringLiteral("name")).toString();
+        if (isFolder) {
+            const auto children = treeFromJson(node.value(QStringLiteral("children")), problem);
+            if (!children)
+                return std::nullopt;
+            tree << TNode::Folder(name, *children);
+        } else {
+            if (!node.value(QStringLiteral("url")).isString()) {
+                *problem = QStringLiteral("the address of %1 is not a string").arg(quoted(name));
+                return std::nullopt;
+            }
+            tree << TNode::Favorite(name, node.value(QStringLiteral("url")).toString());
+        }
+    }
+    return tree;
+}
+
+TSetting favoritesSetting()
+{
+    TSetting setting;
+    setting.Key = QStringLiteral("favorites");
+    setting.Get = [](const recMachinePolicies &) {
+        return QJsonValue(treeToJson(MachineFavorites::ReadTree(MachineFavorites::Folder())));
+    };
+    setting.Check = [](const QJsonValue &given, QString *problem) -> std::optional<QJsonValue> {
+        const auto tree = treeFromJson(given, problem);
+        if (!tree)
+            return std::nullopt;
+        if (const auto why = MachineFavorites::TreeProblem(*tree)) {
+            *problem = *why;
+            return std::nullopt;
+        }
+        return QJsonValue(treeToJson(*tree));
+    };
+    setting.Default = [] { return QJsonValue(QJsonArray()); };
+    setting.PutOutside = [](const QJsonValue &wanted) {
+        QString problem;
+        MachineFavorites::ReplaceTree(treeFromJson(wanted, &problem).value_or(QVector<TNode>()));
+    };
+    return setting;
+}
+
 const std::vector<TSetting> &settings()
 {
     using namespace MachinePolicies;
@@ -230,6 +327,7 @@ const std::vector<TSetting> &settings()
                                    &recMachinePolicies::BlockedUrls, pattern));
         made.push_back(listSetting(QStringLiteral("allowed-urls"), UrlListKeyPath(UrlList::Allow),
                                    &recMachinePolicies::AllowedUrls, pattern));
+        made.push_back(favoritesSetting());
         return made;
     }();
     return table;
@@ -285,7 +383,11 @@ std::optional<QJsonObject> Parse(const QByteArray &text, QString *problem)
                        : QStringLiteral("unknown key %1").arg(quoted(it.key()));
         return std::nullopt;
     }
-    QJsonObject wanted = FromPolicies(MachinePolicies::recMachinePolicies());
+    QJsonObject wanted;
+    for (const TSetting &setting : settings())
+        wanted.insert(setting.Key, setting.Default
+                                       ? setting.Default()
+                                       : setting.Get(MachinePolicies::recMachinePolicies()));
     for (const TSetting &setting : settings()) {
         if (!given.contains(setting.Key))
             continue;
@@ -306,7 +408,13 @@ QByteArray Text(const QJsonObject &settingsObject)
     for (const TSetting &setting : settings()) {
         const QJsonValue value = settingsObject.value(setting.Key);
         QString line = QStringLiteral("  %1: ").arg(quoted(setting.Key));
-        if (value.isArray()) {
+        if (value.isArray() && !value.toArray().isEmpty() && value.toArray().first().isObject()) {
+            // A tree: indented as JSON shows it, under its key.
+            QString tree =
+                QString::fromUtf8(QJsonDocument(value.toArray()).toJson(QJsonDocument::Indented));
+            tree.chop(1);
+            line += tree.replace(QLatin1Char('\n'), QStringLiteral("\n  "));
+        } else if (value.isArray()) {
             QStringList items;
             for (const QJsonValue &item : value.toArray())
                 items << QStringLiteral("    ") + quoted(item.toString());
@@ -338,11 +446,26 @@ void Write(const QJsonObject &current, const QJsonObject &wanted)
     TRegistry batch;
     batch.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
     batch.BeginBatch();
+    const TSetting *outside = nullptr;
     for (const TSetting &setting : settings()) {
-        if (current.value(setting.Key) != wanted.value(setting.Key))
+        if (current.value(setting.Key) == wanted.value(setting.Key))
+            continue;
+        if (setting.PutOutside)
+            outside = &setting;
+        else
             setting.Put(wanted.value(setting.Key), batch);
     }
-    batch.CommitBatch();
+    // The files first: should they fail, the batch is dropped and nothing has changed; should
+    // the store then fail, the files are put back as they were.
+    if (outside)
+        outside->PutOutside(wanted.value(outside->Key));
+    try {
+        batch.CommitBatch();
+    } catch (...) {
+        if (outside)
+            outside->PutOutside(current.value(outside->Key));
+        throw;
+    }
 }
 
 } // namespace PolicyFile

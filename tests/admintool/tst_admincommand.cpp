@@ -8,6 +8,7 @@
 #include "favorites/machinefavorites.h"
 #include "support/testenv.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -532,7 +533,10 @@ private slots:
               {"set", "camera", "block"},
               {"popups", "allow", "school.example"},
               {"urls", "block", "*"},
-              {"urls", "allow", "school.example", ".dictionary.example/words"}})
+              {"urls", "allow", "school.example", ".dictionary.example/words"},
+              {"set", "idle-reset", "5"},
+              {"favorites", "add", "Words", "https://dictionary.example/words", "--folder",
+               "Homework"}})
             QCOMPARE(run(command).status, 0);
         const TRun exported = run({"export"});
         QCOMPARE(exported.status, 0);
@@ -542,6 +546,7 @@ private slots:
         QCOMPARE(run({"apply", file}).out, QStringLiteral("unchanged\n"));
 
         QVERIFY(QFile::remove(m_env->machineHive()));
+        QVERIFY(QDir(m_env->machineDataDir() + "/Quelvard/Favorites").removeRecursively());
         QCOMPARE(run({"export"}).out.contains("school.example"), false);
         const TRun applied = run({"apply", file});
         QCOMPARE(applied.status, 0);
@@ -550,6 +555,8 @@ private slots:
         QCOMPARE(run({"apply", file}).out, QStringLiteral("unchanged\n"));
         QCOMPARE(run({"urls", "check", "https://school.example/"}).out.left(7),
                  QStringLiteral("allowed"));
+        QCOMPARE(run({"favorites", "list"}).out,
+                 QStringLiteral("Homework/\nHomework/Words\thttps://dictionary.example/words\n"));
     }
 
     // Keys left out mean the default: the file is the whole policy. --check writes nothing.
@@ -603,6 +610,12 @@ private slots:
         QTest::newRow("patterns the store cannot keep apart")
             << QByteArray("{\"blocked-urls\": [\"a.example/X\", \"a.example/x\"]}")
             << "letter case";
+        QTest::newRow("a favorite's name with a path")
+            << QByteArray(
+                   "{\"favorites\": [{\"name\": \"../x\", \"url\": \"https://a.example/\"}]}")
+            << "\"favorites\": \"../x\"";
+        QTest::newRow("a favorite without an address")
+            << QByteArray("{\"favorites\": [{\"name\": \"x\"}]}") << "\"favorites\"";
         QTest::newRow("not JSON") << QByteArray("home-page: x") << "not JSON";
         QTest::newRow("not an object") << QByteArray("[]") << "one JSON object";
     }

@@ -109,10 +109,10 @@ blocked http://www.games.example.org/" \
         http://www.games.example.org/)"
 
 # The favorites every user gets, and one user's own.
+# The kiosk's policy file, applied last, is the whole policy: its favorites replace the
+# classroom's.
 expect "shared favorites" \
-"Homework/
-Homework/Dictionary https://dictionary.example.org/
-School https://school.example.edu/" \
+"Catalogue https://catalogue.example.org/" \
     "$("$probe" favorites "$root/var/lib/Quelvard/Favorites")"
 # The kiosk's policy file, applied last, is the whole policy: it leaves the caption at its default.
 expect "shared favorites' caption" "shared favorites name: Shared favorites" \
