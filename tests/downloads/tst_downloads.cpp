@@ -55,15 +55,7 @@ class tst_Downloads : public QObject
     Q_OBJECT
 
 public:
-    static void initMain()
-    {
-        InitWebTestProcess();
-        // The Downloads folder comes from xdg-user-dirs here as on a desktop, which the test
-        // mode of the standard paths would hide; the home folder is the test's own instead.
-        QStandardPaths::setTestModeEnabled(false);
-        static QTemporaryDir home;
-        qputenv("HOME", QFile::encodeName(home.path()));
-    }
+    static void initMain() { InitDownloadingTestProcess(); }
 
 private slots:
     void initTestCase()

@@ -29,15 +29,7 @@ class tst_Kiosk : public QObject
     Q_OBJECT
 
 public:
-    static void initMain()
-    {
-        InitWebTestProcess();
-        // The Downloads folder comes from xdg-user-dirs, which the standard paths' test mode
-        // would hide; the home folder is the test's own.
-        QStandardPaths::setTestModeEnabled(false);
-        static QTemporaryDir home;
-        qputenv("HOME", QFile::encodeName(home.path()));
-    }
+    static void initMain() { InitDownloadingTestProcess(); }
 
 private slots:
     void initTestCase()

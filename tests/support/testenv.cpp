@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 
 TestEnvironment::TestEnvironment()
@@ -53,4 +54,12 @@ void InitWebTestProcess()
     static QTemporaryDir engineDir;
     AppPaths::OverrideEngineDirs(engineDir.path() + QStringLiteral("/storage"),
                                  engineDir.path() + QStringLiteral("/cache"));
+}
+
+void InitDownloadingTestProcess()
+{
+    InitWebTestProcess();
+    QStandardPaths::setTestModeEnabled(false);
+    static QTemporaryDir home;
+    qputenv("HOME", QFile::encodeName(home.path()));
 }
