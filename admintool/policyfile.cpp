@@ -168,24 +168,13 @@ template <typename Parse> TNormalise word(Parse parse, const QString &choices)
     };
 }
 
-// The shared favorites as the file holds them: [{"name", "url"} | {"name", "children"}], folders
-// first and each level by name, so a tree read back compares equal to the one applied.
+// The shared favorites as the file holds them: [{"name", "url"} | {"name", "children"}], in the
+// administrator's order, which the folder keeps, so a tree read back compares equal to the one
+// applied.
 using MachineFavorites::TNode;
 
-void sortTree(QVector<TNode> &tree)
+QJsonArray treeToJson(const QVector<TNode> &tree)
 {
-    std::sort(tree.begin(), tree.end(), [](const TNode &a, const TNode &b) {
-        if (a.IsFolder != b.IsFolder)
-            return a.IsFolder;
-        return a.Name < b.Name;
-    });
-    for (TNode &node : tree)
-        sortTree(node.Children);
-}
-
-QJsonArray treeToJson(QVector<TNode> tree)
-{
-    sortTree(tree);
     QJsonArray items;
     for (const TNode &node : tree) {
         QJsonObject item{{QStringLiteral("name"), node.Name}};

@@ -87,11 +87,13 @@ void Rebuild(QMenu *menu, const QString &favoritesFolder, const QIcon &folderIco
     }
     TBuild build{folderIcon, choose};
     // Read with the same walk as the user's own: links are not followed, and a file without
-    // an address is found out only when chosen.
+    // an address is found out only when chosen. Shown in the administrator's order.
     const QVector<FavoritesStore::TFavoriteItem> shared =
         sharedFolder.isEmpty()
             ? QVector<FavoritesStore::TFavoriteItem>()
-            : FavoritesStore::ReadFavoritesTree(sharedFolder, FavoritesStore::TWalk::Menu);
+            : MachineFavorites::InGivenOrder(
+                  FavoritesStore::ReadFavoritesTree(sharedFolder, FavoritesStore::TWalk::Menu),
+                  sharedFolder);
     if (!shared.isEmpty())
         fill(addFolder(menu, sharedName, QStringLiteral("SharedFavorites"), sharedFolder,
                        folderIcon),

@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRandomGenerator>
 #include <QSet>
 
@@ -64,6 +65,35 @@ QString storeFolder()
 QString fileNameOf(const QString &name)
 {
     return name + QStringLiteral(".irl");
+}
+
+// One entry a line: a folder's name and "/", a favorite's file name. A name holds neither "/"
+// nor a line break, and no name starts with a dot, so the file is never taken for an entry.
+const char *const OrderFileName = ".order";
+// Far beyond any folder's list; a larger file is not read.
+constexpr qint64 LongestOrderFile = 1024 * 1024;
+
+QString orderKey(const QString &name, bool isFolder)
+{
+    return isFolder ? name + QLatin1Char('/') : fileNameOf(name);
+}
+
+QByteArray orderOf(const QVector<TNode> &tree)
+{
+    QByteArray lines;
+    for (const TNode &node : tree)
+        lines += orderKey(node.Name, node.IsFolder).toUtf8() + '\n';
+    return lines;
+}
+
+QStringList readOrder(const QString &folder)
+{
+    const QString path = folder + QLatin1String(OrderFileName);
+    QFile file(path);
+    if (QFileInfo(path).isSymLink() || !file.open(QIODevice::ReadOnly) ||
+        file.size() > LongestOrderFile)
+        return QStringList();
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 // Opens the folder `name` inside `at`, never through a link; makes it first when `create`.
@@ -174,6 +204,9 @@ QByteArray contentFor(const QString &url)
 
 void writeTree(int at, const QVector<TNode> &tree, const QString &shown)
 {
+    if (!tree.isEmpty())
+        writeFileAt(at, QLatin1String(OrderFileName), orderOf(tree),
+                    shown + QLatin1Char('/') + QLatin1String(OrderFileName));
     for (const TNode &node : tree) {
         const QString path = shown + QLatin1Char('/') + node.Name;
         if (node.IsFolder) {
@@ -261,7 +294,36 @@ std::optional<QString> TreeProblem(const QVector<TNode> &tree)
 
 QVector<TNode> ReadTree(const QString &folder)
 {
-    return nodesOf(FavoritesStore::ReadFavoritesTree(folder, FavoritesStore::TWalk::Menu));
+    return nodesOf(InGivenOrder(
+        FavoritesStore::ReadFavoritesTree(folder, FavoritesStore::TWalk::Menu), folder));
+}
+
+QVector<FavoritesStore::TFavoriteItem> InGivenOrder(QVector<FavoritesStore::TFavoriteItem> items,
+                                                    const QString &folder)
+{
+    const QString within = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+    for (FavoritesStore::TFavoriteItem &item : items) {
+        if (item.IsFolder)
+            item.Children = InGivenOrder(std::move(item.Children), item.Path);
+    }
+    const QStringList order = readOrder(within);
+    if (order.isEmpty())
+        return items;
+    QHash<QString, qsizetype> place;
+    for (qsizetype i = 0; i < order.size(); ++i)
+        place.insert(order.at(i), place.value(order.at(i), i));
+    QVector<std::pair<qsizetype, FavoritesStore::TFavoriteItem>> ranked;
+    for (FavoritesStore::TFavoriteItem &item : items) {
+        const QString key =
+            item.IsFolder ? orderKey(item.Name, true) : QFileInfo(item.Path).fileName();
+        ranked.append({place.value(key, order.size()), std::move(item)});
+    }
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    QVector<FavoritesStore::TFavoriteItem> sorted;
+    for (auto &entry : ranked)
+        sorted.append(std::move(entry.second));
+    return sorted;
 }
 
 QStringList UnsafeFolders(const QStringList &folders)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "favorites/favoritesstore.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -49,9 +51,16 @@ std::optional<QString> UrlProblem(const QString &url);
 // name in a folder included), or null.
 std::optional<QString> TreeProblem(const QVector<TNode> &tree);
 
-// The favorites below `folder` as the Favorites menu lists them (folders first); files without
-// an address are left out. Empty when the folder is missing.
+// The favorites below `folder` in the order the administrator gave them (see InGivenOrder);
+// files without an address are left out. Empty when the folder is missing.
 QVector<TNode> ReadTree(const QString &folder);
+
+// `items`, read from `folder` by the Favorites menu's walk, put in the order ReplaceTree
+// recorded in each folder's hidden order file: the entries it names first, as named, then the
+// others as the walk listed them (folders first). A folder without the file keeps the walk's
+// order, so favorites added one by one or by hand still show.
+QVector<FavoritesStore::TFavoriteItem> InGivenOrder(QVector<FavoritesStore::TFavoriteItem> items,
+                                                    const QString &folder);
 
 // What makes the machine folder, or one of `folders` on the way down from it, unsafe for root
 // to write into: a symbolic link, an owner other than root, write access for group or others.
@@ -65,7 +74,8 @@ void Add(const QStringList &folders, const QString &name, const QString &url);
 // there is neither.
 bool Remove(const QStringList &folders, const QString &name);
 // Replaces the whole machine folder's content by `tree` in one step: readers see the old
-// favorites or the new ones, never a mixture. A tree with a problem writes nothing.
+// favorites or the new ones, never a mixture. A tree with a problem writes nothing. Each
+// folder's order is kept beside its entries, for ReadTree and the menu.
 void ReplaceTree(const QVector<TNode> &tree);
 
 } // namespace MachineFavorites

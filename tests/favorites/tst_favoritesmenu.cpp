@@ -115,6 +115,7 @@ private slots:
     void organizeOpensTheDialog();
     void sharedFavoritesComeFirst_data();
     void sharedFavoritesComeFirst();
+    void sharedFavoritesInTheGivenOrder();
 
 private:
     void openPage(TfrmQuelvardBrowser &window, const QString &path);
@@ -437,6 +438,25 @@ void tst_FavoritesMenu::sharedFavoritesComeFirst()
     QVERIFY(QFileInfo::exists(m_root + "Saved.irl"));
     QCOMPARE(QDir(shared).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
              (QStringList{"Homework", "School.irl"}));
+}
+
+// As a managed list, the submenu keeps the administrator's order, not the alphabet's; a
+// favorite put there afterwards comes last.
+void tst_FavoritesMenu::sharedFavoritesInTheGivenOrder()
+{
+    using MachineFavorites::TNode;
+    MachineFavorites::ReplaceTree(
+        {TNode::Favorite("Zoo", "https://zoo.example/"),
+         TNode::Folder("Maths", {TNode::Favorite("Tables", "https://t.example/"),
+                                 TNode::Favorite("Algebra", "https://a.example/")}),
+         TNode::Favorite("Atlas", "https://atlas.example/")});
+    writeBytes(MachineFavorites::Folder() + "/Later.irl", favorite("https://later.example/"));
+    TfrmQuelvardBrowser window;
+    QMenu *menu = favoritesMenu(window);
+    emit menu->aboutToShow();
+    QCOMPARE(outline(menu, FavoritesMenu::FixedItemCount),
+             (QStringList{"SharedFavorites Shared favorites", "  Fav1 Zoo", "  FavFolder2 Maths",
+                          "    Fav3 Tables", "    Fav4 Algebra", "  Fav5 Atlas", "  Fav6 Later"}));
 }
 
 #include "support/testmain.h"
