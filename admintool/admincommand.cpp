@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QTextStream>
 #include <algorithm>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -80,8 +81,9 @@ struct TSubcommand
 const TSubcommand Subcommands[] = {
     {QStringLiteral("set-login"), QStringLiteral("set-login [--stdin]"),
      QStringLiteral(
-         "Asks twice for the new administrator password (not shown as typed), then for two\n"
-         "optional reminder questions and their answers. With --stdin, reads them from\n"
+         "Asks twice for the new administrator password (8 to 20 characters, not shown as\n"
+         "typed), then for two reminder questions and their answers, both or neither. With\n"
+         "--stdin (needed without a terminal), reads them from\n"
          "standard input instead, one per line: password, confirmation, question 1,\n"
          "answer 1, question 2, answer 2 (missing trailing lines are empty).\n")},
     {QStringLiteral("reset-login"), QStringLiteral("reset-login"),
@@ -274,9 +276,28 @@ std::optional<int> refuseUnsafeStore(TConsole &console, const QStringList &folde
     return Unreadable;
 }
 
+// A store that opens but is not a database, or is a damaged one; a busy or forbidden store is
+// not, and moving one of those aside would lose a good store.
+bool damagedStore(const QString &why)
+{
+    QFile file(machineHive());
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    static const QByteArray header("SQLite format 3", 16); // with its closing zero byte
+    return file.read(header.size()) != header ||
+           why.contains(QString::fromUtf8(sqlite3_errstr(SQLITE_CORRUPT))) ||
+           why.contains(QString::fromUtf8(sqlite3_errstr(SQLITE_NOTADB)));
+}
+
 int unreadable(TConsole &console, const QString &why)
 {
-    *console.err << "quelvard-admin: cannot read " << machineHive() << ": " << why << "\n";
+    const QString store = machineHive();
+    *console.err << "quelvard-admin: cannot read " << store << ": " << why << "\n";
+    if (damagedStore(why))
+        *console.err << "quelvard-admin: the store is damaged and is never written over; mend it "
+                        "by moving it aside and setting the machine up again: mv "
+                     << store << " " << store
+                     << ".damaged, then quelvard-admin set-login and the machine's settings\n";
     console.err->flush();
     return Unreadable;
 }
@@ -347,6 +368,50 @@ void warnIfHomePageBlocked(TConsole &console)
     }
 }
 
+// The dialog's words name one limit at a time; the command names both, from the same rules.
+QString loginMessage(LoginRules::NewLoginCheck check)
+{
+    using LoginRules::NewLoginCheck;
+    if (check == NewLoginCheck::PasswordTooShort || check == NewLoginCheck::PasswordTooLong)
+        return QStringLiteral("The password must be %1 to %2 characters long")
+            .arg(LoginRules::MinimumPasswordLength)
+            .arg(LoginRules::MaximumPasswordLength);
+    return LoginRules::Message(check);
+}
+
+int refuseLogin(TConsole &console, const QString &message)
+{
+    *console.err << "quelvard-admin: " << message << "\n";
+    console.err->flush();
+    return Usage;
+}
+
+// The password is checked as soon as it is confirmed, so nobody types reminders for a login
+// that will be refused.
+std::optional<int> askLogin(TConsole &console, QString (&lines)[6])
+{
+    const auto ask = [&](const char *prompt, bool secret, QString &line) {
+        return console.ask(QString::fromLatin1(prompt), secret, line);
+    };
+    if (!ask("New administrator password: ", true, lines[0]) ||
+        !ask("Confirm the password: ", true, lines[1]))
+        return refuseLogin(console, QStringLiteral("the input ended; nothing was changed"));
+    recAdminLogin password{lines[0], {}, {}, {}, {}};
+    QString confirmation = lines[1];
+    const LoginRules::NewLoginCheck check = LoginRules::CheckNewLogin(password, confirmation);
+    if (check != LoginRules::NewLoginCheck::Accepted)
+        return refuseLogin(console, loginMessage(check));
+    if (!ask("First reminder question (empty for none): ", false, lines[2]))
+        return refuseLogin(console, QStringLiteral("the input ended; nothing was changed"));
+    if (lines[2].trimmed().isEmpty())
+        return std::nullopt;
+    if (!ask("Its answer: ", true, lines[3]) ||
+        !ask("Second reminder question: ", false, lines[4]) ||
+        (!lines[4].trimmed().isEmpty() && !ask("Its answer: ", true, lines[5])))
+        return refuseLogin(console, QStringLiteral("the input ended; nothing was changed"));
+    return std::nullopt;
+}
+
 int setLogin(const QStringList &args, TConsole &console, const TSubcommand *sub)
 {
     bool fromStdin = false;
@@ -356,6 +421,13 @@ int setLogin(const QStringList &args, TConsole &console, const TSubcommand *sub)
         else
             return usage(console, QStringLiteral("unexpected argument %1").arg(shown(arg)), sub);
     }
+    if (!fromStdin && !console.ask)
+        return usage(console,
+                     QStringLiteral("there is no terminal to type the password on; a script "
+                                    "gives the lines on standard input with --stdin, as in: "
+                                    "printf '%s\\n' \"$pw\" \"$pw\" | quelvard-admin set-login "
+                                    "--stdin"),
+                     sub);
     if (const auto refused = refuseUnsafeStore(console))
         return *refused;
     if (const auto why = readProblem())
@@ -367,36 +439,21 @@ int setLogin(const QStringList &args, TConsole &console, const TSubcommand *sub)
             if (!console.readLine(line))
                 break;
         }
-    } else {
-        const struct
-        {
-            const char *prompt;
-            bool secret;
-        } prompts[] = {
-            {"New administrator password: ", true},
-            {"Confirm the password: ", true},
-            {"First reminder question (empty for none): ", false},
-            {"Its answer: ", true},
-            {"Second reminder question (empty for none): ", false},
-            {"Its answer: ", true},
-        };
-        for (int i = 0; i < 6; ++i) {
-            // No answer is asked for a question left empty.
-            if ((i == 3 || i == 5) && lines[i - 1].trimmed().isEmpty())
-                continue;
-            if (!console.ask(QString::fromLatin1(prompts[i].prompt), prompts[i].secret, lines[i]))
-                break;
-        }
+    } else if (const auto refused = askLogin(console, lines)) {
+        return *refused;
     }
 
     recAdminLogin login{lines[0], lines[2], lines[3], lines[4], lines[5]};
     QString confirmation = lines[1];
     const LoginRules::NewLoginCheck check = LoginRules::CheckNewLogin(login, confirmation);
-    if (check != LoginRules::NewLoginCheck::Accepted) {
-        *console.err << "quelvard-admin: " << LoginRules::Message(check) << "\n";
-        console.err->flush();
-        return Usage;
-    }
+    if (check != LoginRules::NewLoginCheck::Accepted)
+        return refuseLogin(console, loginMessage(check));
+    // Forgot Password asks for both answers, so a single question could never unlock.
+    if (login.Question1.isEmpty() != login.Question2.isEmpty())
+        return refuseLogin(console,
+                           QStringLiteral("Give both reminder questions or neither: Forgot "
+                                          "Password asks for both answers, so one question "
+                                          "alone can never unlock"));
     if (!GenUtilities::SaveAdminLogin(login))
         return notPermitted(console, QStringLiteral("the login was not saved"));
     return Success;
@@ -461,7 +518,7 @@ std::optional<QList<RunAsUser::TAccount>> takeUsers(QStringList &args, TConsole 
 {
     std::optional<QList<RunAsUser::TAccount>> accounts;
     failure = Success;
-    for (qsizetype i = 0; i < args.size();) {
+    for (qsizetype i = 0; i < args.size() && args.at(i) != QLatin1String("--");) {
         const QString arg = args.at(i);
         QString name;
         if (arg == QLatin1String("--all-users")) {
@@ -566,7 +623,7 @@ int userPopups(const QString &action, const QStringList &sites,
                 if (action == QLatin1String("allow"))
                     PopupStore::AddSite(site, PopupStore::TBy::Administrator);
                 else if (!userSites().contains(site, Qt::CaseInsensitive))
-                    err << "quelvard-admin: \"" << site << "\" was not on the list\n";
+                    err << "quelvard-admin: " << shown(site) << " was not listed\n";
                 else
                     PopupStore::RemoveSite(site, PopupStore::TBy::Administrator);
             }
@@ -579,6 +636,7 @@ int popups(QStringList args, TConsole &console, const TSubcommand *sub)
     const auto accounts = takeUsers(args, console, sub, failure);
     if (failure != Success)
         return failure;
+    args.removeOne(QStringLiteral("--"));
     if (args.isEmpty())
         return usage(console, QStringLiteral("popups needs allow, remove, clear or list"), sub);
     const QString action = args.first();
@@ -628,7 +686,7 @@ int popups(QStringList args, TConsole &console, const TSubcommand *sub)
             if (action == QLatin1String("allow"))
                 MachinePolicies::AllowSite(site);
             else if (!MachinePolicies::RemoveSite(site))
-                *console.err << "quelvard-admin: \"" << site << "\" was not on the list\n";
+                *console.err << "quelvard-admin: " << shown(site) << " was not listed\n";
         }
     });
 }
@@ -646,6 +704,15 @@ void printFavorites(QTextStream &out, const QVector<MachineFavorites::TNode> &no
             out << path << "\t" << escaped(node.Url) << "\n";
         }
     }
+}
+
+// Said when `favorites add` writes over a favorite of the same name, with what it led to.
+QString replacedText(const QString &name, const QString &file)
+{
+    const QString before = FavoritesStore::ReadFavoriteURL(file);
+    return before.isEmpty()
+               ? QStringLiteral("replaced %1").arg(shown(name))
+               : QStringLiteral("replaced %1, which led to %2").arg(shown(name), shown(before));
 }
 
 // The same change in a user's own favorites, made as that user.
@@ -667,6 +734,8 @@ int userFavorites(const QString &action, const QStringList &folders, const QStri
                 if (action == QLatin1String("add")) {
                     if (!FavoritesStore::CreateFolderPath(folder))
                         throw EQuelvardError(folder + QStringLiteral(": cannot be made"));
+                    if (FavoritesStore::EntryExists(file) && !FavoritesStore::IsFolder(file))
+                        err << "quelvard-admin: " << replacedText(name, file) << "\n";
                     FavoritesStore::WriteFileAtomically(
                         file,
                         FavoritesStore::FavoriteFileContent(url, FavoritesStore::GetWindowsDir(),
@@ -679,7 +748,7 @@ int userFavorites(const QString &action, const QStringList &folders, const QStri
                     if (FavoritesStore::EntryExists(folder + name))
                         throw EQuelvardError(folder + name + QStringLiteral(": cannot be removed"));
                 } else {
-                    err << "quelvard-admin: " << shown(name) << " is not among the favorites\n";
+                    err << "quelvard-admin: " << shown(name) << " was not listed\n";
                 }
             } catch (const EQuelvardError &error) {
                 // Named by its own path, not the user's store.
@@ -695,7 +764,7 @@ int favorites(QStringList args, TConsole &console, const TSubcommand *sub)
     if (failure != Success)
         return failure;
     QStringList folders;
-    for (qsizetype i = 0; i < args.size();) {
+    for (qsizetype i = 0; i < args.size() && args.at(i) != QLatin1String("--");) {
         QString path;
         if (args.at(i) == QLatin1String("--folder") && i + 1 < args.size()) {
             path = args.at(i + 1);
@@ -712,6 +781,7 @@ int favorites(QStringList args, TConsole &console, const TSubcommand *sub)
         if (folders.isEmpty())
             return usage(console, QStringLiteral("--folder needs a folder"), sub);
     }
+    args.removeOne(QStringLiteral("--"));
     const QString action = args.value(0);
     const qsizetype wanted = action == QLatin1String("add")      ? 2
                              : action == QLatin1String("remove") ? 1
@@ -742,11 +812,19 @@ int favorites(QStringList args, TConsole &console, const TSubcommand *sub)
     if (const auto refused = refuseUnsafeStore(console, MachineFavorites::UnsafeFolders(folders)))
         return *refused;
     try {
-        if (action == QLatin1String("add"))
+        if (action == QLatin1String("add")) {
+            // Read by path before the write: only what it says depends on it.
+            const QString file = (QStringList{MachineFavorites::Folder()} + folders +
+                                  QStringList{name + QStringLiteral(".irl")})
+                                     .join(QLatin1Char('/'));
+            const bool there = QFileInfo(file).isFile() && !QFileInfo(file).isSymLink();
+            const QString replaced = there ? replacedText(name, file) : QString();
             MachineFavorites::Add(folders, name, url);
-        else if (!MachineFavorites::Remove(folders, name))
-            *console.err << "quelvard-admin: " << shown(name)
-                         << " is not among the shared favorites\n";
+            if (there)
+                *console.err << "quelvard-admin: " << replaced << "\n";
+        } else if (!MachineFavorites::Remove(folders, name)) {
+            *console.err << "quelvard-admin: " << shown(name) << " was not listed\n";
+        }
     } catch (const EQuelvardError &error) {
         *console.err << "quelvard-admin: cannot change the shared favorites: " << error.message()
                      << (runByRoot() ? "" : "; run as root") << "\n";
@@ -1024,6 +1102,52 @@ int exportPolicy(TConsole &console)
     return Success;
 }
 
+// A mistyped option (--all-user) is refused by name rather than taken for a site, a name or a
+// value. "--" ends the options, so a value may start with "-"; "-" alone is an ordinary
+// argument. set-login and apply name what they refuse themselves.
+std::optional<int> refuseUnknownOption(const QString &command, const QStringList &args,
+                                       TConsole &console, const TSubcommand *sub)
+{
+    QStringList flags;
+    QStringList valued; // take the next argument, or "=VALUE"
+    if (command == QLatin1String("popups") || command == QLatin1String("favorites")) {
+        flags << QStringLiteral("--all-users");
+        valued << QStringLiteral("--user");
+    }
+    if (command == QLatin1String("favorites"))
+        valued << QStringLiteral("--folder");
+    const QStringList checked{QStringLiteral("popups"), QStringLiteral("favorites"),
+                              QStringLiteral("set"), QStringLiteral("unset"),
+                              QStringLiteral("urls")};
+    if (!checked.contains(command))
+        return std::nullopt;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        if (arg == QLatin1String("--"))
+            break;
+        if (valued.contains(arg)) {
+            ++i;
+            continue;
+        }
+        const bool withValue = std::any_of(valued.begin(), valued.end(), [&](const QString &o) {
+            return arg.startsWith(o + QLatin1Char('='));
+        });
+        if (!arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-") || flags.contains(arg) ||
+            withValue)
+            continue;
+        const QString known = (flags + valued).isEmpty()
+                                  ? QStringLiteral("%1 takes no option").arg(command)
+                                  : QStringLiteral("%1 takes %2")
+                                        .arg(command, (valued + flags).join(QLatin1String(", ")));
+        return usage(console,
+                     QStringLiteral("unknown option %1 (%2; put -- before a value that starts "
+                                    "with \"-\")")
+                         .arg(shown(arg), known),
+                     sub);
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int Run(const QStringList &arguments, TConsole &console)
@@ -1045,12 +1169,18 @@ int Run(const QStringList &arguments, TConsole &console)
     const TSubcommand *sub = findSubcommand(command);
     if (!sub)
         return usage(console, QStringLiteral("unknown command %1").arg(shown(command)));
-    const QStringList args = arguments.mid(1);
+    QStringList args = arguments.mid(1);
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
         *console.out << "Usage: quelvard-admin " << sub->usage << "\n" << sub->help;
         console.out->flush();
         return Success;
     }
+    if (const auto refused = refuseUnknownOption(command, args, console, sub))
+        return *refused;
+    // Commands that take no option have nothing left to tell "--" from.
+    if (command == QLatin1String("set") || command == QLatin1String("unset") ||
+        command == QLatin1String("urls"))
+        args.removeOne(QStringLiteral("--"));
 
     if (command == QLatin1String("set-login"))
         return setLogin(args, console, sub);

@@ -17,7 +17,7 @@ struct TConsole
     QTextStream *out; // what was asked for (status, lists)
     QTextStream *err; // messages
     // Reads one line typed by the administrator; `secret` lines are not echoed. Returns false
-    // at the end of input.
+    // at the end of input. Empty when there is no terminal to ask on.
     std::function<bool(const QString &prompt, bool secret, QString &line)> ask;
     // Reads one line of standard input for --stdin; false at the end of input.
     std::function<bool(QString &line)> readLine;

@@ -28,11 +28,10 @@ bool readStdinLine(QString &line)
     return true;
 }
 
-// Echo is turned off only while a secret is typed, and back on even when input ends.
+// Echo is turned off only while a secret is typed, and back on even when input ends. It goes
+// off before the prompt shows, so nothing typed after the prompt is flushed away or echoed.
 bool askLine(const QString &prompt, bool secret, QString &line)
 {
-    std::fputs(prompt.toLocal8Bit().constData(), stderr);
-    std::fflush(stderr);
     termios saved{};
     const bool hide = secret && isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved) == 0;
     if (hide) {
@@ -40,6 +39,8 @@ bool askLine(const QString &prompt, bool secret, QString &line)
         quiet.c_lflag &= ~tcflag_t(ECHO);
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
+    std::fputs(prompt.toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
     const bool read = readStdinLine(line);
     if (hide) {
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
@@ -74,6 +75,10 @@ int main(int argc, char **argv)
 
     QTextStream out(stdout);
     QTextStream err(stderr);
-    AdminCommand::TConsole console{&out, &err, askLine, readStdinLine};
+    // Piped or redirected input is no one typing: set-login then says so instead of reading
+    // the pipe as a password.
+    AdminCommand::TConsole console{&out, &err, nullptr, readStdinLine};
+    if (isatty(STDIN_FILENO))
+        console.ask = askLine;
     return AdminCommand::Run(arguments, console);
 }

@@ -11,6 +11,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
@@ -45,6 +48,29 @@ TRun run(const QStringList &arguments, const QStringList &stdinLines = {})
     };
     AdminCommand::TConsole console{
         &out, &err, [&](const QString &, bool, QString &line) { return readLine(line); }, readLine};
+    result.status = AdminCommand::Run(arguments, console);
+    return result;
+}
+
+// The command as a person at a terminal runs it: `typed` answers the prompts in turn, which
+// are kept in `prompts`. Without a terminal nothing can be asked.
+TRun runAtTerminal(const QStringList &arguments, const QStringList &typed, QStringList *prompts,
+                   bool terminal = true)
+{
+    TRun result;
+    QTextStream out(&result.out);
+    QTextStream err(&result.err);
+    int next = 0;
+    AdminCommand::TConsole console{&out, &err, nullptr, [](QString &) { return false; }};
+    if (terminal) {
+        console.ask = [&](const QString &prompt, bool, QString &line) {
+            *prompts << prompt;
+            if (next >= typed.size())
+                return false;
+            line = typed.at(next++);
+            return true;
+        };
+    }
     result.status = AdminCommand::Run(arguments, console);
     return result;
 }
@@ -103,10 +129,11 @@ private slots:
                                 << "The entered passwords do not match" << QString();
         QTest::newRow("short and differing: mismatch first")
             << QStringList{"abc", "abd"} << 1 << "The entered passwords do not match" << QString();
+        // The command states both limits at once.
         QTest::newRow("seven") << QStringList{"Secret1", "Secret1"} << 1
-                               << "The password must be at least 8 characters long" << QString();
+                               << "The password must be 8 to 20 characters long" << QString();
         QTest::newRow("no input") << QStringList{} << 1
-                                  << "The password must be at least 8 characters long" << QString();
+                                  << "The password must be 8 to 20 characters long" << QString();
         QTest::newRow("first answer missing")
             << QStringList{"Secret12", "Secret12", "Pet?", " "} << 1
             << "An answer must be provided for the first reminder question" << QString();
@@ -115,7 +142,7 @@ private slots:
             << "Secret12345678901234";
         QTest::newRow("longer than the dialog takes")
             << QStringList{"Secret123456789012345", "Secret123456789012345"} << 1
-            << "at most 20 characters" << QString();
+            << "The password must be 8 to 20 characters long" << QString();
         QTest::newRow("question too long")
             << QStringList{"Secret12", "Secret12", QString(51, 'q'), "rex"} << 1
             << "at most 50 characters" << QString();
@@ -130,6 +157,67 @@ private slots:
         QTest::newRow("second answer missing")
             << QStringList{"Secret12", "Secret12", "", "", "Town?"} << 1
             << "An answer must be provided for the second reminder question" << QString();
+        // Forgot Password asks for both answers: one question alone could never unlock.
+        QTest::newRow("first question only")
+            << QStringList{"Secret12", "Secret12", "Pet?", "rex"} << 1
+            << "both reminder questions or neither" << QString();
+        QTest::newRow("second question only")
+            << QStringList{"Secret12", "Secret12", "", "", "Town?", "york"} << 1
+            << "both reminder questions or neither" << QString();
+    }
+
+    void setLoginAtATerminal_data()
+    {
+        QTest::addColumn<QStringList>("typed");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("asked"); // prompts shown before the command ended
+
+        QTest::newRow("short password refused before the reminders")
+            << QStringList{"abc", "abc", "Pet?", "rex", "Town?", "york"} << 1
+            << "The password must be 8 to 20 characters long" << 2;
+        QTest::newRow("long password refused before the reminders")
+            << QStringList{QString(21, 'p'), QString(21, 'p'), "Pet?"} << 1
+            << "The password must be 8 to 20 characters long" << 2;
+        QTest::newRow("mismatch refused before the reminders")
+            << QStringList{"Secret12", "Secret13", "Pet?"} << 1
+            << "The entered passwords do not match" << 2;
+        QTest::newRow("no reminders")
+            << QStringList{"Secret12", "Secret12", ""} << 0 << QString() << 3;
+        QTest::newRow("both reminders")
+            << QStringList{"Secret12", "Secret12", "Pet?", "rex", "Town?", "york"} << 0 << QString()
+            << 6;
+        QTest::newRow("one reminder") << QStringList{"Secret12", "Secret12", "Pet?", "rex", ""} << 1
+                                      << "both reminder questions or neither" << 5;
+        QTest::newRow("input ends") << QStringList{"Secret12"} << 1 << "the input ended" << 2;
+    }
+    void setLoginAtATerminal()
+    {
+        QFETCH(QStringList, typed);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        QFETCH(int, asked);
+
+        QStringList prompts;
+        const TRun result = runAtTerminal({"set-login"}, typed, &prompts);
+        QCOMPARE(result.status, status);
+        QVERIFY2(result.err.contains(message), qPrintable(result.err));
+        QCOMPARE(prompts.size(), asked);
+        QCOMPARE(GenUtilities::LoadAdminLogin().Password.isEmpty(), status != 0);
+    }
+
+    // Piped input is nobody typing: the command says there is no terminal and how to give
+    // the lines, rather than calling an unread password too short.
+    void setLoginWithoutATerminal()
+    {
+        QStringList prompts;
+        const TRun result = runAtTerminal({"set-login"}, {"Secret12", "Secret12"}, &prompts, false);
+        QCOMPARE(result.status, 1);
+        QVERIFY2(result.err.contains("no terminal") && result.err.contains("--stdin") &&
+                     !result.err.contains("characters"),
+                 qPrintable(result.err));
+        QVERIFY(prompts.isEmpty());
+        QVERIFY(GenUtilities::LoadAdminLogin().Password.isEmpty());
     }
     void setLogin()
     {
@@ -330,6 +418,109 @@ private slots:
         const TRun list = run({"favorites", "list"});
         QCOMPARE(list.status, 0);
         QCOMPARE(list.out, listed);
+    }
+
+    // A mistyped option is named and nothing is written, rather than taken for a site, a
+    // favorite's name or a value.
+    void unknownOptionRefused_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("option");
+        const QString school = QStringLiteral("https://school.example/");
+        QTest::newRow("popups --all-user")
+            << QStringList{"popups", "allow", "--all-user", "a.example"} << "--all-user";
+        QTest::newRow("popups --dry-run after the site")
+            << QStringList{"popups", "allow", "a.example", "--dry-run"} << "--dry-run";
+        QTest::newRow("favorites --dry-run as the name")
+            << QStringList{"favorites", "add", "--dry-run", school} << "--dry-run";
+        QTest::newRow("favorites -f")
+            << QStringList{"favorites", "add", "School", school, "-f"} << "-f";
+        QTest::newRow("set value")
+            << QStringList{"set", "shared-favorites-name", "--dry-run"} << "--dry-run";
+        QTest::newRow("set name") << QStringList{"set", "--home-page", school} << "--home-page";
+        QTest::newRow("unset") << QStringList{"unset", "home-page", "--force"} << "--force";
+        QTest::newRow("urls") << QStringList{"urls", "block", "--dry-run", "games.example"}
+                              << "--dry-run";
+    }
+    void unknownOptionRefused()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, option);
+        const TRun result = run(arguments);
+        QCOMPARE(result.status, 1);
+        QVERIFY2(result.err.contains("unknown option \"" + option + "\""), qPrintable(result.err));
+        QVERIFY(!QFileInfo::exists(m_env->machineHive()));
+        QVERIFY(!QFileInfo::exists(MachineFavorites::Folder()));
+    }
+
+    // After "--" a value may start with "-"; a lone "-" is an ordinary value.
+    void valuesAfterTheEndOfOptions_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("shown"); // the command that shows it
+        QTest::addColumn<QString>("line");
+        const QString school = QStringLiteral("https://school.example/");
+        QTest::newRow("favorite named -Maths-")
+            << QStringList{"favorites", "add", "--", "-Maths-", school}
+            << QStringList{"favorites", "list"} << "-Maths-\t" + school;
+        QTest::newRow("favorite named -") << QStringList{"favorites", "add", "-", school}
+                                          << QStringList{"favorites", "list"} << "-\t" + school;
+        QTest::newRow("folder given with =")
+            << QStringList{"favorites", "add", "School", school, "--folder=Homework"}
+            << QStringList{"favorites", "list"} << "Homework/School\t" + school;
+        QTest::newRow("caption starting with -")
+            << QStringList{"set", "shared-favorites-name", "--", "-Class 3B-"}
+            << QStringList{"status"} << "shared favorites name: -Class 3B-";
+    }
+    void valuesAfterTheEndOfOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, shown);
+        QFETCH(QString, line);
+        const TRun result = run(arguments);
+        QVERIFY2(result.status == 0 && result.err.isEmpty(), qPrintable(result.err));
+        QVERIFY2(run(shown).out.split('\n').contains(line), qPrintable(run(shown).out));
+    }
+
+    // Nothing to remove is still done (a playbook's second run), but said.
+    void removingWhatIsNotListed_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("popups site")
+            << QStringList{"popups", "remove", "a.example"} << "\"a.example\" was not listed";
+        QTest::newRow("favorite") << QStringList{"favorites", "remove", "School"}
+                                  << "\"School\" was not listed";
+        QTest::newRow("favorite in a missing folder")
+            << QStringList{"favorites", "remove", "School", "--folder", "Homework"}
+            << "\"School\" was not listed";
+    }
+    void removingWhatIsNotListed()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, named);
+        QCOMPARE(run({"popups", "allow", "b.example"}).status, 0);
+        QCOMPARE(run({"favorites", "add", "Other", "https://o.example/"}).status, 0);
+        const TRun result = run(arguments);
+        QCOMPARE(result.status, 0);
+        QVERIFY2(result.err.contains(named), qPrintable(result.err));
+        QVERIFY(result.out.isEmpty());
+    }
+
+    void favoriteReplacedIsSaid()
+    {
+        const TRun first = run({"favorites", "add", "School", "https://old.example/"});
+        QVERIFY2(first.status == 0 && first.err.isEmpty(), qPrintable(first.err));
+        const TRun again = run({"favorites", "add", "School", "https://new.example/"});
+        QCOMPARE(again.status, 0);
+        QVERIFY2(again.err.contains("replaced \"School\"") &&
+                     again.err.contains("https://old.example/"),
+                 qPrintable(again.err));
+        QCOMPARE(run({"favorites", "list"}).out, QStringLiteral("School\thttps://new.example/\n"));
+        // A folder of that name is another entry, not replaced.
+        const TRun beside =
+            run({"favorites", "add", "Maths", "https://m.example/", "--folder", "School"});
+        QVERIFY2(beside.status == 0 && beside.err.isEmpty(), qPrintable(beside.err));
     }
 
     // Made 0755 and 0644 whatever root's umask, and taken away file by file or folder by folder.
@@ -559,6 +750,49 @@ private slots:
                  QStringLiteral("Homework/\nHomework/Words\thttps://dictionary.example/words\n"));
     }
 
+    // The shared favorites keep the order the file gives, through the store on disk and back
+    // out of export, as managed bookmarks do; neither names nor folders-first reorder them.
+    void favoritesKeepTheGivenOrder()
+    {
+        const QByteArray given = "[{\"name\": \"Zoo\", \"url\": \"https://zoo.example/\"},"
+                                 " {\"name\": \"Maths\", \"children\": ["
+                                 "   {\"name\": \"Tables\", \"url\": \"https://t.example/\"},"
+                                 "   {\"name\": \"Algebra\", \"url\": \"https://a.example/\"}]},"
+                                 " {\"name\": \"Atlas\", \"url\": \"https://atlas.example/\"}]";
+        const QString file = writePolicy("{\"favorites\": " + given + "}");
+        QCOMPARE(run({"apply", file}).out, QStringLiteral("changed\n"));
+        QCOMPARE(run({"apply", file}).out, QStringLiteral("unchanged\n"));
+        const QJsonArray exported = QJsonDocument::fromJson(run({"export"}).out.toUtf8())
+                                        .object()
+                                        .value("favorites")
+                                        .toArray();
+        QCOMPARE(exported, QJsonDocument::fromJson(given).array());
+        const QString listed = QStringLiteral("Zoo\thttps://zoo.example/\nMaths/\n"
+                                              "Maths/Tables\thttps://t.example/\n"
+                                              "Maths/Algebra\thttps://a.example/\n"
+                                              "Atlas\thttps://atlas.example/\n");
+        QCOMPARE(run({"favorites", "list"}).out, listed);
+
+        // One added afterwards comes last; one taken away leaves the others' order.
+        QCOMPARE(run({"favorites", "add", "Later", "https://later.example/"}).status, 0);
+        QCOMPARE(run({"favorites", "remove", "Zoo"}).status, 0);
+        QCOMPARE(run({"favorites", "list"}).out,
+                 listed.mid(listed.indexOf("Maths/")) + "Later\thttps://later.example/\n");
+        // The same favorites in another order are a change.
+        const QString reordered = writePolicy(
+            "{\"favorites\": [{\"name\": \"Atlas\", \"url\": \"https://atlas.example/\"},"
+            " {\"name\": \"Later\", \"url\": \"https://later.example/\"},"
+            " {\"name\": \"Maths\", \"children\": ["
+            "   {\"name\": \"Algebra\", \"url\": \"https://a.example/\"},"
+            "   {\"name\": \"Tables\", \"url\": \"https://t.example/\"}]}]}");
+        QCOMPARE(run({"apply", reordered}).out, QStringLiteral("changed\n"));
+        QCOMPARE(run({"favorites", "list"}).out,
+                 QStringLiteral("Atlas\thttps://atlas.example/\nLater\thttps://later.example/\n"
+                                "Maths/\nMaths/Algebra\thttps://a.example/\n"
+                                "Maths/Tables\thttps://t.example/\n"));
+        QCOMPARE(run({"apply", reordered}).out, QStringLiteral("unchanged\n"));
+    }
+
     // Keys left out mean the default: the file is the whole policy. --check writes nothing.
     void applyCheckAndDefaults()
     {
@@ -660,15 +894,35 @@ private slots:
         QVERIFY(junk.open(QIODevice::WriteOnly));
         junk.write(QByteArray(4096, 'x'));
         junk.close();
+        // The manual page promises the message says how to mend it.
+        const QString hive = m_env->machineHive();
+        const QString mend = QStringLiteral("mv %1 %1.damaged").arg(hive);
         for (const QStringList &arguments :
              {QStringList{"status"}, QStringList{"popups", "allow", "a.example"}}) {
             const TRun result = run(arguments);
             QCOMPARE(result.status, int(AdminCommand::Unreadable));
-            QVERIFY2(result.err.contains(m_env->machineHive()), qPrintable(result.err));
+            QVERIFY2(result.err.contains(hive) && result.err.contains(mend) &&
+                         result.err.contains("set-login"),
+                     qPrintable(result.err));
         }
         QFile check(m_env->machineHive());
         QVERIFY(check.open(QIODevice::ReadOnly));
         QCOMPARE(check.readAll(), QByteArray(4096, 'x'));
+    }
+
+    // A store whose header is right but whose pages are not is damaged too.
+    void malformedStoreNamesTheMend()
+    {
+        QCOMPARE(run({"set", "idle-reset", "5"}).status, 0);
+        QFile store(m_env->machineHive());
+        QVERIFY(store.open(QIODevice::ReadWrite));
+        QVERIFY(store.seek(100));
+        store.write(QByteArray(3000, '\xff'));
+        store.close();
+        const TRun result = run({"status"});
+        QCOMPARE(result.status, int(AdminCommand::Unreadable));
+        QVERIFY2(result.err.contains(QStringLiteral("mv %1 %1.damaged").arg(m_env->machineHive())),
+                 qPrintable(result.err));
     }
 
     // Created by the command itself, so root's umask has no say.
@@ -791,8 +1045,17 @@ private slots:
         QVERIFY(run({"favorites", "list", "--all-users"})
                     .out.split('\n')
                     .contains(user.name + ": School\thttps://s.example/"));
+        const TRun replaced =
+            run({"favorites", "add", "--user", user.name, "School", "https://t.example/"});
+        QVERIFY2(replaced.err.contains("replaced \"School\""), qPrintable(replaced.err));
         QCOMPARE(run({"favorites", "remove", "School", "--user", user.name}).status, 0);
         QCOMPARE(run({"favorites", "list", "--user", user.name}).out, QString());
+        const TRun again = run({"favorites", "remove", "School", "--user", user.name});
+        QVERIFY2(again.status == 0 && again.err.contains("\"School\" was not listed"),
+                 qPrintable(again.err));
+        const TRun site = run({"popups", "remove", "--user", user.name, "other.example"});
+        QVERIFY2(site.status == 0 && site.err.contains("\"other.example\" was not listed"),
+                 qPrintable(site.err));
         QVERIFY(run({"popups", "list", "--all-users"})
                     .out.split('\n')
                     .contains(user.name + ": games.example.org"));

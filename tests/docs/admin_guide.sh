@@ -24,9 +24,39 @@ exec "$@"
 SUDO
 chmod +x "$work/bin/sudo"
 export PATH=$work/bin:$PATH HOME=$root/home/alice
-# The password a provisioning script would hold; the interactive set-login reads these answers.
+# The password a provisioning script would hold; the interactive set-login is typed these
+# answers at a terminal of its own, each once its prompt shows.
 export pw='Kiosk-Pass-2024'
-printf '%s\n' 'Family-Pass-2024' 'Family-Pass-2024' 'Our first dog?' 'Rex' '' >"$work/answers"
+printf '%s\n' 'Family-Pass-2024' 'Family-Pass-2024' 'Our first dog?' 'Rex' 'Our street?' 'Elm' \
+    >"$work/answers"
+cat >"$work/at_terminal.py" <<'PY'
+import os, select, subprocess, sys
+block, answers, log = sys.argv[1:]
+answers = open(answers).read().splitlines()
+prompts = ('New administrator password: ', 'Confirm the password: ',
+           'First reminder question (empty for none): ', 'Its answer: ',
+           'Second reminder question: ')
+master, terminal = os.openpty()
+child = subprocess.Popen(['bash', '-euo', 'pipefail', block], stdin=terminal, stdout=terminal,
+                         stderr=terminal, start_new_session=True)
+os.close(terminal)
+shown, answered = b'', 0
+while True:
+    select.select([master], [], [])
+    try:
+        data = os.read(master, 4096)
+    except OSError:
+        break
+    if not data:
+        break
+    shown += data
+    tail = shown[answered:].decode(errors='replace').rsplit('\n', 1)[-1]
+    if tail.endswith(prompts):
+        os.write(master, ((answers.pop(0) if answers else '') + '\n').encode())
+        answered = len(shown)
+open(log, 'wb').write(shown.replace(b'\r', b''))
+sys.exit(child.wait())
+PY
 
 # Each block, with the machine's folders moved under the temporary root; the guide's policy
 # file (its one ```json block) where the guide says it is saved; and what the guide shows
@@ -51,7 +81,7 @@ count=$(ls "$work/blocks" | wc -l)
 echo "running $count command blocks from $(basename "$guide")"
 [ "$count" -ge 6 ] || { echo "FAIL: too few \`\`\`sh blocks found"; exit 1; }
 for block in "$work"/blocks/*.sh; do
-    if ! bash -euo pipefail "$block" <"$work/answers" >"$work/out" 2>&1; then
+    if ! python3 "$work/at_terminal.py" "$block" "$work/answers" "$work/out"; then
         echo "FAIL: this block of the guide failed:"; cat "$block"; echo "--- its output:"
         cat "$work/out"; exit 1
     fi
