@@ -9,7 +9,7 @@ build=${1:-build-package}
 # bound at start), without the debugging information the package strips anyway.
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 cxxflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS | sed 's/\(^\| \)-g\( \|$\)/ /')"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUELVARD_BUILD_TESTS=OFF \
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUELVARD_BUILD_TESTS=OFF -DQUELVARD_ALLOW_ROOT=OFF \
     -DQUELVARD_MACHINE_DATA_DIR=/var/lib -DCMAKE_CXX_FLAGS="$cxxflags" \
     -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >&2
 cmake --build "$build" -j"${QUELVARD_JOBS:-$(nproc)}" >&2

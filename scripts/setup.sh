@@ -34,7 +34,8 @@ fi
 build=${QUELVARD_BUILD_DIR:-build}
 # Any compiler warning stops the build (QUELVARD_WARNINGS_AS_ERRORS=OFF in the environment
 # lets a developer on a newer compiler build anyway).
+# A developer's build, which scripts/start.sh also runs as root (with the sandbox off).
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DQUELVARD_MACHINE_DATA_DIR="$(pwd)/$build/machine" \
+    -DQUELVARD_MACHINE_DATA_DIR="$(pwd)/$build/machine" -DQUELVARD_ALLOW_ROOT=ON \
     -DQUELVARD_WARNINGS_AS_ERRORS="${QUELVARD_WARNINGS_AS_ERRORS:-ON}"
 cmake --build "$build" -j"$(nproc)"
