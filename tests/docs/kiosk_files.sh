@@ -47,5 +47,21 @@ chmod +x "$work/bin/"*
 RUNS=$work/runs PATH=$work/bin:$PATH timeout 20 bash "$script"
 [ "$(wc -l <"$work/runs" 2>/dev/null)" = 3 ] || fail "the browser was not started again as it ended"
 
+# Without xset (x11-xserver-utils) the screen would blank with no word why: the session's log
+# says what to install, and the browser still starts. Only the tools the script and the
+# stand-in use are on the PATH.
+mkdir "$work/bare"
+for tool in bash env wc; do ln -s "$(command -v "$tool")" "$work/bare/$tool"; done
+ln -s "$work/bin/quelvard" "$work/bin/sleep" "$work/bare/"
+: >"$work/runs"
+RUNS=$work/runs PATH=$work/bare "$(command -v timeout)" 20 "$work/bare/bash" "$script" \
+    2>"$work/session.log"
+grep -q 'xset is missing.*x11-xserver-utils' "$work/session.log" ||
+    fail "without xset the session says nothing: $(cat "$work/session.log")"
+[ "$(wc -l <"$work/runs")" = 3 ] || fail "without xset the browser was not started"
+: >"$work/runs"
+RUNS=$work/runs PATH=$work/bin:$PATH timeout 20 bash "$script" 2>"$work/session.log"
+[ -s "$work/session.log" ] && fail "with xset the session still complains: $(cat "$work/session.log")"
+
 [ $failures -eq 0 ] && echo "the kiosk files are valid and fit together"
 exit $((failures > 0))

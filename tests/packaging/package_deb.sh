@@ -35,6 +35,17 @@ for file in "$desktop" "$metainfo" \
     "$root/usr/share/doc/quelvard/ADMIN.md" "$root/usr/share/doc/quelvard/examples/quelvard.yml"; do
     [ -f "$file" ] || fail "${file#"$root"/} missing"
 done
+# The installed guide's kiosk set-up is done from the folder its link names, with the session
+# script still executable there.
+kiosk=$root/usr/share/doc/quelvard/examples/kiosk
+for file in 50-quelvard-kiosk.conf quelvard-kiosk.desktop quelvard-kiosk-session; do
+    [ -f "$kiosk/$file" ] || fail "usr/share/doc/quelvard/examples/kiosk/$file missing"
+    grep -q "install -m 0[67][45][45] $file " "$root/usr/share/doc/quelvard/ADMIN.md" ||
+        fail "the installed guide does not install $file"
+done
+[ -x "$kiosk/quelvard-kiosk-session" ] || fail "the kiosk session script is not executable"
+grep -q 'examples/kiosk/' "$root/usr/share/doc/quelvard/ADMIN.md" ||
+    fail "the installed guide does not name the kiosk folder"
 for size in 16 32 48 64 128 256; do
     png=$root/usr/share/icons/hicolor/${size}x${size}/apps/quelvard.png
     file -b "$png" 2>/dev/null | grep -q "PNG image data, $size x $size," \
@@ -71,9 +82,29 @@ for package in libqt6webenginecore6 libsqlite3-0 libqt6webenginecore6-bin libqt6
     echo "$depends" | tr ',' '\n' | sed 's/^ *//; s/ .*//' | grep -qx "$package" \
         || fail "Depends lacks $package"
 done
+# The kiosk session keeps the screen on with xset.
+echo "$info" | sed -n 's/^ Recommends: //p' | tr ',' '\n' | sed 's/^ *//; s/ .*//' \
+    | grep -qx x11-xserver-utils || fail "Recommends lacks x11-xserver-utils (xset)"
 echo "$info" | grep -qx ' Section: web' || fail "section is not web"
 echo "$info" | grep -q '^ Maintainer: .' || fail "no maintainer"
 echo "$info" | grep -q '^ Homepage:' && fail "a homepage is named"
+
+# The installed browser refuses root in words, before the engine starts (and so before it
+# needs an X server).
+if [ "$(id -u)" -eq 0 ]; then
+    # A program that does start is stopped, and its words are then not the refusal.
+    said=$(timeout 30 env -u QTWEBENGINE_DISABLE_SANDBOX "$root/usr/bin/quelvard" 2>&1 </dev/null)
+    code=$?
+    [ "$code" -ne 0 ] || fail "the packaged quelvard started as root (exit 0)"
+    [ "$said" = "Quelvard does not run as root: start it from an ordinary account." ] ||
+        fail "the packaged quelvard, started by root, said: $said"
+    # Even with the engine's sandbox turned off by hand.
+    said=$(QTWEBENGINE_DISABLE_SANDBOX=1 timeout 30 "$root/usr/bin/quelvard" 2>&1 </dev/null)
+    [ "$said" = "Quelvard does not run as root: start it from an ordinary account." ] ||
+        fail "the packaged quelvard, started by root with the sandbox off, said: $said"
+else
+    echo "skipped: refusing root needs this test run as root"
+fi
 
 # Debian's own checks, errors and warnings alike (a root run only adds a note on stderr).
 if command -v lintian >/dev/null; then
