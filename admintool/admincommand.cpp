@@ -31,7 +31,7 @@ const char *const MainHelp =
     "Sets the Quelvard administrator login and the settings every user of this machine gets.\n"
     "\n"
     "Commands:\n"
-    "  set-login [--stdin]          set the administrator password and reminders\n"
+    "  set-login [--stdin] [--if-unset]  set the administrator password and reminders\n"
     "  reset-login                  remove the administrator login\n"
     "  status                       show whether a login is set and every machine setting\n"
     "  popups allow DOMAIN...       allow sites to open popups for every user\n"
@@ -52,7 +52,7 @@ const char *const MainHelp =
     "  urls remove PATTERN...       take patterns off either list\n"
     "  urls list                    show both address lists\n"
     "  urls check URL...            say whether each address is allowed, and by which rule\n"
-    "  apply [--check] FILE.json    make the machine's settings equal to a policy file\n"
+    "  apply [--check] FILE.json|-  make the machine's settings equal to a policy file\n"
     "  export                       print the machine's settings as a policy file\n"
     "  favorites add NAME URL [--folder PATH]  give every user a favorite\n"
     "  favorites remove NAME [--folder PATH]   take a favorite or folder away\n"
@@ -69,7 +69,8 @@ const char *const MainHelp =
     "Run 'quelvard-admin COMMAND --help' for one command.\n"
     "Exit status: 0 done; 1 wrong usage or a refused value; 2 a store cannot be written\n"
     "(not root, or the store is read-only, full or locked); 3 the machine store cannot be\n"
-    "read, or is unsafe (a link, not root's, or writable by others).\n";
+    "read, or is unsafe (a link, not root's, or writable by others); 4 apply --check:\n"
+    "something would change.\n";
 
 struct TSubcommand
 {
@@ -79,13 +80,15 @@ struct TSubcommand
 };
 
 const TSubcommand Subcommands[] = {
-    {QStringLiteral("set-login"), QStringLiteral("set-login [--stdin]"),
+    {QStringLiteral("set-login"), QStringLiteral("set-login [--stdin] [--if-unset]"),
      QStringLiteral(
          "Asks twice for the new administrator password (8 to 20 characters, not shown as\n"
          "typed), then for two reminder questions and their answers, both or neither. With\n"
          "--stdin (needed without a terminal), reads them from\n"
          "standard input instead, one per line: password, confirmation, question 1,\n"
-         "answer 1, question 2, answer 2 (missing trailing lines are empty).\n")},
+         "answer 1, question 2, answer 2 (missing trailing lines are empty).\n"
+         "With --if-unset, leaves a login already set as it is and prints unchanged;\n"
+         "otherwise sets it and prints changed.\n")},
     {QStringLiteral("reset-login"), QStringLiteral("reset-login"),
      QStringLiteral("Removes the administrator login: the next start of Quelvard asks for a new\n"
                     "one from whoever may write the machine store.\n")},
@@ -135,13 +138,15 @@ const TSubcommand Subcommands[] = {
          "A malformed pattern is refused and nothing is written. remove takes a pattern off\n"
          "whichever list holds it. check prints, for each address, allowed or blocked and\n"
          "the rule that decided, exactly as the browser decides.\n")},
-    {QStringLiteral("apply"), QStringLiteral("apply [--check] FILE.json"),
+    {QStringLiteral("apply"), QStringLiteral("apply [--check] FILE.json|-"),
      QStringLiteral(
          "Makes the machine's settings equal to the policy file, all in one change or none,\n"
          "and prints changed or unchanged. A key the file leaves out means that setting's\n"
          "default. An unknown key, a value of the wrong type or a refused value is named\n"
-         "and nothing is written. --check prints what would change and writes nothing.\n"
-         "The administrator login is not part of the file.\n")},
+         "and nothing is written; so is a key given twice. - reads standard input. A file\n"
+         "is at most 16 MB. --check prints what would change, writes nothing, and exits 4\n"
+         "when something would change, 0 when nothing would. The administrator login is\n"
+         "not part of the file.\n")},
     {QStringLiteral("export"), QStringLiteral("export"),
      QStringLiteral("Prints every machine setting as a policy file, the form apply takes.\n")},
     {QStringLiteral("favorites"),
@@ -415,9 +420,12 @@ std::optional<int> askLogin(TConsole &console, QString (&lines)[6])
 int setLogin(const QStringList &args, TConsole &console, const TSubcommand *sub)
 {
     bool fromStdin = false;
+    bool ifUnset = false;
     for (const QString &arg : args) {
         if (arg == QLatin1String("--stdin"))
             fromStdin = true;
+        else if (arg == QLatin1String("--if-unset"))
+            ifUnset = true;
         else
             return usage(console, QStringLiteral("unexpected argument %1").arg(shown(arg)), sub);
     }
@@ -432,6 +440,16 @@ int setLogin(const QStringList &args, TConsole &console, const TSubcommand *sub)
         return *refused;
     if (const auto why = readProblem())
         return unreadable(console, *why);
+    // A playbook run again must not replace the login (and drop its reminders) every time.
+    if (ifUnset) {
+        recAdminLogin existing;
+        GenUtilities::LoadAdminLogin(existing, false);
+        if (!existing.Password.isEmpty()) {
+            *console.out << "unchanged\n";
+            console.out->flush();
+            return Success;
+        }
+    }
 
     QString lines[6];
     if (fromStdin) {
@@ -456,6 +474,10 @@ int setLogin(const QStringList &args, TConsole &console, const TSubcommand *sub)
                                           "alone can never unlock"));
     if (!GenUtilities::SaveAdminLogin(login))
         return notPermitted(console, QStringLiteral("the login was not saved"));
+    if (ifUnset) {
+        *console.out << "changed\n";
+        console.out->flush();
+    }
     return Success;
 }
 
@@ -798,6 +820,10 @@ int favorites(QStringList args, TConsole &console, const TSubcommand *sub)
         if (const auto why = MachineFavorites::NameProblem(entry))
             return usage(console, QStringLiteral("%1 refused: %2").arg(shown(entry), *why));
     }
+    if (wanted == 2 && !accounts) {
+        if (const auto why = MachineFavorites::PlaceProblem(folders, name))
+            return usage(console, QStringLiteral("%1 refused: %2").arg(shown(name), *why));
+    }
     if (wanted == 2) {
         if (const auto why = MachineFavorites::UrlProblem(url))
             return usage(console, QStringLiteral("%1 refused: %2").arg(shown(url), *why));
@@ -1035,26 +1061,22 @@ int apply(const QStringList &args, TConsole &console, const TSubcommand *sub)
     for (const QString &arg : args) {
         if (arg == QLatin1String("--check"))
             checkOnly = true;
-        else if (file.isEmpty() && !arg.startsWith(QLatin1Char('-')))
+        else if (file.isEmpty() && (arg == QLatin1String("-") || !arg.startsWith(QLatin1Char('-'))))
             file = arg;
         else
             return usage(console, QStringLiteral("unexpected argument %1").arg(shown(arg)), sub);
     }
     if (file.isEmpty())
         return usage(console, QStringLiteral("apply needs a policy file"), sub);
-    // Far beyond any real policy; a wrong file given by mistake is not read whole.
-    constexpr qint64 Largest = 64 * 1024 * 1024;
-    QFile input(file);
-    if (!input.open(QIODevice::ReadOnly))
-        return usage(console,
-                     QStringLiteral("cannot read %1: %2").arg(shown(file), input.errorString()));
-    if (input.size() > Largest)
-        return usage(console,
-                     QStringLiteral("%1 refused: a policy file is at most 64 MB").arg(shown(file)));
+    const QString named =
+        file == QLatin1String("-") ? QStringLiteral("standard input") : shown(file);
     QString problem;
-    const auto wanted = PolicyFile::Parse(input.readAll(), &problem);
+    const auto text = PolicyFile::ReadText(file, &problem);
+    if (!text)
+        return usage(console, QStringLiteral("%1 %2").arg(named, problem));
+    const auto wanted = PolicyFile::Parse(*text, &problem);
     if (!wanted)
-        return usage(console, QStringLiteral("%1 refused: %2").arg(shown(file), problem));
+        return usage(console, QStringLiteral("%1 refused: %2").arg(named, problem));
 
     if (const auto why = readProblem())
         return unreadable(console, *why);
@@ -1066,7 +1088,7 @@ int apply(const QStringList &args, TConsole &console, const TSubcommand *sub)
         if (differences.isEmpty())
             *console.out << "unchanged\n";
         console.out->flush();
-        return Success;
+        return differences.isEmpty() ? Success : WouldChange;
     }
     const int status = write(console, [&] { PolicyFile::Write(current, *wanted); });
     if (status != Success)
@@ -1094,9 +1116,10 @@ int exportPolicy(TConsole &console)
             return true;
         });
     }
+    const QJsonObject settings = PolicyFile::FromPolicies(policies, &problems);
     for (const QString &problem : problems)
         *console.err << "quelvard-admin: " << problem << "\n";
-    *console.out << PolicyFile::Text(PolicyFile::FromPolicies(policies));
+    *console.out << PolicyFile::Text(settings);
     console.out->flush();
     console.err->flush();
     return Success;

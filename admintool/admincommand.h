@@ -10,7 +10,9 @@ class QTextStream;
 // Kept apart from its main() so tests run it against a temporary machine hive.
 namespace AdminCommand {
 
-enum ExitStatus { Success = 0, Usage = 1, NotPermitted = 2, Unreadable = 3 };
+// WouldChange: apply --check found the machine's settings other than the file's, so a
+// playbook tells "would change" from a failure by the status alone.
+enum ExitStatus { Success = 0, Usage = 1, NotPermitted = 2, Unreadable = 3, WouldChange = 4 };
 
 struct TConsole
 {

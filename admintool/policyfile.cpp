@@ -5,12 +5,19 @@
 #include "common/urlfilter.h"
 #include "favorites/machinefavorites.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QScopeGuard>
 #include <QSet>
 #include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <fcntl.h>
 #include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace PolicyFile {
@@ -35,6 +42,8 @@ struct TSetting
     // default, and how it is written once everything else is known to be writable.
     std::function<QJsonValue()> Default = nullptr;
     std::function<void(const QJsonValue &wanted)> PutOutside = nullptr;
+    // Read from outside the store instead of Get; with `leftOut`, only what the file can hold.
+    std::function<QJsonValue(QStringList *leftOut)> GetOutside = nullptr;
 };
 
 QString typeName(const QJsonValue &value)
@@ -63,6 +72,149 @@ QString quoted(const QString &text)
     return QString::fromUtf8(QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact))
         .mid(1)
         .chopped(1);
+}
+
+// How many single-character edits turn `a` into `b`.
+qsizetype editDistance(const QString &a, const QString &b)
+{
+    QVector<qsizetype> row(b.size() + 1);
+    for (qsizetype j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (qsizetype i = 1; i <= a.size(); ++i) {
+        qsizetype diagonal = row[0];
+        row[0] = i;
+        for (qsizetype j = 1; j <= b.size(); ++j) {
+            const qsizetype above = row[j];
+            row[j] = std::min(
+                {row[j] + 1, row[j - 1] + 1, diagonal + (a.at(i - 1) == b.at(j - 1) ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The known key `given` was most likely meant to be, or null when none is close: letter case,
+// "_" and blanks for "-" (as YAML keys are often written) cost nothing, other edits a third of
+// the key's length at most.
+std::optional<QString> nearestKey(const QString &given, const QStringList &known)
+{
+    const auto plain = [](QString key) {
+        return key.toLower()
+            .replace(QLatin1Char('_'), QLatin1Char('-'))
+            .replace(QLatin1Char(' '), QLatin1Char('-'));
+    };
+    std::optional<QString> best;
+    qsizetype bestDistance = std::max<qsizetype>(1, given.size() / 3) + 1;
+    for (const QString &key : known) {
+        const qsizetype distance = editDistance(plain(given), plain(key));
+        if (distance < bestDistance) {
+            best = key;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+QString unknownKey(const QString &given, const QStringList &known)
+{
+    if (const auto near = nearestKey(given, known))
+        return QStringLiteral("unknown key %1 (did you mean %2?)")
+            .arg(quoted(given), quoted(*near));
+    QStringList all;
+    for (const QString &key : known)
+        all << quoted(key);
+    return QStringLiteral("unknown key %1; the keys are %2").arg(quoted(given), all.join(", "));
+}
+
+// "line L, column C" of a JSON error that the reader reports at byte `offset`, counting
+// characters as an editor does. The reader stops just past what it could not take, in a word
+// (normal for "normal") wherever it found out: the place given is where that word starts.
+QString placeOf(const QByteArray &text, qsizetype offset)
+{
+    const auto inWord = [&text](qsizetype at) {
+        return QChar::isLetterOrNumber(uchar(text.at(at)));
+    };
+    qsizetype at = std::clamp<qsizetype>(offset - 1, 0, text.size());
+    while (at > 0 && at < text.size() && inWord(at) && inWord(at - 1))
+        --at;
+    const QByteArray before = text.left(at);
+    const qsizetype lineStart = before.lastIndexOf('\n') + 1;
+    return QStringLiteral("line %1, column %2")
+        .arg(before.count('\n') + 1)
+        .arg(QString::fromUtf8(before.mid(lineStart)).size() + 1);
+}
+
+// Just past the opening quote of the string that runs to the end of `text`: the reader finds
+// out only there, which says nothing of where the quote was forgotten.
+qsizetype unendedString(const QByteArray &text)
+{
+    qsizetype opened = text.size();
+    bool inString = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (inString && text.at(i) == '\\') {
+            ++i;
+        } else if (text.at(i) == '"') {
+            inString = !inString;
+            opened = i + 1;
+        }
+    }
+    return opened;
+}
+
+// The first key that one object of `text` (valid JSON) holds twice, with its lines, or null.
+// The JSON reader keeps the last of them without a word, so a second "home-page" added at
+// the end of a long file would quietly win.
+std::optional<QString> repeatedKey(const QByteArray &text)
+{
+    struct TLevel
+    {
+        bool IsObject = false;
+        bool ExpectKey = false;
+        QHash<QString, int> Lines; // each key's first line
+    };
+    QVector<TLevel> levels;
+    int line = 1;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text.at(i);
+        if (c == '\n') {
+            ++line;
+        } else if (c == '{' || c == '[') {
+            levels.append({c == '{', c == '{', {}});
+        } else if (c == '}' || c == ']') {
+            if (!levels.isEmpty())
+                levels.removeLast();
+        } else if (c == ',') {
+            if (!levels.isEmpty() && levels.last().IsObject)
+                levels.last().ExpectKey = true;
+        } else if (c == '"') {
+            const qsizetype start = i;
+            for (++i; i < text.size() && text.at(i) != '"'; ++i) {
+                if (text.at(i) == '\\')
+                    ++i;
+            }
+            if (levels.isEmpty() || !levels.last().ExpectKey)
+                continue;
+            TLevel &level = levels.last();
+            level.ExpectKey = false;
+            // The reader itself decodes the key's escapes.
+            const QString key = QJsonDocument::fromJson("[" + text.mid(start, i - start + 1) + "]")
+                                    .array()
+                                    .at(0)
+                                    .toString();
+            if (level.Lines.contains(key)) {
+                const int first = level.Lines.value(key);
+                return first == line ? QStringLiteral("%1 is given twice on line %2")
+                                           .arg(quoted(key))
+                                           .arg(line)
+                                     : QStringLiteral("%1 is given twice, on lines %2 and %3")
+                                           .arg(quoted(key))
+                                           .arg(first)
+                                           .arg(line);
+            }
+            level.Lines.insert(key, line);
+        }
+    }
+    return std::nullopt;
 }
 
 // A string stored as one value under the policies key; the default is stored as no value.
@@ -194,16 +346,25 @@ std::optional<QVector<TNode>> treeFromJson(const QJsonValue &value, QString *pro
         return std::nullopt;
     }
     QVector<TNode> tree;
+    const QString shape = QStringLiteral("a favorite is {\"name\": ..., \"url\": ...} and a folder "
+                                         "{\"name\": ..., \"children\": [...]}");
+    const QStringList nodeKeys{QStringLiteral("name"), QStringLiteral("url"),
+                               QStringLiteral("children")};
     for (const QJsonValue &item : value.toArray()) {
         const QJsonObject node = item.toObject();
         const bool isFolder = node.contains(QStringLiteral("children"));
+        for (const QString &key : node.keys()) {
+            if (!nodeKeys.contains(key)) {
+                *problem = QStringLiteral("%1: %2").arg(shape, unknownKey(key, nodeKeys));
+                return std::nullopt;
+            }
+        }
         // The keys of a JSON object come sorted.
         const QStringList allowed{isFolder ? QStringLiteral("children") : QStringLiteral("name"),
                                   isFolder ? QStringLiteral("name") : QStringLiteral("url")};
         if (!item.isObject() || !node.value(QStringLiteral("name")).isString() ||
             node.keys() != allowed) {
-            *problem = QStringLiteral("a favorite is {\"name\": ..., \"url\": ...} and a folder "
-                                      "{\"name\": ..., \"children\": [...]}");
+            *problem = shape;
             return std::nullopt;
         }
         const QString name = node.value(QStringLiteral("name")).toString();
@@ -227,8 +388,11 @@ TSetting favoritesSetting()
 {
     TSetting setting;
     setting.Key = QStringLiteral("favorites");
-    setting.Get = [](const recMachinePolicies &) {
-        return QJsonValue(treeToJson(MachineFavorites::ReadTree(MachineFavorites::Folder())));
+    setting.GetOutside = [](QStringList *leftOut) {
+        QVector<TNode> tree = MachineFavorites::ReadTree(MachineFavorites::Folder());
+        if (leftOut)
+            tree = MachineFavorites::Writable(tree, leftOut);
+        return QJsonValue(treeToJson(tree));
     };
     setting.Check = [](const QJsonValue &given, QString *problem) -> std::optional<QJsonValue> {
         const auto tree = treeFromJson(given, problem);
@@ -244,6 +408,38 @@ TSetting favoritesSetting()
     setting.PutOutside = [](const QJsonValue &wanted) {
         QString problem;
         MachineFavorites::ReplaceTree(treeFromJson(wanted, &problem).value_or(QVector<TNode>()));
+    };
+    return setting;
+}
+
+// The idle reset as the file holds it, "off" or "5"; taken as false or 5 too, as YAML (and so
+// an Ansible variable made into JSON) writes them.
+TSetting idleResetSetting()
+{
+    using namespace MachinePolicies;
+    const QString choices =
+        QStringLiteral("off or a number of minutes from 1 to %1").arg(MaxIdleResetMinutes);
+    TSetting setting = stringSetting(
+        QStringLiteral("idle-reset"), IdleResetValue,
+        [](const recMachinePolicies &p) { return IdleResetName(p.IdleResetMinutes); },
+        word(ParseIdleReset, choices));
+    setting.Check = [check = setting.Check, choices](
+                        const QJsonValue &given, QString *problem) -> std::optional<QJsonValue> {
+        if (given.isBool() && !given.toBool())
+            return QJsonValue(IdleResetName(0));
+        if (given.isDouble()) {
+            const double minutes = given.toDouble();
+            if (minutes >= 1 && minutes <= MaxIdleResetMinutes && std::floor(minutes) == minutes)
+                return QJsonValue(IdleResetName(int(minutes)));
+            *problem =
+                QStringLiteral("%1 is not %2").arg(QString::number(minutes, 'g', 17), choices);
+            return std::nullopt;
+        }
+        if (given.isString())
+            return check(given, problem);
+        *problem = QStringLiteral("expected %1 (false, or a string or number), not %2")
+                       .arg(choices, given.isBool() ? QStringLiteral("true") : typeName(given));
+        return std::nullopt;
     };
     return setting;
 }
@@ -286,10 +482,7 @@ const std::vector<TSetting> &settings()
                 [field](const recMachinePolicies &p) { return DeviceAccessName(p.*field); },
                 word(ParseDeviceAccess, QStringLiteral("ask, allow or block"))));
         }
-        made.push_back(stringSetting(
-            QStringLiteral("idle-reset"), IdleResetValue,
-            [](const recMachinePolicies &p) { return IdleResetName(p.IdleResetMinutes); },
-            word(ParseIdleReset, QStringLiteral("off or a number of minutes from 1 to 1440"))));
+        made.push_back(idleResetSetting());
         made.push_back(stringSetting(
             QStringLiteral("window"), WindowValue,
             [](const recMachinePolicies &p) { return WindowName(p.window); },
@@ -339,11 +532,68 @@ QStringList Keys()
     return keys;
 }
 
-QJsonObject FromPolicies(const MachinePolicies::recMachinePolicies &policies)
+std::optional<QByteArray> ReadText(const QString &path, QString *problem)
+{
+    const bool standardInput = path == QLatin1String("-");
+    // Opened without waiting for a named pipe's writer, and never becoming our terminal: what
+    // it is decides whether it is read at all.
+    const int fd = standardInput ? STDIN_FILENO
+                                 : ::open(QFile::encodeName(path).constData(),
+                                          O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        *problem = QStringLiteral("cannot be read: %1").arg(qt_error_string(errno));
+        return std::nullopt;
+    }
+    const auto closeFile = qScopeGuard([&] {
+        if (!standardInput)
+            ::close(fd);
+    });
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0) {
+        *problem = QStringLiteral("cannot be read: %1").arg(qt_error_string(errno));
+        return std::nullopt;
+    }
+    const QString limit =
+        QStringLiteral("a policy file is at most %1 MB").arg(MaxFileBytes / (1024 * 1024));
+    if (!standardInput && !S_ISREG(info.st_mode)) {
+        const QString kind = S_ISDIR(info.st_mode)    ? QStringLiteral("a folder")
+                             : S_ISFIFO(info.st_mode) ? QStringLiteral("a named pipe")
+                             : S_ISSOCK(info.st_mode) ? QStringLiteral("a socket")
+                                                      : QStringLiteral("a device");
+        *problem = QStringLiteral("is %1, not a regular file").arg(kind);
+        return std::nullopt;
+    }
+    if (S_ISREG(info.st_mode) && info.st_size > MaxFileBytes) {
+        *problem = QStringLiteral("is too large: %1").arg(limit);
+        return std::nullopt;
+    }
+    // A file that grows while read, and standard input, stop at the same limit.
+    QByteArray text;
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            *problem = QStringLiteral("cannot be read: %1").arg(qt_error_string(errno));
+            return std::nullopt;
+        }
+        if (got == 0)
+            return text;
+        if (text.size() + got > MaxFileBytes) {
+            *problem = QStringLiteral("is too large: %1").arg(limit);
+            return std::nullopt;
+        }
+        text.append(buffer, got);
+    }
+}
+
+QJsonObject FromPolicies(const MachinePolicies::recMachinePolicies &policies, QStringList *leftOut)
 {
     QJsonObject object;
     for (const TSetting &setting : settings())
-        object.insert(setting.Key, setting.Get(policies));
+        object.insert(setting.Key,
+                      setting.GetOutside ? setting.GetOutside(leftOut) : setting.Get(policies));
     return object;
 }
 
@@ -352,9 +602,15 @@ std::optional<QJsonObject> Parse(const QByteArray &text, QString *problem)
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(text, &error);
     if (error.error != QJsonParseError::NoError) {
-        *problem = QStringLiteral("not JSON: %1 at character %2")
-                       .arg(error.errorString())
-                       .arg(error.offset);
+        *problem = QStringLiteral("not JSON: %1 at %2")
+                       .arg(error.errorString(),
+                            placeOf(text, error.error == QJsonParseError::UnterminatedString
+                                              ? unendedString(text)
+                                              : error.offset));
+        return std::nullopt;
+    }
+    if (const auto repeated = repeatedKey(text)) {
+        *problem = *repeated;
         return std::nullopt;
     }
     if (!document.isObject()) {
@@ -369,7 +625,7 @@ std::optional<QJsonObject> Parse(const QByteArray &text, QString *problem)
         *problem = it.key() == QLatin1String("login")
                        ? QStringLiteral("\"login\": the login is not part of the policy file; "
                                         "set it with quelvard-admin set-login")
-                       : QStringLiteral("unknown key %1").arg(quoted(it.key()));
+                       : unknownKey(it.key(), keys);
         return std::nullopt;
     }
     QJsonObject wanted;

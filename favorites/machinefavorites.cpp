@@ -232,27 +232,68 @@ QVector<TNode> nodesOf(const QVector<FavoritesStore::TFavoriteItem> &items)
     return nodes;
 }
 
-std::optional<QString> treeProblem(const QVector<TNode> &tree, const QString &within)
+// A path as a message shows it: a long one is cut in its middle.
+QString shownPath(const QStringList &names)
 {
-    QSet<QString> folders;
-    QSet<QString> favorites;
+    constexpr qsizetype Half = 40;
+    const QString path = names.join(QLatin1Char('/'));
+    if (path.size() <= 3 * Half)
+        return QLatin1Char('"') + path + QLatin1Char('"');
+    return QStringLiteral("\"%1...%2\" (%3 characters)")
+        .arg(path.left(Half), path.right(Half))
+        .arg(path.size());
+}
+
+// Why `node` itself, inside `folders`, cannot be written; its children are not looked at.
+std::optional<QString> entryProblem(const QStringList &folders, const TNode &node)
+{
+    if (const auto why = NameProblem(node.Name))
+        return why;
+    if (const auto why = PlaceProblem(folders, node.Name, node.IsFolder))
+        return why;
+    if (!node.IsFolder)
+        return UrlProblem(node.Url);
+    return std::nullopt;
+}
+
+std::optional<QString> treeProblem(const QVector<TNode> &tree, const QStringList &folders)
+{
+    QSet<QString> folderNames;
+    QSet<QString> favoriteNames;
     for (const TNode &node : tree) {
-        const QString path = within + node.Name;
-        if (const auto why = NameProblem(node.Name))
-            return QStringLiteral("\"%1\": %2").arg(path, *why);
-        QSet<QString> &seen = node.IsFolder ? folders : favorites;
+        const QStringList path = folders + QStringList{node.Name};
+        if (const auto why = entryProblem(folders, node))
+            return QStringLiteral("%1: %2").arg(shownPath(path), *why);
+        QSet<QString> &seen = node.IsFolder ? folderNames : favoriteNames;
         if (seen.contains(node.Name))
-            return QStringLiteral("\"%1\": a folder holds one %2 of a name")
-                .arg(path, node.IsFolder ? QStringLiteral("folder") : QStringLiteral("favorite"));
+            return QStringLiteral("%1: a folder holds one %2 of a name")
+                .arg(shownPath(path),
+                     node.IsFolder ? QStringLiteral("folder") : QStringLiteral("favorite"));
         seen.insert(node.Name);
         if (node.IsFolder) {
-            if (const auto why = treeProblem(node.Children, path + QLatin1Char('/')))
+            if (const auto why = treeProblem(node.Children, path))
                 return why;
-        } else if (const auto why = UrlProblem(node.Url)) {
-            return QStringLiteral("\"%1\": %2").arg(path, *why);
         }
     }
     return std::nullopt;
+}
+
+QVector<TNode> writable(const QVector<TNode> &tree, const QStringList &folders,
+                        QStringList *leftOut)
+{
+    QVector<TNode> kept;
+    for (TNode node : tree) {
+        const QStringList path = folders + QStringList{node.Name};
+        if (const auto why = entryProblem(folders, node)) {
+            *leftOut << QStringLiteral("the shared favorite %1 is left out: %2")
+                            .arg(shownPath(path), *why);
+            continue;
+        }
+        if (node.IsFolder)
+            node.Children = writable(node.Children, path, leftOut);
+        kept << node;
+    }
+    return kept;
 }
 
 } // namespace
@@ -287,9 +328,27 @@ std::optional<QString> UrlProblem(const QString &url)
     return MachinePolicies::AddressProblem(url, QStringLiteral("a favorite"));
 }
 
+std::optional<QString> PlaceProblem(const QStringList &folders, const QString &name, bool isFolder)
+{
+    if (folders.size() + (isFolder ? 1 : 0) > MaxFolderDepth)
+        return QStringLiteral("folders nest at most %1 deep").arg(MaxFolderDepth);
+    const qsizetype bytes =
+        QFile::encodeName((folders + QStringList{name}).join(QLatin1Char('/'))).size();
+    if (bytes > MaxPathBytes)
+        return QStringLiteral("a path is at most %1 bytes long, not %2")
+            .arg(MaxPathBytes)
+            .arg(bytes);
+    return std::nullopt;
+}
+
 std::optional<QString> TreeProblem(const QVector<TNode> &tree)
 {
-    return treeProblem(tree, QString());
+    return treeProblem(tree, QStringList());
+}
+
+QVector<TNode> Writable(const QVector<TNode> &tree, QStringList *leftOut)
+{
+    return writable(tree, QStringList(), leftOut);
 }
 
 QVector<TNode> ReadTree(const QString &folder)
@@ -348,6 +407,9 @@ void Add(const QStringList &folders, const QString &name, const QString &url)
         if (const auto why = NameProblem(folder))
             throw EQuelvardError(QStringLiteral("\"%1\": %2").arg(folder, *why));
     }
+    if (const auto why = PlaceProblem(folders, name))
+        throw EQuelvardError(
+            QStringLiteral("%1: %2").arg(shownPath(folders + QStringList{name}), *why));
     if (const auto why = UrlProblem(url))
         throw EQuelvardError(*why);
     const TFd fd = openChain(folders, true);

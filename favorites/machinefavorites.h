@@ -42,11 +42,22 @@ struct TNode
     }
 };
 
+// How far the shared favorites reach: folders nested at most this deep, and a path (the names
+// from the top down to a favorite or folder, joined by "/", as UTF-8) at most this long. Every
+// writer keeps to them and export leaves out what lies past them, so a tree applied is the tree
+// read back, and its files stay far inside the longest path the system opens (4096 bytes).
+constexpr int MaxFolderDepth = 10;
+constexpr int MaxPathBytes = 1024;
+
 // Why `name` cannot name a favorite or a folder (empty, "." or "..", a "/", a control
 // character, a leading dot, longer than a file name may be), or null.
 std::optional<QString> NameProblem(const QString &name);
 // Why `url` cannot be a favorite's address (the home page's rules), or null.
 std::optional<QString> UrlProblem(const QString &url);
+// Why a favorite (or, with `isFolder`, a folder) `name` cannot go inside `folders` (the names
+// from the top down): the folders nest too deep or the path is too long; or null.
+std::optional<QString> PlaceProblem(const QStringList &folders, const QString &name,
+                                    bool isFolder = false);
 // The first entry of `tree` that cannot be written, and why (two entries of one kind with one
 // name in a folder included), or null.
 std::optional<QString> TreeProblem(const QVector<TNode> &tree);
@@ -61,6 +72,9 @@ QVector<TNode> ReadTree(const QString &folder);
 // order, so favorites added one by one or by hand still show.
 QVector<FavoritesStore::TFavoriteItem> InGivenOrder(QVector<FavoritesStore::TFavoriteItem> items,
                                                     const QString &folder);
+// `tree` without the entries that cannot be written (a name or address refused, or past the
+// limits above), each of them named in `leftOut` with why.
+QVector<TNode> Writable(const QVector<TNode> &tree, QStringList *leftOut);
 
 // What makes the machine folder, or one of `folders` on the way down from it, unsafe for root
 // to write into: a symbolic link, an owner other than root, write access for group or others.

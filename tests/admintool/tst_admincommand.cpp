@@ -802,7 +802,8 @@ private slots:
         const QString file = writePolicy(
             "{\"home-page\": \"https://school.example/\", \"allowed-urls\": [\"a.example\"]}");
         const TRun checked = run({"apply", "--check", file});
-        QCOMPARE(checked.status, 0);
+        // Its own status when something would change, so a playbook needs no parsing.
+        QCOMPARE(checked.status, 4);
         QCOMPARE(checked.out.split('\n', Qt::SkipEmptyParts),
                  (QStringList{"home-page: \"\" -> \"https://school.example/\"",
                               "downloads: \"forbid\" -> \"allow\"",
@@ -815,7 +816,9 @@ private slots:
         QCOMPARE(policies.downloads, MachinePolicies::Downloads::Allow);
         QCOMPARE(policies.BlockedUrls, QStringList());
         QCOMPARE(policies.AllowedUrls, QStringList{"a.example"});
-        QCOMPARE(run({"apply", "--check", file}).out, QStringLiteral("unchanged\n"));
+        const TRun matches = run({"apply", "--check", file});
+        QCOMPARE(matches.out, QStringLiteral("unchanged\n"));
+        QCOMPARE(matches.status, 0);
 
         // A pattern stored by hand that the browser ignores is left out of export, and said.
         MachinePolicies::AddUrlPattern(MachinePolicies::UrlList::Block, "bad pattern");
@@ -851,6 +854,14 @@ private slots:
         QTest::newRow("a favorite without an address")
             << QByteArray("{\"favorites\": [{\"name\": \"x\"}]}") << "\"favorites\"";
         QTest::newRow("not JSON") << QByteArray("home-page: x") << "not JSON";
+        QTest::newRow("a key twice")
+            << QByteArray("{\"downloads\": \"allow\",\n\"downloads\": \"forbid\"}")
+            << "\"downloads\" is given twice, on lines 1 and 2";
+        QTest::newRow("a key as YAML spells it")
+            << QByteArray("{\"home_page\": \"https://a.example/\"}")
+            << "did you mean \"home-page\"";
+        QTest::newRow("shared favorites thirty folders deep")
+            << nestedFavorites(30, 243) << "a path is at most 1024 bytes long";
         QTest::newRow("not an object") << QByteArray("[]") << "one JSON object";
     }
     void applyRefused()
@@ -860,11 +871,105 @@ private slots:
         QCOMPARE(run({"set", "home-page", "https://before.example/"}).status, 0);
         QCOMPARE(run({"urls", "block", "before.example"}).status, 0);
         const QByteArray before = hiveBytes();
-        const TRun result = run({"apply", writePolicy(json)});
-        QCOMPARE(result.status, 1);
-        QVERIFY2(result.err.contains(named), qPrintable(result.err));
-        QVERIFY(result.out.isEmpty());
+        const QString file = writePolicy(json);
+        // Refused is an error with --check too, never "would change".
+        for (const QStringList &arguments :
+             {QStringList{"apply", file}, {"apply", "--check", file}}) {
+            const TRun result = run(arguments);
+            QCOMPARE(result.status, 1);
+            QVERIFY2(result.err.contains(named), qPrintable(result.err));
+            QVERIFY(result.out.isEmpty());
+        }
         QCOMPARE(hiveBytes(), before);
+        QVERIFY(!QFileInfo::exists(MachineFavorites::Folder()));
+    }
+
+    // What is not a policy file is refused before it is read: /dev/zero never ends.
+    void applyNotAFile_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("an endless device") << "/dev/zero"
+                                           << "is a device, not a regular file";
+        QTest::newRow("a folder") << "/"
+                                  << "is a folder, not a regular file";
+    }
+    void applyNotAFile()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, message);
+        for (const QStringList &arguments :
+             {QStringList{"apply", path}, {"apply", "--check", path}}) {
+            const TRun result = run(arguments);
+            QCOMPARE(result.status, 1);
+            QVERIFY2(result.err.contains(message), qPrintable(result.err));
+        }
+    }
+
+    // A playbook run again leaves the login as it is, reminders and all.
+    void setLoginIfUnset()
+    {
+        const TRun first = run({"set-login", "--stdin", "--if-unset"}, {"Secret12", "Secret12"});
+        QCOMPARE(first.status, 0);
+        QCOMPARE(first.out, QStringLiteral("changed\n"));
+        QCOMPARE(GenUtilities::LoadAdminLogin().Password, QStringLiteral("Secret12"));
+        QCOMPARE(run({"set-login", "--stdin"},
+                     {"Changed12", "Changed12", "Pet?", "rex", "Town?", "york"})
+                     .status,
+                 0);
+        const QByteArray before = hiveBytes();
+        for (const QStringList &lines :
+             {QStringList{"Playbook12", "Playbook12"}, QStringList{"x"}}) {
+            const TRun again = run({"set-login", "--if-unset", "--stdin"}, lines);
+            QCOMPARE(again.status, 0);
+            QCOMPARE(again.out, QStringLiteral("unchanged\n"));
+        }
+        QCOMPARE(hiveBytes(), before);
+        const recAdminLogin kept = GenUtilities::LoadAdminLogin();
+        QCOMPARE(kept.Password, QStringLiteral("Changed12"));
+        QCOMPARE(kept.Answer2, QStringLiteral("york"));
+    }
+
+    // The limits of the shared favorites are kept by every writer, and export leaves out what
+    // lies past them, so a tree applied is the tree exported and applying it twice is a no-op.
+    void sharedFavoritesLimits()
+    {
+        // Ten folders and a favorite, 1024 bytes of path: as far as a tree may go.
+        const QByteArray widest = nestedFavorites(10, 92);
+        QString file = writePolicy(widest);
+        QCOMPARE(run({"apply", file}).out, QStringLiteral("changed\n"));
+        QCOMPARE(run({"apply", "--check", file}).status, 0);
+        const TRun exported = run({"export"});
+        QVERIFY2(exported.err.isEmpty(), qPrintable(exported.err));
+        QCOMPARE(exported.out.count('"' + QString(92, QLatin1Char('f')) + '"'), 10);
+
+        QStringList eleven;
+        for (int i = 0; i < 11; ++i)
+            eleven << QStringLiteral("F%1").arg(i);
+        const TRun tooDeep =
+            run({"favorites", "add", "Deep", "https://a.example/", "--folder", eleven.join('/')});
+        QCOMPARE(tooDeep.status, 1);
+        QVERIFY2(tooDeep.err.contains("folders nest at most 10 deep"), qPrintable(tooDeep.err));
+        QCOMPARE(run({"export"}).out, exported.out);
+
+        // Made by hand past the limits: export says what it leaves out, and prints a file
+        // apply takes, after which the machine matches it.
+        const QString deep = MachineFavorites::Folder() + "/" + eleven.join('/');
+        QVERIFY(QDir().mkpath(deep));
+        QFile favorite(deep + "/Deep.irl");
+        QVERIFY(favorite.open(QIODevice::WriteOnly));
+        favorite.write("[InternetShortcut]\r\nURL=https://deep.example/\r\n");
+        favorite.close();
+        const TRun handMade = run({"export"});
+        QCOMPARE(handMade.status, 0);
+        QVERIFY2(handMade.err.contains("\"F0/F1/F2/F3/F4/F5/F6/F7/F8/F9/F10\" is left out: "
+                                       "folders nest at most 10 deep"),
+                 qPrintable(handMade.err));
+        QVERIFY(handMade.out.contains("\"F9\"") && !handMade.out.contains("F10"));
+        file = writePolicy(handMade.out.toUtf8());
+        QCOMPARE(run({"apply", file}).out, QStringLiteral("changed\n"));
+        QCOMPARE(run({"apply", file}).out, QStringLiteral("unchanged\n"));
+        QVERIFY(!QFileInfo::exists(MachineFavorites::Folder() + "/" + eleven.join('/')));
     }
 
     // Tests run as root, so a file standing where the store's folder belongs makes it
@@ -1091,6 +1196,16 @@ private slots:
     }
 
 private:
+    // A favorite at the bottom of `depth` nested folders, every name `length` letters long.
+    static QByteArray nestedFavorites(int depth, int length)
+    {
+        const QString name(length, QLatin1Char('f'));
+        QString tree =
+            QStringLiteral("[{\"name\": \"%1ff\", \"url\": \"https://a.example/\"}]").arg(name);
+        for (int i = 0; i < depth; ++i)
+            tree = QStringLiteral("[{\"name\": \"%1\", \"children\": %2}]").arg(name, tree);
+        return QStringLiteral("{\"favorites\": %1}").arg(tree).toUtf8();
+    }
     QString writePolicy(const QByteArray &json)
     {
         const QString file = m_env->root() + "/policy.json";
