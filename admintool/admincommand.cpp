@@ -132,10 +132,13 @@ const TSubcommand Subcommands[] = {
      QStringLiteral("urls block|allow|remove PATTERN... | urls list | urls check URL..."),
      QStringLiteral(
          "Edits the addresses pages may not reach (block) and those reachable despite the\n"
-         "block list (allow). A pattern is [scheme://][.]host[:port][/path][@query]:\n"
+         "block list (allow). A pattern is [scheme://][.]host[:port][/path][?query]:\n"
          "example.com covers that host and its subdomains, .example.com that host only,\n"
-         "* every address. The most specific matching rule decides; a tie goes to allow.\n"
-         "A malformed pattern is refused and nothing is written. remove takes a pattern off\n"
+         "* every address; an IPv6 address is written in brackets ([::1]). A path is a\n"
+         "prefix (no * in it); in the query, key=value* is a prefix of a value, key* a\n"
+         "prefix of a key, * any query. The most specific matching rule decides; a tie goes\n"
+         "to allow. A malformed pattern, or one that could never match, is refused with what\n"
+         "to write instead, and nothing is written. remove takes a pattern off\n"
          "whichever list holds it. check prints, for each address, allowed or blocked and\n"
          "the rule that decided, exactly as the browser decides.\n")},
     {QStringLiteral("apply"), QStringLiteral("apply [--check] FILE.json|-"),

@@ -92,10 +92,119 @@ std::optional<TPattern> Refuse(QString *problem, const QString &why)
 // IPv6 address is the only host with a colon.
 bool LooksLikeIp(const QString &host)
 {
+    if (host.contains(QLatin1Char(':')))
+        return true;
     if (host.isEmpty() || !host.back().isDigit())
-        return host.contains(QLatin1Char(':'));
+        return false;
     static const QRegularExpression ipv4(QStringLiteral("^\\d{1,3}(\\.\\d{1,3}){3}$"));
     return ipv4.match(host).hasMatch();
+}
+
+// The engine connects to an IPv4-mapped IPv6 address as to its IPv4 address, so the filter takes
+// it as that address. QUrl writes every spelling of one ([::ffff:7f00:2],
+// [0:0:0:0:0:ffff:127.0.0.2]) as ::ffff: and the dotted IPv4 address.
+QString MappedIpv4(const QString &host)
+{
+    static const QLatin1String mapped("::ffff:");
+    if (!host.startsWith(mapped))
+        return QString();
+    const QString ipv4 = host.mid(mapped.size());
+    return !ipv4.contains(QLatin1Char(':')) && LooksLikeIp(ipv4) ? ipv4 : QString();
+}
+
+// Schemes of pages the engine opens or hands on; a pattern naming another is a typo.
+const QStringList &KnownSchemes()
+{
+    static const QStringList schemes{
+        QStringLiteral("http"),       QStringLiteral("https"),
+        QStringLiteral("file"),       QStringLiteral("ftp"),
+        QStringLiteral("ws"),         QStringLiteral("wss"),
+        QStringLiteral("data"),       QStringLiteral("blob"),
+        QStringLiteral("filesystem"), QStringLiteral("javascript"),
+        QStringLiteral("about"),      QStringLiteral("mailto"),
+        QStringLiteral("tel"),        QStringLiteral("view-source"),
+        QStringLiteral("chrome"),     QStringLiteral("chrome-extension"),
+        QStringLiteral("devtools")};
+    return schemes;
+}
+
+// Schemes whose addresses carry no host ("javascript:...", "data:..."): only "*" covers them.
+bool IsHostless(const QString &scheme)
+{
+    static const QStringList schemes{QStringLiteral("about"),      QStringLiteral("blob"),
+                                     QStringLiteral("data"),       QStringLiteral("filesystem"),
+                                     QStringLiteral("javascript"), QStringLiteral("mailto"),
+                                     QStringLiteral("tel"),        QStringLiteral("view-source")};
+    return schemes.contains(scheme);
+}
+
+int EditDistance(const QString &a, const QString &b)
+{
+    QVector<int> row(b.size() + 1);
+    for (qsizetype j = 0; j <= b.size(); ++j)
+        row[j] = int(j);
+    for (qsizetype i = 1; i <= a.size(); ++i) {
+        int diagonal = row[0];
+        row[0] = int(i);
+        for (qsizetype j = 1; j <= b.size(); ++j) {
+            const int above = row[j];
+            row[j] = std::min(
+                {above + 1, row[j - 1] + 1, diagonal + (a.at(i - 1) == b.at(j - 1) ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The known scheme a mistyped one was most likely meant to be; empty when none is close.
+QString NearestScheme(const QString &scheme)
+{
+    QString nearest;
+    int best = 3;
+    for (const QString &known : KnownSchemes()) {
+        const int distance = EditDistance(scheme, known);
+        if (distance < best) {
+            best = distance;
+            nearest = known;
+        }
+    }
+    return nearest;
+}
+
+// A scheme written without "//" (https:/site.example, javascript:alert(1)) or without its colon
+// (http//site.example) would otherwise be read as a host and a port or a path that can never
+// match; says what was meant.
+std::optional<QString> MisspelledScheme(const QString &text)
+{
+    if (text.contains(QLatin1String("://")))
+        return std::nullopt;
+    const qsizetype colon = text.indexOf(QLatin1Char(':'));
+    const qsizetype slash = text.indexOf(QLatin1Char('/'));
+    if (colon > 0 && (slash < 0 || colon < slash)) {
+        const QString scheme = text.left(colon).toLower();
+        if (!KnownSchemes().contains(scheme))
+            return std::nullopt;
+        if (IsHostless(scheme))
+            return QStringLiteral("a scheme is followed by \"://\", and %1: addresses name no "
+                                  "host: write \"%1://*\" to cover them all")
+                .arg(scheme);
+        QString rest = text.mid(colon + 1);
+        while (rest.startsWith(QLatin1Char('/')))
+            rest.remove(0, 1);
+        if (rest.isEmpty())
+            rest = QStringLiteral("*");
+        else if (scheme == QLatin1String("file"))
+            rest.prepend(QLatin1Char('/')); // a local file's address names no host
+        return QStringLiteral("a scheme is followed by \"://\": write \"%1://%2\"")
+            .arg(scheme, rest);
+    }
+    if (slash > 0 && text.mid(slash).startsWith(QLatin1String("//"))) {
+        const QString scheme = text.left(slash).toLower();
+        if (KnownSchemes().contains(scheme))
+            return QStringLiteral("the scheme has no colon: write \"%1:%2\"")
+                .arg(scheme, text.mid(slash));
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -107,7 +216,8 @@ QString NormaliseHost(const QUrl &url)
     QString host = url.host(QUrl::FullyEncoded).toLower();
     while (host.endsWith(QLatin1Char('.')))
         host.chop(1);
-    return host;
+    const QString ipv4 = MappedIpv4(host);
+    return ipv4.isEmpty() ? host : ipv4;
 }
 
 bool AlwaysAllowed(const QUrl &url)
@@ -131,22 +241,43 @@ std::optional<TPattern> Parse(const QString &text, QString *problem)
             return Refuse(problem,
                           QStringLiteral("a pattern holds no blanks or control characters"));
     }
+    if (const std::optional<QString> why = MisspelledScheme(text))
+        return Refuse(problem, *why);
     QString rest = text;
 
+    // The pieces as written, to suggest a pattern that says what one that cannot match meant.
+    QString schemeText;
     const qsizetype schemeEnd = rest.indexOf(QLatin1String("://"));
     if (schemeEnd >= 0) {
         pattern.Scheme = rest.left(schemeEnd).toLower();
         if (!IsScheme(pattern.Scheme))
             return Refuse(problem,
                           QStringLiteral("\"%1\" is not a scheme").arg(rest.left(schemeEnd)));
+        schemeText = rest.left(schemeEnd + 3);
         rest = rest.mid(schemeEnd + 3);
+        if (pattern.Scheme == QLatin1String("quelvard"))
+            return Refuse(problem, QStringLiteral("the program's own pages (quelvard:) are always "
+                                                  "allowed, so no rule covers them"));
+        if (!KnownSchemes().contains(pattern.Scheme)) {
+            const QString meant = NearestScheme(pattern.Scheme);
+            if (!meant.isEmpty())
+                return Refuse(problem,
+                              QStringLiteral("\"%1\" is not a scheme the browser opens: write "
+                                             "\"%2://%3\"")
+                                  .arg(text.left(schemeEnd), meant, rest));
+            return Refuse(problem,
+                          QStringLiteral("\"%1\" is not a scheme the browser opens (%2)")
+                              .arg(text.left(schemeEnd), KnownSchemes().join(QLatin1String(", "))));
+        }
     }
 
     // "@query" is the documented form; "?query" is how administrators write it in practice.
     qsizetype queryStart = rest.indexOf(QLatin1Char('?'));
     if (queryStart < 0)
         queryStart = rest.indexOf(QLatin1Char('@'));
+    QString queryText;
     if (queryStart >= 0) {
+        queryText = rest.mid(queryStart);
         const QString query = rest.mid(queryStart + 1);
         rest = rest.left(queryStart);
         for (const QString &token : query.split(QLatin1Char('&'))) {
@@ -154,8 +285,14 @@ std::optional<TPattern> Parse(const QString &text, QString *problem)
                 return Refuse(problem, QStringLiteral("the query after @ has an empty token"));
             TPattern::TQueryToken item;
             const qsizetype equals = token.indexOf(QLatin1Char('='));
-            item.Key = QUrl::fromPercentEncoding(token.left(equals).toUtf8());
-            if (item.Key.isEmpty())
+            QString key = token.left(equals);
+            // "key*" alone is a prefix of keys; a "*" written %2A stays a character of the key.
+            if (equals < 0 && key.endsWith(QLatin1Char('*'))) {
+                key.chop(1);
+                item.KeyPrefix = true;
+            }
+            item.Key = QUrl::fromPercentEncoding(key.toUtf8());
+            if (item.Key.isEmpty() && !item.KeyPrefix)
                 return Refuse(problem, QStringLiteral("a query token has no key"));
             if (equals >= 0) {
                 item.Value = QUrl::fromPercentEncoding(token.mid(equals + 1).toUtf8());
@@ -177,6 +314,16 @@ std::optional<TPattern> Parse(const QString &text, QString *problem)
         if (path.contains(QLatin1Char('#')))
             return Refuse(problem,
                           QStringLiteral("a fragment (#) is never sent, so it cannot match"));
+        const qsizetype star = path.indexOf(QLatin1Char('*'));
+        if (star >= 0) {
+            // The whole site is the commonest meaning of "site/*"; the prefix before the star
+            // covers what any other spelling meant.
+            const QString prefix =
+                path.left(star) == QLatin1String("/") ? QString() : path.left(star);
+            return Refuse(problem, QStringLiteral("a path is a prefix, and a * in it matches only "
+                                                  "a * in the address: write \"%1\"")
+                                       .arg(schemeText + hostPort + prefix + queryText));
+        }
         // Compared with the address's path as the engine encodes it.
         pattern.Path = IsPlainPath(path)
                            ? path
@@ -198,6 +345,11 @@ std::optional<TPattern> Parse(const QString &text, QString *problem)
             portStart = close + 1;
         }
     } else {
+        if (hostPort.count(QLatin1Char(':')) > 1)
+            return Refuse(problem,
+                          QStringLiteral("an IPv6 address is written in brackets: "
+                                         "write \"%1[%2]%3\"")
+                              .arg(schemeText, hostPort, rest.mid(hostPort.size()) + queryText));
         portStart = hostPort.indexOf(QLatin1Char(':'));
         if (portStart >= 0)
             host = hostPort.left(portStart);
@@ -213,6 +365,7 @@ std::optional<TPattern> Parse(const QString &text, QString *problem)
         pattern.Port = port;
     }
 
+    const QString afterHost = rest.mid(host.size());
     if (host == QLatin1String("*")) {
         pattern.AnyHost = true;
         return pattern;
@@ -221,8 +374,16 @@ std::optional<TPattern> Parse(const QString &text, QString *problem)
         pattern.ExactHost = true;
         host = host.mid(1);
     }
-    if (host.contains(QLatin1Char('*')))
-        return Refuse(problem, QStringLiteral("* stands only for every host, not part of one"));
+    if (host.contains(QLatin1Char('*'))) {
+        QString parent = host;
+        while (parent.startsWith(QLatin1Char('*')) || parent.startsWith(QLatin1Char('.')))
+            parent.remove(0, 1);
+        if (parent.isEmpty() || parent.contains(QLatin1Char('*')))
+            return Refuse(problem, QStringLiteral("* stands only for every host, not part of one"));
+        return Refuse(problem, QStringLiteral("* stands only for every host, not part of one: "
+                                              "write \"%1\", which covers the hosts below it")
+                                   .arg(schemeText + parent + afterHost + queryText));
+    }
     if (host.isEmpty()) {
         // file:///path names no host; a host-less rule needs its scheme to mean anything.
         if (pattern.Scheme != QLatin1String("file") || pattern.ExactHost)
@@ -240,12 +401,21 @@ std::optional<TPattern> Parse(const QString &text, QString *problem)
         if (probe.isValid())
             pattern.Host = NormaliseHost(probe);
     }
-    if (pattern.Host.isEmpty())
+    if (pattern.Host.isEmpty()) {
+        if (host.startsWith(QLatin1Char('[')))
+            return Refuse(problem, QStringLiteral("\"%1\" is not an IPv6 address").arg(host));
         return Refuse(problem, QStringLiteral("\"%1\" is not a host name").arg(host));
+    }
     pattern.IpHost = LooksLikeIp(pattern.Host);
     if (!pattern.IpHost && !HasValidLabels(pattern.Host))
         return Refuse(problem, QStringLiteral("\"%1\" is not a host name").arg(host));
     return pattern;
+}
+
+bool IsPdfViewer(const QUrl &url)
+{
+    return url.scheme().compare(QLatin1String("chrome-extension"), Qt::CaseInsensitive) == 0 &&
+           url.host() == QLatin1String("mhjfbmdgcfjbbpaeojofohoefgiehjai");
 }
 
 } // namespace UrlFilter
@@ -319,7 +489,7 @@ bool TUrlFilter::matches(const TRule &rule, const QUrl &url, const QString &host
             QUrlQuery(url).queryItems(QUrl::FullyDecoded);
         for (const UrlFilter::TPattern::TQueryToken &token : p.Query) {
             const bool found = std::any_of(items.begin(), items.end(), [&token](const auto &item) {
-                if (item.first != token.Key)
+                if (token.KeyPrefix ? !item.first.startsWith(token.Key) : item.first != token.Key)
                     return false;
                 if (token.Value.isNull())
                     return true;

@@ -24,12 +24,14 @@ struct TPattern
     bool IpHost = false;    // an IP address matches itself only
     int Port = 0;           // 0: any port
     QString Path;           // percent-encoded prefix, case-sensitive
-    // key, value, value is a prefix (written "value*"); a key alone has a null value
+    // key, value, value is a prefix (written "value*"); a key alone has a null value, and a
+    // key alone written "key*" is a prefix of the key ("*" alone: any key at all)
     struct TQueryToken
     {
         QString Key;
         QString Value;
         bool Prefix = false;
+        bool KeyPrefix = false;
     };
     QVector<TQueryToken> Query;
 };
@@ -38,11 +40,15 @@ struct TPattern
 std::optional<TPattern> Parse(const QString &text, QString *problem = nullptr);
 
 // The host as the filter compares it: lower case, punycode for international names, percent
-// escapes and a trailing dot removed, IPv4 in dotted decimal; empty when there is none.
+// escapes and a trailing dot removed, IPv4 in dotted decimal, IPv6 compressed without brackets
+// and an IPv4-mapped IPv6 address as its IPv4 address; empty when there is none.
 QString NormaliseHost(const QUrl &url);
 
 // Addresses no rule decides: the program's own pages and the empty page.
 bool AlwaysAllowed(const QUrl &url);
+
+// The engine's own PDF viewer, which shows a PDF inside the frame the engine makes for it.
+bool IsPdfViewer(const QUrl &url);
 
 } // namespace UrlFilter
 

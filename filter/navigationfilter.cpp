@@ -48,6 +48,12 @@ void TNavigationFilter::interceptRequest(QWebEngineUrlRequestInfo &info)
         return;
     }
     const QUrl url = info.requestUrl();
+    // The engine opens its PDF viewer for a PDF the lists let through, in a page of its own that
+    // asks no navigation question first. A page's own link or frame to the viewer's address is
+    // turned by the engine into another address, and a favorite or the home page naming it is
+    // asked of RefuseNavigation, so nothing but the engine gets here with it.
+    if (UrlFilter::IsPdfViewer(url))
+        return;
     if (m_filter->Decide(url).Allowed)
         return;
     // The page already sent a refused main frame to the blocked page (RefuseNavigation); this

@@ -644,6 +644,18 @@ private slots:
             << lines({"urls block good.example http://[::1/x"}) << 1 << ""
             << "\"http://[::1/x\" refused: "
             << "";
+        QTest::newRow("IPv6 address")
+            << lines({"urls block [::1] [2001:db8::1]:8080/admin"}) << 0 << ""
+            << ""
+            << "block [::1]\nblock [2001:db8::1]:8080/admin\n";
+        QTest::newRow("a pattern that could never match writes none")
+            << lines({"urls block good.example games.example/*"}) << 1 << ""
+            << "\"games.example/*\" refused: a path is a prefix, and a * in it matches only a * "
+               "in the address: write \"games.example\""
+            << "";
+        QTest::newRow("mistyped scheme") << lines({"urls allow htps://site.example"}) << 1 << ""
+                                         << "write \"https://site.example\""
+                                         << "";
         QTest::newRow("remove says from which list")
             << lines({"urls block a.example", "urls allow a.example", "urls allow b.example",
                       "urls remove a.example c.example"})
@@ -700,12 +712,23 @@ private slots:
                                      << "blocked by \"school.example/private\"";
         QTest::newRow("own pages") << "quelvard://home/start.html"
                                    << "allowed (the program's own pages are always allowed)";
+        QTest::newRow("IPv4-mapped IPv6 address") << "http://[::ffff:127.0.0.2]:8123/"
+                                                  << "blocked by \"127.0.0.2\"";
+        QTest::newRow("IPv4-mapped, hexadecimal, typed bare") << "[::ffff:7f00:2]"
+                                                              << "blocked by \"127.0.0.2\"";
+        QTest::newRow("IPv6 address") << "http://[0:0::1]/"
+                                      << "blocked by \"[::1]\"";
+        QTest::newRow("query key prefix") << "https://school.example/search?qq=1"
+                                          << "blocked by \"school.example/search?q*\"";
     }
     void urlsCheck()
     {
         QFETCH(QString, address);
         QFETCH(QString, answer);
-        QCOMPARE(run({"urls", "block", "games.example", "school.example/private"}).status, 0);
+        QCOMPARE(run({"urls", "block", "games.example", "school.example/private", "127.0.0.2",
+                      "[::1]", "school.example/search?q*"})
+                     .status,
+                 0);
         QCOMPARE(run({"urls", "allow", "maths.games.example"}).status, 0);
         const TRun result = run({"urls", "check", address});
         QCOMPARE(result.status, 0);

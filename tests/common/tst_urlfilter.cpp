@@ -14,6 +14,10 @@ private slots:
     void decide();
     void malformedPatternsAreRefused_data();
     void malformedPatternsAreRefused();
+    void patternsInUseStayValid_data();
+    void patternsInUseStayValid();
+    void pdfViewer_data();
+    void pdfViewer();
 };
 
 void tst_UrlFilter::decide_data()
@@ -76,6 +80,16 @@ void tst_UrlFilter::decide_data()
         "example.com?id=ab*");
     row("query value not the prefix", {"example.com?id=ab*"}, none, "http://example.com/?id=b",
         true, "");
+    row("query key prefix", {"example.com?a*"}, none, "http://example.com/?abc=1", false,
+        "example.com?a*");
+    row("query key prefix, the key itself", {"example.com?a*"}, none, "http://example.com/?a",
+        false, "example.com?a*");
+    row("query key prefix, another key", {"example.com?a*"}, none, "http://example.com/?ba=1", true,
+        "");
+    row("any query", {"example.com/search?*"}, none, "http://example.com/search?q=x", false,
+        "example.com/search?*");
+    row("any query, none given", {"example.com/search?*"}, none, "http://example.com/search", true,
+        "");
 
     // Spellings that must not slip past a rule.
     row("capitals", example, none, "HTTP://EXAMPLE.COM/", false, "example.com");
@@ -93,6 +107,26 @@ void tst_UrlFilter::decide_data()
         "http://xn--exmple-cua.com/", false, "exämple.com");
     row("hexadecimal loopback", {"127.0.0.1"}, none, "http://0x7f.1/", false, "127.0.0.1");
     row("octal loopback", {"127.0.0.1"}, none, "http://0177.0.0.1/", false, "127.0.0.1");
+
+    // IPv6: an address matches itself however it is written; an IPv4-mapped one is its IPv4
+    // address, which the engine connects to.
+    const QStringList loopback2{"127.0.0.2"};
+    row("IPv4-mapped, dotted", loopback2, none, "http://[::ffff:127.0.0.2]:8123/", false,
+        "127.0.0.2");
+    row("IPv4-mapped, hexadecimal", loopback2, none, "http://[::ffff:7f00:2]/", false, "127.0.0.2");
+    row("IPv4-mapped, written out", loopback2, none, "http://[0:0:0:0:0:FFFF:7F00:2]/", false,
+        "127.0.0.2");
+    row("IPv4-mapped, let through by its IPv4 address", {"*"}, loopback2,
+        "http://[::ffff:7f00:2]:8123/", true, "127.0.0.2");
+    row("IPv4-mapped pattern", {"[::ffff:7f00:2]"}, none, "http://127.0.0.2/", false,
+        "[::ffff:7f00:2]");
+    row("IPv6 pattern", {"[::1]"}, none, "http://[0:0:0:0:0:0:0:1]:8080/", false, "[::1]");
+    row("IPv6 pattern written out", {"[2001:DB8:0:0:0:0:0:1]"}, none, "https://[2001:db8::1]/x",
+        false, "[2001:DB8:0:0:0:0:0:1]");
+    row("IPv6 pattern, another address", {"[::1]"}, none, "http://[::2]/", true, "");
+    row("IPv6 pattern with a port", {"[::1]:8080"}, none, "http://[::1]:8081/", true, "");
+    row("IPv6 pattern with a scheme and a path", {"http://[fe80::a]/admin"}, none,
+        "http://[FE80:0::A]/admin/x", false, "http://[fe80::a]/admin");
 
     // Which rule wins.
     row("longer host wins", {"www.example.com"}, example, "http://www.example.com/", false,
@@ -162,6 +196,34 @@ void tst_UrlFilter::malformedPatternsAreRefused_data()
                               << "fragment";
     QTest::newRow("empty query token") << "example.com@a=1&&b"
                                        << "empty token";
+
+    // Patterns that could never match say what was meant.
+    QTest::newRow("star in a path") << "games.example/*"
+                                    << "write \"games.example\"";
+    QTest::newRow("star further down a path") << "https://games.example/play/*?x=1"
+                                              << "write \"https://games.example/play/?x=1\"";
+    QTest::newRow("star before a host") << "https://*.example.com/x"
+                                        << "write \"https://example.com/x\"";
+    QTest::newRow("mistyped scheme") << "htps://site.example"
+                                     << "write \"https://site.example\"";
+    QTest::newRow("unknown scheme") << "gopher://site.example"
+                                    << "\"gopher\" is not a scheme the browser opens";
+    QTest::newRow("scheme without its colon") << "http//site.example"
+                                              << "write \"http://site.example\"";
+    QTest::newRow("scheme with one slash") << "https:/site.example"
+                                           << "write \"https://site.example\"";
+    QTest::newRow("scheme without slashes") << "https:site.example:8080/a"
+                                            << "write \"https://site.example:8080/a\"";
+    QTest::newRow("local file with one slash") << "file:/home/pupil"
+                                               << "write \"file:///home/pupil\"";
+    QTest::newRow("an address, not a pattern") << "javascript:alert(1)"
+                                               << "write \"javascript://*\"";
+    QTest::newRow("IPv6 without brackets") << "2001:db8::1/admin"
+                                           << "write \"[2001:db8::1]/admin\"";
+    QTest::newRow("not an IPv6 address") << "[::g]"
+                                         << "\"[::g]\" is not an IPv6 address";
+    QTest::newRow("the program's own pages") << "quelvard://home/"
+                                             << "always allowed";
 }
 
 void tst_UrlFilter::malformedPatternsAreRefused()
@@ -172,6 +234,9 @@ void tst_UrlFilter::malformedPatternsAreRefused()
     QString why;
     QVERIFY(!UrlFilter::Parse(pattern, &why));
     QVERIFY2(why.contains(problem), qPrintable(why));
+    // Only a pattern with a port in it is told about ports.
+    if (!problem.contains(QLatin1String("65535")))
+        QVERIFY2(!why.contains(QLatin1String("port")), qPrintable(why));
 
     // A refused pattern decides nothing; the rest of its list still does.
     TUrlFilter filter;
@@ -180,6 +245,69 @@ void tst_UrlFilter::malformedPatternsAreRefused()
     QCOMPARE(problems.size(), 1);
     QCOMPARE(filter.RuleCount(), 1);
     QVERIFY(!filter.Decide(QUrl(QStringLiteral("http://blocked.example/"))).Allowed);
+}
+
+// Machine stores and policy files hold patterns written in the managed browsers' format; each
+// one that means something keeps being taken.
+void tst_UrlFilter::patternsInUseStayValid_data()
+{
+    QTest::addColumn<QString>("pattern");
+    for (const char *pattern : {"example.com",
+                                ".example.com",
+                                "*",
+                                "https://*",
+                                "http://example.com",
+                                "file://*",
+                                "file:///home/",
+                                "ftp://files.example",
+                                "wss://chat.example",
+                                "chrome://*",
+                                "javascript://*",
+                                "example.com:8080",
+                                "*:8080",
+                                "localhost",
+                                "localhost:8080",
+                                "10.0.0.7",
+                                "exämple.com",
+                                "EXAMPLE.com.",
+                                "example.com/stuff",
+                                "example.com/a%20b",
+                                "example.com/search@q=cat*&safe",
+                                "example.com?id=ab*",
+                                "[::1]",
+                                "[::1]:8080",
+                                "https://[2001:db8::1]/x"})
+        QTest::newRow(pattern) << QString::fromUtf8(pattern);
+}
+
+void tst_UrlFilter::patternsInUseStayValid()
+{
+    QFETCH(QString, pattern);
+    QString why;
+    QVERIFY2(UrlFilter::Parse(pattern, &why), qPrintable(why));
+}
+
+// Only the engine's own viewer, under its own scheme, is let through as the program's own.
+void tst_UrlFilter::pdfViewer_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("viewer");
+    QTest::newRow("the viewer") << "chrome-extension://mhjfbmdgcfjbbpaeojofohoefgiehjai/index.html"
+                                << true;
+    QTest::newRow("another extension")
+        << "chrome-extension://aaaabbbbccccddddeeeeffffgggghhhh/index.html" << false;
+    QTest::newRow("the viewer's name on the web")
+        << "http://mhjfbmdgcfjbbpaeojofohoefgiehjai/index.html" << false;
+    QTest::newRow("the viewer's name below another host")
+        << "chrome-extension://mhjfbmdgcfjbbpaeojofohoefgiehjai.example/index.html" << false;
+    QTest::newRow("the engine's other pages") << "chrome://version/" << false;
+}
+
+void tst_UrlFilter::pdfViewer()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, viewer);
+    QCOMPARE(UrlFilter::IsPdfViewer(QUrl(url)), viewer);
 }
 
 QUELVARD_TEST_GUILESS_MAIN(tst_UrlFilter)

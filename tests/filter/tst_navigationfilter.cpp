@@ -22,7 +22,24 @@
 
 namespace {
 const QString Message = QStringLiteral("The administrator of this computer has blocked this page.");
+const QString ViewerPage =
+    QStringLiteral("chrome-extension://mhjfbmdgcfjbbpaeojofohoefgiehjai/index.html");
+
+// A one-page PDF saying `words` (the viewer rebuilds the missing cross-reference table).
+QByteArray pdfSaying(const QByteArray &words)
+{
+    const QByteArray content = "BT /F1 36 Tf 72 700 Td (" + words + ") Tj ET";
+    return "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n"
+           "2 0 obj<</Type/Pages/Kids[3 0 R]/Count 1>>endobj\n"
+           "3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 612 792]/Contents 4 0 R"
+           "/Resources<</Font<</F1 5 0 R>>>>>>endobj\n"
+           "4 0 obj<</Length " +
+           QByteArray::number(content.size()) + ">>stream\n" + content +
+           "\nendstream endobj\n"
+           "5 0 obj<</Type/Font/Subtype/Type1/BaseFont/Helvetica>>endobj\n"
+           "trailer<</Root 1 0 R>>\n%%EOF\n";
 }
+} // namespace
 
 class tst_NavigationFilter : public QObject
 {
@@ -40,6 +57,11 @@ private slots:
     void downloadFromABlockedAddressIsRefused();
     void allowListLetsExactlyItsHostsThrough_data();
     void allowListLetsExactlyItsHostsThrough();
+    void mappedSpellingsOfABlockedAddress_data();
+    void mappedSpellingsOfABlockedAddress();
+    void allowedPdfShowsInTheViewer();
+    void pageCannotOpenTheViewerItself_data();
+    void pageCannotOpenTheViewerItself();
 
 private:
     // The loopback server under a name of its own: every *.localhost name is this machine.
@@ -93,6 +115,11 @@ void tst_NavigationFilter::initTestCase()
                                    QStringLiteral("school.localhost"));
     MachinePolicies::AddUrlPattern(MachinePolicies::UrlList::Block,
                                    QStringLiteral("school.localhost/private"));
+    // The engine's pages are what an allow-list's block * keeps out; the PDF viewer is not one.
+    MachinePolicies::AddUrlPattern(MachinePolicies::UrlList::Block,
+                                   QStringLiteral("chrome-extension://*"));
+    MachinePolicies::AddUrlPattern(MachinePolicies::UrlList::Block,
+                                   QStringLiteral("127.0.0.1/mapped"));
     MachinePolicies::AllowSite(QStringLiteral("school.localhost:%1").arg(m_server.url().port()));
     MachinePolicies::Forget();
 
@@ -109,6 +136,12 @@ void tst_NavigationFilter::initTestCase()
                      "<a id='save' download href='/private/file.txt'>save</a>");
     m_server.setPage("/private/file.txt", "answers", "text/plain");
     m_server.setHtml("/page.html", "Page", "<p>page</p>");
+    m_server.setHtml("/mapped/page.html", "Mapped", "<p>mapped</p>");
+    m_server.setPage("/doc.pdf", pdfSaying("Viewer shows words"), "application/pdf");
+    m_server.setHtml("/viewer-link.html", "Viewer link",
+                     "<a id='link' href='" + ViewerPage.toUtf8() + "'>viewer</a>");
+    m_server.setHtml("/viewer-frame.html", "Viewer frame",
+                     "<iframe src='" + ViewerPage.toUtf8() + "'></iframe>");
 
     m_browser = TestPages::Browser::open(*m_dialogs);
     QVERIFY(m_browser);
@@ -216,6 +249,70 @@ void tst_NavigationFilter::allowListLetsExactlyItsHostsThrough()
     QTRY_VERIFY_WITH_TIMEOUT(m_browser->view()->url() == expected && !m_browser->view()->Busy(),
                              15000);
     QCOMPARE(m_server.requestCount("/page.html"), before + (reached ? 1 : 0));
+}
+
+// The engine connects to an IPv4-mapped IPv6 address as to the IPv4 one, so each spelling of a
+// blocked address is refused before anything is asked of it.
+void tst_NavigationFilter::mappedSpellingsOfABlockedAddress_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::newRow("the address itself") << "127.0.0.1";
+    QTest::newRow("IPv4-mapped, dotted") << "[::ffff:127.0.0.1]";
+    QTest::newRow("IPv4-mapped, hexadecimal") << "[::ffff:7f00:1]";
+    QTest::newRow("IPv4-mapped, written out") << "[0:0:0:0:0:FFFF:7F00:1]";
+}
+
+void tst_NavigationFilter::mappedSpellingsOfABlockedAddress()
+{
+    QFETCH(QString, host);
+    const QString address =
+        QStringLiteral("http://%1:%2/mapped/page.html").arg(host).arg(m_server.url().port());
+    // From a page of its own, so the blocked page of the row before cannot count.
+    QVERIFY(m_browser->load(at("school.localhost", "/page.html")));
+    m_browser->window.ActiveTab()->NavigateTo(address);
+    QTRY_VERIFY_WITH_TIMEOUT(m_browser->view()->url() ==
+                                     TNavigationFilter::BlockedPageUrl(QUrl(address)) &&
+                                 !m_browser->view()->Busy(),
+                             15000);
+    QCOMPARE(m_server.requestCount("/mapped/page.html"), 0);
+}
+
+void tst_NavigationFilter::allowedPdfShowsInTheViewer()
+{
+    QVERIFY(m_browser->load(at("school.localhost", "/doc.pdf")));
+    // The viewer's own search finds the document's words once it shows them; a refused viewer
+    // frame would show the blocked page instead.
+    QTRY_VERIFY_WITH_TIMEOUT(matchesOf(QStringLiteral("Viewer shows words")) > 0, 15000);
+    QCOMPARE(matchesOf(Message), 0);
+}
+
+// Only the engine opens its viewer: a page's link to the viewer's address, or a favorite naming
+// it, ends on the blocked page (chrome-extension://* is on the list), never in the viewer.
+void tst_NavigationFilter::pageCannotOpenTheViewerItself_data()
+{
+    QTest::addColumn<QString>("route");
+    QTest::newRow("link") << "link";
+    QTest::newRow("address given to the tab") << "navigate";
+}
+
+void tst_NavigationFilter::pageCannotOpenTheViewerItself()
+{
+    QFETCH(QString, route);
+    if (route == QLatin1String("link")) {
+        QVERIFY(m_browser->load(at("school.localhost", "/viewer-link.html")));
+        TestPages::waitForPaint(m_browser->view());
+        QVERIFY(TestPages::clickElement(m_browser->view(), "link"));
+    } else {
+        m_browser->window.ActiveTab()->NavigateTo(ViewerPage);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !TNavigationFilter::RefusedAddress(m_browser->view()->url()).isEmpty() &&
+            !m_browser->view()->Busy(),
+        15000);
+    // The lists are asked only for the engine's stand-in address, never for the viewer's.
+    const QUrl refused = TNavigationFilter::RefusedAddress(m_browser->view()->url());
+    QCOMPARE(refused.scheme(), QStringLiteral("chrome-extension"));
+    QVERIFY2(!UrlFilter::IsPdfViewer(refused), qPrintable(refused.toString()));
 }
 
 QUELVARD_TEST_MAIN(tst_NavigationFilter)
