@@ -61,10 +61,9 @@ logged() { grep -q "$2" "$work/$1"; }
 pid=$!
 window=$(find_window '^Quelvard - ') || {
     echo "no main window appeared"; cat "$work/program.log"; exit 1; }
-until_true 20 full_screen_and_shown || {
-    echo "the kiosk window is not full screen"; xwininfo -id "$window"; xprop -id "$window"
-    cat "$work/program.log"; exit 1; }
-echo "shown full screen: window $window"
+until_true 20 viewable || { echo "the kiosk window is not shown"; cat "$work/program.log"; exit 1; }
+until_true 10 full_screen_and_shown || fail "the window manager does not hold the window full screen"
+echo "shown: window $window"
 
 # Show desktop (Super+D in openbox's own key bindings) hides every window.
 spy showing -root _NET_SHOWING_DESKTOP
