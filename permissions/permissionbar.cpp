@@ -5,11 +5,71 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSet>
+#include <QTimer>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <algorithm>
+#include <utility>
+
+namespace {
+// Every document of the page, in a world of the program's own that the page's scripts cannot
+// reach: the top one asks each frame it can see (frames of other sites included, through their
+// windows) to say where it is from, and counts the answers. The sender's site of a message is
+// the browser's to state, so no page can answer for a frame that is not there. Registered first
+// and in the capture phase, these listeners keep the page's own from hearing the messages.
+const char FramesScript[] = R"JS(
+(function () {
+    const ask = 'quelvard-frames-ask', here = 'quelvard-frames-here';
+    if (window !== window.top) {
+        window.addEventListener('message', function (e) {
+            if (e.source === window.top && e.data && typeof e.data[ask] === 'string') {
+                e.stopImmediatePropagation();
+                window.top.postMessage({[here]: e.data[ask]}, '*');
+            }
+        }, true);
+        return;
+    }
+    let round = null;
+    window.addEventListener('message', function (e) {
+        if (e.data && typeof e.data[here] === 'string') {
+            e.stopImmediatePropagation();
+            if (round && e.data[here] === round.id) {
+                round.sites.add(e.origin);
+                ++round.answers;
+            }
+        }
+    }, true);
+    window.quelvardFrames = {
+        start: function () {
+            round = {id: String(Math.random()), sites: new Set([location.origin]), asked: 0,
+                     answers: 0};
+            const walk = function (w) {
+                for (let i = 0; i < w.frames.length; ++i) {
+                    ++round.asked;
+                    w.frames[i].postMessage({[ask]: round.id}, '*');
+                    walk(w.frames[i]);
+                }
+            };
+            walk(window);
+            return true;
+        },
+        result: function () {
+            return round && round.answers >= round.asked ? Array.from(round.sites) : null;
+        }
+    };
+})();
+)JS";
+constexpr int FrameCheckMs = 250;
+constexpr int AnswerPollMs = 100;
+constexpr int AnswerPolls = 20;
+} // namespace
 
 TPermissionBar::TPermissionBar(QWebEnginePage *page, TPermissionPolicy &policy, QWidget *parent)
     : QFrame(parent), m_page(page), m_policy(policy), m_question(new QLabel(this)),
       m_allow(new QPushButton(QStringLiteral("Allow"), this)),
-      m_deny(new QPushButton(QStringLiteral("Deny"), this))
+      m_deny(new QPushButton(QStringLiteral("Deny"), this)), m_arm(new QTimer(this)),
+      m_frameCheck(new QTimer(this))
 {
     setObjectName(QStringLiteral("PermissionBar"));
     m_question->setObjectName(QStringLiteral("lblPermission"));
@@ -29,6 +89,26 @@ TPermissionBar::TPermissionBar(QWebEnginePage *page, TPermissionPolicy &policy, 
     layout->addWidget(m_deny);
     hide();
 
+    // Never early: a coarse timer may fire a little before its time.
+    m_arm->setTimerType(Qt::PreciseTimer);
+    m_arm->setSingleShot(true);
+    m_arm->setInterval(ArmMs);
+    connect(m_arm, &QTimer::timeout, this, [this] {
+        m_allow->setEnabled(true);
+        m_deny->setEnabled(true);
+    });
+    m_frameCheck->setSingleShot(true);
+    m_frameCheck->setInterval(FrameCheckMs);
+    connect(m_frameCheck, &QTimer::timeout, this, [this] { checkFrames(); });
+
+    QWebEngineScript frames;
+    frames.setName(QStringLiteral("quelvard-frames"));
+    frames.setSourceCode(QString::fromUtf8(FramesScript));
+    frames.setWorldId(QWebEngineScript::ApplicationWorld);
+    frames.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    frames.setRunsOnSubFrames(true);
+    page->scripts().insert(frames);
+
     connect(m_allow, &QPushButton::clicked, this, [this] { Answer(true); });
     connect(m_deny, &QPushButton::clicked, this, [this] { Answer(false); });
     connect(page, &QWebEnginePage::featurePermissionRequested, this,
@@ -42,6 +122,10 @@ TPermissionBar::TPermissionBar(QWebEnginePage *page, TPermissionPolicy &policy, 
                 });
                 settle();
             });
+    // The page the questions came from is going, or gone (its address changes as the next
+    // one commits, before that one's scripts can ask anything).
+    connect(page, &QWebEnginePage::loadStarted, this, [this] { dropAll(); });
+    connect(page, &QWebEnginePage::urlChanged, this, [this] { dropAll(); });
 }
 
 void TPermissionBar::Request(const QUrl &origin, TPermissionPolicy::TFeature feature)
@@ -56,11 +140,44 @@ void TPermissionBar::Answer(bool allowed)
         return;
     const TRequest request = m_waiting.takeFirst();
     m_policy.Remember(request.origin, request.feature, allowed);
+    answerEngine(request, allowed);
+    // The next question is a new one, even when it reads the same.
+    m_shown.reset();
+    // Waiting requests of the same site are answered by what was just said.
+    settle();
+}
+
+void TPermissionBar::showEvent(QShowEvent *event)
+{
+    QFrame::showEvent(event);
+    // A tab brought forward shows its question only now.
+    if (m_shown)
+        arm();
+}
+
+void TPermissionBar::arm()
+{
+    m_allow->setEnabled(false);
+    m_deny->setEnabled(false);
+    m_arm->start();
+}
+
+void TPermissionBar::answerEngine(const TRequest &request, bool allowed)
+{
     if (m_page)
         m_page->setFeaturePermission(request.origin, request.feature,
                                      allowed ? QWebEnginePage::PermissionGrantedByUser
                                              : QWebEnginePage::PermissionDeniedByUser);
-    // Waiting requests of the same site are answered by what was just said.
+}
+
+void TPermissionBar::dropAll()
+{
+    ++m_generation;
+    m_checking = false;
+    m_frameCheck->stop();
+    const QList<TRequest> dropped = std::exchange(m_waiting, {});
+    for (const TRequest &request : dropped)
+        answerEngine(request, false);
     settle();
 }
 
@@ -74,17 +191,90 @@ void TPermissionBar::settle()
             continue;
         }
         m_waiting.removeAt(i);
-        if (m_page)
-            m_page->setFeaturePermission(request.origin, request.feature,
-                                         answer == TPermissionPolicy::TAnswer::Allow
-                                             ? QWebEnginePage::PermissionGrantedByUser
-                                             : QWebEnginePage::PermissionDeniedByUser);
+        answerEngine(request, answer == TPermissionPolicy::TAnswer::Allow);
     }
     if (m_waiting.isEmpty()) {
+        m_shown.reset();
+        m_arm->stop();
         hide();
         return;
     }
+    const TRequest &first = m_waiting.first();
     m_question->setText(
-        TPermissionPolicy::Question(m_waiting.first().origin, m_waiting.first().feature));
+        TPermissionPolicy::Question(first.origin, first.feature, m_page ? m_page->url() : QUrl()));
+    if (!m_shown || !(*m_shown == first)) {
+        m_shown = first;
+        arm();
+    }
     show();
+    if (!m_checking && !m_frameCheck->isActive() &&
+        std::any_of(m_waiting.cbegin(), m_waiting.cend(),
+                    [this](const TRequest &request) { return fromAFrame(request); }))
+        m_frameCheck->start();
+}
+
+bool TPermissionBar::fromAFrame(const TRequest &request) const
+{
+    return m_page &&
+           TPermissionPolicy::Site(request.origin) != TPermissionPolicy::Site(m_page->url());
+}
+
+void TPermissionBar::checkFrames()
+{
+    if (!m_page || m_checking)
+        return;
+    m_checking = true;
+    const int generation = m_generation;
+    m_page->runJavaScript(
+        QStringLiteral("window.quelvardFrames ? window.quelvardFrames.start() : false"),
+        QWebEngineScript::ApplicationWorld, [self = QPointer(this), generation](const QVariant &) {
+            if (self)
+                self->pollFrames(generation, AnswerPolls);
+        });
+}
+
+void TPermissionBar::pollFrames(int generation, int triesLeft)
+{
+    if (!m_page || generation != m_generation)
+        return;
+    m_page->runJavaScript(
+        QStringLiteral("window.quelvardFrames ? window.quelvardFrames.result() : null"),
+        QWebEngineScript::ApplicationWorld,
+        [self = QPointer(this), generation, triesLeft](const QVariant &sites) {
+            if (!self || generation != self->m_generation)
+                return;
+            if (sites.userType() == QMetaType::QVariantList) {
+                self->m_checking = false;
+                self->keepSites(sites.toStringList());
+                emit self->FramesChecked();
+            } else if (triesLeft > 1) {
+                // Not every frame has answered yet.
+                QTimer::singleShot(AnswerPollMs, self.data(), [self, generation, triesLeft] {
+                    if (self)
+                        self->pollFrames(generation, triesLeft - 1);
+                });
+            } else {
+                // A frame that never answers (one without scripts) cannot tell a site gone:
+                // nothing is dropped on a look that did not finish.
+                self->m_checking = false;
+                self->settle();
+            }
+        });
+}
+
+void TPermissionBar::keepSites(const QStringList &sites)
+{
+    QSet<QString> present;
+    for (const QString &site : sites)
+        present.insert(TPermissionPolicy::Site(QUrl(site)));
+    for (qsizetype i = 0; i < m_waiting.size();) {
+        const TRequest request = m_waiting.at(i);
+        if (fromAFrame(request) && !present.contains(TPermissionPolicy::Site(request.origin))) {
+            m_waiting.removeAt(i);
+            answerEngine(request, false);
+        } else {
+            ++i;
+        }
+    }
+    settle();
 }

@@ -32,7 +32,18 @@ QString TPermissionPolicy::Site(const QUrl &origin)
         .toLower();
 }
 
-QString TPermissionPolicy::Question(const QUrl &origin, TFeature feature)
+namespace {
+// The person tells sites apart by host and port; a page cannot choose either freely.
+QString shownSite(const QUrl &url)
+{
+    QString site = url.host();
+    if (url.port() != -1)
+        site += QLatin1Char(':') + QString::number(url.port());
+    return site;
+}
+} // namespace
+
+QString TPermissionPolicy::Question(const QUrl &origin, TFeature feature, const QUrl &page)
 {
     QString what;
     switch (feature) {
@@ -58,11 +69,10 @@ QString TPermissionPolicy::Question(const QUrl &origin, TFeature feature)
     case QWebEnginePage::MouseLock:
         return QString();
     }
-    // The person tells sites apart by host and port; a page cannot choose either freely.
-    QString site = origin.host();
-    if (origin.port() != -1)
-        site += QLatin1Char(':') + QString::number(origin.port());
-    return QStringLiteral("%1 wants to %2.").arg(site, what);
+    if (!page.host().isEmpty() && shownSite(page) != shownSite(origin))
+        return QStringLiteral("%1, inside %2, wants to %3.")
+            .arg(shownSite(origin), shownSite(page), what);
+    return QStringLiteral("%1 wants to %2.").arg(shownSite(origin), what);
 }
 
 QString TPermissionPolicy::key(const QUrl &origin, TDevice device)

@@ -28,8 +28,10 @@ public:
     static QList<TDevice> Devices(TFeature feature);
     // The site an answer holds for: scheme, host and port.
     static QString Site(const QUrl &origin);
-    // The question the bar asks: "<site> wants to use your camera and microphone."
-    static QString Question(const QUrl &origin, TFeature feature);
+    // The question the bar asks: "<site> wants to use your camera and microphone.", or, when
+    // a frame of another site asks, "<frame's site>, inside <page's site>, wants to ...": the
+    // address bar shows the page's site, and the person must see that someone else asks.
+    static QString Question(const QUrl &origin, TFeature feature, const QUrl &page = QUrl());
 
     TAnswer Decide(const QUrl &origin, TFeature feature) const;
     // The person's answer, for every device the request used, for the rest of the run.

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 packages=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-webengine-dev qt6-tools-dev libqt6opengl6-dev libgl-dev libqt6svg6
-    libsqlite3-dev sqlite3
+    libsqlite3-dev sqlite3 libxcb1-dev
     xvfb xauth xdotool x11-utils openbox iproute2 python3 fonts-dejavu-core ghostscript
     # The download benchmark's yardstick.
     curl

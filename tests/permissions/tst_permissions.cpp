@@ -13,6 +13,8 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QtTest>
 
 using TAnswer = TPermissionPolicy::TAnswer;
 using MachinePolicies::DeviceAccess;
@@ -36,8 +38,30 @@ private slots:
     void decide();
     void askedOncePerSite_data();
     void askedOncePerSite();
+    void question_data();
+    void question();
+    void frameGone_data();
+    void frameGone();
+    void nextQuestionTakesNoClick_data();
+    void nextQuestionTakesNoClick();
 
 private:
+    // A browser on the school's page, whose frame from another site (localhost) has asked for
+    // the camera; the bar shows that question.
+    struct Asked
+    {
+        ScriptedDialogs dialogs;
+        std::unique_ptr<TestPages::Browser> browser;
+        TPermissionBar *bar = nullptr;
+    };
+    bool openSchool(Asked &asked);
+    QString frameSite() const { return QStringLiteral("localhost:%1").arg(m_server.url().port()); }
+    QString pageSite() const { return QStringLiteral("127.0.0.1:%1").arg(m_server.url().port()); }
+    QString shownQuestion(TPermissionBar *bar) const
+    {
+        return bar->isHidden() ? QString() : bar->findChild<QLabel *>("lblPermission")->text();
+    }
+
     TestHttpServer m_server;
 };
 
@@ -46,6 +70,41 @@ void tst_Permissions::initTestCase()
     QVERIFY(m_server.start());
     m_server.setHtml("/lesson", "Lesson", "<p>video lesson</p>");
     m_server.setHtml("/lesson2", "Lesson 2", "<p>video lesson</p>");
+    // The frame asks when the page tells it to, and tells the page that it is there and how
+    // its request ended.
+    m_server.setHtml("/ads", "Ads",
+                     "<script>parent.postMessage('ready', '*');"
+                     " onmessage = e => { if (e.data === 'ask')"
+                     " navigator.mediaDevices.getUserMedia({video: true})"
+                     ".then(() => parent.postMessage('granted', '*'),"
+                     " err => parent.postMessage(err.name, '*')); };</script>");
+    m_server.setHtml(
+        "/school", "School",
+        QStringLiteral("<iframe id='ads' src='http://localhost:%1/ads' allow='camera'></iframe>"
+                       "<iframe id='own' src='/lesson'></iframe>"
+                       "<script>onmessage = e => document.title = 'frame ' + e.data;</script>")
+            .arg(m_server.url().port()));
+}
+
+bool tst_Permissions::openSchool(Asked &asked)
+{
+    for (const auto &device : MachinePolicies::DeviceSettings)
+        MachinePolicies::SetDeviceAccess(device, DeviceAccess::Ask);
+    MachinePolicies::Forget();
+    TPermissionPolicy::ForThisRun().ForgetAnswers();
+    asked.browser = TestPages::Browser::open(asked.dialogs);
+    if (!asked.browser || !asked.browser->load(m_server.url("/school")))
+        return false;
+    asked.bar = asked.browser->window.ActiveTab()->Sheet->findChild<TPermissionBar *>();
+    if (!asked.bar)
+        return false;
+    TWebView *view = asked.browser->view();
+    if (!QTest::qWaitFor([&] { return view->title() == QLatin1String("frame ready"); }, 20000))
+        return false;
+    TestPages::runScript(view->page(), "frames[0].postMessage('ask', '*')");
+    const QString question =
+        QStringLiteral("%1, inside %2, wants to use your camera.").arg(frameSite(), pageSite());
+    return QTest::qWaitFor([&] { return shownQuestion(asked.bar) == question; }, 20000);
 }
 
 void tst_Permissions::decide_data()
@@ -156,7 +215,11 @@ void tst_Permissions::askedOncePerSite()
         QCOMPARE(bar->findChild<QLabel *>()->text(),
                  QStringLiteral("127.0.0.1:%1 wants to use your camera and microphone.")
                      .arg(m_server.url().port()));
-        QTest::mouseClick(bar->findChild<QPushButton *>(click), Qt::LeftButton);
+        // Shown only now, so the question is new to the person now.
+        auto *button = bar->findChild<QPushButton *>(click);
+        QVERIFY(!button->isEnabled());
+        QTRY_VERIFY(button->isEnabled());
+        QTest::mouseClick(button, Qt::LeftButton);
     }
     QTRY_COMPARE_WITH_TIMEOUT(view->title(), "1 " + outcome, 15000);
     QVERIFY(bar->isHidden());
@@ -166,6 +229,128 @@ void tst_Permissions::askedOncePerSite()
     request("2 ");
     QTRY_COMPARE_WITH_TIMEOUT(view->title(), "2 " + outcome, 15000);
     QVERIFY(bar->isHidden());
+}
+
+void tst_Permissions::question_data()
+{
+    QTest::addColumn<QString>("origin");
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("a frame of another site")
+        << "https://ads.example"
+        << "https://school.example/lesson"
+        << "ads.example, inside school.example, wants to use your camera.";
+    QTest::newRow("the page's own site") << "https://school.example"
+                                         << "https://school.example/lesson"
+                                         << "school.example wants to use your camera.";
+    QTest::newRow("another port is another site")
+        << "https://school.example:8443"
+        << "https://school.example/lesson"
+        << "school.example:8443, inside school.example, wants to use your camera.";
+    QTest::newRow("no page known") << "https://ads.example"
+                                   << ""
+                                   << "ads.example wants to use your camera.";
+}
+
+void tst_Permissions::question()
+{
+    QFETCH(QString, origin);
+    QFETCH(QString, page);
+    QTEST(TPermissionPolicy::Question(QUrl(origin), QWebEnginePage::MediaVideoCapture, QUrl(page)),
+          "expected");
+}
+
+void tst_Permissions::frameGone_data()
+{
+    QTest::addColumn<QString>("script"); // what the page does while its frame's question waits
+    QTest::addColumn<bool>("dropped");
+    QTest::newRow("the frame is removed") << "document.getElementById('ads').remove()" << true;
+    QTest::newRow("the frame goes to the page's own site")
+        << "document.getElementById('ads').src = '/lesson2'" << true;
+    QTest::newRow("the page goes elsewhere") << "location.href = '/lesson2'" << true;
+    QTest::newRow("another frame is removed") << "document.getElementById('own').remove()" << false;
+}
+
+void tst_Permissions::frameGone()
+{
+    QFETCH(QString, script);
+    QFETCH(bool, dropped);
+    TestEnvironment env;
+    Asked asked;
+    QVERIFY(openSchool(asked));
+    QWebEnginePage *page = asked.browser->view()->page();
+    // The page's own question waits behind the frame's.
+    QSignalSpy requested(page, &QWebEnginePage::featurePermissionRequested);
+    TestPages::runScript(page, "navigator.mediaDevices.getUserMedia({audio: true}).catch(e => 0)");
+    QTRY_COMPARE(requested.count(), 1);
+    QSignalSpy checked(asked.bar, &TPermissionBar::FramesChecked);
+    TestPages::runScript(page, script);
+    if (dropped) {
+        QTRY_VERIFY_WITH_TIMEOUT(
+            asked.bar->isHidden() || !shownQuestion(asked.bar).startsWith(frameSite()), 10000);
+        // Refused, not answered for the person: the site is asked again next time.
+        QCOMPARE(TPermissionPolicy::ForThisRun().Decide(QUrl("http://" + frameSite()),
+                                                        QWebEnginePage::MediaVideoCapture),
+                 TAnswer::Ask);
+        if (script.startsWith("location"))
+            QTRY_VERIFY(asked.bar->isHidden()); // the page's own question went with the page
+        else
+            QCOMPARE(shownQuestion(asked.bar), pageSite() + " wants to use your microphone.");
+    } else {
+        // Two looks at the frames, so the second began after the removal.
+        QTRY_VERIFY_WITH_TIMEOUT(checked.count() >= 2, 10000);
+        QVERIFY(shownQuestion(asked.bar).startsWith(frameSite() + ", inside "));
+    }
+}
+
+void tst_Permissions::nextQuestionTakesNoClick_data()
+{
+    QTest::addColumn<QString>("first"); // the button that answers the frame's question
+    QTest::addColumn<QString>("frameHears");
+    QTest::newRow("Allow") << "btnPermissionAllow"
+                           << "frame granted";
+    QTest::newRow("Deny") << "btnPermissionDeny"
+                          << "frame NotAllowedError";
+}
+
+void tst_Permissions::nextQuestionTakesNoClick()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, frameHears);
+    TestEnvironment env;
+    Asked asked;
+    QVERIFY(openSchool(asked));
+    QWebEnginePage *page = asked.browser->view()->page();
+    auto *allow = asked.bar->findChild<QPushButton *>("btnPermissionAllow");
+    auto *deny = asked.bar->findChild<QPushButton *>("btnPermissionDeny");
+    const QString frameQuestion = shownQuestion(asked.bar);
+    QSignalSpy requested(page, &QWebEnginePage::featurePermissionRequested);
+    TestPages::runScript(page, "navigator.mediaDevices.getUserMedia({audio: true})"
+                               ".then(() => document.title = 'page granted')");
+    QTRY_COMPARE(requested.count(), 1);
+
+    // The frame's question is new: a click on it now does nothing.
+    QVERIFY(!allow->isEnabled() && !deny->isEnabled());
+    QTest::mouseClick(allow, Qt::LeftButton);
+    QCOMPARE(shownQuestion(asked.bar), frameQuestion);
+    QTRY_VERIFY(allow->isEnabled() && deny->isEnabled());
+
+    // Answered, the page's own question takes its place; the second click of a double click
+    // lands on it and does nothing, for a whole second.
+    QElapsedTimer since;
+    since.start();
+    QTest::mouseClick(asked.bar->findChild<QPushButton *>(first), Qt::LeftButton);
+    const QString pageQuestion = pageSite() + " wants to use your microphone.";
+    QCOMPARE(shownQuestion(asked.bar), pageQuestion);
+    QTest::mouseClick(allow, Qt::LeftButton);
+    QCOMPARE(shownQuestion(asked.bar), pageQuestion);
+    QTRY_COMPARE_WITH_TIMEOUT(asked.browser->view()->title(), frameHears, 15000);
+    QTRY_VERIFY(allow->isEnabled());
+    QVERIFY2(since.elapsed() >= 1000, qPrintable(QString::number(since.elapsed())));
+    QCOMPARE(shownQuestion(asked.bar), pageQuestion);
+    QTest::mouseClick(allow, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(asked.browser->view()->title(), "page granted", 15000);
+    QVERIFY(asked.bar->isHidden());
 }
 
 QUELVARD_TEST_MAIN(tst_Permissions)
