@@ -71,6 +71,16 @@ QString EngineCacheDir()
            QStringLiteral("/quelvard-browsing-data");
 }
 
+QString RunRecordsDir()
+{
+    return QFileInfo(EngineCacheDir()).absolutePath() + QStringLiteral("/quelvard-runs");
+}
+
+QString EngineRunDir(const QString &name)
+{
+    return RunRecordsDir() + QStringLiteral("/engine-") + name;
+}
+
 QString ProgramDir()
 {
     QString dir = QCoreApplication::applicationDirPath();

@@ -19,6 +19,13 @@ QString MachineHiveFile();
 // is kept: folders of their own, never below the favorites folder.
 QString EngineStorageDir();
 QString EngineCacheDir();
+// Beside the engine's cache: the records of what each run must leave nobody (the engine's
+// folder of a run that forgets, a visitor's downloads), kept where a crash or a power cut does
+// not lose them and never below the favorites folder.
+QString RunRecordsDir();
+// The engine's own folder for an off-the-record profile: a run's folder among the records,
+// which the engine would otherwise put below the application's data folder, the favorites.
+QString EngineRunDir(const QString &name);
 // The folder holding the running executable, with a trailing separator.
 QString ProgramDir();
 

@@ -5,9 +5,12 @@
 #include "downloads/downloadmanager.h"
 #include "downloads/downloadrules.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTimer>
 #include <QToolButton>
@@ -34,7 +37,7 @@ QString StateText(const QWebEngineDownloadRequest *request, bool *ended)
     case QWebEngineDownloadRequest::DownloadCancelled:
         return TDownloadBar::CancelledText;
     case QWebEngineDownloadRequest::DownloadInterrupted:
-        return QStringLiteral("Failed: %1").arg(request->interruptReasonString());
+        return DownloadRules::FailureText(request->interruptReason());
     default:
         *ended = false;
         return DownloadRules::ProgressText(request->receivedBytes(), request->totalBytes());
@@ -44,7 +47,8 @@ QString StateText(const QWebEngineDownloadRequest *request, bool *ended)
 } // namespace
 
 TDownloadBar::TDownloadBar(QWidget *parent)
-    : QFrame(parent), m_rows(new QVBoxLayout), m_ticks(new QTimer(this))
+    : QFrame(parent), m_rows(new QVBoxLayout), m_scroll(new QScrollArea(this)),
+      m_ticks(new QTimer(this))
 {
     setObjectName(QStringLiteral("pnlDownloads"));
     setAccessibleName(QStringLiteral("Downloads"));
@@ -60,12 +64,27 @@ TDownloadBar::TDownloadBar(QWidget *parent)
     close->setAutoRaise(true);
     connect(close, &QToolButton::clicked, this, &TDownloadBar::Close);
 
+    // Rows beyond the bar's share of the window scroll inside it.
+    auto *list = new QWidget(m_scroll);
+    list->setAutoFillBackground(false);
+    list->setLayout(m_rows);
     m_rows->setContentsMargins(0, 0, 0, 0);
     m_rows->setSpacing(2);
+    m_rows->addStretch(1);
+    m_scroll->setObjectName(QStringLiteral("scrDownloads"));
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->viewport()->setAutoFillBackground(false);
+    m_scroll->setWidget(list);
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(8, 3, 3, 3);
-    layout->addLayout(m_rows, 1);
+    layout->addWidget(m_scroll, 1);
     layout->addWidget(close, 0, Qt::AlignTop);
+    if (parent) {
+        m_window = parent->window();
+        m_window->installEventFilter(this);
+    }
 
     m_ticks->setInterval(TickMs);
     connect(m_ticks, &QTimer::timeout, this, &TDownloadBar::refresh);
@@ -76,6 +95,7 @@ void TDownloadBar::Follow(TDownloadManager *manager)
 {
     connect(manager, &TDownloadManager::Started, this, &TDownloadBar::AddDownload);
     connect(manager, &TDownloadManager::Refused, this, &TDownloadBar::AddRefusal);
+    connect(manager, &TDownloadManager::Failed, this, &TDownloadBar::MarkFailed);
 }
 
 TDownloadBar::TRow &TDownloadBar::addRow(const QString &name)
@@ -106,9 +126,10 @@ TDownloadBar::TRow &TDownloadBar::addRow(const QString &name)
     layout->addWidget(nameLabel);
     layout->addWidget(row.state, 1);
     layout->addWidget(row.cancel);
-    m_rows->addWidget(row.widget);
+    m_rows->insertWidget(m_rows->count() - 1, row.widget);
     m_list.append(row);
     show();
+    fit();
     return m_list.last();
 }
 
@@ -134,6 +155,17 @@ void TDownloadBar::AddRefusal(const QString &name, const QString &reason)
     });
 }
 
+void TDownloadBar::MarkFailed(QWebEngineDownloadRequest *request, const QString &text)
+{
+    for (TRow &row : m_list) {
+        if (row.ended || row.request != request)
+            continue;
+        row.ended = true;
+        row.state->setText(text);
+        row.cancel->hide();
+    }
+}
+
 void TDownloadBar::refresh()
 {
     bool running = false;
@@ -146,6 +178,7 @@ void TDownloadBar::refresh()
     }
     if (!running)
         m_ticks->stop();
+    fit(); // a reason may take two lines
 }
 
 void TDownloadBar::dropEndedRows(int keep)
@@ -158,6 +191,27 @@ void TDownloadBar::dropEndedRows(int keep)
             ++i;
         }
     }
+    fit();
+}
+
+int TDownloadBar::maxHeight() const
+{
+    return m_window ? qMax(0, m_window->height() / MaxWindowShare) : QWIDGETSIZE_MAX;
+}
+
+// As tall as its rows, up to its share of the window.
+void TDownloadBar::fit()
+{
+    const QMargins margins = layout()->contentsMargins();
+    const int rows = m_scroll->widget()->sizeHint().height() + margins.top() + margins.bottom();
+    setFixedHeight(qMin(rows, maxHeight()));
+}
+
+bool TDownloadBar::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_window && event->type() == QEvent::Resize)
+        fit();
+    return QFrame::eventFilter(watched, event);
 }
 
 void TDownloadBar::Close()
@@ -172,5 +226,6 @@ void TDownloadBar::Clear()
         delete row.widget;
     m_list.clear();
     m_ticks->stop();
+    fit();
     hide();
 }

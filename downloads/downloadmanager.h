@@ -1,8 +1,10 @@
 #pragma once
 
+#include "downloads/runfiles.h"
+
+#include <QHash>
 #include <QList>
 #include <QObject>
-#include <QPair>
 #include <QPointer>
 #include <QSet>
 #include <QString>
@@ -15,13 +17,17 @@ class QWebEngineProfile;
 // Decides every download a page starts in `profile` (a link, a form, a redirect, the PDF
 // viewer's own button): it goes into the user's Downloads folder under a checked name, without
 // a question, or it is refused. It never opens what it saved. A page saved with Save As is that
-// command's own download and is left to it.
+// command's own download and is left to it. A download that fails or is cancelled leaves no
+// part of itself behind. When the machine forgets browsing data, a visitor's files are deleted
+// when the session ends, whatever ends it: the idle reset, the end of the program or, for a run
+// that crashed, the next start.
 class TDownloadManager : public QObject
 {
     Q_OBJECT
 
 public:
     TDownloadManager(QWebEngineProfile *profile, QObject *parent);
+    ~TDownloadManager() override;
     // Decides the downloads of `profile` as well: a new session's profile.
     void Follow(QWebEngineProfile *profile);
     // A visitor's session ends: what is still under way is cancelled and, with `deleteFiles`,
@@ -36,16 +42,31 @@ public:
 signals:
     // Accepted and under way; the request lives on in the profile for the bar to follow.
     void Started(QWebEngineDownloadRequest *request);
+    // Under way until the transfer broke off: why, as the bar should say it. The engine has
+    // let go of `request`, which hears nothing more of the download.
+    void Failed(QWebEngineDownloadRequest *request, const QString &text);
     // Refused before a byte was written: the file's name and why.
     void Refused(const QString &name, const QString &reason);
 
 private:
-    void decide(QWebEngineDownloadRequest *request);
+    struct TDownload
+    {
+        QPointer<QWebEngineDownloadRequest> request;
+        QString path;
+    };
+    void decide(QWebEngineProfile *profile, QWebEngineDownloadRequest *request);
+    void follow(QWebEngineDownloadRequest *request, const QString &path);
+    void ended(QWebEngineDownloadRequest *request, const QString &path);
+    void endRun();
 
     // Paths of this run's downloads still under way: a second download of the same name must
     // not be given a path that only looks free because the first has not written it yet.
     QSet<QString> m_underWay;
     AddressRule m_addressAllowed;
-    // This session's downloads, with the path each was given.
-    QList<QPair<QPointer<QWebEngineDownloadRequest>, QString>> m_session;
+    // This session's downloads by the engine's number for each, with the path each was given.
+    // Numbers are a profile's own, so the profile goes with them.
+    QHash<QPair<const QWebEngineProfile *, quint32>, TDownload> m_session;
+    QList<QPointer<QWebEngineProfile>> m_profiles;
+    // The files of the session that the program must delete however the run ends.
+    TRunFiles m_forgotten;
 };

@@ -16,6 +16,10 @@ const QString FavoriteNameMessage =
 const QString FavoritesFolderMessage =
     QStringLiteral("Not saved: the Downloads folder is the Favorites folder or lies inside it.");
 const QString NoFolderMessage = QStringLiteral("Not saved: the Downloads folder cannot be made.");
+// A file of a session that forgets is saved only once the program can be sure to delete it.
+const QString NoRecordMessage =
+    QStringLiteral("Not saved: this computer could not note the file for deletion at the end of "
+                   "the session.");
 
 namespace {
 
@@ -127,6 +131,75 @@ QString ProgressText(qint64 received, qint64 total)
     return QStringLiteral("%1 of %2 (%3%)")
         .arg(got, locale.formattedDataSize(total, 1, QLocale::DataSizeTraditionalFormat))
         .arg(percent);
+}
+
+// Reasons the engine gives that its enumeration leaves out: the server closed the connection
+// before the whole file came, and the program ended.
+constexpr int ContentLengthMismatch = 38;
+constexpr int Shutdown = 41;
+
+QString FailureText(QWebEngineDownloadRequest::DownloadInterruptReason reason)
+{
+    using R = QWebEngineDownloadRequest;
+    // The engine hands on reasons its enumeration does not name, so this goes by number.
+    const char *what = "something went wrong";
+    switch (int(reason)) {
+    case R::NoReason:
+    case R::FileFailed:
+    case R::FileTransientError:
+        what = "the file could not be written";
+        break;
+    case R::FileAccessDenied:
+        what = "the Downloads folder cannot be written";
+        break;
+    case R::FileNoSpace:
+    case R::FileTooLarge:
+        what = "the disk is full";
+        break;
+    case R::FileNameTooLong:
+        what = "the file's name is too long for the disk";
+        break;
+    case R::FileVirusInfected:
+    case R::FileBlocked:
+    case R::FileSecurityCheckFailed:
+        what = "the file was blocked";
+        break;
+    case R::FileTooShort:
+    case R::FileHashMismatch:
+    case R::ServerBadContent:
+        what = "the server sent something other than the file";
+        break;
+    case R::NetworkFailed:
+    case R::NetworkDisconnected:
+    case R::NetworkServerDown:
+    case ContentLengthMismatch:
+        what = "the connection was closed";
+        break;
+    case R::NetworkTimeout:
+        what = "the server stopped answering";
+        break;
+    case R::NetworkInvalidRequest:
+    case R::ServerFailed:
+    case R::ServerUnreachable:
+        what = "the server could not send the file";
+        break;
+    case R::ServerUnauthorized:
+    case R::ServerForbidden:
+        what = "the server refused to send the file";
+        break;
+    case R::ServerCertProblem:
+        what = "the server's certificate is not valid";
+        break;
+    case R::UserCanceled:
+        what = "it was cancelled";
+        break;
+    case Shutdown:
+        what = "the browser was closed";
+        break;
+    default:
+        break;
+    }
+    return QStringLiteral("Failed: %1").arg(QLatin1String(what));
 }
 
 QString DownloadFolder()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QWebEngineDownloadRequest>
 #include <functional>
 
 // The window-free rules for a file a page hands over: what it may be called, where it goes and
@@ -17,6 +18,7 @@ extern const QString BlockedAddressMessage;
 extern const QString FavoriteNameMessage;
 extern const QString FavoritesFolderMessage;
 extern const QString NoFolderMessage;
+extern const QString NoRecordMessage;
 
 // `suggested` made into one plain file name: separators and control characters become "_",
 // leading dots and blanks and trailing dots and blanks go, and it is shortened (keeping a short
@@ -35,6 +37,10 @@ QString WhyRefused(bool downloadsAllowed, const QString &folder, const QString &
 // What the bar says while a download runs: "1.5 MB of 3.0 MB (50%)", or the bytes alone when
 // the size is not known (`total` below 1).
 QString ProgressText(qint64 received, qint64 total);
+
+// What the bar says of a download that failed, as it happened: "Failed: the connection was
+// closed". The engine's own words blame the user for what the network did, and are not used.
+QString FailureText(QWebEngineDownloadRequest::DownloadInterruptReason reason);
 
 // The user's Downloads folder (xdg-user-dirs' XDG_DOWNLOAD_DIR, else ~/Downloads).
 QString DownloadFolder();

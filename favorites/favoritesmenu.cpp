@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QLineEdit>
 #include <QMenu>
+#include <algorithm>
 
 namespace FavoritesMenu {
 
@@ -62,6 +63,24 @@ void fill(QMenu *parent, const QVector<FavoritesStore::TFavoriteItem> &items, TB
     }
 }
 
+bool holdsFavorite(const FavoritesStore::TFavoriteItem &item)
+{
+    if (!item.IsFolder)
+        return true;
+    for (const FavoritesStore::TFavoriteItem &child : item.Children) {
+        if (holdsFavorite(child))
+            return true;
+    }
+    return false;
+}
+
+// The web engine's own folder, which older runs let it make among the user's favorites: not a
+// folder of favorites while it holds none.
+bool isEngineFolder(const FavoritesStore::TFavoriteItem &item)
+{
+    return item.IsFolder && item.Name == QLatin1String("QtWebEngine") && !holdsFavorite(item);
+}
+
 } // namespace
 
 QString Caption(const QString &name)
@@ -100,8 +119,10 @@ void Rebuild(QMenu *menu, const QString &favoritesFolder, const QIcon &folderIco
              shared, build);
     if (favoritesFolder.isEmpty() || !FavoritesStore::IsFolder(favoritesFolder))
         return;
-    fill(menu, FavoritesStore::ReadFavoritesTree(favoritesFolder, FavoritesStore::TWalk::Menu),
-         build);
+    QVector<FavoritesStore::TFavoriteItem> own =
+        FavoritesStore::ReadFavoritesTree(favoritesFolder, FavoritesStore::TWalk::Menu);
+    own.erase(std::remove_if(own.begin(), own.end(), isEngineFolder), own.end());
+    fill(menu, own, build);
 }
 
 } // namespace FavoritesMenu

@@ -2,10 +2,13 @@
 
 #include "common/apppaths.h"
 #include "common/machinepolicies.h"
+#include "downloads/runfiles.h"
+#include "favorites/favoritesstore.h"
 #include "filter/navigationfilter.h"
 #include "main/schemehandler.h"
 
 #include <QApplication>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QPointer>
 #include <QWebEngineCookieStore>
@@ -14,7 +17,11 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 #include <QWidget>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace BrowserProfile {
@@ -29,6 +36,56 @@ struct TFollower
     std::function<void(QWebEngineProfile *)> install;
 };
 std::vector<TFollower> g_followers;
+
+// The name of the folder the engine makes below the application's data folder.
+const QLatin1String EngineFolderName("QtWebEngine");
+
+// This run's folders of its off-the-record profiles, written down so that they go at its end
+// and, after a crash, at the next start.
+TRunFiles &engineRunFiles()
+{
+    static TRunFiles files(AppPaths::RunRecordsDir());
+    return files;
+}
+
+// An off-the-record profile writes little (the GPU's shader cache), but the engine would write
+// it below the application's data folder, which is the favorites folder. Each profile gets a
+// folder of its own in the run's, deleted once the engine has ended with the program.
+void placeOffTheRecord(QWebEngineProfile *profile)
+{
+    static int made = 0;
+    static const QString runDir = [] {
+        const QString dir = AppPaths::EngineRunDir(QString::number(::getpid()));
+        engineRunFiles().Add(dir);
+        std::atexit([] { engineRunFiles().DeleteAll(); });
+        return dir;
+    }();
+    const QString dir = runDir + QStringLiteral("/%1").arg(++made);
+    AppPaths::MakeUserFolder(dir);
+    profile->setPersistentStoragePath(dir);
+    profile->setCachePath(dir);
+}
+
+// What earlier runs let the engine leave in the favorites folder: its caches only, never a
+// favorite, so they go. A folder of that name that holds a favorite is the user's, and stays.
+void removeEngineLeftovers()
+{
+    const QString folder = FavoritesStore::FavoritesFolder();
+    if (folder.isEmpty())
+        return;
+    const QString engine = folder + EngineFolderName;
+    if (!QFileInfo(engine).isDir() || QFileInfo(engine).isSymLink())
+        return;
+    QDirIterator it(engine, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        if (FavoritesStore::IsFavoriteFileName(QFileInfo(it.next()).fileName()))
+            return;
+    }
+    std::error_code error;
+    std::filesystem::remove_all(std::filesystem::path(QFile::encodeName(engine).toStdString()),
+                                error);
+}
 
 // What every profile of ours carries, whichever way it was made.
 void prepare(QWebEngineProfile *profile)
@@ -80,8 +137,12 @@ QWebEngineProfile *Current()
 {
     if (g_profile)
         return g_profile;
+    // Before any page exists: a crashed run's engine folder and an older run's leftovers go.
+    TRunFiles::DeleteLeftByEndedRuns(AppPaths::RunRecordsDir());
+    removeEngineLeftovers();
     if (MachinePolicies::Current().browsingData == MachinePolicies::BrowsingData::Forget) {
         g_profile = QWebEngineProfile::defaultProfile(); // off the record
+        placeOffTheRecord(g_profile);
     } else {
         // Owned by the application so it outlives every page, which the engine requires. The
         // folders are set before the first page uses the profile, as they must be.
@@ -107,6 +168,7 @@ QWebEngineProfile *StartNewSession()
     QWebEngineProfile *old = Current();
     // Without a name the engine keeps nothing of it on disk.
     g_profile = new QWebEngineProfile(QCoreApplication::instance());
+    placeOffTheRecord(g_profile);
     prepare(g_profile);
     for (auto it = g_followers.begin(); it != g_followers.end();) {
         if (!it->context) {

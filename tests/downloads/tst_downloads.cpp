@@ -1,7 +1,9 @@
 // Files a page hands over: where they land, under what name, what the bar says, and what is
 // refused without a byte written; and a PDF that opens in its tab instead.
+#include "common/apppaths.h"
 #include "common/machinepolicies.h"
 #include "downloads/downloadrules.h"
+#include "downloads/runfiles.h"
 #include "favorites/favoritesstore.h"
 #include "main/webview.h"
 #include "support/browserfixture.h"
@@ -13,8 +15,13 @@
 
 #include <QDirIterator>
 #include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QtTest>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace TestPages;
 
@@ -40,6 +47,28 @@ QStringList listing(const QString &folder)
 const QByteArray Pdf = "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n2 0 obj<</Type/Pages"
                        "/Kids[3 0 R]/Count 1>>endobj\n3 0 obj<</Type/Page/Parent 2 0 R/MediaBox"
                        "[0 0 612 792]>>endobj\ntrailer<</Root 1 0 R>>\n%%EOF\n";
+
+// Whether `path` is there at all, a link that leads nowhere included.
+bool present(const QString &path)
+{
+    struct stat info = {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+// The paths that this process's records of what a run must delete name.
+QStringList recordedPaths()
+{
+    QStringList paths;
+    const QDir records(AppPaths::RunRecordsDir());
+    for (const QString &name : records.entryList({QStringLiteral("*.list")}, QDir::Files)) {
+        QFile record(records.filePath(name));
+        if (record.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : record.readAll().split('\n'))
+                paths << QFile::decodeName(QByteArray::fromPercentEncoding(line));
+        }
+    }
+    return paths;
+}
 
 // What the bar's newest row says, or empty while the bar is hidden.
 QString downloadState(const QWidget *window)
@@ -230,6 +259,217 @@ private slots:
         QCOMPARE(browser->window.width(), 648); // no name or reason widened the window
     }
 
+    // A visitor's files, whole and half-written, when the window goes as at File › Exit or
+    // Alt+F4: a session that forgets deletes them; one that keeps keeps the whole one. Neither
+    // keeps the half-written one.
+    void sessionEnd_data()
+    {
+        QTest::addColumn<QString>("browsingData");
+        QTest::addColumn<QStringList>("after");
+        QTest::newRow("forget") << "forget" << QStringList{};
+        QTest::newRow("keep") << "keep" << QStringList{"whole.txt"};
+    }
+    void sessionEnd()
+    {
+        QFETCH(QString, browsingData);
+        QFETCH(QStringList, after);
+        MachinePolicies::SetBrowsingData(*MachinePolicies::ParseBrowsingData(browsingData));
+        MachinePolicies::Forget();
+        m_server.setPage("/whole", FileBody,
+                         "text/plain\r\nContent-Disposition: attachment; filename=\"whole.txt\"");
+        m_server.setTrickle("/endless", Attachment("endless.bin"), 256 << 20, 16 << 10, 20);
+        m_server.setHtml("/two", "Two", Link("whole", "/whole") + Link("endless", "/endless"));
+        const QString folder = m_env->root() + "/Downloads";
+
+        auto browser = Browser::open(*m_dialogs);
+        QVERIFY(browser);
+        QVERIFY(browser->load(m_server.url("/two")));
+        waitForPaint(browser->view());
+        QVERIFY(clickElement(browser->view(), "whole"));
+        QTRY_COMPARE_WITH_TIMEOUT(downloadState(&browser->window), TDownloadBarSaved, 20000);
+        QVERIFY(clickElement(browser->view(), "endless"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(folder + "/endless.bin.download").size() > 0, 20000);
+        // Written down before they were made, for a run that will not reach its end.
+        const QStringList recorded = recordedPaths();
+        QCOMPARE(recorded.contains(folder + "/whole.txt"), browsingData == "forget");
+        QCOMPARE(recorded.contains(folder + "/endless.bin.download"), browsingData == "forget");
+
+        browser.reset();
+        QTRY_COMPARE(listing(folder), after);
+        QVERIFY(!recordedPaths().contains(folder + "/whole.txt"));
+    }
+
+    // The next start after a run that crashed deletes what that run wrote down, and nothing
+    // else: not a live run's files, not a folder outside the records, not what a link leads to.
+    void crashedRun_data()
+    {
+        QTest::addColumn<QString>("kind"); // what the record names
+        QTest::addColumn<bool>("live");    // the run that wrote it is still running
+        QTest::addColumn<bool>("deleted"); // the named path is gone after the start
+        QTest::newRow("a dead run's file") << "file" << false << true;
+        QTest::newRow("a live run's file") << "file" << true << false;
+        QTest::newRow("a dead run's link") << "link" << false << true;
+        QTest::newRow("a folder of the user's") << "folder" << false << false;
+    }
+    void crashedRun()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, live);
+        QFETCH(bool, deleted);
+        const QString folder = m_env->root() + "/Downloads";
+        QVERIFY(QDir().mkpath(folder));
+        const QString target = m_env->root() + "/elsewhere.txt";
+        QFile elsewhere(target);
+        QVERIFY(elsewhere.open(QIODevice::WriteOnly));
+        elsewhere.write("not the visitor's");
+        elsewhere.close();
+        const QString path =
+            kind == "folder" ? m_env->root() + "/Documents" : folder + "/visitor's file.txt";
+        auto run = std::make_unique<TRunFiles>(AppPaths::RunRecordsDir());
+        QVERIFY(run->Add(path));
+        if (kind == "file") {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        } else if (kind == "link") {
+            QVERIFY(QFile::link(target, path));
+        } else {
+            QVERIFY(QDir().mkpath(path + "/inside"));
+        }
+        if (!live)
+            run.reset(); // its end never deleted it: as a crash leaves the record
+
+        auto browser = Browser::open(*m_dialogs);
+        QVERIFY(browser);
+        QCOMPARE(!present(path), deleted);
+        QVERIFY(QFileInfo::exists(target));
+        QCOMPARE(recordedPaths().contains(path), !deleted);
+        browser.reset();
+        run.reset();
+        if (kind == "folder") // not a record of ours to act on: it stays until removed
+            QDir(AppPaths::RunRecordsDir()).removeRecursively();
+    }
+
+    // A planted link under the name a download would take, or under the name its half-written
+    // file would have, is passed over: the file gets the next free name, and nothing is made
+    // where the link leads.
+    void plantedLink_data()
+    {
+        QTest::addColumn<QString>("planted");
+        QTest::addColumn<QString>("leadsTo"); // "~" the test's folder, "*" the favorites folder
+        QTest::newRow("the file's name") << "notes.txt"
+                                         << "~/outside.txt";
+        QTest::newRow("its companion") << "notes.txt.download"
+                                       << "~/outside.txt";
+        QTest::newRow("its companion, to a favorite") << "notes.txt.download"
+                                                      << "*/Planted.irl";
+    }
+    void plantedLink()
+    {
+        QFETCH(QString, planted);
+        QFETCH(QString, leadsTo);
+        const QString favorites = FavoritesStore::FavoritesFolder();
+        QVERIFY(QDir().mkpath(favorites));
+        leadsTo = QDir::cleanPath(leadsTo.replace('~', m_env->root()).replace('*', favorites));
+        const QString folder = m_env->root() + "/Downloads";
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::link(leadsTo, folder + "/" + planted));
+        m_server.setPage("/notes", FileBody,
+                         "text/plain\r\nContent-Disposition: attachment; filename=\"notes.txt\"");
+        m_server.setHtml("/planted", "Planted", Link("notes", "/notes"));
+
+        auto browser = Browser::open(*m_dialogs);
+        QVERIFY(browser);
+        QVERIFY(browser->load(m_server.url("/planted")));
+        waitForPaint(browser->view());
+        QVERIFY(clickElement(browser->view(), "notes"));
+        QTRY_COMPARE_WITH_TIMEOUT(downloadState(&browser->window), TDownloadBarSaved, 20000);
+        QFile saved(folder + "/notes (1).txt");
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), FileBody);
+        QVERIFY(!present(leadsTo));
+        QCOMPARE(QFileInfo(folder + "/" + planted).symLinkTarget(), leadsTo);
+    }
+
+    // A transfer that stops (the server cut it off, or the person cancelled it) is one row
+    // that says what happened, with nothing left to cancel and nothing of it left on disk.
+    void stopped_data()
+    {
+        QTest::addColumn<bool>("cutOff");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("cut off by the server") << true << "Failed: the connection was closed";
+        QTest::newRow("cancelled") << false << "Cancelled";
+    }
+    void stopped()
+    {
+        QFETCH(bool, cutOff);
+        QFETCH(QString, shown);
+        const QString path = QStringLiteral("/stopped-%1").arg(cutOff);
+        m_server.setTrickle(path, Attachment("stopped.bin"), 64 << 20, 64 << 10, 20,
+                            cutOff ? 1 << 20 : -1);
+        m_server.setHtml("/stop", "Stop", Link("stopped", path));
+        const QString folder = m_env->root() + "/Downloads";
+        auto browser = Browser::open(*m_dialogs);
+        QVERIFY(browser);
+        QVERIFY(browser->load(m_server.url("/stop")));
+        waitForPaint(browser->view());
+        QVERIFY(clickElement(browser->view(), "stopped"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(folder + "/stopped.bin.download").size() > 0, 20000);
+        if (!cutOff) {
+            auto *cancel = TestSupport::Control<QPushButton>(&browser->window, "btnCancelDownload");
+            QTest::mouseClick(cancel, Qt::LeftButton);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(downloadState(&browser->window), shown, 20000);
+        QVERIFY(browser->load(m_server.url("/sentinel")));
+        QTRY_COMPARE(listing(folder), QStringList());
+        QCOMPARE(browser->window.findChildren<QLabel *>("lblDownloadName").size(), 1);
+        for (auto *cancel : browser->window.findChildren<QPushButton *>("btnCancelDownload"))
+            QVERIFY(!cancel->isVisible());
+        QCOMPARE(downloadState(&browser->window), shown);
+    }
+
+    // Thirty downloads under way leave the page its room: the bar keeps to a fifth of the
+    // window, whatever its size, and its rows scroll inside it.
+    void manyDownloads()
+    {
+        // The engine opens six connections to a server at most; five servers take thirty.
+        std::vector<std::unique_ptr<TestHttpServer>> servers;
+        QString frames;
+        for (int s = 0; s < 5; ++s) {
+            servers.push_back(std::make_unique<TestHttpServer>());
+            QVERIFY(servers.back()->start());
+            for (int i = 0; i < 6; ++i) {
+                const QString path = QStringLiteral("/many-%1").arg(i);
+                const QByteArray name = QStringLiteral("file %1-%2.bin").arg(s).arg(i).toUtf8();
+                servers.back()->setTrickle(path, Attachment(name), 64 << 20, 4 << 10, 100);
+                frames += QStringLiteral("<iframe src=\"%1\"></iframe>")
+                              .arg(servers.back()->url(path).toString());
+            }
+        }
+        m_server.setHtml("/many", "Many", frames);
+        auto browser = Browser::open(*m_dialogs);
+        QVERIFY(browser);
+        TfrmQuelvardBrowser &window = browser->window;
+        window.resize(800, 600);
+        // The page never finishes loading while its frames are downloads.
+        browser->view()->load(m_server.url("/many"));
+        QTRY_COMPARE_WITH_TIMEOUT(window.findChildren<QLabel *>("lblDownloadName").size(), 30,
+                                  30000);
+        auto *bar = TestSupport::Control<QWidget>(&window, "pnlDownloads");
+        auto *rows = TestSupport::Control<QScrollArea>(bar, "scrDownloads");
+        for (const int height : {600, 900}) {
+            window.resize(800, height);
+            QTRY_COMPARE(window.height(), height);
+            QTRY_VERIFY2(bar->height() <= height / 5 && bar->height() >= height / 5 - 8,
+                         qPrintable(QString::number(bar->height())));
+            QTRY_VERIFY(rows->verticalScrollBar()->maximum() > 0);
+            QVERIFY(browser->view()->height() > height / 2);
+        }
+        // The last row can be scrolled to, its Cancel button within reach.
+        auto *last = window.findChildren<QPushButton *>("btnCancelDownload").last();
+        rows->ensureWidgetVisible(last);
+        QTRY_COMPARE(last->visibleRegion().boundingRect().height(), last->height());
+    }
+
     void pdfOpensInItsTab()
     {
         auto browser = Browser::open(*m_dialogs);
@@ -246,6 +486,19 @@ private slots:
     }
 
 private:
+    static QByteArray Attachment(const QByteArray &name)
+    {
+        return "application/octet-stream\r\nContent-Disposition: attachment; filename=\"" + name +
+               "\"";
+    }
+    static QString Link(const QString &id, const QString &href)
+    {
+        return QStringLiteral("<a id=\"%1\" href=\"%2\" style=\"display:block;width:300px;"
+                              "height:60px\">%1</a>")
+            .arg(id, href);
+    }
+    const QString TDownloadBarSaved = QStringLiteral("Saved in Downloads");
+
     // Points the user's Downloads folder at `folder` through xdg-user-dirs.
     void setDownloadFolder(const QString &folder)
     {

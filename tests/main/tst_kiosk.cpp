@@ -139,6 +139,11 @@ private slots:
         QVERIFY(browser->load(m_server.url("/page")));
         QTEST(runScript(browser->view()->page(), "document.cookie").toString(), "cookieAfter");
         QTEST(QFile::exists(downloads() + "/kept.txt"), "fileAfter");
+        // The engine's folder for an off-the-record profile is below the application's data
+        // folder, the favorites folder, unless it is given one of its own.
+        const QString engine =
+            QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/QtWebEngine";
+        QVERIFY2(!QFileInfo::exists(engine), qPrintable(engine));
     }
 
     void fullScreenWhileLocked()

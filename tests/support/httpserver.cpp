@@ -33,6 +33,41 @@ void TestHttpServer::setHtml(const QString &path, const QString &title, const QS
                 .toUtf8());
 }
 
+const QByteArray TestHttpServer::TrickleLine = "a trickled body's own line of bytes\n";
+
+void TestHttpServer::setTrickle(const QString &path, const QByteArray &contentType, qint64 size,
+                                int chunk, int intervalMs, qint64 cutAfter)
+{
+    m_trickles.insert(path, {contentType, size, chunk, intervalMs, cutAfter});
+}
+
+void TestHttpServer::trickle(QTcpSocket *socket, const QString &path, qint64 offset)
+{
+    const TTrickle &body = m_trickles[path];
+    const qint64 end = body.cutAfter >= 0 ? qMin(body.cutAfter, body.size) : body.size;
+    if (offset >= end || socket->state() != QAbstractSocket::ConnectedState) {
+        socket->disconnectFromHost();
+        return;
+    }
+    // Bytes the client has not taken yet wait in the socket, not in a growing buffer, so what
+    // was sent is what reached the client's side.
+    if (socket->bytesToWrite() > 0) {
+        QTimer::singleShot(body.intervalMs, socket,
+                           [this, socket, path, offset] { trickle(socket, path, offset); });
+        return;
+    }
+    const qint64 count = qMin<qint64>(body.chunk, end - offset);
+    QByteArray bytes;
+    bytes.reserve(count);
+    for (qint64 at = offset; at < offset + count; ++at)
+        bytes += TrickleLine.at(at % TrickleLine.size());
+    socket->write(bytes);
+    m_sent[path] += count;
+    QTimer::singleShot(body.intervalMs, socket, [this, socket, path, offset, count] {
+        trickle(socket, path, offset + count);
+    });
+}
+
 void TestHttpServer::handleConnection()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
@@ -49,6 +84,14 @@ void TestHttpServer::handleConnection()
             const QString pathOnly = path.section(QLatin1Char('?'), 0, 0);
             m_requested << pathOnly;
             m_lastRequests.insert(pathOnly, request.left(end));
+            if (m_trickles.contains(pathOnly)) {
+                const TTrickle &body = m_trickles.value(pathOnly);
+                socket->write("HTTP/1.1 200 OK\r\nContent-Type: " + body.contentType +
+                              "\r\nContent-Length: " + QByteArray::number(body.size) +
+                              "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n");
+                trickle(socket, pathOnly, 0);
+                return;
+            }
             QByteArray response;
             if (m_redirects.contains(pathOnly)) {
                 response =
