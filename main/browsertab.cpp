@@ -20,11 +20,13 @@ void TrimWorkingSet()
 }
 
 TBrowserTab::TBrowserTab(TTabSheet *sheet, TTabControl *tabs, QMenu *contextMenu,
-                         QWidget *dialogParent)
+                         QWidget *dialogParent, TWebView *adopted)
     : TTab(sheet), m_tabs(tabs), m_dialogParent(dialogParent)
 {
     try {
-        WebView = new TWebView(Sheet);
+        if (adopted)
+            adopted->setParent(Sheet);
+        WebView = adopted ? adopted : new TWebView(Sheet);
         WebView->SetSilent(true);
         UIHandler = std::make_shared<TDocHostUIHandler>();
         UIHandler->WebView = WebView;
@@ -39,6 +41,7 @@ TBrowserTab::TBrowserTab(TTabSheet *sheet, TTabControl *tabs, QMenu *contextMenu
         auto *layout = new QVBoxLayout(Sheet);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(WebView);
+        WebView->show();                // an adopted view was held hidden
         new TPageGuard(Sheet, WebView); // the permission bar and the crashed page's message
     } catch (...) {
         Guard::LogCurrentException("TBrowserTab");

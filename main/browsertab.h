@@ -20,7 +20,10 @@ public:
     // Builds the web view into the page the tab control made. When that fails the tab says so in
     // the log and is left without a web view, and is then not added. `tabs` shows the caption,
     // `contextMenu` is the page's context menu and `dialogParent` owns the tab's messages.
-    TBrowserTab(TTabSheet *sheet, TTabControl *tabs, QMenu *contextMenu, QWidget *dialogParent);
+    // `adopted`, when given, is a view the engine already holds a window in; the tab takes it
+    // instead of making one.
+    TBrowserTab(TTabSheet *sheet, TTabControl *tabs, QMenu *contextMenu, QWidget *dialogParent,
+                TWebView *adopted = nullptr);
     ~TBrowserTab() override;
 
     std::shared_ptr<TDocHostUIHandler> UIHandler;

@@ -45,6 +45,7 @@
 #include <QWindow>
 #include <functional>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -106,7 +107,8 @@ TfrmQuelvardBrowser::~TfrmQuelvardBrowser()
 // is handed over here, so a tab reaches into the window as little as it can.
 TTab *TfrmQuelvardBrowser::makeTab(TTabSheet *sheet)
 {
-    auto tab = std::make_unique<TBrowserTab>(sheet, pcMain, pmBrowser, this);
+    auto tab = std::make_unique<TBrowserTab>(sheet, pcMain, pmBrowser, this,
+                                             std::exchange(m_adopting, nullptr));
     if (!tab->WebView)
         return nullptr;
     tab->WebView->SetCommandHandlers(m_pageCommands->PageCommandHandler(),
@@ -117,10 +119,38 @@ TTab *TfrmQuelvardBrowser::makeTab(TTabSheet *sheet)
     });
     m_fullScreen->Watch(tab->WebView);
     // A page's window opens as a tab of ours, at the end of the row, without going home.
-    tab->WebView->SetNewViewFactory([this](bool background) -> TWebView * {
-        auto *opened = qobject_cast<TBrowserTab *>(
-            pcMain->NewTab(background ? TTabControl::TOpen::Behind : TTabControl::TOpen::InFront));
-        return opened ? opened->WebView.data() : nullptr;
+    // The engine gives a window it asked for its settings only when something loads in it; one
+    // shown before that and written into by its opener takes the whole program down. So the
+    // window is held hidden, beside its opener, and becomes a tab once it has loaded an address;
+    // one that is only ever written into is never shown, and goes with its opener.
+    tab->WebView->SetNewViewFactory([this, opener = tab->WebView](bool background) -> TWebView * {
+        if (!opener)
+            return nullptr;
+        auto *held = new TWebView(opener);
+        held->hide();
+        auto stillHeld = [held, opener] { return opener && held->parentWidget() == opener.data(); };
+        connect(held, &TWebView::CloseRequested, held, [held, stillHeld] {
+            if (stillHeld())
+                held->deleteLater();
+        });
+        connect(held->page(), &QWebEnginePage::loadFinished, held,
+                [this, held, background, stillHeld](bool) {
+                    const QUrl url = held->page()->url();
+                    if (!stillHeld() || url.isEmpty() ||
+                        url.scheme().compare(QLatin1String("about"), Qt::CaseInsensitive) == 0)
+                        return;
+                    // Not from inside the page's own signal: a tab that cannot be made frees the
+                    // view.
+                    QTimer::singleShot(0, held, [this, held, background, stillHeld] {
+                        if (!stillHeld())
+                            return;
+                        m_adopting = held;
+                        pcMain->NewTab(background ? TTabControl::TOpen::Behind
+                                                  : TTabControl::TOpen::InFront);
+                        m_adopting = nullptr;
+                    });
+                });
+        return held;
     });
     return tab.release();
 }

@@ -157,6 +157,7 @@ private:
     TAddressBar *m_addressBar = nullptr;
     TFavoritesMenu *m_favoritesMenu = nullptr;
     TFullScreen *m_fullScreen = nullptr;
+    TWebView *m_adopting = nullptr; // a held window the next tab made takes as its view
     TIdleReset *m_idleReset = nullptr;
     // A kiosk's full screen (main/kioskwindow.h), when the machine asks for it.
     TKioskWindow *m_kioskWindow = nullptr;
