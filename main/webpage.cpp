@@ -7,14 +7,43 @@
 #include <QAuthenticator>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QUuid>
 #include <QWebEngineCertificateError>
 #include <QWebEngineFileSystemAccessRequest>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
+namespace {
+// What a document that is a PDF says on the console, from a script world of the program's
+// own. It changes with every run, so no page can learn it.
+const QString &PdfShownMessage()
+{
+    static const QString message =
+        QStringLiteral("quelvard-pdf-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    return message;
+}
+
+QWebEngineScript PdfWatchScript()
+{
+    QWebEngineScript script;
+    script.setName(QStringLiteral("quelvard-pdf-watch"));
+    script.setSourceCode(
+        QStringLiteral("if (document.contentType === 'application/pdf') console.info('%1');")
+            .arg(PdfShownMessage()));
+    script.setWorldId(QWebEngineScript::ApplicationWorld);
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setRunsOnSubFrames(true);
+    return script;
+}
+} // namespace
+
 TWebPage::TWebPage(QObject *parent) : QWebEnginePage(BrowserProfile::Current(), parent)
 {
+    scripts().insert(PdfWatchScript());
+    connect(this, &QWebEnginePage::loadStarted, this, [this] { m_showsPdf = false; });
     // A page that cannot be loaded says why in the engine's own words.
     settings()->setAttribute(QWebEngineSettings::ErrorPageEnabled, true);
     settings()->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, true);
@@ -75,6 +104,16 @@ bool TWebPage::javaScriptPrompt(const QUrl &securityOrigin, const QString &msg,
     if (accepted && result)
         *result = dialog.value;
     return accepted;
+}
+
+void TWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message,
+                                        int lineNumber, const QString &sourceID)
+{
+    if (level == InfoMessageLevel && message == PdfShownMessage()) {
+        m_showsPdf = true;
+        return;
+    }
+    QWebEnginePage::javaScriptConsoleMessage(level, message, lineNumber, sourceID);
 }
 
 bool TWebPage::pageDialog(const QUrl &origin, TPageDialog &dialog)

@@ -15,12 +15,20 @@ class TWebPage : public QWebEnginePage
 public:
     explicit TWebPage(QObject *parent);
 
+    // True once a document of the current page (the page itself or one of its frames) is a
+    // PDF, until the page navigates. The engine's PDF viewer ends the whole program when a
+    // link in it is clicked with a modifier or the middle button, so the view takes such
+    // clicks as plain ones while this holds.
+    bool ShowsPdf() const { return m_showsPdf; }
+
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
     void javaScriptAlert(const QUrl &securityOrigin, const QString &msg) override;
     bool javaScriptConfirm(const QUrl &securityOrigin, const QString &msg) override;
     bool javaScriptPrompt(const QUrl &securityOrigin, const QString &msg,
                           const QString &defaultValue, QString *result) override;
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message,
+                                  int lineNumber, const QString &sourceID) override;
 
 private:
     // Asks through the dialog seam, unless the person stopped this page's dialogs: then the
@@ -28,4 +36,5 @@ private:
     bool pageDialog(const QUrl &origin, TPageDialog &dialog);
 
     TDialogLoop m_dialogLoop;
+    bool m_showsPdf = false;
 };

@@ -4,6 +4,8 @@
 #include "main/schemehandler.h"
 #include "main/webpage.h"
 
+#include <QChildEvent>
+#include <QMouseEvent>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <array>
@@ -46,6 +48,43 @@ TWebView::TWebView(QWidget *parent) : QWebEngineView(parent)
 }
 
 TWebView::~TWebView() = default;
+
+bool TWebView::event(QEvent *event)
+{
+    // The engine draws the page into a child widget of its own, made and remade as the
+    // page's process comes and goes; the mouse reaches the page only through it.
+    if (event->type() == QEvent::ChildAdded) {
+        QObject *child = static_cast<QChildEvent *>(event)->child();
+        if (child->isWidgetType())
+            child->installEventFilter(this);
+    }
+    return QWebEngineView::event(event);
+}
+
+bool TWebView::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick: {
+        const auto *webPage = qobject_cast<const TWebPage *>(page());
+        if (!webPage || !webPage->ShowsPdf())
+            break;
+        // The engine's PDF viewer opens a link clicked with a modifier or the middle button
+        // in a way that takes the whole program down: such a click is dropped (the middle
+        // button) or reaches the page as a plain one.
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::MiddleButton || (mouse->buttons() & Qt::MiddleButton))
+            return true;
+        mouse->setModifiers(mouse->modifiers() & ~(Qt::ShiftModifier | Qt::ControlModifier |
+                                                   Qt::MetaModifier | Qt::AltModifier));
+        break;
+    }
+    default:
+        break;
+    }
+    return QWebEngineView::eventFilter(watched, event);
+}
 
 QUrl TWebView::AddressFromText(const QString &text, QString *whyNot)
 {
