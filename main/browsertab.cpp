@@ -7,6 +7,7 @@
 #include "config.h"
 #include "favorites/favoritesmenu.h"
 #include "main/dochostuihandler.h"
+#include "main/pagecommands.h"
 #include "main/pageguard.h"
 #include "main/webview.h"
 
@@ -76,20 +77,21 @@ void TBrowserTab::GoHome()
     Guard::Run("GoHome", [this] { NavigateTo(GenUtilities::GetHomePage()); });
 }
 
+void TBrowserTab::SetPageCommands(TPageCommands *commands)
+{
+    m_pageCommands = commands;
+}
+
 void TBrowserTab::ViewSource()
 {
-    Guard::Run("ViewSource", [this] {
-        if (WebView)
-            WebView->ExecDocumentCommand(TWebView::TDocumentCommand::ViewSource);
-    });
+    if (m_pageCommands)
+        m_pageCommands->Run(TPageCommands::TCommand::ViewSource, WebView);
 }
 
 void TBrowserTab::FindOnPage()
 {
-    Guard::Run("FindOnPage", [this] {
-        if (WebView)
-            WebView->ExecDocumentCommand(TWebView::TDocumentCommand::Find);
-    });
+    if (m_pageCommands)
+        m_pageCommands->Run(TPageCommands::TCommand::Find, WebView);
 }
 
 void TBrowserTab::UpdateTabCaption()

@@ -10,6 +10,7 @@
 class QMenu;
 class TWebView;
 class TDocHostUIHandler;
+class TPageCommands;
 
 // One tab: its page in pcMain and the web view filling it.
 class TBrowserTab : public TTab
@@ -31,8 +32,11 @@ public:
 
     void NavigateTo(const QString &url);
     void GoHome() override;
+    // Run on this tab's page by the window's page commands, as their actions run on the active
+    // page; a tab not given them does nothing.
     void ViewSource();
     void FindOnPage();
+    void SetPageCommands(TPageCommands *commands);
     void UpdateTabCaption() override;
     void HandleNavigateComplete();
 
@@ -49,6 +53,7 @@ private:
     QPointer<TTabControl> m_tabs;
     QPointer<QWidget> m_dialogParent;
     PopupPolicy m_popupPolicy;
+    QPointer<TPageCommands> m_pageCommands;
 };
 
 // Trims the process's memory after a page completes; glibc's malloc_trim on this platform.

@@ -111,8 +111,7 @@ TTab *TfrmQuelvardBrowser::makeTab(TTabSheet *sheet)
                                              std::exchange(m_adopting, nullptr));
     if (!tab->WebView)
         return nullptr;
-    tab->WebView->SetCommandHandlers(m_pageCommands->PageCommandHandler(),
-                                     m_pageCommands->DocumentCommandHandler());
+    tab->SetPageCommands(m_pageCommands);
     // Every tab asks the one blocker, which keeps what a tab behind refused for when it is chosen.
     tab->SetPopupPolicy([this, asking = tab.get()](const QString &url) {
         return m_popupBlocker->Decide(asking, url);

@@ -66,24 +66,47 @@ void EditPage(TWebView *page, QWebEnginePage::WebAction action)
 TPageCommands::TPageCommands(QWidget *owner, ViewProvider activeView)
     : QObject(owner), m_owner(owner), m_activeView(std::move(activeView))
 {
-    // Named for the log, in the order of TCommand.
-    static const char *const names[CommandCount] = {
-        "SaveAs",     "PageSetup", "Print",   "PrintPreview", "Properties",
-        "Cut",        "Copy",      "Paste",   "SelectAll",    "Find",
-        "ViewSource", "Back",      "Forward", "Refresh",      "RefreshBypassingCache",
-        "Stop",       "ZoomIn",    "ZoomOut", "ZoomReset"};
-    for (int i = 0; i < CommandCount; ++i) {
-        const auto command = TCommand(i);
-        const char *name = names[i];
-        m_actions.at(size_t(i)) = new QAction(this);
-        m_actions.at(size_t(i))->setObjectName(QLatin1String(name));
-        connect(m_actions.at(size_t(i)), &QAction::triggered, this, [this, command, name] {
-            Guard::Run(name, [&] {
-                if (TWebView *page = ActiveView())
-                    run(command, page);
-            });
+    // Named for the log.
+    static const std::pair<TCommand, const char *> commands[CommandCount] = {
+        {TCommand::Find, "Find"},
+        {TCommand::ViewSource, "ViewSource"},
+        {TCommand::SaveAs, "SaveAs"},
+        {TCommand::Print, "Print"},
+        {TCommand::PrintPreview, "PrintPreview"},
+        {TCommand::PageSetup, "PageSetup"},
+        {TCommand::Properties, "Properties"},
+        {TCommand::Cut, "Cut"},
+        {TCommand::Copy, "Copy"},
+        {TCommand::Paste, "Paste"},
+        {TCommand::SelectAll, "SelectAll"},
+        {TCommand::Back, "Back"},
+        {TCommand::Forward, "Forward"},
+        {TCommand::Refresh, "Refresh"},
+        {TCommand::RefreshBypassingCache, "RefreshBypassingCache"},
+        {TCommand::Stop, "Stop"},
+        {TCommand::ZoomIn, "ZoomIn"},
+        {TCommand::ZoomOut, "ZoomOut"},
+        {TCommand::ZoomReset, "ZoomReset"},
+    };
+    for (size_t i = 0; i < m_actions.size(); ++i) {
+        const auto [command, name] = commands[i];
+        auto *action = new QAction(this);
+        action->setObjectName(QLatin1String(name));
+        connect(action, &QAction::triggered, this, [this, command = command] {
+            if (TWebView *page = ActiveView())
+                Run(command, page);
         });
+        m_actions.at(i) = {command, action};
     }
+}
+
+QAction *TPageCommands::Action(TCommand command) const
+{
+    for (const auto &[known, action] : m_actions) {
+        if (known == command)
+            return action;
+    }
+    return nullptr;
 }
 
 TPageCommands::~TPageCommands() = default;
@@ -103,7 +126,14 @@ bool TPageCommands::refusePrintFile(QPrinter &printer, QWidget *parent)
     return true;
 }
 
-void TPageCommands::run(TCommand command, TWebView *page)
+void TPageCommands::Run(TCommand command, TWebView *page)
+{
+    if (!page)
+        return;
+    Guard::Run(Action(command)->objectName().toLatin1().constData(), [&] { runOn(command, page); });
+}
+
+void TPageCommands::runOn(TCommand command, TWebView *page)
 {
     switch (command) {
     case TCommand::SaveAs:
@@ -111,7 +141,7 @@ void TPageCommands::run(TCommand command, TWebView *page)
     case TCommand::PageSetup:
         return PageSetup();
     case TCommand::Print:
-        return Print(page, TWebView::TCommandOption::PromptUser);
+        return Print(page);
     case TCommand::PrintPreview:
         return PrintPreview(page);
     case TCommand::Properties:
@@ -147,48 +177,6 @@ void TPageCommands::run(TCommand command, TWebView *page)
     }
 }
 
-TWebView::CommandHandler TPageCommands::PageCommandHandler()
-{
-    QPointer<TPageCommands> self = this;
-    return [self](TWebView *page, TWebView::TPageCommand command, TWebView::TCommandOption option) {
-        if (!self)
-            return;
-        switch (command) {
-        case TWebView::TPageCommand::SaveAs:
-            return self->SaveAs(page);
-        case TWebView::TPageCommand::Print:
-            return self->Print(page, option);
-        case TWebView::TPageCommand::PrintPreview:
-            return self->PrintPreview(page);
-        case TWebView::TPageCommand::PageSetup:
-            return self->PageSetup();
-        case TWebView::TPageCommand::Properties:
-            return self->Properties(page);
-        case TWebView::TPageCommand::Cut:
-            return EditPage(page, QWebEnginePage::Cut);
-        case TWebView::TPageCommand::Copy:
-            return EditPage(page, QWebEnginePage::Copy);
-        case TWebView::TPageCommand::Paste:
-            return EditPage(page, QWebEnginePage::Paste);
-        case TWebView::TPageCommand::SelectAll:
-            return EditPage(page, QWebEnginePage::SelectAll);
-        }
-    };
-}
-
-TWebView::DocumentCommandHandler TPageCommands::DocumentCommandHandler()
-{
-    QPointer<TPageCommands> self = this;
-    return [self](TWebView *page, TWebView::TDocumentCommand command) {
-        if (!self)
-            return;
-        if (command == TWebView::TDocumentCommand::Find)
-            self->FindOnPage();
-        else if (command == TWebView::TDocumentCommand::ViewSource)
-            self->ViewSource(page);
-    };
-}
-
 void TPageCommands::Zoom(TWebView *page, int direction)
 {
     page->SetZoomPercent(TWebView::ZoomStep(page->ZoomPercent(), direction));
@@ -200,20 +188,18 @@ void TPageCommands::SaveAs(TWebView *page)
     TPageSaver::SaveAs(page->page(), m_owner);
 }
 
-void TPageCommands::Print(TWebView *page, TWebView::TCommandOption option)
+void TPageCommands::Print(TWebView *page)
 {
     if (PrinterBusy())
         return;
     QPrinter &printer = this->printer();
-    if (option != TWebView::TCommandOption::DontPromptUser) {
-        QPointer<TWebView> alive = page;
-        QPrintDialog dialog(&printer, m_owner);
-        dialog.setObjectName(QStringLiteral("dlgPrint"));
-        const int result = TDialogs::Current()->ExecDialog(&dialog);
-        // The page can close its own tab while the dialog is open, taking its view.
-        if (!alive || result != QDialog::Accepted)
-            return;
-    }
+    QPointer<TWebView> alive = page;
+    QPrintDialog dialog(&printer, m_owner);
+    dialog.setObjectName(QStringLiteral("dlgPrint"));
+    const int result = TDialogs::Current()->ExecDialog(&dialog);
+    // The page can close its own tab while the dialog is open, taking its view.
+    if (!alive || result != QDialog::Accepted)
+        return;
     if (refusePrintFile(printer, m_owner))
         return;
     const TOutputFileState before = OutputFileState(printer);

@@ -7,14 +7,16 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <utility>
 
 class QAction;
 class QPrinter;
 class QWidget;
 
 // The page commands of one main window: one QAction per command, acting on the page it is told
-// is active, and one function per command for the page the web view hands in (ExecWB). The
-// menus, the tool bar and the key hook trigger the actions. It holds what the commands share
+// is active. The menus, the tool bar, the key hook and the page's own requests trigger the
+// actions; a tab asking for a command on its own page runs the same code (Run). It holds what
+// the commands share
 // while the window lives: the printer, so paper and margins chosen once hold for every later
 // print, and the page whose print job is running on it.
 class TPageCommands : public QObject
@@ -25,19 +27,22 @@ public:
     // Gives the active tab's page, or nullptr when there is none.
     using ViewProvider = std::function<TWebView *()>;
 
+    // The page's own command numbers where the design gives them (the document's find and
+    // source, then save, print and editing as the engine's command interface numbers them);
+    // the browser's own navigation and zoom commands follow from 100.
     enum class TCommand {
-        SaveAs,
-        PageSetup,
-        Print,
-        PrintPreview,
-        Properties,
-        Cut,
-        Copy,
-        Paste,
-        SelectAll,
-        Find,
-        ViewSource,
-        Back,
+        Find = 1,
+        ViewSource = 2,
+        SaveAs = 4,
+        Print = 6,
+        PrintPreview = 7,
+        PageSetup = 8,
+        Properties = 10,
+        Cut = 11,
+        Copy = 12,
+        Paste = 13,
+        SelectAll = 17,
+        Back = 100,
         Forward,
         Refresh,
         RefreshBypassingCache,
@@ -46,22 +51,20 @@ public:
         ZoomOut,
         ZoomReset,
     };
-    static constexpr int CommandCount = int(TCommand::ZoomReset) + 1;
+    static constexpr int CommandCount = 19;
 
     // Dialogs are owned by `owner`, the main window.
     TPageCommands(QWidget *owner, ViewProvider activeView);
     ~TPageCommands() override;
 
     // The action of a command; triggered without an active page it does nothing.
-    QAction *Action(TCommand command) const { return m_actions.at(size_t(command)); }
+    QAction *Action(TCommand command) const;
     TWebView *ActiveView() const { return m_activeView ? m_activeView() : nullptr; }
-
-    // What a web view is given to run ExecWB and its document commands here.
-    TWebView::CommandHandler PageCommandHandler();
-    TWebView::DocumentCommandHandler DocumentCommandHandler();
+    // Runs a command on the given page, as its action does on the active one.
+    void Run(TCommand command, TWebView *page);
 
     void SaveAs(TWebView *page);
-    void Print(TWebView *page, TWebView::TCommandOption option);
+    void Print(TWebView *page);
     void PrintPreview(TWebView *page);
     void PageSetup();
     void Properties(TWebView *page);
@@ -75,7 +78,7 @@ public:
     bool PrinterBusy() const { return !m_printingPage.isNull(); }
 
 private:
-    void run(TCommand command, TWebView *page);
+    void runOn(TCommand command, TWebView *page);
     QPrinter &printer();
     // A print to a file goes where a saved page may go and nowhere else. A refused name is
     // dropped from the printer so no later job, with or without a prompt, writes to it.
@@ -83,7 +86,7 @@ private:
 
     QWidget *m_owner;
     ViewProvider m_activeView;
-    std::array<QAction *, CommandCount> m_actions{};
+    std::array<std::pair<TCommand, QAction *>, CommandCount> m_actions{};
     std::unique_ptr<QPrinter> m_printer;
     QPointer<QWebEngineView> m_printingPage;
 };

@@ -1,10 +1,13 @@
 #include "main/webview.h"
 
 #include "common/errors.h"
+#include "common/guard.h"
+#include "main/dochostuihandler.h"
 #include "main/schemehandler.h"
 #include "main/webpage.h"
 
 #include <QChildEvent>
+#include <QContextMenuEvent>
 #include <QMouseEvent>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -190,4 +193,15 @@ QWebEngineView *TWebView::createWindow(QWebEnginePage::WebWindowType type)
     if (!m_newWindowQuestion || !m_newWindowQuestion() || !m_newViewFactory)
         return nullptr;
     return m_newViewFactory(type == QWebEnginePage::WebBrowserBackgroundTab);
+}
+
+void TWebView::contextMenuEvent(QContextMenuEvent *event)
+{
+    // Whatever was clicked, the handler decides; without one no menu is shown at all, never the
+    // engine's own.
+    event->accept();
+    Guard::Run("contextMenuEvent", [&] {
+        if (std::shared_ptr<TDocHostUIHandler> handler = UIHandler())
+            handler->ShowContextMenu(event->globalPos());
+    });
 }

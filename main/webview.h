@@ -39,35 +39,6 @@ public:
     // held within the smallest and largest levels.
     static int ZoomStep(int percent, int direction);
 
-    // The page commands, numbered as the engine's command interface numbers them.
-    enum class TPageCommand {
-        SaveAs = 4,
-        Print = 6,
-        PrintPreview = 7,
-        PageSetup = 8,
-        Properties = 10,
-        Cut = 11,
-        Copy = 12,
-        Paste = 13,
-        SelectAll = 17,
-    };
-    enum class TCommandOption { PromptUser = 1, DontPromptUser = 2 };
-    // Runs a command on this page through the handler its window gave it; does nothing for a
-    // view without one. A failure is logged and goes no further.
-    void ExecWB(TPageCommand command, TCommandOption option);
-    // The commands the page's document offers, numbered as the design numbers them.
-    enum class TDocumentCommand { Find = 1, ViewSource = 2 };
-    void ExecDocumentCommand(TDocumentCommand command);
-    // Who carries out the commands above: the window's page commands, shared by all its pages.
-    // The view knows them only through these, so they may depend on the view and not back.
-    using CommandHandler = std::function<void(TWebView *, TPageCommand, TCommandOption)>;
-    using DocumentCommandHandler = std::function<void(TWebView *, TDocumentCommand)>;
-    void SetCommandHandlers(CommandHandler commands, DocumentCommandHandler documentCommands)
-    {
-        m_commandHandler = std::move(commands);
-        m_documentCommandHandler = std::move(documentCommands);
-    }
-
     QString LocationURL() const;
     QString LocationName() const;
     bool Busy() const { return m_busy; }
@@ -116,7 +87,5 @@ private:
     QMenu *m_popupMenu = nullptr;
     NewWindowQuestion m_newWindowQuestion;
     NewViewFactory m_newViewFactory;
-    CommandHandler m_commandHandler;
-    DocumentCommandHandler m_documentCommandHandler;
     std::weak_ptr<TDocHostUIHandler> m_uiHandler;
 };
