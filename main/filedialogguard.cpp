@@ -1,29 +1,11 @@
 #include "main/filedialogguard.h"
 
+#include "main/inputfilter.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QFileDialog>
 #include <QPointer>
-
-namespace {
-
-class TFileDialogGuard : public QObject
-{
-public:
-    using QObject::QObject;
-
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        // Before the dialog is first painted, so no rename or delete is ever offered.
-        if (event->type() == QEvent::Show) {
-            if (auto *dialog = qobject_cast<QFileDialog *>(watched))
-                dialog->setOption(QFileDialog::ReadOnly, true);
-        }
-        return false;
-    }
-};
-
-} // namespace
 
 namespace FileDialogGuard {
 
@@ -36,7 +18,14 @@ void Install()
     guarded = application;
     // A desktop's own dialog cannot be held to read-only; Qt's can.
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-    application->installEventFilter(new TFileDialogGuard(application));
+    InputFilter::Join(application, TInputStage::FileDialogs, [](QObject *watched, QEvent *event) {
+        // Before the dialog is first painted, so no rename or delete is ever offered.
+        if (event->type() == QEvent::Show) {
+            if (auto *dialog = qobject_cast<QFileDialog *>(watched))
+                dialog->setOption(QFileDialog::ReadOnly, true);
+        }
+        return false;
+    });
 }
 
 } // namespace FileDialogGuard

@@ -1,5 +1,7 @@
 #include "main/fullscreen.h"
 
+#include "main/inputfilter.h"
+
 #include "common/guard.h"
 
 #include <QApplication>
@@ -31,7 +33,7 @@ TFullScreen::TFullScreen(QWidget *window, QTabWidget *tabs)
 
 TFullScreen::~TFullScreen()
 {
-    qApp->removeEventFilter(this);
+    InputFilter::Leave(this);
 }
 
 void TFullScreen::Watch(QWebEngineView *view)
@@ -87,7 +89,9 @@ void TFullScreen::enter(QWebEngineView *view)
     m_tabs->setDocumentMode(true); // no frame round the page
     m_windowState = m_window->windowState();
     m_window->setWindowState(m_windowState | Qt::WindowFullScreen);
-    qApp->installEventFilter(this);
+    InputFilter::Join(this, TInputStage::FullScreen, [this](QObject *watched, QEvent *event) {
+        return takeEscape(watched, event);
+    });
     m_notice->adjustSize();
     m_notice->move((m_window->width() - m_notice->width()) / 2, 24);
     m_notice->raise();
@@ -111,7 +115,7 @@ void TFullScreen::restore()
     if (!Active())
         return;
     m_active = false;
-    qApp->removeEventFilter(this);
+    InputFilter::Leave(this);
     disconnect(m_viewGone);
     m_view = nullptr;
     m_noticeTimer->stop();
@@ -130,7 +134,7 @@ void TFullScreen::restore()
     m_margins.clear();
 }
 
-bool TFullScreen::eventFilter(QObject *watched, QEvent *event)
+bool TFullScreen::takeEscape(QObject *watched, QEvent *event)
 {
     if (event->type() != QEvent::KeyPress || !Active())
         return false;

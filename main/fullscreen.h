@@ -32,10 +32,9 @@ public:
     bool Active() const { return m_active; }
     void Leave();
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
+    // Its part of the program's input filter while a page is in full screen.
+    bool takeEscape(QObject *watched, QEvent *event);
     void request(QWebEngineView *view, QWebEngineFullScreenRequest request);
     void enter(QWebEngineView *view);
     void restore();

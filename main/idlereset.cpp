@@ -1,5 +1,7 @@
 #include "main/idlereset.h"
 
+#include "main/inputfilter.h"
+
 #include "admin/adminlock.h"
 #include "common/guard.h"
 #include "common/machinepolicies.h"
@@ -80,12 +82,13 @@ TIdleReset::TIdleReset(QWidget *window, TSessionParts parts, int minutes,
     m_lastInput.start();
     m_quiet->start(m_quietSpell);
     // Input meant for any window of the program, its dialogs included, is someone there.
-    qApp->installEventFilter(this);
+    InputFilter::Watch(this, TInputStage::Activity,
+                       [this](QObject *, QEvent *event) { watchInput(event); });
 }
 
 TIdleReset::~TIdleReset()
 {
-    qApp->removeEventFilter(this);
+    InputFilter::Leave(this);
 }
 
 QString TIdleReset::CountdownText(int seconds)
@@ -99,13 +102,12 @@ bool TIdleReset::CountingDown() const
     return m_tick->isActive();
 }
 
-bool TIdleReset::eventFilter(QObject *watched, QEvent *event)
+void TIdleReset::watchInput(QEvent *event)
 {
     // Only what a person did: the program's own events (a page repainting, a video playing, a
     // key passed on) are not spontaneous.
     if (event->spontaneous() && isInput(event->type()))
         activity();
-    return QObject::eventFilter(watched, event);
 }
 
 void TIdleReset::activity()

@@ -57,10 +57,8 @@ signals:
     // The session has ended and the next visitor's has begun.
     void SessionEnded();
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
+    void watchInput(QEvent *event);
     void activity();
     void quietSpellCheck();
     void tick();

@@ -1,5 +1,7 @@
 #include "main/keyhook.h"
 
+#include "main/inputfilter.h"
+
 #include "common/guard.h"
 #include "main/pagecommands.h"
 #include "main/webview.h"
@@ -67,7 +69,9 @@ void TKeyHook::Install()
 {
     if (m_installed)
         return;
-    qApp->installEventFilter(this);
+    InputFilter::Join(this, TInputStage::KeyHook, [this](QObject *watched, QEvent *event) {
+        return watched != m_keptOut && AppMessageHook(watched, event);
+    });
     m_installed = true;
 }
 
@@ -75,15 +79,8 @@ void TKeyHook::Remove()
 {
     if (!m_installed)
         return;
-    qApp->removeEventFilter(this);
+    InputFilter::Leave(this);
     m_installed = false;
-}
-
-bool TKeyHook::eventFilter(QObject *watched, QEvent *event)
-{
-    if (m_installed && watched != m_keptOut)
-        return AppMessageHook(watched, event);
-    return false;
 }
 
 bool TKeyHook::IsExcludedFromAccelerators(int key, Qt::KeyboardModifiers modifiers)

@@ -38,9 +38,6 @@ signals:
     // A key offered to the active page's accelerators (what the hook let through).
     void AcceleratorOffered(int key, Qt::KeyboardModifiers modifiers);
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     bool zoomByWheel(bool overPage, QWheelEvent *event);
 

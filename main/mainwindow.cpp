@@ -21,6 +21,7 @@
 #include "main/fullscreen.h"
 #include "main/icons.h"
 #include "main/idlereset.h"
+#include "main/inputfilter.h"
 #include "main/keyhook.h"
 #include "main/kioskwindow.h"
 #include "main/pagecommands.h"
@@ -46,33 +47,6 @@
 #include <functional>
 #include <memory>
 #include <utility>
-
-namespace {
-
-// Reports every expose, move or resize of the program's native windows.
-class TNativeWindowWatch : public QObject
-{
-public:
-    TNativeWindowWatch(std::function<void(QObject *)> onEvent, QObject *parent)
-        : QObject(parent), m_onEvent(std::move(onEvent))
-    {
-    }
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        const QEvent::Type type = event->type();
-        if (watched->isWindowType() &&
-            (type == QEvent::Expose || type == QEvent::Move || type == QEvent::Resize))
-            m_onEvent(watched);
-        return false;
-    }
-
-private:
-    std::function<void(QObject *)> m_onEvent;
-};
-
-} // namespace
 
 TfrmQuelvardBrowser::TfrmQuelvardBrowser(QWidget *parent)
     : QMainWindow(parent), ui(new Ui::TfrmQuelvardBrowser)
@@ -512,13 +486,14 @@ void TfrmQuelvardBrowser::waitForFrame()
     // The window manager frames the window some time after it is mapped, and the first web view
     // may replace the native window meanwhile, so every expose, move or resize of a native
     // window of ours is a chance to find the frame known.
-    m_frameWatch = new TNativeWindowWatch(
-        [this](QObject *window) {
-            if (window == windowHandle())
+    m_frameWatch = new QObject(this);
+    InputFilter::Watch(
+        m_frameWatch, TInputStage::WindowFrame, [this](QObject *watched, QEvent *event) {
+            const QEvent::Type type = event->type();
+            if (watched == windowHandle() &&
+                (type == QEvent::Expose || type == QEvent::Move || type == QEvent::Resize))
                 applyPendingFrame();
-        },
-        this);
-    qApp->installEventFilter(m_frameWatch);
+        });
     // Without a window manager, or with one that draws no frame, no margins ever come: the
     // stored size then is the client size already.
     QTimer::singleShot(FrameWaitLimitMs, m_frameWatch, [this] { stopWaitingForFrame(); });
