@@ -72,9 +72,9 @@ private slots:
             registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
             QVERIFY(registry.OpenKey(KeyPath(), true));
             if (!home.isEmpty())
-                registry.WriteString(HomePageValue, home);
+                registry.WriteString("HomePage", home);
             if (!data.isEmpty())
-                registry.WriteString(BrowsingDataValue, data);
+                registry.WriteString("BrowsingData", data);
             QVERIFY(registry.OpenKey(PopupsKeyPath(), true));
             for (const QString &site : sites)
                 registry.WriteString(site, QString());
@@ -115,7 +115,7 @@ private slots:
         registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
         QVERIFY(registry.OpenKey(KeyPath(), true));
         if (!text.isNull())
-            registry.WriteString(DownloadsValue, text);
+            registry.WriteString("Downloads", text);
         QStringList found;
         QCOMPARE(Read(&found).downloads == Downloads::Forbid, forbidden);
         QCOMPARE(found.size(), int(forbidden && text != "forbid"));
@@ -146,9 +146,9 @@ private slots:
         registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
         QVERIFY(registry.OpenKey(KeyPath(), true));
         if (!idle.isNull())
-            registry.WriteString(IdleResetValue, idle);
+            registry.WriteString("IdleReset", idle);
         if (!window.isNull())
-            registry.WriteString(WindowValue, window);
+            registry.WriteString("Window", window);
         QStringList found;
         const recMachinePolicies policies = Read(&found);
         QTEST(policies.IdleResetMinutes, "minutes");
