@@ -127,7 +127,7 @@ QString unknownKey(const QString &given, const QStringList &known)
 
 // "line L, column C" of a JSON error that the reader reports at byte `offset`, counting
 // characters as an editor does. The reader stops just past what it could not take, in a word
-// (normal for "normal") wherever it found out: the place given is where that word starts.
+// (yes for "yes") wherever it found out: the place given is where that word starts.
 QString placeOf(const QByteArray &text, qsizetype offset)
 {
     const auto inWord = [&text](qsizetype at) {
@@ -410,8 +410,8 @@ TSetting favoritesSetting()
     return setting;
 }
 
-// A number of minutes as the file holds it, "off" or "5"; taken as false or 5 too, as YAML (and
-// so an Ansible variable made into JSON) writes them.
+// A number of minutes as the file holds it, the word for none or "5"; taken as false or 5 too,
+// as YAML (and so an Ansible variable made into JSON) writes them.
 TSetting minutesSetting(const recSetting &row)
 {
     TSetting setting = valueSetting(row);
