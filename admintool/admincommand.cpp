@@ -26,7 +26,9 @@ namespace AdminCommand {
 
 namespace {
 
-const char *const MainHelp =
+// What --help says of every command but the settings, whose lines come from their rows: the
+// first between the popups and the address commands, the rest after the favorites commands.
+const char *const HelpHead =
     "Usage: quelvard-admin COMMAND [ARGUMENTS]\n"
     "Sets the Quelvard administrator login and the settings every user of this machine gets.\n"
     "\n"
@@ -39,14 +41,8 @@ const char *const MainHelp =
     "  popups list                  list the sites allowed for every user\n"
     "  popups clear                 allow no site for every user\n"
     "  popups ACTION ... --user NAME | --all-users\n"
-    "                               the same on one user's own list, or every user's\n"
-    "  set home-page URL            the home page of every user\n"
-    "  unset home-page              back to the built-in start page\n"
-    "  set browsing-data keep|forget  keep cookies and site data between runs, or not\n"
-    "  set downloads allow|forbid   let pages save files into each user's Downloads, or not\n"
-    "  set camera|microphone|screen-sharing|location ask|allow|block\n"
-    "                               what a page asking for that device gets\n"
-    "  set user-changes allow|forbid  let users change their favorites and popup sites\n"
+    "                               the same on one user's own list, or every user's\n";
+const char *const HelpMiddle =
     "  urls block PATTERN...        refuse pages at these addresses for every user\n"
     "  urls allow PATTERN...        let these addresses through despite the block list\n"
     "  urls remove PATTERN...       take patterns off either list\n"
@@ -58,11 +54,8 @@ const char *const MainHelp =
     "  favorites remove NAME [--folder PATH]   take a favorite or folder away\n"
     "  favorites list               list the favorites every user gets\n"
     "  favorites ACTION ... --user NAME | --all-users\n"
-    "                               the same on one user's own favorites, or every user's\n"
-    "  set shared-favorites-name NAME  the caption of those favorites in the menu\n"
-    "  unset shared-favorites-name  back to \"Shared favorites\"\n"
-    "  set idle-reset MINUTES|off   end a visitor's session after that many quiet minutes\n"
-    "  set window full-screen|normal  a kiosk's window: full screen while locked, or not\n"
+    "                               the same on one user's own favorites, or every user's\n";
+const char *const HelpTail =
     "\n"
     "  --version                    show the version\n"
     "\n"
@@ -71,6 +64,91 @@ const char *const MainHelp =
     "(not root, or the store is read-only, full or locked); 3 the machine store cannot be\n"
     "read, or is unsafe (a link, not root's, or writable by others); 4 apply --check:\n"
     "something would change.\n";
+
+using MachinePolicies::recMachinePolicies;
+using MachinePolicies::recSetting;
+using MachinePolicies::TKind;
+
+const recSetting &caption()
+{
+    return MachinePolicies::SettingOf(&recMachinePolicies::SharedFavoritesName);
+}
+
+// The settings `place` gives a place, in its order.
+std::vector<const recSetting *> settingsBy(int recSetting::*place)
+{
+    std::vector<const recSetting *> placed;
+    for (const recSetting &setting : MachinePolicies::Settings()) {
+        if (setting.*place > 0)
+            placed.push_back(&setting);
+    }
+    std::stable_sort(
+        placed.begin(), placed.end(),
+        [place](const recSetting *a, const recSetting *b) { return a->*place < b->*place; });
+    return placed;
+}
+
+// One command of --help and what it does, the words lined up in one column.
+QString helpLine(const QString &command, const QString &what)
+{
+    constexpr int Column = 31;
+    const QString gap = command.size() > 40 ? QLatin1Char('\n') + QString(Column, QLatin1Char(' '))
+                        : command.size() > 28
+                            ? QStringLiteral("  ")
+                            : QString(Column - 2 - command.size(), QLatin1Char(' '));
+    return QStringLiteral("  ") + command + gap + what + QLatin1Char('\n');
+}
+
+// The settings before or after the favorites commands; those sharing a place share a line:
+// "set camera|microphone ask|allow|block".
+QString settingsHelp(bool afterFavorites)
+{
+    std::vector<const recSetting *> shown = settingsBy(&recSetting::HelpPlace);
+    shown.erase(std::remove_if(shown.begin(), shown.end(),
+                               [afterFavorites](const recSetting *setting) {
+                                   return (setting->HelpPlace >=
+                                           MachinePolicies::HelpAfterFavorites) != afterFavorites;
+                               }),
+                shown.end());
+    QString text;
+    for (auto it = shown.begin(); it != shown.end();) {
+        const recSetting &first = **it;
+        QStringList names;
+        for (; it != shown.end() && (*it)->HelpPlace == first.HelpPlace; ++it)
+            names << QLatin1String((*it)->Name);
+        text += helpLine(QStringLiteral("set %1 %2")
+                             .arg(names.join(QLatin1Char('|')), MachinePolicies::Argument(first)),
+                         first.Help);
+        if (first.Unsettable())
+            text += helpLine(QStringLiteral("unset ") + QLatin1String(first.Name),
+                             QStringLiteral("back to ") +
+                                 (first.Default.isEmpty()
+                                      ? first.Nothing
+                                      : QLatin1Char('"') + first.Default + QLatin1Char('"')));
+    }
+    return text;
+}
+
+QString mainHelp()
+{
+    return QLatin1String(HelpHead) + settingsHelp(false) + QLatin1String(HelpMiddle) +
+           settingsHelp(true) + QLatin1String(HelpTail);
+}
+
+QStringList unsettable()
+{
+    QStringList names;
+    for (const recSetting &setting : MachinePolicies::Settings()) {
+        if (setting.Unsettable())
+            names << QLatin1String(setting.Name);
+    }
+    return names;
+}
+
+QString unsetUsage()
+{
+    return QStringLiteral("unset ") + unsettable().join(QLatin1String(" | unset "));
+}
 
 struct TSubcommand
 {
@@ -102,32 +180,11 @@ const TSubcommand Subcommands[] = {
                     "with an optional port (www.example.org, intranet:8080), stored trimmed and\n"
                     "in lower case. With --user NAME, edits that user's own list instead, as\n"
                     "that user; --all-users does so for every user with a home under /home.\n")},
-    {QStringLiteral("set"),
-     QStringLiteral("set home-page URL | set browsing-data keep|forget |\n"
-                    "       set downloads allow|forbid | set user-changes allow|forbid |\n"
-                    "       set camera|microphone|screen-sharing|location ask|allow|block |\n"
-                    "       set shared-favorites-name NAME |\n"
-                    "       set idle-reset MINUTES|off | set window full-screen|normal"),
-     QStringLiteral("home-page: an http, https, file or quelvard address shown at start and by\n"
-                    "the Home button. browsing-data keep: cookies, site storage and the cache\n"
-                    "survive restarts; forget: nothing of a page outlives the run.\n"
-                    "user-changes forbid: users cannot add or organize favorites or change\n"
-                    "their allowed sites (a shared kiosk account); allow is the default.\n"
-                    "downloads allow: a file a page offers is saved into the user's Downloads\n"
-                    "folder; forbid: it is refused and nothing is written.\n"
-                    "camera, microphone, screen-sharing, location: ask (the default) lets the\n"
-                    "person answer a page's request, once per site and run; allow and block\n"
-                    "answer it without a question.\n"
-                    "idle-reset MINUTES (1 to 1440): after that long without a key, click,\n"
-                    "wheel or pointer movement, a bar counts down 30 seconds, then the visitor's\n"
-                    "session ends: one tab at the home page, locked, its data gone when\n"
-                    "browsing data is forget; off (the default) never resets.\n"
-                    "window full-screen: the window starts full screen without a frame and\n"
-                    "cannot leave full screen while locked; normal is the default.\n"
-                    "shared-favorites-name: the caption of the favorites every user gets.\n")},
-    {QStringLiteral("unset"), QStringLiteral("unset home-page | unset shared-favorites-name"),
-     QStringLiteral(
-         "Returns to the built-in start page, or to the caption \"Shared favorites\".\n")},
+    {QStringLiteral("set"), MachinePolicies::SetUsage(), MachinePolicies::SetHelp()},
+    {QStringLiteral("unset"), unsetUsage(),
+     QStringLiteral("Returns to %1, or to the caption \"%2\".\n")
+         .arg(MachinePolicies::SettingOf(&recMachinePolicies::HomePage).Nothing,
+              MachinePolicies::SettingOf(&recMachinePolicies::SharedFavoritesName).Default)},
     {QStringLiteral("urls"),
      QStringLiteral("urls block|allow|remove PATTERN... | urls list | urls check URL..."),
      QStringLiteral(
@@ -157,14 +214,15 @@ const TSubcommand Subcommands[] = {
                     "       favorites ... [--user NAME | --all-users] | favorites list"),
      QStringLiteral(
          "Edits the favorites every user finds first in the Favorites menu, in a submenu\n"
-         "(\"Shared favorites\" unless set shared-favorites-name says otherwise). Users cannot\n"
+         "(\"%1\" unless set %2 says otherwise). Users cannot\n"
          "change them. NAME is the favorite's caption; URL an http, https, file or quelvard\n"
          "address. --folder PATH puts it in a folder of that menu, and nested folders are\n"
          "separated by \"/\" (Homework/Maths); missing ones are made. remove takes away a\n"
          "favorite, or else a folder with all it holds. list shows one line per folder\n"
          "(ending in \"/\") and per favorite (its path, a tab, its address).\n"
          "With --user NAME, edits that user's own favorites instead, as that user;\n"
-         "--all-users does so for every user with a home under /home.\n")},
+         "--all-users does so for every user with a home under /home.\n")
+         .arg(caption().Default, QLatin1String(caption().Name))},
 };
 
 const TSubcommand *findSubcommand(const QString &name)
@@ -484,6 +542,33 @@ int setLogin(const QStringList &args, TConsole &console, const TSubcommand *sub)
     return Success;
 }
 
+// A setting as status shows it: a list's sites, or how many patterns it holds; a number of
+// minutes; what an empty value stands for, in brackets.
+QString statusValue(const recSetting &setting, const recMachinePolicies &policies)
+{
+    const QStringList items = MachinePolicies::ItemsOf(setting, policies);
+    const QString value = MachinePolicies::ValueOf(setting, policies);
+    const QString nothing = QLatin1Char('(') + setting.Nothing + QLatin1Char(')');
+    switch (setting.Kind) {
+    case TKind::Patterns:
+        return items.isEmpty() ? setting.Nothing
+                               : QStringLiteral("%1 pattern%2")
+                                     .arg(items.size())
+                                     .arg(items.size() == 1 ? "" : "s");
+    case TKind::Sites:
+        return items.isEmpty() ? nothing : items.join(QLatin1Char(' '));
+    case TKind::Minutes:
+        return value.toInt() > 1    ? QStringLiteral("%1 minutes").arg(value)
+               : value.toInt() == 1 ? QStringLiteral("1 minute")
+                                    : value;
+    case TKind::Words:
+    case TKind::Address:
+    case TKind::Caption:
+        break;
+    }
+    return value.isEmpty() ? nothing : value;
+}
+
 int status(TConsole &console)
 {
     if (const auto why = readProblem())
@@ -499,36 +584,8 @@ int status(TConsole &console)
 
     QTextStream &out = *console.out;
     out << "login set: " << (login.Password.isEmpty() ? "no" : "yes") << "\n";
-    out << "home page: "
-        << (policies.HomePage.isEmpty() ? QStringLiteral("(the built-in start page)")
-                                        : policies.HomePage)
-        << "\n";
-    out << "browsing data: " << MachinePolicies::BrowsingDataName(policies.browsingData) << "\n";
-    out << "downloads: " << MachinePolicies::DownloadsName(policies.downloads) << "\n";
-    out << "user changes: " << (policies.UserChanges ? "allow" : "forbid") << "\n";
-    out << "shared favorites name: " << policies.SharedFavoritesName << "\n";
-    const int idle = policies.IdleResetMinutes;
-    out << "idle reset: "
-        << (idle > 1    ? QStringLiteral("%1 minutes").arg(idle)
-            : idle == 1 ? QStringLiteral("1 minute")
-                        : QStringLiteral("off"))
-        << "\n";
-    out << "window: " << MachinePolicies::WindowName(policies.window) << "\n";
-    out << "popups allowed for everyone: "
-        << (policies.AllowedSites.isEmpty() ? QStringLiteral("(none)")
-                                            : policies.AllowedSites.join(QLatin1Char(' ')))
-        << "\n";
-    for (const MachinePolicies::recDeviceSetting &setting : MachinePolicies::DeviceSettings)
-        out << setting.settingName << ": "
-            << MachinePolicies::DeviceAccessName(policies.*setting.field) << "\n";
-    const auto count = [](const QStringList &patterns) {
-        return patterns.isEmpty() ? QStringLiteral("none")
-                                  : QStringLiteral("%1 pattern%2")
-                                        .arg(patterns.size())
-                                        .arg(patterns.size() == 1 ? "" : "s");
-    };
-    out << "blocked addresses: " << count(policies.BlockedUrls) << "\n";
-    out << "allowed addresses: " << count(policies.AllowedUrls) << "\n";
+    for (const recSetting *setting : settingsBy(&recSetting::StatusPlace))
+        out << setting->Shown << ": " << statusValue(*setting, policies) << "\n";
     out << "machine store: " << machineHive() << "\n";
     out << "companion file: " << GenUtilities::GetCompanionSettingsFile() << "\n";
     out.flush();
@@ -869,74 +926,23 @@ int set(const QStringList &args, TConsole &console, const TSubcommand *sub)
     if (args.size() != 2)
         return usage(console, QStringLiteral("set needs a setting and a value"), sub);
     const QString &value = args.at(1);
-    if (args.first() == QLatin1String("home-page")) {
-        if (const auto why = MachinePolicies::HomePageProblem(value))
-            return usage(console, QStringLiteral("%1 refused: %2").arg(shown(value), *why));
-        const int status = write(console, [&] { MachinePolicies::SetHomePage(value); });
-        if (status == Success)
-            warnIfHomePageBlocked(console);
-        return status;
-    }
-    if (args.first() == QLatin1String("browsing-data")) {
-        const auto parsed = MachinePolicies::ParseBrowsingData(value);
-        if (!parsed)
-            return usage(
-                console,
-                QStringLiteral("browsing-data is keep or forget, not %1").arg(shown(value)), sub);
-        return write(console, [&] { MachinePolicies::SetBrowsingData(*parsed); });
-    }
-    if (args.first() == QLatin1String("downloads")) {
-        const auto parsed = MachinePolicies::ParseDownloads(value);
-        if (!parsed)
-            return usage(console,
-                         QStringLiteral("downloads is allow or forbid, not %1").arg(shown(value)),
-                         sub);
-        return write(console, [&] { MachinePolicies::SetDownloads(*parsed); });
-    }
-    if (args.first() == QLatin1String("user-changes")) {
-        if (value != QLatin1String("allow") && value != QLatin1String("forbid"))
-            return usage(
-                console,
-                QStringLiteral("user-changes is allow or forbid, not %1").arg(shown(value)), sub);
-        return write(console,
-                     [&] { MachinePolicies::SetUserChanges(value == QLatin1String("allow")); });
-    }
-    if (args.first() == QLatin1String("shared-favorites-name")) {
-        if (const auto why = MachinePolicies::SharedFavoritesNameProblem(value))
-            return usage(console, QStringLiteral("%1 refused: %2").arg(shown(value), *why));
-        return write(console, [&] { MachinePolicies::SetSharedFavoritesName(value.trimmed()); });
-    }
-    if (args.first() == QLatin1String("idle-reset")) {
-        const auto minutes = MachinePolicies::ParseIdleReset(value);
-        if (!minutes)
-            return usage(console,
-                         QStringLiteral("idle-reset is off or a number of minutes from 1 to %1, "
-                                        "not %2")
-                             .arg(MachinePolicies::MaxIdleResetMinutes)
-                             .arg(shown(value)),
-                         sub);
-        return write(console, [&] { MachinePolicies::SetIdleReset(*minutes); });
-    }
-    if (args.first() == QLatin1String("window")) {
-        const auto parsed = MachinePolicies::ParseWindow(value);
-        if (!parsed)
-            return usage(
-                console,
-                QStringLiteral("window is full-screen or normal, not %1").arg(shown(value)), sub);
-        return write(console, [&] { MachinePolicies::SetWindow(*parsed); });
-    }
-    for (const MachinePolicies::recDeviceSetting &setting : MachinePolicies::DeviceSettings) {
-        if (args.first() != QLatin1String(setting.settingName))
-            continue;
-        const auto parsed = MachinePolicies::ParseDeviceAccess(value);
-        if (!parsed)
-            return usage(
-                console,
-                QStringLiteral("%1 is ask, allow or block, not %2").arg(args.first(), shown(value)),
-                sub);
-        return write(console, [&] { MachinePolicies::SetDeviceAccess(setting, *parsed); });
-    }
-    return usage(console, QStringLiteral("unknown setting %1").arg(shown(args.first())), sub);
+    const recSetting *setting = MachinePolicies::FindSetting(args.first());
+    if (!setting || setting->IsList())
+        return usage(console, QStringLiteral("unknown setting %1").arg(shown(args.first())), sub);
+    QString why;
+    const auto stored = MachinePolicies::Normalise(*setting, value, &why);
+    if (!stored && setting->TakesWords())
+        return usage(console,
+                     QStringLiteral("%1 is %2, not %3")
+                         .arg(args.first(), MachinePolicies::Choices(*setting), shown(value)),
+                     sub);
+    if (!stored)
+        return usage(console, QStringLiteral("%1 refused: %2").arg(shown(value), why));
+    const int status = write(console, [&] { MachinePolicies::Write(*setting, *stored); });
+    if (status == Success &&
+        setting->Field == MachinePolicies::TField(&recMachinePolicies::HomePage))
+        warnIfHomePageBlocked(console);
+    return status;
 }
 
 // Runs `work` on one batch of the machine hive, so several patterns are written together or
@@ -1183,7 +1189,7 @@ int Run(const QStringList &arguments, TConsole &console)
     const QString command = arguments.first();
     if (command == QLatin1String("--help") || command == QLatin1String("-h") ||
         command == QLatin1String("help")) {
-        *console.out << MainHelp;
+        *console.out << mainHelp();
         console.out->flush();
         return Success;
     }
@@ -1236,12 +1242,14 @@ int Run(const QStringList &arguments, TConsole &console)
     if (command == QLatin1String("favorites"))
         return favorites(args, console, sub);
     // unset
-    if (args == QStringList{QStringLiteral("shared-favorites-name")})
-        return write(console, [] { MachinePolicies::SetSharedFavoritesName(QString()); });
-    if (args != QStringList{QStringLiteral("home-page")})
-        return usage(console,
-                     QStringLiteral("only home-page and shared-favorites-name can be unset"), sub);
-    return write(console, [] { MachinePolicies::UnsetHomePage(); });
+    const recSetting *setting =
+        args.size() == 1 ? MachinePolicies::FindSetting(args.first()) : nullptr;
+    if (!setting || !setting->Unsettable())
+        return usage(
+            console,
+            QStringLiteral("only %1 can be unset").arg(unsettable().join(QLatin1String(" and "))),
+            sub);
+    return write(console, [&] { MachinePolicies::Unset(*setting); });
 }
 
 } // namespace AdminCommand

@@ -25,9 +25,8 @@ namespace PolicyFile {
 namespace {
 
 using MachinePolicies::recMachinePolicies;
-
-// The stored form of one text (a value, or one item of a list), or null and why it is refused.
-using TNormalise = std::function<std::optional<QString>(const QString &text, QString *problem)>;
+using MachinePolicies::recSetting;
+using MachinePolicies::TKind;
 
 struct TSetting
 {
@@ -128,7 +127,7 @@ QString unknownKey(const QString &given, const QStringList &known)
 
 // "line L, column C" of a JSON error that the reader reports at byte `offset`, counting
 // characters as an editor does. The reader stops just past what it could not take, in a word
-// (normal for "normal") wherever it found out: the place given is where that word starts.
+// (yes for "yes") wherever it found out: the place given is where that word starts.
 QString placeOf(const QByteArray &text, qsizetype offset)
 {
     const auto inWord = [&text](qsizetype at) {
@@ -162,8 +161,8 @@ qsizetype unendedString(const QByteArray &text)
 }
 
 // The first key that one object of `text` (valid JSON) holds twice, with its lines, or null.
-// The JSON reader keeps the last of them without a word, so a second "home-page" added at
-// the end of a long file would quietly win.
+// The JSON reader keeps the last of them without a word, so a setting given again at the end
+// of a long file would quietly win.
 std::optional<QString> repeatedKey(const QByteArray &text)
 {
     struct TLevel
@@ -217,44 +216,54 @@ std::optional<QString> repeatedKey(const QByteArray &text)
     return std::nullopt;
 }
 
-// A string stored as one value under the policies key; the default is stored as no value.
-TSetting stringSetting(const QString &key, const QString &valueName,
-                       std::function<QString(const recMachinePolicies &)> get, TNormalise normalise)
+// A setting stored as one value under the policies key, as a string; the default is stored as
+// no value.
+TSetting valueSetting(const recSetting &row)
 {
-    const QString byDefault = get(recMachinePolicies());
-    return {key, [get](const recMachinePolicies &policies) { return QJsonValue(get(policies)); },
-            [normalise](const QJsonValue &given, QString *problem) -> std::optional<QJsonValue> {
-                if (!given.isString()) {
-                    *problem = QStringLiteral("expected a string, not %1").arg(typeName(given));
-                    return std::nullopt;
-                }
-                const auto stored = normalise(given.toString(), problem);
-                if (!stored)
-                    return std::nullopt;
-                return QJsonValue(*stored);
-            },
-            [valueName, byDefault](const QJsonValue &wanted, TRegistry &batch) {
-                if (!batch.OpenKey(MachinePolicies::KeyPath(), true))
-                    throw EQuelvardError(
-                        QStringLiteral("Cannot open %1.").arg(MachinePolicies::KeyPath()));
-                if (wanted.toString() == byDefault)
-                    batch.DeleteValue(valueName);
-                else
-                    batch.WriteString(valueName, wanted.toString());
-            }};
+    return {
+        QLatin1String(row.Name),
+        [&row](const recMachinePolicies &policies) {
+            return QJsonValue(MachinePolicies::ValueOf(row, policies));
+        },
+        [&row](const QJsonValue &given, QString *problem) -> std::optional<QJsonValue> {
+            if (!given.isString()) {
+                *problem = QStringLiteral("expected a string, not %1").arg(typeName(given));
+                return std::nullopt;
+            }
+            // The default is always there to go back to (an empty home page among them).
+            const QString text = given.toString();
+            const auto stored =
+                text == row.Default ? text : MachinePolicies::Normalise(row, text, problem);
+            if (!stored && row.TakesWords())
+                *problem =
+                    QStringLiteral("%1 is not %2").arg(quoted(text), MachinePolicies::Choices(row));
+            if (!stored)
+                return std::nullopt;
+            return QJsonValue(*stored);
+        },
+        [&row](const QJsonValue &wanted, TRegistry &batch) {
+            if (!batch.OpenKey(MachinePolicies::KeyPath(), true))
+                throw EQuelvardError(
+                    QStringLiteral("Cannot open %1.").arg(MachinePolicies::KeyPath()));
+            const QString valueName = QLatin1String(row.ValueName);
+            if (wanted.toString() == row.Default)
+                batch.DeleteValue(valueName);
+            else
+                batch.WriteString(valueName, wanted.toString());
+        }};
 }
 
 // A set of texts stored as one value each under a subkey of its own; shown sorted.
-TSetting listSetting(const QString &key, const QString &keyPath,
-                     QStringList recMachinePolicies::*field, TNormalise normalise)
+TSetting listSetting(const recSetting &row)
 {
-    return {key,
-            [field](const recMachinePolicies &policies) {
-                QStringList items = policies.*field;
+    const QString keyPath = MachinePolicies::ListKeyPath(row);
+    return {QLatin1String(row.Name),
+            [&row](const recMachinePolicies &policies) {
+                QStringList items = MachinePolicies::ItemsOf(row, policies);
                 items.sort();
                 return QJsonValue(QJsonArray::fromStringList(items));
             },
-            [normalise](const QJsonValue &given, QString *problem) -> std::optional<QJsonValue> {
+            [&row](const QJsonValue &given, QString *problem) -> std::optional<QJsonValue> {
                 if (!given.isArray()) {
                     *problem =
                         QStringLiteral("expected a list of strings, not %1").arg(typeName(given));
@@ -269,7 +278,7 @@ TSetting listSetting(const QString &key, const QString &keyPath,
                         return std::nullopt;
                     }
                     QString why;
-                    const auto stored = normalise(item.toString(), &why);
+                    const auto stored = MachinePolicies::Normalise(row, item.toString(), &why);
                     if (!stored) {
                         *problem =
                             QStringLiteral("%1 refused: %2").arg(quoted(item.toString()), why);
@@ -307,17 +316,6 @@ TSetting listSetting(const QString &key, const QString &keyPath,
                         batch.WriteString(item, QString());
                 }
             }};
-}
-
-// One of a few fixed words, as the command line takes them.
-template <typename Parse> TNormalise word(Parse parse, const QString &choices)
-{
-    return [parse, choices](const QString &text, QString *problem) -> std::optional<QString> {
-        if (parse(text))
-            return text;
-        *problem = QStringLiteral("%1 is not %2").arg(quoted(text), choices);
-        return std::nullopt;
-    };
 }
 
 // The shared favorites as the file holds them: [{"name", "url"} | {"name", "children"}], in the
@@ -412,25 +410,20 @@ TSetting favoritesSetting()
     return setting;
 }
 
-// The idle reset as the file holds it, "off" or "5"; taken as false or 5 too, as YAML (and so
-// an Ansible variable made into JSON) writes them.
-TSetting idleResetSetting()
+// A number of minutes as the file holds it, the word for none or "5"; taken as false or 5 too,
+// as YAML (and so an Ansible variable made into JSON) writes them.
+TSetting minutesSetting(const recSetting &row)
 {
-    using namespace MachinePolicies;
-    const QString choices =
-        QStringLiteral("off or a number of minutes from 1 to %1").arg(MaxIdleResetMinutes);
-    TSetting setting = stringSetting(
-        QStringLiteral("idle-reset"), IdleResetValue,
-        [](const recMachinePolicies &p) { return IdleResetName(p.IdleResetMinutes); },
-        word(ParseIdleReset, choices));
-    setting.Check = [check = setting.Check, choices](
-                        const QJsonValue &given, QString *problem) -> std::optional<QJsonValue> {
+    TSetting setting = valueSetting(row);
+    setting.Check = [check = setting.Check, &row](const QJsonValue &given,
+                                                  QString *problem) -> std::optional<QJsonValue> {
+        const QString choices = MachinePolicies::Choices(row);
         if (given.isBool() && !given.toBool())
-            return QJsonValue(IdleResetName(0));
+            return QJsonValue(row.Words.value(0));
         if (given.isDouble()) {
             const double minutes = given.toDouble();
-            if (minutes >= 1 && minutes <= MaxIdleResetMinutes && std::floor(minutes) == minutes)
-                return QJsonValue(IdleResetName(int(minutes)));
+            if (minutes >= row.Least && minutes <= row.Most && std::floor(minutes) == minutes)
+                return QJsonValue(QString::number(int(minutes)));
             *problem =
                 QStringLiteral("%1 is not %2").arg(QString::number(minutes, 'g', 17), choices);
             return std::nullopt;
@@ -446,69 +439,12 @@ TSetting idleResetSetting()
 
 const std::vector<TSetting> &settings()
 {
-    using namespace MachinePolicies;
     static const std::vector<TSetting> table = [] {
         std::vector<TSetting> made;
-        made.push_back(stringSetting(
-            QStringLiteral("home-page"), HomePageValue,
-            [](const recMachinePolicies &p) { return p.HomePage; },
-            [](const QString &text, QString *problem) -> std::optional<QString> {
-                // Empty: the built-in start page.
-                if (const auto why = text.isEmpty() ? std::nullopt : HomePageProblem(text)) {
-                    *problem = *why;
-                    return std::nullopt;
-                }
-                return text;
-            }));
-        made.push_back(stringSetting(
-            QStringLiteral("browsing-data"), BrowsingDataValue,
-            [](const recMachinePolicies &p) { return BrowsingDataName(p.browsingData); },
-            word(ParseBrowsingData, QStringLiteral("keep or forget"))));
-        made.push_back(stringSetting(
-            QStringLiteral("downloads"), DownloadsValue,
-            [](const recMachinePolicies &p) { return DownloadsName(p.downloads); },
-            word(ParseDownloads, QStringLiteral("allow or forbid"))));
-        made.push_back(stringSetting(
-            QStringLiteral("user-changes"), UserChangesValue,
-            [](const recMachinePolicies &p) {
-                return p.UserChanges ? QStringLiteral("allow") : QStringLiteral("forbid");
-            },
-            word([](const QString &text) { return text == "allow" || text == "forbid"; },
-                 QStringLiteral("allow or forbid"))));
-        for (const recDeviceSetting &device : DeviceSettings) {
-            const auto field = device.field;
-            made.push_back(stringSetting(
-                QLatin1String(device.settingName), QLatin1String(device.valueName),
-                [field](const recMachinePolicies &p) { return DeviceAccessName(p.*field); },
-                word(ParseDeviceAccess, QStringLiteral("ask, allow or block"))));
-        }
-        made.push_back(idleResetSetting());
-        made.push_back(stringSetting(
-            QStringLiteral("window"), WindowValue,
-            [](const recMachinePolicies &p) { return WindowName(p.window); },
-            word(ParseWindow, QStringLiteral("full-screen or normal"))));
-        made.push_back(stringSetting(
-            QStringLiteral("shared-favorites-name"), SharedFavoritesNameValue,
-            [](const recMachinePolicies &p) { return p.SharedFavoritesName; },
-            [](const QString &text, QString *problem) -> std::optional<QString> {
-                if (const auto why = SharedFavoritesNameProblem(text)) {
-                    *problem = *why;
-                    return std::nullopt;
-                }
-                return text.trimmed();
-            }));
-        made.push_back(listSetting(QStringLiteral("popup-sites"), PopupsKeyPath(),
-                                   &recMachinePolicies::AllowedSites, NormaliseSite));
-        const TNormalise pattern = [](const QString &text,
-                                      QString *problem) -> std::optional<QString> {
-            if (!UrlFilter::Parse(text, problem))
-                return std::nullopt;
-            return text;
-        };
-        made.push_back(listSetting(QStringLiteral("blocked-urls"), UrlListKeyPath(UrlList::Block),
-                                   &recMachinePolicies::BlockedUrls, pattern));
-        made.push_back(listSetting(QStringLiteral("allowed-urls"), UrlListKeyPath(UrlList::Allow),
-                                   &recMachinePolicies::AllowedUrls, pattern));
+        for (const recSetting &row : MachinePolicies::Settings())
+            made.push_back(row.IsList()                 ? listSetting(row)
+                           : row.Kind == TKind::Minutes ? minutesSetting(row)
+                                                        : valueSetting(row));
         made.push_back(favoritesSetting());
         return made;
     }();

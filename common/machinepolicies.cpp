@@ -4,51 +4,263 @@
 #include "common/errors.h"
 #include "common/registry.h"
 #include "common/textutils.h"
+#include "common/urlfilter.h"
 
 #include <QFile>
 #include <QRegularExpression>
 #include <QUrl>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
+#include <type_traits>
 
 namespace MachinePolicies {
 
-const QString HomePageValue = QStringLiteral("HomePage");
-const QString BrowsingDataValue = QStringLiteral("BrowsingData");
-const QString UserChangesValue = QStringLiteral("UserChanges");
-const recDeviceSetting DeviceSettings[4] = {
-    {"camera", "Camera", &recMachinePolicies::Camera},
-    {"microphone", "Microphone", &recMachinePolicies::Microphone},
-    {"screen-sharing", "ScreenSharing", &recMachinePolicies::ScreenSharing},
-    {"location", "Location", &recMachinePolicies::Location},
+namespace {
+
+using R = recMachinePolicies;
+
+// One row as the table writes it.
+struct TRow
+{
+    recSetting setting;
+
+    TRow(const char *name, const char *valueName, TField field)
+    {
+        setting.Name = name;
+        setting.ValueName = valueName;
+        setting.Field = field;
+    }
+    TRow &words(const QStringList &words, const char *byDefault)
+    {
+        setting.Kind = TKind::Words;
+        setting.Words = words;
+        setting.Default = setting.Safest = QLatin1String(byDefault);
+        return *this;
+    }
+    TRow &minutes(const char *none, int least, int most)
+    {
+        setting.Kind = TKind::Minutes;
+        setting.Words = QStringList{QLatin1String(none)};
+        setting.Least = least;
+        setting.Most = most;
+        setting.Default = setting.Safest = QLatin1String(none);
+        return *this;
+    }
+    TRow &kind(TKind kind, const char *byDefault, const char *nothing = "")
+    {
+        setting.Kind = kind;
+        setting.Default = setting.Safest = QLatin1String(byDefault);
+        setting.Nothing = QLatin1String(nothing);
+        return *this;
+    }
+    TRow &safest(const char *value, bool unclearIsSafest = false)
+    {
+        setting.Safest = QLatin1String(value);
+        setting.UnclearIsSafest = unclearIsSafest;
+        return *this;
+    }
+    TRow &help(int place, const char *line)
+    {
+        setting.HelpPlace = place;
+        setting.Help = QLatin1String(line);
+        return *this;
+    }
+    TRow &status(int place, const char *shown)
+    {
+        setting.StatusPlace = place;
+        setting.Shown = QLatin1String(shown);
+        return *this;
+    }
+    operator recSetting() const { return setting; }
 };
-const QString DownloadsValue = QStringLiteral("Downloads");
-const QString SharedFavoritesNameValue = QStringLiteral("SharedFavoritesName");
-const QString DefaultSharedFavoritesName = QStringLiteral("Shared favorites");
-const QString IdleResetValue = QStringLiteral("IdleReset");
-const QString WindowValue = QStringLiteral("Window");
+
+} // namespace
+
+// The settings, in the policy file's order. A setting's safest value is its default unless
+// the row says otherwise. Its line of quelvard-admin --help comes before the address commands,
+// or, from the help place HelpAfterFavorites on, after the favorites commands.
+const std::vector<recSetting> &Settings()
+{
+    static const std::vector<recSetting> table = [] {
+        const QStringList allowOrForbid{QStringLiteral("allow"), QStringLiteral("forbid")};
+        const QStringList access{QStringLiteral("ask"), QStringLiteral("allow"),
+                                 QStringLiteral("block")};
+        // Each device's setting is shown by its name, and they share one line of --help.
+        const auto device = [&access](const char *name, const char *valueName,
+                                      DeviceAccess R::*field, int place) {
+            return TRow(name, valueName, field)
+                .words(access, "ask")
+                .safest("block")
+                .help(4, "what a page asking for that device gets")
+                .status(place, name);
+        };
+        return std::vector<recSetting>{
+            TRow("home-page", "HomePage", &R::HomePage)
+                .kind(TKind::Address, "", "the built-in start page")
+                .help(1, "the home page of every user")
+                .status(1, "home page"),
+            TRow("browsing-data", "BrowsingData", &R::browsingData)
+                .words({QStringLiteral("keep"), QStringLiteral("forget")}, "keep")
+                .safest("forget")
+                .help(2, "keep cookies and site data between runs, or not")
+                .status(2, "browsing data"),
+            // Files a page may write are refused on a doubt.
+            TRow("downloads", "Downloads", &R::downloads)
+                .words(allowOrForbid, "allow")
+                .safest("forbid", true)
+                .help(3, "let pages save files into each user's Downloads, or not")
+                .status(3, "downloads"),
+            TRow("user-changes", "UserChanges", &R::userChanges)
+                .words(allowOrForbid, "allow")
+                .safest("forbid")
+                .help(5, "let users change their favorites and popup sites")
+                .status(4, "user changes"),
+            device("camera", "Camera", &R::Camera, 9),
+            device("microphone", "Microphone", &R::Microphone, 10),
+            device("screen-sharing", "ScreenSharing", &R::ScreenSharing, 11),
+            device("location", "Location", &R::Location, 12),
+            // The idle reset and the kiosk window stay as on a machine that never set them, even at
+            // their safest: they are about how the machine is used, not about what a page may do or
+            // what is kept, and no interval can be guessed that would not end someone's work on a
+            // machine never meant to reset. What a run keeps is already forgotten when it ends.
+            TRow("idle-reset", "IdleReset", &R::IdleResetMinutes)
+                .minutes("off", 1, 24 * 60) // a day at most
+                .help(11, "end a visitor's session after that many quiet minutes")
+                .status(6, "idle reset"),
+            TRow("window", "Window", &R::window)
+                .words({QStringLiteral("full-screen"), QStringLiteral("normal")}, "normal")
+                .help(12, "a kiosk's window: full screen while locked, or not")
+                .status(7, "window"),
+            TRow("shared-favorites-name", "SharedFavoritesName", &R::SharedFavoritesName)
+                .kind(TKind::Caption, "Shared favorites")
+                .help(10, "the caption of those favorites in the menu")
+                .status(5, "shared favorites name"),
+            TRow("popup-sites", "Popups", &R::AllowedSites)
+                .kind(TKind::Sites, "", "none")
+                .status(8, "popups allowed for everyone"),
+            // Only the program's own pages, which no list can refuse, at the safest.
+            TRow("blocked-urls", "URLBlocklist", &R::BlockedUrls)
+                .kind(TKind::Patterns, "", "none")
+                .safest("*")
+                .status(13, "blocked addresses"),
+            TRow("allowed-urls", "URLAllowlist", &R::AllowedUrls)
+                .kind(TKind::Patterns, "", "none")
+                .status(14, "allowed addresses"),
+        };
+    }();
+    return table;
+}
+
+QString SetUsage()
+{
+    return QStringLiteral("set home-page URL | set browsing-data keep|forget |\n"
+                          "       set downloads allow|forbid | set user-changes allow|forbid |\n"
+                          "       set camera|microphone|screen-sharing|location ask|allow|block |\n"
+                          "       set shared-favorites-name NAME |\n"
+                          "       set idle-reset MINUTES|off | set window full-screen|normal");
+}
+
+QString SetHelp()
+{
+    const recSetting &idle = SettingOf(&R::IdleResetMinutes);
+    return QStringLiteral(
+               "home-page: an http, https, file or quelvard address shown at start and by\n"
+               "the Home button. browsing-data keep: cookies, site storage and the cache\n"
+               "survive restarts; forget: nothing of a page outlives the run.\n"
+               "user-changes forbid: users cannot add or organize favorites or change\n"
+               "their allowed sites (a shared kiosk account); allow is the default.\n"
+               "downloads allow: a file a page offers is saved into the user's Downloads\n"
+               "folder; forbid: it is refused and nothing is written.\n"
+               "camera, microphone, screen-sharing, location: ask (the default) lets the\n"
+               "person answer a page's request, once per site and run; allow and block\n"
+               "answer it without a question.\n"
+               "idle-reset MINUTES (%1 to %2): after that long without a key, click,\n"
+               "wheel or pointer movement, a bar counts down 30 seconds, then the visitor's\n"
+               "session ends: one tab at the home page, locked, its data gone when\n"
+               "browsing data is forget; off (the default) never resets.\n"
+               "window full-screen: the window starts full screen without a frame and\n"
+               "cannot leave full screen while locked; normal is the default.\n"
+               "shared-favorites-name: the caption of the favorites every user gets.\n")
+        .arg(idle.Least)
+        .arg(idle.Most);
+}
+
+const std::vector<recDeviceSetting> DeviceSettings = [] {
+    std::vector<recDeviceSetting> devices;
+    for (const recSetting &setting : Settings()) {
+        if (const auto field = std::get_if<DeviceAccess R::*>(&setting.Field))
+            devices.push_back({setting.Name, setting.ValueName, *field});
+    }
+    return devices;
+}();
 
 namespace {
 
 std::optional<recMachinePolicies> g_current;
 
+// "a or b", "a, b or c".
+QString oneOf(const QStringList &choices)
+{
+    return choices.size() < 2 ? choices.value(0)
+                              : choices.mid(0, choices.size() - 1).join(QLatin1String(", ")) +
+                                    QStringLiteral(" or ") + choices.last();
+}
+
+QStringList choiceList(const recSetting &setting)
+{
+    if (setting.Kind != TKind::Minutes)
+        return setting.Words;
+    return {
+        setting.Words.value(0),
+        QStringLiteral("a number of minutes from %1 to %2").arg(setting.Least).arg(setting.Most)};
+}
+
+// The minutes `text` gives, or null.
+std::optional<int> minutesOf(const recSetting &setting, const QString &text)
+{
+    if (text == setting.Words.value(0))
+        return 0;
+    // Plain digits only: no sign, blank, leading zero or exponent slips through.
+    if (text.isEmpty() || text.size() > QString::number(setting.Most).size() ||
+        text.startsWith(QLatin1Char('0')))
+        return std::nullopt;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    }
+    const int minutes = text.toInt();
+    if (minutes < setting.Least || minutes > setting.Most)
+        return std::nullopt;
+    return minutes;
+}
+
+// Puts a value Normalise() gave into the setting's field; a list's value is its one item, or
+// none when empty.
+void put(const recSetting &setting, recMachinePolicies &policies, const QString &stored)
+{
+    std::visit(
+        [&](auto field) {
+            auto &value = policies.*field;
+            using T = std::decay_t<decltype(value)>;
+            if constexpr (std::is_same_v<T, QString>)
+                value = stored;
+            else if constexpr (std::is_same_v<T, QStringList>)
+                value = stored.isEmpty() ? QStringList() : QStringList{stored};
+            else if constexpr (std::is_same_v<T, int>)
+                value = minutesOf(setting, stored).value_or(0);
+            else
+                value = T(std::max<qsizetype>(0, setting.Words.indexOf(stored)));
+        },
+        setting.Field);
+}
+
 void note(QStringList *problems, const QString &line)
 {
     if (problems)
         *problems << line;
-}
-
-// A value of the wrong type raises in ReadString; that value alone is ignored.
-QString readValue(TRegistry &registry, const QString &name, QStringList *problems)
-{
-    try {
-        return registry.ReadString(name);
-    } catch (const EQuelvardError &error) {
-        note(problems, QStringLiteral("%1\\%2 ignored: %3").arg(KeyPath(), name, error.message()));
-    }
-    return QString();
 }
 
 bool hasControlCharacter(const QString &text)
@@ -139,16 +351,260 @@ private:
     TRegistry &m_registry;
 };
 
+// What the reader says of a word it does not take, the default named first: "is neither keep
+// nor forget".
+QString notAChoice(const recSetting &setting, const QString &text)
+{
+    QStringList choices = choiceList(setting);
+    choices.move(std::max<qsizetype>(0, choices.indexOf(setting.Default)), 0);
+    return QStringLiteral("\"%1\" is %2")
+        .arg(text, choices.size() == 2
+                       ? QStringLiteral("neither %1 nor %2").arg(choices.at(0), choices.at(1))
+                       : QStringLiteral("not ") + oneOf(choices));
+}
+
+// One value under the policies key into its field; a value of the wrong type raises in
+// ReadString, and that value alone is ignored.
+void readValue(TRegistry &registry, const recSetting &setting, recMachinePolicies &policies,
+               QStringList *problems)
+{
+    const QString name = QLatin1String(setting.ValueName);
+    if (setting.UnclearIsSafest && !registry.ValueExists(name))
+        return;
+    QString text;
+    QString why;
+    try {
+        text = registry.ReadString(name);
+    } catch (const EQuelvardError &error) {
+        why = error.message();
+    }
+    if (why.isEmpty() && text.isEmpty() && !setting.UnclearIsSafest)
+        return;
+    if (why.isEmpty()) {
+        if (const auto stored = Normalise(setting, text, &why)) {
+            put(setting, policies, *stored);
+            return;
+        }
+        if (setting.TakesWords())
+            why = notAChoice(setting, text);
+    }
+    if (setting.UnclearIsSafest) {
+        put(setting, policies, setting.Safest);
+        note(problems,
+             QStringLiteral("%1\\%2 taken as %3: %4").arg(KeyPath(), name, setting.Safest, why));
+    } else {
+        note(problems, QStringLiteral("%1\\%2 ignored: %3").arg(KeyPath(), name, why));
+    }
+}
+
+// A list's subkey into its field. Patterns are taken as written: the filter that uses them
+// names those it cannot.
+void readList(TRegistry &registry, const recSetting &setting, recMachinePolicies &policies,
+              QStringList *problems)
+{
+    QStringList items;
+    for (const QString &name : registry.GetValueNames()) {
+        QString why;
+        const auto stored = setting.Kind == TKind::Patterns ? name : Normalise(setting, name, &why);
+        if (stored)
+            items << *stored;
+        else
+            note(problems,
+                 QStringLiteral("%1 \"%2\" ignored: %3").arg(ListKeyPath(setting), name, why));
+    }
+    policies.*std::get<QStringList R::*>(setting.Field) = items;
+}
+
 } // namespace
+
+recMachinePolicies::recMachinePolicies()
+{
+    for (const recSetting &setting : Settings())
+        put(setting, *this, setting.Default);
+}
+
+const recSetting *FindSetting(const QString &name)
+{
+    for (const recSetting &setting : Settings()) {
+        if (name == QLatin1String(setting.Name))
+            return &setting;
+    }
+    return nullptr;
+}
+
+const recSetting &SettingOf(const TField &field)
+{
+    for (const recSetting &setting : Settings()) {
+        if (setting.Field == field)
+            return setting;
+    }
+    qFatal("a field of the machine's settings has no row");
+}
+
+QString Choices(const recSetting &setting)
+{
+    return oneOf(choiceList(setting));
+}
+
+QString Argument(const recSetting &setting)
+{
+    switch (setting.Kind) {
+    case TKind::Words:
+        return setting.Words.join(QLatin1Char('|'));
+    case TKind::Minutes:
+        return QStringLiteral("MINUTES|") + setting.Words.value(0);
+    case TKind::Address:
+        return QStringLiteral("URL");
+    case TKind::Caption:
+        return QStringLiteral("NAME");
+    case TKind::Sites:
+    case TKind::Patterns:
+        break;
+    }
+    return QString();
+}
+
+std::optional<QString> Normalise(const recSetting &setting, const QString &text, QString *problem)
+{
+    std::optional<QString> stored;
+    std::optional<QString> why;
+    switch (setting.Kind) {
+    case TKind::Words:
+        if (setting.Words.contains(text))
+            stored = text;
+        break;
+    case TKind::Minutes:
+        if (minutesOf(setting, text))
+            stored = text;
+        break;
+    case TKind::Address:
+        why = HomePageProblem(text);
+        if (!why)
+            stored = text;
+        break;
+    case TKind::Caption:
+        why = SharedFavoritesNameProblem(text);
+        if (!why)
+            stored = text.trimmed();
+        break;
+    case TKind::Sites:
+        why = QString();
+        stored = NormaliseSite(text, &*why);
+        break;
+    case TKind::Patterns:
+        why = QString();
+        if (UrlFilter::Parse(text, &*why))
+            stored = text;
+        break;
+    }
+    if (!stored && problem)
+        *problem = why.value_or(QString());
+    return stored;
+}
+
+QString ValueOf(const recSetting &setting, const recMachinePolicies &policies)
+{
+    return std::visit(
+        [&](auto field) {
+            const auto &value = policies.*field;
+            using T = std::decay_t<decltype(value)>;
+            if constexpr (std::is_same_v<T, QString>)
+                return value;
+            else if constexpr (std::is_same_v<T, QStringList>)
+                return QString();
+            else if constexpr (std::is_same_v<T, int>)
+                return value <= 0 ? setting.Words.value(0) : QString::number(value);
+            else
+                return setting.Words.value(int(value));
+        },
+        setting.Field);
+}
+
+QStringList ItemsOf(const recSetting &setting, const recMachinePolicies &policies)
+{
+    const auto field = std::get_if<QStringList R::*>(&setting.Field);
+    return field ? policies.**field : QStringList();
+}
+
+recMachinePolicies Safest()
+{
+    recMachinePolicies policies;
+    for (const recSetting &setting : Settings())
+        put(setting, policies, setting.Safest);
+    return policies;
+}
+
+namespace {
+
+template <typename T> std::optional<T> parseWord(T R::*field, const QString &text)
+{
+    const qsizetype index = SettingOf(field).Words.indexOf(text);
+    if (index < 0)
+        return std::nullopt;
+    return T(index);
+}
+
+} // namespace
+
+std::optional<BrowsingData> ParseBrowsingData(const QString &text)
+{
+    return parseWord(&R::browsingData, text);
+}
+
+std::optional<DeviceAccess> ParseDeviceAccess(const QString &text)
+{
+    return parseWord(&R::Camera, text);
+}
 
 QString KeyPath()
 {
     return QStringLiteral("Software\\Quelvard\\Policies");
 }
 
+QString ListKeyPath(const recSetting &setting)
+{
+    return KeyPath() + QLatin1Char('\\') + QLatin1String(setting.ValueName);
+}
+
 QString PopupsKeyPath()
 {
-    return KeyPath() + QStringLiteral("\\Popups");
+    return ListKeyPath(SettingOf(&R::AllowedSites));
+}
+
+QString UrlListKeyPath(UrlList list)
+{
+    return ListKeyPath(SettingOf(list == UrlList::Block ? &R::BlockedUrls : &R::AllowedUrls));
+}
+
+recMachinePolicies Read(QStringList *problems)
+{
+    // A store that is there but cannot be read (a umask of 077, a damaged file) must not give
+    // the most permissive settings: a kiosk set to forget would keep everything.
+    const QString file = AppPaths::MachineHiveFile();
+    struct stat info = {};
+    const int statError = ::stat(QFile::encodeName(file).constData(), &info) == 0 ? 0 : errno;
+    if (statError != 0 && statError != ENOENT && statError != ENOTDIR)
+        return unreadable(problems, file, QString::fromLocal8Bit(std::strerror(statError)));
+    recMachinePolicies policies;
+    try {
+        TRegistry registry(TRegistry::KEY_READ);
+        registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
+        if (registry.OpenKeyReadOnly(KeyPath())) {
+            for (const recSetting &setting : Settings()) {
+                if (!setting.IsList())
+                    readValue(registry, setting, policies, problems);
+            }
+        }
+        for (const recSetting &setting : Settings()) {
+            if (setting.IsList() && registry.OpenKeyReadOnly(ListKeyPath(setting)))
+                readList(registry, setting, policies, problems);
+        }
+    } catch (const EQuelvardError &error) {
+        return unreadable(problems, file, error.message());
+    } catch (const std::exception &error) {
+        return unreadable(problems, file, QString::fromLocal8Bit(error.what()));
+    }
+    return policies;
 }
 
 std::optional<QString> HomePageProblem(const QString &url)
@@ -190,7 +646,8 @@ std::optional<QString> AddressProblem(const QString &url, const QString &what)
 
 std::optional<QString> SharedFavoritesNameProblem(const QString &name)
 {
-    if (TextUtils::Trim(name).isEmpty())
+    // Nothing but blanks of any kind, or characters below a space; the name is stored trimmed.
+    if (TextUtils::Trim(name.trimmed()).isEmpty())
         return QStringLiteral("the name cannot be blank");
     if (name.size() > 255)
         return QStringLiteral("the name is at most 255 characters long");
@@ -265,238 +722,6 @@ std::optional<QString> NormaliseSite(const QString &domain, QString *problem)
     return port.isEmpty() ? host : host + QLatin1Char(':') + port;
 }
 
-QString BrowsingDataName(BrowsingData value)
-{
-    return value == BrowsingData::Forget ? QStringLiteral("forget") : QStringLiteral("keep");
-}
-
-std::optional<BrowsingData> ParseBrowsingData(const QString &text)
-{
-    if (text == QLatin1String("keep"))
-        return BrowsingData::Keep;
-    if (text == QLatin1String("forget"))
-        return BrowsingData::Forget;
-    return std::nullopt;
-}
-
-recMachinePolicies Safest()
-{
-    recMachinePolicies policies;
-    policies.browsingData = BrowsingData::Forget;
-    policies.UserChanges = false;
-    for (const recDeviceSetting &setting : DeviceSettings)
-        policies.*setting.field = DeviceAccess::Block;
-    policies.downloads = Downloads::Forbid;
-    // Only the program's own pages, which no list can refuse.
-    policies.BlockedUrls = QStringList{QStringLiteral("*")};
-    // The idle reset and the kiosk window stay as on a machine that never set them: they are
-    // about how the machine is used, not about what a page may do or what is kept, and no
-    // interval can be guessed that would not end someone's work on a machine never meant to
-    // reset. What a run keeps is already forgotten when it ends (browsing data above).
-    policies.IdleResetMinutes = 0;
-    policies.window = Window::Normal;
-    return policies;
-}
-
-QString IdleResetName(int minutes)
-{
-    return minutes <= 0 ? QStringLiteral("off") : QString::number(minutes);
-}
-
-std::optional<int> ParseIdleReset(const QString &text)
-{
-    if (text == QLatin1String("off"))
-        return 0;
-    // Plain digits only: no sign, blank, leading zero or exponent slips through.
-    if (text.isEmpty() || text.size() > 4 || text.startsWith(QLatin1Char('0')))
-        return std::nullopt;
-    for (const QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return std::nullopt;
-    }
-    const int minutes = text.toInt();
-    if (minutes < 1 || minutes > MaxIdleResetMinutes)
-        return std::nullopt;
-    return minutes;
-}
-
-QString WindowName(Window value)
-{
-    return value == Window::FullScreen ? QStringLiteral("full-screen") : QStringLiteral("normal");
-}
-
-std::optional<Window> ParseWindow(const QString &text)
-{
-    if (text == QLatin1String("normal"))
-        return Window::Normal;
-    if (text == QLatin1String("full-screen"))
-        return Window::FullScreen;
-    return std::nullopt;
-}
-
-QString DeviceAccessName(DeviceAccess value)
-{
-    switch (value) {
-    case DeviceAccess::Allow:
-        return QStringLiteral("allow");
-    case DeviceAccess::Block:
-        return QStringLiteral("block");
-    case DeviceAccess::Ask:
-        break;
-    }
-    return QStringLiteral("ask");
-}
-
-std::optional<DeviceAccess> ParseDeviceAccess(const QString &text)
-{
-    for (const DeviceAccess value : {DeviceAccess::Ask, DeviceAccess::Allow, DeviceAccess::Block}) {
-        if (text == DeviceAccessName(value))
-            return value;
-    }
-    return std::nullopt;
-}
-
-QString DownloadsName(Downloads value)
-{
-    return value == Downloads::Forbid ? QStringLiteral("forbid") : QStringLiteral("allow");
-}
-
-std::optional<Downloads> ParseDownloads(const QString &text)
-{
-    if (text == QLatin1String("allow"))
-        return Downloads::Allow;
-    if (text == QLatin1String("forbid"))
-        return Downloads::Forbid;
-    return std::nullopt;
-}
-
-recMachinePolicies Read(QStringList *problems)
-{
-    recMachinePolicies policies;
-    // A store that is there but cannot be read (a umask of 077, a damaged file) must not give
-    // the most permissive settings: a kiosk set to forget would keep everything.
-    const QString file = AppPaths::MachineHiveFile();
-    struct stat info = {};
-    const int statError = ::stat(QFile::encodeName(file).constData(), &info) == 0 ? 0 : errno;
-    if (statError != 0 && statError != ENOENT && statError != ENOTDIR) {
-        note(problems, QStringLiteral("machine settings in %1 cannot be read (%2); the safest "
-                                      "settings apply")
-                           .arg(file, QString::fromLocal8Bit(std::strerror(statError))));
-        policies = Safest();
-        policies.StoreUnreadable = true;
-        return policies;
-    }
-    try {
-        TRegistry registry(TRegistry::KEY_READ);
-        registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
-        if (registry.OpenKeyReadOnly(KeyPath())) {
-            const QString home = readValue(registry, HomePageValue, problems);
-            if (!home.isEmpty()) {
-                if (const auto why = HomePageProblem(home))
-                    note(problems,
-                         QStringLiteral("%1\\%2 ignored: %3").arg(KeyPath(), HomePageValue, *why));
-                else
-                    policies.HomePage = home;
-            }
-            const QString data = readValue(registry, BrowsingDataValue, problems);
-            if (!data.isEmpty()) {
-                if (const auto parsed = ParseBrowsingData(data))
-                    policies.browsingData = *parsed;
-                else
-                    note(problems,
-                         QStringLiteral("%1\\%2 ignored: \"%3\" is neither keep nor forget")
-                             .arg(KeyPath(), BrowsingDataValue, data));
-            }
-            // A value set but not understood was meant to say something; the side that writes
-            // nothing is taken.
-            if (registry.ValueExists(DownloadsValue)) {
-                QString why;
-                try {
-                    const QString text = registry.ReadString(DownloadsValue);
-                    if (const auto parsed = ParseDownloads(text))
-                        policies.downloads = *parsed;
-                    else
-                        why = QStringLiteral("\"%1\" is neither allow nor forbid").arg(text);
-                } catch (const EQuelvardError &error) {
-                    why = error.message();
-                }
-                if (!why.isEmpty()) {
-                    policies.downloads = Downloads::Forbid;
-                    note(problems, QStringLiteral("%1\\%2 taken as forbid: %3")
-                                       .arg(KeyPath(), DownloadsValue, why));
-                }
-            }
-            const QString shared = readValue(registry, SharedFavoritesNameValue, problems);
-            if (!shared.isEmpty()) {
-                if (const auto why = SharedFavoritesNameProblem(shared))
-                    note(problems, QStringLiteral("%1\\%2 ignored: %3")
-                                       .arg(KeyPath(), SharedFavoritesNameValue, *why));
-                else
-                    policies.SharedFavoritesName = TextUtils::Trim(shared);
-            }
-            const QString changes = readValue(registry, UserChangesValue, problems);
-            if (changes == QLatin1String("forbid"))
-                policies.UserChanges = false;
-            else if (!changes.isEmpty() && changes != QLatin1String("allow"))
-                note(problems, QStringLiteral("%1\\%2 ignored: \"%3\" is neither allow nor forbid")
-                                   .arg(KeyPath(), UserChangesValue, changes));
-            const QString idle = readValue(registry, IdleResetValue, problems);
-            if (!idle.isEmpty()) {
-                if (const auto minutes = ParseIdleReset(idle))
-                    policies.IdleResetMinutes = *minutes;
-                else
-                    note(problems,
-                         QStringLiteral("%1\\%2 ignored: \"%3\" is neither off nor a number of "
-                                        "minutes from 1 to %4")
-                             .arg(KeyPath(), IdleResetValue, idle)
-                             .arg(MaxIdleResetMinutes));
-            }
-            const QString window = readValue(registry, WindowValue, problems);
-            if (!window.isEmpty()) {
-                if (const auto parsed = ParseWindow(window))
-                    policies.window = *parsed;
-                else
-                    note(problems,
-                         QStringLiteral("%1\\%2 ignored: \"%3\" is neither normal nor full-screen")
-                             .arg(KeyPath(), WindowValue, window));
-            }
-            for (const recDeviceSetting &setting : DeviceSettings) {
-                const QString name = QLatin1String(setting.valueName);
-                const QString text = readValue(registry, name, problems);
-                if (text.isEmpty())
-                    continue;
-                if (const auto parsed = ParseDeviceAccess(text))
-                    policies.*setting.field = *parsed;
-                else
-                    note(problems,
-                         QStringLiteral("%1\\%2 ignored: \"%3\" is not ask, allow or block")
-                             .arg(KeyPath(), name, text));
-            }
-        }
-        for (const UrlList list : {UrlList::Block, UrlList::Allow}) {
-            QStringList &patterns =
-                list == UrlList::Block ? policies.BlockedUrls : policies.AllowedUrls;
-            if (registry.OpenKeyReadOnly(UrlListKeyPath(list)))
-                patterns = registry.GetValueNames();
-        }
-        if (registry.OpenKeyReadOnly(PopupsKeyPath())) {
-            for (const QString &name : registry.GetValueNames()) {
-                QString why;
-                if (const auto site = NormaliseSite(name, &why))
-                    policies.AllowedSites << *site;
-                else
-                    note(problems,
-                         QStringLiteral("%1 \"%2\" ignored: %3").arg(PopupsKeyPath(), name, why));
-            }
-        }
-    } catch (const EQuelvardError &error) {
-        return unreadable(problems, file, error.message());
-    } catch (const std::exception &error) {
-        return unreadable(problems, file, QString::fromLocal8Bit(error.what()));
-    }
-    return policies;
-}
-
 const recMachinePolicies &Current()
 {
     if (!g_current) {
@@ -524,52 +749,27 @@ std::optional<QString> UnreadableStoreMessage()
         .arg(AppPaths::MachineHiveFile());
 }
 
-void SetHomePage(const QString &url, TRegistry *batch)
+void Write(const recSetting &setting, const QString &stored, TRegistry *batch)
 {
     TWriter registry(batch, KeyPath());
-    registry->WriteString(HomePageValue, url);
+    registry->WriteString(QLatin1String(setting.ValueName), stored);
 }
 
-void UnsetHomePage(TRegistry *batch)
+void Unset(const recSetting &setting, TRegistry *batch)
 {
     TWriter registry(batch, KeyPath());
-    if (registry->ValueExists(HomePageValue))
-        registry->DeleteValue(HomePageValue);
-}
-
-void SetBrowsingData(BrowsingData value, TRegistry *batch)
-{
-    TWriter registry(batch, KeyPath());
-    registry->WriteString(BrowsingDataValue, BrowsingDataName(value));
-}
-
-void SetUserChanges(bool allowed, TRegistry *batch)
-{
-    TWriter registry(batch, KeyPath());
-    registry->WriteString(UserChangesValue,
-                          allowed ? QStringLiteral("allow") : QStringLiteral("forbid"));
-}
-
-void SetDeviceAccess(const recDeviceSetting &setting, DeviceAccess value, TRegistry *batch)
-{
-    TWriter registry(batch, KeyPath());
-    registry->WriteString(QLatin1String(setting.valueName), DeviceAccessName(value));
-}
-
-void SetDownloads(Downloads value, TRegistry *batch)
-{
-    TWriter registry(batch, KeyPath());
-    registry->WriteString(DownloadsValue, DownloadsName(value));
+    const QString name = QLatin1String(setting.ValueName);
+    if (registry->ValueExists(name))
+        registry->DeleteValue(name);
 }
 
 void SetSharedFavoritesName(const QString &name)
 {
-    TRegistry registry;
-    openForWriting(registry, KeyPath());
-    if (!name.isEmpty())
-        registry.WriteString(SharedFavoritesNameValue, name);
-    else if (registry.ValueExists(SharedFavoritesNameValue))
-        registry.DeleteValue(SharedFavoritesNameValue);
+    const recSetting &setting = SettingOf(&R::SharedFavoritesName);
+    if (name.isEmpty())
+        Unset(setting);
+    else
+        Write(setting, name);
 }
 
 void AllowSite(const QString &site, TRegistry *batch)
@@ -585,18 +785,6 @@ bool RemoveSite(const QString &site, TRegistry *batch)
     return registry->ValueExists(site) && registry->DeleteValue(site);
 }
 
-void SetIdleReset(int minutes, TRegistry *batch)
-{
-    TWriter registry(batch, KeyPath());
-    registry->WriteString(IdleResetValue, IdleResetName(minutes));
-}
-
-void SetWindow(Window value, TRegistry *batch)
-{
-    TWriter registry(batch, KeyPath());
-    registry->WriteString(WindowValue, WindowName(value));
-}
-
 QStringList ListSites()
 {
     TRegistry registry(TRegistry::KEY_READ);
@@ -604,12 +792,6 @@ QStringList ListSites()
     if (!registry.OpenKeyReadOnly(PopupsKeyPath()))
         return QStringList();
     return registry.GetValueNames();
-}
-
-QString UrlListKeyPath(UrlList list)
-{
-    return KeyPath() + (list == UrlList::Block ? QStringLiteral("\\URLBlocklist")
-                                               : QStringLiteral("\\URLAllowlist"));
 }
 
 void AddUrlPattern(UrlList list, const QString &pattern, TRegistry *batch)

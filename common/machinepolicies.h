@@ -3,89 +3,142 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <variant>
+#include <vector>
 
 class TRegistry;
 
-// Settings an administrator makes once for every user of the machine, kept in the machine
-// hive under "Software\Quelvard\Policies":
-//   HomePage      (string)  address of the home page, replacing the built-in start page
-//   BrowsingData  (string)  "keep" (the default) or "forget"
-//   UserChanges   (string)  "allow" (the default) or "forbid": whether users may change
-//                           their own favorites and allowed sites
-//   Downloads     (string)  "allow" (the default) or "forbid": whether pages may save files
-//   Popups        (subkey)  one value per site allowed to open popups for everyone
-//   URLBlocklist  (subkey)  one value per address pattern pages may not reach
-//   URLAllowlist  (subkey)  one value per address pattern reachable despite the block list
-//   Camera, Microphone, ScreenSharing, Location
-//                 (string)  "ask" (the default), "allow" or "block": what a page's request
-//                           for that device gets
-//   SharedFavoritesName
-//                 (string)  the caption of the machine's favorites in the Favorites menu
-//   IdleReset     (string)  "off" (the default) or a number of minutes from 1 to 1440: after
-//                           that long without input the visitor's session ends by itself
-//   Window        (string)  "normal" (the default) or "full-screen": a kiosk's window fills the
-//                           screen, has no frame and stays so while locked
-// The browser reads them once at start; quelvard-admin writes them. A store that exists but
-// cannot be read gives the safest value of every setting, never the most permissive.
+// Settings an administrator makes once for every user of the machine, kept in the machine hive
+// under "Software\Quelvard\Policies". Each is one row of Settings() (machinepolicies.cpp), which
+// says all the program knows of it: its name on quelvard-admin's command line and in the policy
+// file, its value in the store, the values it takes, its default and its safest value, its line
+// in quelvard-admin --help and how status shows it. The browser reads them once at start;
+// quelvard-admin writes them. A store that exists but cannot be read gives the safest value of
+// every setting, never the most permissive.
 namespace MachinePolicies {
 
+// A setting of a few words keeps them in an enumeration in the order of its row's words.
 enum class BrowsingData { Keep, Forget };
 // What a page asking for a device gets: a question to the person, or the answer at once.
 enum class DeviceAccess { Ask, Allow, Block };
 enum class Downloads { Allow, Forbid };
+// Whether users may change their own favorites and allowed sites.
+enum class UserChanges { Allow, Forbid };
+enum class Window { FullScreen, Normal };
 enum class UrlList { Block, Allow };
 
-extern const QString DefaultSharedFavoritesName;
-enum class Window { Normal, FullScreen };
-
-// The longest quiet spell an administrator can set: a day.
-constexpr int MaxIdleResetMinutes = 1440;
-
+// Every setting of a run; made with each at its row's default.
 struct recMachinePolicies
 {
+    recMachinePolicies();
+
     QString HomePage;         // empty: the built-in start page
     QStringList AllowedSites; // normalised like a user's list
-    BrowsingData browsingData = BrowsingData::Keep;
+    BrowsingData browsingData{};
     QStringList BlockedUrls; // address patterns, as written
     QStringList AllowedUrls;
-    bool UserChanges = true;
-    DeviceAccess Camera = DeviceAccess::Ask;
-    DeviceAccess Microphone = DeviceAccess::Ask;
-    DeviceAccess ScreenSharing = DeviceAccess::Ask;
-    DeviceAccess Location = DeviceAccess::Ask;
-    Downloads downloads = Downloads::Allow;
-    QString SharedFavoritesName = DefaultSharedFavoritesName;
+    UserChanges userChanges{};
+    DeviceAccess Camera{};
+    DeviceAccess Microphone{};
+    DeviceAccess ScreenSharing{};
+    DeviceAccess Location{};
+    Downloads downloads{};
+    QString SharedFavoritesName;
     int IdleResetMinutes = 0; // 0: off
-    Window window = Window::Normal;
+    Window window{};
     bool StoreUnreadable = false; // the store exists but gave nothing: Safest() applies
 
-    bool UserChangesAllowed() const { return UserChanges; }
+    bool UserChangesAllowed() const { return userChanges == UserChanges::Allow; }
 };
 
-// Every setting at its safest: what a store that cannot be read gives. A setting added later
-// gets its safest value here too.
+// What a setting's value is, and so how it is checked, stored and shown.
+enum class TKind {
+    Words,    // one of its words
+    Minutes,  // its word for none, or whole minutes from Least to Most in plain digits
+    Address,  // an address as HomePageProblem allows it
+    Caption,  // a name as SharedFavoritesNameProblem allows it, stored trimmed
+    Sites,    // a subkey of one value per site, normalised by NormaliseSite
+    Patterns, // a subkey of one value per address pattern, as written
+};
+
+// The field of recMachinePolicies that holds a setting.
+using TField = std::variant<QString recMachinePolicies::*, QStringList recMachinePolicies::*,
+                            int recMachinePolicies::*, BrowsingData recMachinePolicies::*,
+                            DeviceAccess recMachinePolicies::*, Downloads recMachinePolicies::*,
+                            UserChanges recMachinePolicies::*, Window recMachinePolicies::*>;
+
+struct recSetting
+{
+    const char *Name = "";      // on the command line and in the policy file
+    const char *ValueName = ""; // in the store under KeyPath(): a value, or a list's subkey
+    TField Field;
+    TKind Kind = TKind::Words;
+    QStringList Words; // the values of a Words setting; a Minutes setting's word for none
+    int Least = 0;     // a Minutes setting's range
+    int Most = 0;
+    QString Default; // as stored; a list's one item, or none when empty
+    QString Safest;  // what a store that cannot be read gives, in the same form
+    QString Nothing; // what an empty value stands for, as status names it
+    // A value that is there but not understood counts as the safest, not as the default: it
+    // was meant to say something.
+    bool UnclearIsSafest = false;
+    QString Help;        // its line in quelvard-admin --help
+    int HelpPlace = 0;   // where that line comes; 0 for a setting with a command of its own
+    QString Shown;       // its name in quelvard-admin status
+    int StatusPlace = 0; // where status shows it
+
+    bool IsList() const { return Kind == TKind::Sites || Kind == TKind::Patterns; }
+    // A refused value is answered with the choices rather than with what is wrong with it.
+    bool TakesWords() const { return Kind == TKind::Words || Kind == TKind::Minutes; }
+    // Unset returns it to its default.
+    bool Unsettable() const { return Kind == TKind::Address || Kind == TKind::Caption; }
+};
+
+// Every setting, in the order the policy file lists them.
+const std::vector<recSetting> &Settings();
+// The help places from which a setting's line in --help follows the favorites commands.
+constexpr int HelpAfterFavorites = 10;
+// The setting of that name, or null.
+const recSetting *FindSetting(const QString &name);
+// The setting kept in `field`.
+const recSetting &SettingOf(const TField &field);
+
+// What the setting takes, as a refusal names it: "keep or forget", "ask, allow or block",
+// "off or a number of minutes from 1 to 1440".
+QString Choices(const recSetting &setting);
+// How a command line gives its value: "keep|forget", "MINUTES|off", "URL", "NAME".
+QString Argument(const recSetting &setting);
+// The form `text` (one item, for a list) is stored in; or null. `problem` then says what is
+// wrong, except for a setting that TakesWords(), whose refusal names the Choices().
+std::optional<QString> Normalise(const recSetting &setting, const QString &text,
+                                 QString *problem = nullptr);
+// A setting's value as stored; a list's items, as read.
+QString ValueOf(const recSetting &setting, const recMachinePolicies &policies);
+QStringList ItemsOf(const recSetting &setting, const recMachinePolicies &policies);
+
+// How quelvard-admin's set command describes all of them: its usage and its help, written out
+// for their order and line breaks (tst_machinepolicies checks they name every setting).
+QString SetUsage();
+QString SetHelp();
+
+// Every setting at its safest: what a store that cannot be read gives.
 recMachinePolicies Safest();
 
 // One device setting: its name on the administrator's command line, its value in the hive and
-// its field.
+// its field; the rows of Settings() that hold a device.
 struct recDeviceSetting
 {
     const char *settingName;
     const char *valueName;
     DeviceAccess recMachinePolicies::*field;
 };
-extern const recDeviceSetting DeviceSettings[4];
+extern const std::vector<recDeviceSetting> DeviceSettings;
 
 QString KeyPath();
+// The subkey of a list.
+QString ListKeyPath(const recSetting &setting);
 QString PopupsKeyPath();
 QString UrlListKeyPath(UrlList list);
-extern const QString HomePageValue;
-extern const QString BrowsingDataValue;
-extern const QString UserChangesValue;
-extern const QString DownloadsValue;
-extern const QString SharedFavoritesNameValue;
-extern const QString IdleResetValue;
-extern const QString WindowValue;
 
 // Reads the settings from the machine hive without creating or changing anything. A value
 // that cannot be read, or holds something it should not, is left at its default and
@@ -115,34 +168,54 @@ std::optional<QString> SharedFavoritesNameProblem(const QString &name);
 // their ACE (punycode) form, which is what the browser compares.
 std::optional<QString> NormaliseSite(const QString &domain, QString *problem);
 
-QString BrowsingDataName(BrowsingData value);
 std::optional<BrowsingData> ParseBrowsingData(const QString &text);
-QString DownloadsName(Downloads value);
-std::optional<Downloads> ParseDownloads(const QString &text);
-
-// "off" is 0; otherwise whole minutes from 1 to MaxIdleResetMinutes, written in plain digits.
-QString IdleResetName(int minutes);
-std::optional<int> ParseIdleReset(const QString &text);
-QString WindowName(Window value);
-std::optional<Window> ParseWindow(const QString &text);
-
-QString DeviceAccessName(DeviceAccess value);
 std::optional<DeviceAccess> ParseDeviceAccess(const QString &text);
 
 // Writers for the administrator's command; they raise EQuelvardError when the hive cannot
 // be written. Given a machine-hive registry with a batch open, they write into that batch.
-void SetHomePage(const QString &url, TRegistry *batch = nullptr);
-void UnsetHomePage(TRegistry *batch = nullptr);
-void SetBrowsingData(BrowsingData value, TRegistry *batch = nullptr);
-void SetUserChanges(bool allowed, TRegistry *batch = nullptr);
-void SetDeviceAccess(const recDeviceSetting &setting, DeviceAccess value,
-                     TRegistry *batch = nullptr);
-void SetDownloads(Downloads value, TRegistry *batch = nullptr);
-void AllowSite(const QString &site, TRegistry *batch = nullptr);
+// `stored` is a value Normalise() gave.
+void Write(const recSetting &setting, const QString &stored, TRegistry *batch = nullptr);
+// Back to the default: the value is removed.
+void Unset(const recSetting &setting, TRegistry *batch = nullptr);
+
+// A value of a setting's own type, written as Write() writes its text.
+template <typename T> void Set(T recMachinePolicies::*field, T value, TRegistry *batch = nullptr)
+{
+    recMachinePolicies policies;
+    policies.*field = value;
+    const recSetting &setting = SettingOf(field);
+    Write(setting, ValueOf(setting, policies), batch);
+}
+inline void SetHomePage(const QString &url, TRegistry *batch = nullptr)
+{
+    Set(&recMachinePolicies::HomePage, url, batch);
+}
+inline void SetBrowsingData(BrowsingData value, TRegistry *batch = nullptr)
+{
+    Set(&recMachinePolicies::browsingData, value, batch);
+}
+inline void SetUserChanges(bool allowed, TRegistry *batch = nullptr)
+{
+    Set(&recMachinePolicies::userChanges, allowed ? UserChanges::Allow : UserChanges::Forbid,
+        batch);
+}
+inline void SetDeviceAccess(const recDeviceSetting &setting, DeviceAccess value,
+                            TRegistry *batch = nullptr)
+{
+    Set(setting.field, value, batch);
+}
+inline void SetDownloads(Downloads value, TRegistry *batch = nullptr)
+{
+    Set(&recMachinePolicies::downloads, value, batch);
+}
+inline void SetWindow(Window value, TRegistry *batch = nullptr)
+{
+    Set(&recMachinePolicies::window, value, batch);
+}
 // An empty name returns to the default.
 void SetSharedFavoritesName(const QString &name);
-void SetIdleReset(int minutes, TRegistry *batch = nullptr);
-void SetWindow(Window value, TRegistry *batch = nullptr);
+
+void AllowSite(const QString &site, TRegistry *batch = nullptr);
 // True when the site was on the list.
 bool RemoveSite(const QString &site, TRegistry *batch = nullptr);
 // Every stored site, as stored.

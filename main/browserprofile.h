@@ -13,7 +13,7 @@ class QWebEngineProfile;
 // settings) follows it.
 namespace BrowserProfile {
 
-// Made on first use from the machine's browsing-data setting; the session's profile since.
+// Made on first use from the machine's setting for browsing data; the session's profile since.
 QWebEngineProfile *Current();
 
 // Gives the pages made from now on a fresh off-the-record profile and calls every follower

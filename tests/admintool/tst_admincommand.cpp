@@ -351,6 +351,9 @@ private slots:
         QTest::newRow("shared favorites name blank")
             << QStringList{"set", "shared-favorites-name", " "} << 1
             << "shared favorites name: Shared favorites";
+        QTest::newRow("shared favorites name of a no-break space")
+            << QStringList{"set", "shared-favorites-name", QString(QChar(0x00a0))} << 1
+            << "shared favorites name: Shared favorites";
         QTest::newRow("help") << QStringList{"popups", "--help"} << 0
                               << "popups allowed for everyone: (none)";
     }

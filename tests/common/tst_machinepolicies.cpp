@@ -5,11 +5,89 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTest>
 #include <memory>
 #include <sqlite3.h>
 
 using namespace MachinePolicies;
+
+namespace {
+
+QString doc(const char *name)
+{
+    QFile file(QStringLiteral(QUELVARD_DOCS_DIR "/") + QLatin1String(name));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// A manual page's lines as they read: no macros, fonts, escapes or quotes.
+QStringList plain(const QString &page)
+{
+    QStringList lines;
+    for (QString line : page.split('\n')) {
+        line.remove(QRegularExpression("(^| )\\.[A-Z]+(?= |$)|\\\\f[BIRP]|\\\\c|\\\\\\||\""));
+        lines << line.replace("\\-", "-").simplified().replace(QRegularExpression(" ?\\| ?"), "|");
+    }
+    return lines;
+}
+
+// The commands the manual page shows: its synopsis, one a line between .br, and the heads of
+// its items.
+QStringList manCommands()
+{
+    const QString page = doc("quelvard-admin.1");
+    QString synopsis = page.section(".SH SYNOPSIS", 1).section(".SH", 0, 0);
+    QStringList commands =
+        plain(synopsis.replace("\n.br\n", "\r").replace('\n', ' ').replace('\r', '\n'));
+    const QStringList lines = page.split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        if (lines.at(i - 1) == QLatin1String(".TP"))
+            commands << plain(lines.at(i));
+    }
+    return commands;
+}
+
+// The rows of the guide's tables, as they read.
+QStringList guideRows()
+{
+    return doc("ADMIN.md")
+        .split('\n')
+        .filter(QRegularExpression("^\\| `"))
+        .replaceInStrings("\\|", "|");
+}
+
+// The guide's row for each key of the policy file.
+QMap<QString, QString> keyRows()
+{
+    QMap<QString, QString> rows;
+    for (const QString &row : guideRows().filter(QRegularExpression("^\\| `[a-z-]+`[, ]"))) {
+        for (const auto &key :
+             QRegularExpression("`([a-z-]+)`").globalMatch(row.section(" | ", 0, 0)))
+            rows.insert(key.captured(1), row);
+    }
+    return rows;
+}
+
+// The values the `set NAME VALUE` commands of `lines` give each name, or with `unset` none.
+QMap<QString, QStringList> commands(const QStringList &lines, bool unset = false)
+{
+    const QRegularExpression command(unset ? "(?<![\\w-])unset ([a-z-]+)"
+                                           : "(?<![\\w-])set ([a-z|-]+) ([A-Za-z|-]+)");
+    QMap<QString, QStringList> values;
+    for (const QString &line : lines) {
+        for (const QRegularExpressionMatch &match : command.globalMatch(line)) {
+            for (const QString &name : match.captured(1).split('|'))
+                values[name] += match.captured(2).toLower().split('|');
+        }
+    }
+    for (QStringList &list : values) {
+        list.sort();
+        list.removeDuplicates();
+    }
+    return values;
+}
+
+} // namespace
 
 // What an administrator's hive may hold, and what the browser makes of it at start.
 class tst_MachinePolicies : public QObject
@@ -72,9 +150,9 @@ private slots:
             registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
             QVERIFY(registry.OpenKey(KeyPath(), true));
             if (!home.isEmpty())
-                registry.WriteString(HomePageValue, home);
+                registry.WriteString("HomePage", home);
             if (!data.isEmpty())
-                registry.WriteString(BrowsingDataValue, data);
+                registry.WriteString("BrowsingData", data);
             QVERIFY(registry.OpenKey(PopupsKeyPath(), true));
             for (const QString &site : sites)
                 registry.WriteString(site, QString());
@@ -115,7 +193,7 @@ private slots:
         registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
         QVERIFY(registry.OpenKey(KeyPath(), true));
         if (!text.isNull())
-            registry.WriteString(DownloadsValue, text);
+            registry.WriteString("Downloads", text);
         QStringList found;
         QCOMPARE(Read(&found).downloads == Downloads::Forbid, forbidden);
         QCOMPARE(found.size(), int(forbidden && text != "forbid"));
@@ -146,9 +224,9 @@ private slots:
         registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
         QVERIFY(registry.OpenKey(KeyPath(), true));
         if (!idle.isNull())
-            registry.WriteString(IdleResetValue, idle);
+            registry.WriteString("IdleReset", idle);
         if (!window.isNull())
-            registry.WriteString(WindowValue, window);
+            registry.WriteString("Window", window);
         QStringList found;
         const recMachinePolicies policies = Read(&found);
         QTEST(policies.IdleResetMinutes, "minutes");
@@ -171,6 +249,51 @@ private slots:
         QVERIFY(!policies.UserChangesAllowed() && policies.StoreUnreadable);
         QCOMPARE(found.size(), 1);
         QVERIFY(found.first().contains(m_env->machineHive()));
+    }
+
+    // Each setting as the administrator's guide, the manual page and set --help describe it:
+    // its values, its default, its range and whether it can be unset; and nothing else.
+    void documented()
+    {
+        const QStringList guide = guideRows();
+        const QStringList man = manCommands();
+        const QMap<QString, QString> keys = keyRows();
+        const QString raw = doc("quelvard-admin.1");
+        const QString page = plain(raw).join(' ');
+        const QString apply =
+            plain(raw.section(".TP\n.BR apply", 1).section(".TP", 0, 0)).join(' ');
+        for (const recSetting &setting : Settings()) {
+            const QString name = QLatin1String(setting.Name);
+            QStringList values = Argument(setting).toLower().split('|');
+            values.sort();
+            for (const QStringList &lines : {guide, man, SetUsage().split('\n')})
+                QVERIFY2(commands(lines).value(name) == (setting.IsList() ? QStringList() : values),
+                         setting.Name);
+            for (const QStringList &lines : {guide, man})
+                QVERIFY2(commands(lines, true).contains(name) == setting.Unsettable(),
+                         setting.Name);
+            QVERIFY2(SetHelp().contains(name) != setting.IsList() && apply.contains(name),
+                     setting.Name);
+            const QStringList cells = keys.value(name).split(" | ");
+            QVERIFY2(cells.size() == 3, setting.Name);
+            for (const QString &word : setting.TakesWords() ? setting.Words : QStringList())
+                QVERIFY2(cells.at(1).contains('"' + word + '"'), setting.Name);
+            QCOMPARE(cells.at(2), setting.IsList()
+                                      ? QStringLiteral("`[]` |")
+                                      : QStringLiteral("`\"%1\"` |").arg(setting.Default));
+            if (setting.Kind == TKind::Minutes) {
+                const QString range =
+                    QStringLiteral("%1 to %2").arg(setting.Least).arg(setting.Most);
+                QVERIFY2(cells.at(1).contains(range) && page.contains(range) &&
+                             guide.filter("`set " + name + ' ').join(' ').contains(range),
+                         setting.Name);
+            }
+        }
+        QStringList named = commands(guide).keys() + commands(man).keys() + keys.keys() +
+                            commands(SetUsage().split('\n')).keys();
+        named.removeAll(QStringLiteral("favorites")); // files of their own, not in the store
+        for (const QString &name : named)
+            QVERIFY2(FindSetting(name), qPrintable(name));
     }
 
     void canWrite()
