@@ -20,7 +20,7 @@ void Install()
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     InputFilter::Join(application, TInputStage::FileDialogs, [](QObject *watched, QEvent *event) {
         // Before the dialog is first painted, so no rename or delete is ever offered.
-        if (event->type() == QEvent::Show && watched->isWidgetType()) {
+        if (event->type() == QEvent::Show) {
             if (auto *dialog = qobject_cast<QFileDialog *>(watched))
                 dialog->setOption(QFileDialog::ReadOnly, true);
         }

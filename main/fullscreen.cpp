@@ -139,8 +139,7 @@ bool TFullScreen::takeEscape(QObject *watched, QEvent *event)
     if (event->type() != QEvent::KeyPress || !Active())
         return false;
     auto *key = static_cast<QKeyEvent *>(event);
-    // Without a virtual call: the receiver may be half destroyed.
-    auto *widget = watched->isWidgetType() ? static_cast<QWidget *>(watched) : nullptr;
+    auto *widget = qobject_cast<QWidget *>(watched);
     if (key->key() != Qt::Key_Escape || key->modifiers() != Qt::NoModifier || !widget ||
         widget->window() != m_window)
         return false;

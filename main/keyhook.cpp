@@ -99,10 +99,8 @@ bool TKeyHook::AppMessageHook(QObject *target, QEvent *event)
         const QEvent::Type type = event->type();
         if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::Wheel)
             return;
-        // Only input meant for this window; a dialog of ours deactivates the hook anyway. The
-        // receiver may be an object of the engine's half torn down (its window hiding while it
-        // is destroyed), so it is told apart without a virtual call.
-        auto *widget = target->isWidgetType() ? static_cast<QWidget *>(target) : nullptr;
+        // Only input meant for this window; a dialog of ours deactivates the hook anyway.
+        auto *widget = qobject_cast<QWidget *>(target);
         if (!widget || widget->window() != m_window)
             return;
         TWebView *view = m_commands->ActiveView();
