@@ -7,7 +7,6 @@
 #include "favorites/addfavorite.h"
 #include "favorites/favoritesstore.h"
 #include "popups/allowedsites.h"
-#include "support/scripteddialogs.h"
 #include "support/testenv.h"
 #include "support/testmain.h"
 #include "ui_addfavorite.h"
@@ -147,12 +146,6 @@ QString integrityCheck(const QString &file)
     return verdict;
 }
 
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
 // A small file system of its own, mounted for one test; tests that need one skip without the
 // right to mount.
 class TSmallDisk
@@ -192,14 +185,11 @@ private:
 
 } // namespace
 
-class tst_StoreFaults : public QObject
+class tst_StoreFaults : public EnvironmentSuite
 {
     Q_OBJECT
 
 private slots:
-    void init() { m_env = std::make_unique<TestEnvironment>(); }
-    void cleanup() { m_env.reset(); }
-
     void twoCopiesAddSitesAtOnce();
     void registryKilledMidStream_data();
     void registryKilledMidStream();
@@ -207,9 +197,6 @@ private slots:
     void favoriteKilledMidWrite_data();
     void favoriteKilledMidWrite();
     void fullDiskFailsTheSaveAndKeepsWhatIsStored();
-
-private:
-    std::unique_ptr<TestEnvironment> m_env;
 };
 
 void tst_StoreFaults::twoCopiesAddSitesAtOnce()
