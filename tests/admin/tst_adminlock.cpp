@@ -28,7 +28,6 @@
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QtTest>
-#include <memory>
 #include <sqlite3.h>
 
 namespace {

@@ -12,7 +12,6 @@
 #include <QFile>
 #include <QTest>
 #include <limits>
-#include <memory>
 #include <sqlite3.h>
 
 Q_DECLARE_METATYPE(recAdminLogin)

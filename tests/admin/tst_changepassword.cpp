@@ -13,7 +13,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
-#include <memory>
 #include <sqlite3.h>
 
 Q_DECLARE_METATYPE(recAdminLogin)

@@ -18,7 +18,6 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QTextStream>
-#include <memory>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>

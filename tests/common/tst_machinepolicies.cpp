@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
-#include <memory>
 #include <sqlite3.h>
 
 using namespace MachinePolicies;

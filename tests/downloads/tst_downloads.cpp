@@ -12,7 +12,6 @@
 #include "support/testenv.h"
 #include "support/testmain.h"
 
-#include <QDirIterator>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>

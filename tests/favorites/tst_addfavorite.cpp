@@ -15,8 +15,6 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include <memory>
-
 namespace {
 
 const QString Url = QStringLiteral("http://example.com/page?a=1&b=2");

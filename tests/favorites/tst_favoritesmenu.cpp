@@ -25,8 +25,6 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include <memory>
-
 namespace {
 
 QByteArray favorite(const QString &url)

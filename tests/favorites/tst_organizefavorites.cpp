@@ -13,8 +13,6 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include <memory>
-
 using namespace FavoritesStore;
 
 namespace {

@@ -28,7 +28,6 @@
 #include <QTableWidget>
 #include <QWebEngineProfile>
 #include <QtTest>
-#include <memory>
 
 using TestSupport::Control;
 

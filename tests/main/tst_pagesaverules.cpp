@@ -13,7 +13,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDirIterator>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QPrintDialog>

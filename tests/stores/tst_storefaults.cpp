@@ -20,7 +20,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <memory>
 #include <sqlite3.h>
 
 namespace {
