@@ -6,22 +6,11 @@ set -u
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/tools/isolated_run.sh"
 seed_admin_login
-for tool in openbox xprop xwininfo xdotool; do
-    command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/setup.sh installs it)"; exit 1; }
-done
 # A window placed away from the screen's edges, so a frame counted twice or not at all shows.
 seeded=150,100,900,700
 hive_set "$user_hive" 'Software\Quelvard' Position "$seeded"
 start_x
-
-openbox >"$work/openbox.log" 2>&1 &
-wm=$!
-for _ in $(seq 1 100); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-    sleep 0.1
-done
-xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' || {
-    echo "openbox did not start"; cat "$work/openbox.log"; exit 1; }
+start_openbox
 
 stored_position() {
     stored "$user_hive" 'Software\Quelvard' Position
@@ -78,6 +67,5 @@ for cycle in 1 2 3 4 5; do
         echo "  the stored Position changed from $seeded"; failed=1
     fi
 done
-kill "$wm" 2>/dev/null
 [ $failed -eq 0 ] || { echo "smoke test failed"; exit 1; }
 echo "smoke test passed"

@@ -14,7 +14,6 @@
 #include "support/browserfixture.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"
-#include "support/scripteddialogs.h"
 #include "support/testenv.h"
 
 #include <QAction>
@@ -29,7 +28,6 @@
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QtTest>
-#include <memory>
 #include <sqlite3.h>
 
 namespace {
@@ -109,18 +107,6 @@ void setValueType(const char *name, int type)
     sqlite3_close(db);
 }
 
-// The file's bytes, or a null array when there is no file.
-QByteArray fileContent(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    QByteArray bytes = file.readAll();
-    if (bytes.isNull())
-        bytes = QByteArray("");
-    return bytes;
-}
-
 // Receives the addresses the desktop would hand to another program.
 class ExternalLauncher : public QObject
 {
@@ -133,18 +119,14 @@ public slots:
 
 } // namespace
 
-class tst_AdminLock : public QObject
+class tst_AdminLock : public WebSuite
 {
     Q_OBJECT
-
-public:
-    static void initMain() { InitWebTestProcess(); }
 
 private slots:
     void initTestCase();
     void cleanupTestCase();
     void init();
-    void cleanup();
 
     void startsLocked_data();
     void startsLocked();
@@ -160,8 +142,6 @@ private slots:
     void lockCoversEveryProfileItIsGiven();
 
 private:
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedDialogs> m_dialogs;
     TestHttpServer m_server;
     ExternalLauncher m_launcher;
 };
@@ -186,18 +166,11 @@ void tst_AdminLock::cleanupTestCase()
 
 void tst_AdminLock::init()
 {
-    m_env = std::make_unique<TestEnvironment>();
-    m_dialogs = std::make_unique<ScriptedDialogs>();
+    EnvironmentSuite::init();
     GenUtilities::SavePosition(QStringLiteral("10,20,900,600")); // not a first run of the shell
     m_launcher.opened.clear();
     // Wrong passwords of earlier tests would otherwise rest the Login button of this one.
     TUnlockAttempts::ForProcess().RecordSuccess();
-}
-
-void tst_AdminLock::cleanup()
-{
-    m_dialogs.reset();
-    m_env.reset();
 }
 
 void tst_AdminLock::startsLocked_data()
@@ -226,40 +199,26 @@ void tst_AdminLock::startsLocked()
     QFETCH(bool, firstRunForm);
     QFETCH(QString, notice);
     QFETCH(bool, loadFails);
-    if (stored == QLatin1String("standin")) {
-        // Tests run as root: a file where the store's folder belongs stops every writer.
-        QFile standIn(QFileInfo(AppPaths::MachineHiveFile()).absolutePath());
-        QVERIFY(standIn.open(QIODevice::WriteOnly));
-    }
+    if (stored == QLatin1String("standin"))
+        m_env->blockMachineHive(); // stops every writer, root too
     if (stored == QLatin1String("hive") || stored == QLatin1String("foreign"))
         QVERIFY(GenUtilities::SaveAdminLogin(Stored));
     if (stored == QLatin1String("foreign"))
         setValueType("Level", 4);
     if (stored == QLatin1String("companion")) {
-        const QString file = GenUtilities::GetCompanionSettingsFile();
-        QVERIFY(QDir().mkpath(QFileInfo(file).absolutePath()));
-        QFile companion(file);
-        QVERIFY(companion.open(QIODevice::WriteOnly));
-        companion.write(
-            "[" +
-            CryptString(QStringLiteral("GeneralPreferences"), GenUtilities::AdminLoginKey1, true)
-                .toLatin1() +
-            "]\r\n" +
-            CryptString(QStringLiteral("LoginPassword"), GenUtilities::AdminLoginKey2, true)
-                .toLatin1() +
-            "=" +
-            CryptString(QStringLiteral("Secret12"), GenUtilities::AdminLoginKey2, true).toLatin1() +
-            "\r\n");
+        const auto crypt = [](const char *text, const QString &key) {
+            return CryptString(QLatin1String(text), key, true).toLatin1();
+        };
+        const QString key2 = GenUtilities::AdminLoginKey2;
+        writeBytes(GenUtilities::GetCompanionSettingsFile(),
+                   "[" + crypt("GeneralPreferences", GenUtilities::AdminLoginKey1) + "]\r\n" +
+                       crypt("LoginPassword", key2) + "=" + crypt("Secret12", key2) + "\r\n");
     }
     if (stored == QLatin1String("unreadable"))
         QVERIFY(QDir().mkpath(GenUtilities::GetCompanionSettingsFile()));
-    if (stored == QLatin1String("damaged")) {
-        QVERIFY(QDir().mkpath(QFileInfo(AppPaths::MachineHiveFile()).absolutePath()));
-        QFile hive(AppPaths::MachineHiveFile());
-        QVERIFY(hive.open(QIODevice::WriteOnly));
-        hive.write(QByteArray(2048, 'x'));
-    }
-    const QByteArray hiveBefore = fileContent(AppPaths::MachineHiveFile());
+    if (stored == QLatin1String("damaged"))
+        writeBytes(AppPaths::MachineHiveFile(), QByteArray(2048, 'x'));
+    const QByteArray hiveBefore = readBytes(AppPaths::MachineHiveFile());
     if (loadFails) {
         QTest::ignoreMessage(
             QtWarningMsg, QRegularExpression(QStringLiteral("^CheckAdminLoginAtStart failed: ")));
@@ -301,7 +260,7 @@ void tst_AdminLock::startsLocked()
     }
     // Nothing stored changed, except the migration's own save.
     if (stored != QLatin1String("companion")) {
-        QCOMPARE(fileContent(AppPaths::MachineHiveFile()), hiveBefore);
+        QCOMPARE(readBytes(AppPaths::MachineHiveFile()), hiveBefore);
     } else {
         QCOMPARE(GenUtilities::LoadAdminLogin().Password, QStringLiteral("Secret12"));
     }
@@ -467,8 +426,7 @@ void tst_AdminLock::droppedUrlDoesNotNavigateWhileLocked()
 {
     QVERIFY(GenUtilities::SaveAdminLogin(Stored));
     auto browser = Browser::open(*m_dialogs);
-    QVERIFY(browser);
-    QVERIFY(browser->load(m_server.url(QStringLiteral("/drop"))));
+    QVERIFY(browser && browser->load(m_server.url(QStringLiteral("/drop"))));
     TWebView *view = browser->view();
     QCOMPARE(view->page()->settings()->testAttribute(QWebEngineSettings::NavigateOnDropEnabled),
              false);
@@ -512,11 +470,7 @@ void tst_AdminLock::externalSchemeNotStartedWhileLocked()
     QCOMPARE(view->page()->settings()->unknownUrlSchemePolicy(),
              QWebEngineSettings::DisallowUnknownUrlSchemes);
 
-    auto clickLink = [view] {
-        TestPages::waitForPaint(view);
-        return TestPages::clickElement(view, QStringLiteral("x"));
-    };
-    QVERIFY(clickLink());
+    QVERIFY(TestPages::clickElement(view, QStringLiteral("x")));
     TestPages::runScript(view->page(), QStringLiteral("location.href = 'quelvard-ext:scripted'"));
     // The script's navigation has been begun before a second script answers, and the desktop
     // would have been asked before the sentinel's load completes.
@@ -527,7 +481,7 @@ void tst_AdminLock::externalSchemeNotStartedWhileLocked()
     // Unlocked, a link the person clicks is handed on as in any browser.
     QVERIFY(browser->unlock(*m_dialogs));
     QVERIFY(browser->load(page));
-    QVERIFY(clickLink());
+    QVERIFY(TestPages::clickElement(view, QStringLiteral("x")));
     QTRY_VERIFY_WITH_TIMEOUT(!m_launcher.opened.isEmpty(), 5000);
     QCOMPARE(m_launcher.opened.first(), QUrl(QStringLiteral("quelvard-ext:open")));
 }

@@ -3,7 +3,6 @@
 #include "common/apppaths.h"
 #include "common/encryption.h"
 #include "common/registry.h"
-#include "support/scripteddialogs.h"
 #include "support/testenv.h"
 #include <QGroupBox>
 #include <QLabel>
@@ -13,7 +12,6 @@
 #include <QFile>
 #include <QTest>
 #include <limits>
-#include <memory>
 #include <sqlite3.h>
 
 Q_DECLARE_METATYPE(recAdminLogin)
@@ -46,22 +44,20 @@ bool waitNoticeFits(const TfrmAdminLogin &dialog)
 
 } // namespace
 
-class tst_AdminLogin : public QObject
+class tst_AdminLogin : public EnvironmentSuite
 {
     Q_OBJECT
 
 private slots:
     void init()
     {
-        m_env = std::make_unique<TestEnvironment>();
-        m_dialogs = std::make_unique<ScriptedDialogs>();
+        EnvironmentSuite::init();
         // Dialogs made without their own counter share the process's; each test starts clean.
         TUnlockAttempts::ForProcess().RecordSuccess();
     }
     void cleanup()
     {
-        m_dialogs.reset();
-        m_env.reset();
+        EnvironmentSuite::cleanup();
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 
@@ -80,10 +76,6 @@ private slots:
     void unreadableLoginRefusesEveryAttempt();
     void askAdminLogin_data();
     void askAdminLogin();
-
-private:
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedDialogs> m_dialogs;
 };
 
 void tst_AdminLogin::compactForm()

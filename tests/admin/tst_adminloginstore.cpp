@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
-#include <memory>
 #include <sqlite3.h>
 
 using namespace GenUtilities;
@@ -117,23 +116,7 @@ QByteArray companionFile(const CompanionEntries &e, const QByteArray &lineEnd = 
     return out;
 }
 
-void writeCompanion(const QByteArray &content)
-{
-    const QString path = GetCompanionSettingsFile();
-    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
-// Makes every write to the machine hive fail: its folder's place is taken by a file.
-void blockHiveFolder()
-{
-    const QString folder = QFileInfo(AppPaths::MachineHiveFile()).absolutePath();
-    QDir(folder).removeRecursively();
-    QFile blocker(folder);
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-}
+const auto writeCompanion = [](const QByteArray &c) { writeBytes(GetCompanionSettingsFile(), c); };
 
 } // namespace
 
@@ -144,14 +127,11 @@ template <> char *toString(const recAdminLogin &r)
 }
 } // namespace QTest
 
-class tst_AdminLoginStore : public QObject
+class tst_AdminLoginStore : public EnvironmentSuite
 {
     Q_OBJECT
 
 private slots:
-    void init() { m_env = std::make_unique<TestEnvironment>(); }
-    void cleanup() { m_env.reset(); }
-
     void nothingStoredGivesEmptyRecord();
     void saveThenLoad_data();
     void saveThenLoad();
@@ -173,9 +153,6 @@ private slots:
     void refusedSaveReturnsFalse();
     void verificationLoadDoesNotMigrate();
     void readCompanionLoginEntry();
-
-private:
-    std::unique_ptr<TestEnvironment> m_env;
 };
 
 void tst_AdminLoginStore::nothingStoredGivesEmptyRecord()
@@ -297,7 +274,7 @@ void tst_AdminLoginStore::migratedLoginIsWrittenAtOnce()
 
 void tst_AdminLoginStore::refusedHiveMigratesOnEveryLoad()
 {
-    blockHiveFolder();
+    m_env->blockMachineHive();
     writeCompanion(
         companionFile({QStringLiteral("Secret12"), QString(), QString(), QString(), QString()}));
     QCOMPARE(LoadAdminLogin().Password, QStringLiteral("Secret12"));
@@ -411,7 +388,7 @@ void tst_AdminLoginStore::refusedSaveReturnsFalse()
 {
     QFETCH(QString, how);
     if (how == QLatin1String("folder"))
-        blockHiveFolder();
+        m_env->blockMachineHive();
     else
         QVERIFY(QDir().mkpath(AppPaths::MachineHiveFile()));
     QVERIFY(!SaveAdminLogin(login(QStringLiteral("Secret12"))));

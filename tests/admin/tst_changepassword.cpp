@@ -3,7 +3,6 @@
 #include "common/apppaths.h"
 #include "common/encryption.h"
 #include "common/textutils.h"
-#include "support/scripteddialogs.h"
 #include "support/testenv.h"
 #include <QGroupBox>
 #include <QLabel>
@@ -14,7 +13,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
-#include <memory>
 #include <sqlite3.h>
 
 Q_DECLARE_METATYPE(recAdminLogin)
@@ -32,30 +30,16 @@ const QString WrongCurrent = QStringLiteral("The Current Password is incorrect")
 const recAdminLogin Stored{QStringLiteral("Secret12"), QStringLiteral("Old question"),
                            QStringLiteral("Old answer"), QString(), QString()};
 
-void blockHiveFolder()
-{
-    const QString folder = QFileInfo(AppPaths::MachineHiveFile()).absolutePath();
-    QDir(folder).removeRecursively();
-    QFile blocker(folder);
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-}
-
 } // namespace
 
-class tst_ChangePassword : public QObject
+class tst_ChangePassword : public EnvironmentSuite
 {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        m_env = std::make_unique<TestEnvironment>();
-        m_dialogs = std::make_unique<ScriptedDialogs>();
-    }
     void cleanup()
     {
-        m_dialogs.reset();
-        m_env.reset();
+        EnvironmentSuite::cleanup();
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 
@@ -85,9 +69,6 @@ private:
         dialog.edtQuestion2->setText(t.q2);
         dialog.edtAnswer2->setText(t.a2);
     }
-
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedDialogs> m_dialogs;
 };
 
 void tst_ChangePassword::ordinaryForm()
@@ -321,7 +302,7 @@ void tst_ChangePassword::firstRunSkipsCurrentPassword()
 
 void tst_ChangePassword::refusedSaveKeepsDialogOpen()
 {
-    blockHiveFolder();
+    m_env->blockMachineHive();
     for (const bool firstRun : {true, false}) {
         m_dialogs->messages.clear();
         TfrmChangePassword dialog;

@@ -18,7 +18,6 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QTextStream>
-#include <memory>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,14 +104,11 @@ struct TTemporaryUser
 
 } // namespace
 
-class tst_AdminCommand : public QObject
+class tst_AdminCommand : public EnvironmentSuite
 {
     Q_OBJECT
 
 private slots:
-    void init() { m_env = std::make_unique<TestEnvironment>(); }
-    void cleanup() { m_env.reset(); }
-
     void setLogin_data()
     {
         QTest::addColumn<QStringList>("lines");
@@ -961,7 +957,7 @@ private slots:
     void sharedFavoritesLimits()
     {
         // Ten folders and a favorite, 1024 bytes of path: as far as a tree may go.
-        const QByteArray widest = nestedFavorites(10, 92);
+        const QByteArray widest = nestedFavorites(10, 92, QLatin1Char('f'), 94);
         QString file = writePolicy(widest);
         QCOMPARE(run({"apply", file}).out, QStringLiteral("changed\n"));
         QCOMPARE(run({"apply", "--check", file}).status, 0);
@@ -982,10 +978,7 @@ private slots:
         // apply takes, after which the machine matches it.
         const QString deep = MachineFavorites::Folder() + "/" + eleven.join('/');
         QVERIFY(QDir().mkpath(deep));
-        QFile favorite(deep + "/Deep.irl");
-        QVERIFY(favorite.open(QIODevice::WriteOnly));
-        favorite.write("[InternetShortcut]\r\nURL=https://deep.example/\r\n");
-        favorite.close();
+        writeBytes(deep + "/Deep.irl", "[InternetShortcut]\r\nURL=https://deep.example/\r\n");
         const TRun handMade = run({"export"});
         QCOMPARE(handMade.status, 0);
         QVERIFY2(handMade.err.contains("\"F0/F1/F2/F3/F4/F5/F6/F7/F8/F9/F10\" is left out: "
@@ -1002,9 +995,7 @@ private slots:
     // unwritable for anyone.
     void refusedWrite()
     {
-        QFile standIn(m_env->machineDataDir() + "/Quelvard");
-        QVERIFY(standIn.open(QIODevice::WriteOnly));
-        standIn.close();
+        writeBytes(m_env->machineDataDir() + "/Quelvard", QByteArray());
         for (const QStringList &arguments :
              {QStringList{"popups", "allow", "a.example"}, QStringList{"unset", "home-page"},
               QStringList{"set", "browsing-data", "forget"}}) {
@@ -1021,10 +1012,7 @@ private slots:
     void unreadableStore()
     {
         QDir().mkpath(m_env->machineDataDir() + "/Quelvard");
-        QFile junk(m_env->machineHive());
-        QVERIFY(junk.open(QIODevice::WriteOnly));
-        junk.write(QByteArray(4096, 'x'));
-        junk.close();
+        writeBytes(m_env->machineHive(), QByteArray(4096, 'x'));
         // The manual page promises the message says how to mend it.
         const QString hive = m_env->machineHive();
         const QString mend = QStringLiteral("mv %1 %1.damaged").arg(hive);
@@ -1222,31 +1210,12 @@ private slots:
     }
 
 private:
-    // A favorite at the bottom of `depth` nested folders, every name `length` letters long.
-    static QByteArray nestedFavorites(int depth, int length)
-    {
-        const QString name(length, QLatin1Char('f'));
-        QString tree =
-            QStringLiteral("[{\"name\": \"%1ff\", \"url\": \"https://a.example/\"}]").arg(name);
-        for (int i = 0; i < depth; ++i)
-            tree = QStringLiteral("[{\"name\": \"%1\", \"children\": %2}]").arg(name, tree);
-        return QStringLiteral("{\"favorites\": %1}").arg(tree).toUtf8();
-    }
     QString writePolicy(const QByteArray &json)
     {
-        const QString file = m_env->root() + "/policy.json";
-        QFile out(file);
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(json) != json.size())
-            qFatal("cannot write %s", qPrintable(file));
-        return file;
+        writeBytes(m_env->root() + "/policy.json", json);
+        return m_env->root() + "/policy.json";
     }
-    QByteArray hiveBytes() const
-    {
-        QFile hive(m_env->machineHive());
-        return hive.open(QIODevice::ReadOnly) ? hive.readAll() : QByteArray();
-    }
-
-    std::unique_ptr<TestEnvironment> m_env;
+    QByteArray hiveBytes() const { return readBytes(m_env->machineHive()); }
 };
 
 #include "support/testmain.h"

@@ -11,18 +11,6 @@
 
 namespace {
 
-// A favorite at the bottom of `depth` nested folders, every name `nameLength` characters of
-// `letter`.
-QByteArray nestedTree(int depth, int nameLength, QChar letter = QLatin1Char('f'))
-{
-    const QString name(nameLength, letter);
-    QString tree =
-        QStringLiteral("[{\"name\": \"%1\", \"url\": \"https://a.example/\"}]").arg(name);
-    for (int i = 0; i < depth; ++i)
-        tree = QStringLiteral("[{\"name\": \"%1\", \"children\": %2}]").arg(name, tree);
-    return QStringLiteral("{\"favorites\": %1}").arg(tree).toUtf8();
-}
-
 // Standard input replaced by `fd` for one test, and put back.
 struct TStandardInput
 {
@@ -41,14 +29,11 @@ struct TStandardInput
 
 } // namespace
 
-class tst_PolicyFile : public QObject
+class tst_PolicyFile : public EnvironmentSuite
 {
     Q_OBJECT
 
 private slots:
-    void init() { m_env = std::make_unique<TestEnvironment>(); }
-    void cleanup() { m_env.reset(); }
-
     void refused_data()
     {
         QTest::addColumn<QByteArray>("json");
@@ -95,13 +80,15 @@ private slots:
         QTest::newRow("idle reset over a day")
             << QByteArray("{\"idle-reset\": 1441}") << "1441 is not off";
         QTest::newRow("idle reset as a list") << QByteArray("{\"idle-reset\": [5]}") << "a list";
-        QTest::newRow("folders eleven deep") << nestedTree(11, 3) << "folders nest at most 10 deep";
+        QTest::newRow("folders eleven deep")
+            << nestedFavorites(11, 3) << "folders nest at most 10 deep";
         QTest::newRow("a path over 1024 bytes")
-            << nestedTree(4, 205) << "a path is at most 1024 bytes long, not 1029";
+            << nestedFavorites(4, 205) << "a path is at most 1024 bytes long, not 1029";
         QTest::newRow("a path over 1024 bytes, counted in UTF-8")
-            << nestedTree(4, 120, QChar(0x00e9)) << "a path is at most 1024 bytes long, not 1204";
+            << nestedFavorites(4, 120, QChar(0x00e9))
+            << "a path is at most 1024 bytes long, not 1204";
         QTest::newRow("thirty folders with 7,344-character paths")
-            << nestedTree(30, 243) << "a path is at most 1024 bytes long";
+            << nestedFavorites(30, 243) << "a path is at most 1024 bytes long";
     }
     void refused()
     {
@@ -154,8 +141,8 @@ private slots:
     void treeAtTheLimits_data()
     {
         QTest::addColumn<QByteArray>("json");
-        QTest::newRow("ten folders deep") << nestedTree(10, 3);
-        QTest::newRow("a path of 1024 bytes") << nestedTree(4, 204);
+        QTest::newRow("ten folders deep") << nestedFavorites(10, 3);
+        QTest::newRow("a path of 1024 bytes") << nestedFavorites(4, 204);
     }
     void treeAtTheLimits()
     {
@@ -195,8 +182,7 @@ private slots:
         std::unique_ptr<TStandardInput> input;
         qint64 size = policy.size();
         if (kind == "file") {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(policy) == policy.size());
+            writeBytes(path, policy);
         } else if (kind.startsWith("16 MB")) {
             QFile file(path);
             size = 16 * 1024 * 1024 + (kind.endsWith("byte") ? 1 : 0);
@@ -230,9 +216,6 @@ private slots:
             QVERIFY2(problem.contains(message), qPrintable(problem));
         }
     }
-
-private:
-    std::unique_ptr<TestEnvironment> m_env;
 };
 
 #include "support/testmain.h"

@@ -7,14 +7,11 @@
 #include <QFile>
 #include <QtTest>
 
-class tst_GenUtilities : public QObject
+class tst_GenUtilities : public EnvironmentSuite
 {
     Q_OBJECT
 
 private slots:
-    void init() { m_env.reset(new TestEnvironment); }
-    void cleanup() { m_env.reset(); }
-
     void splitCommaText_data();
     void splitCommaText();
     void parsePosition_data();
@@ -27,9 +24,6 @@ private slots:
     void companionSettingsMustBeAFile();
     void appDataFolder_data();
     void appDataFolder();
-
-private:
-    std::unique_ptr<TestEnvironment> m_env;
 };
 
 void tst_GenUtilities::splitCommaText_data()
@@ -122,11 +116,7 @@ void tst_GenUtilities::getPositionCreatesTheEmptyKey()
 void tst_GenUtilities::getPositionOnDamagedStoreIsEmpty()
 {
     const QString hive = AppPaths::UserHiveFile();
-    QDir().mkpath(QFileInfo(hive).absolutePath());
-    QFile file(hive);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("garbage that is no database at all, long enough to have a header........");
-    file.close();
+    writeBytes(hive, "garbage that is no database at all, long enough to have a header........");
     const qint64 size = QFileInfo(hive).size();
     // Kept from the user, not from the log.
     QTest::ignoreMessage(QtWarningMsg, "GetPosition failed: file is not a database");
@@ -166,9 +156,7 @@ void tst_GenUtilities::companionSettingsMustBeAFile()
     QDir().mkpath(file); // a folder of that name does not count
     QVERIFY(!GenUtilities::CompanionSettingsExist());
     QDir().rmdir(file);
-    QFile out(file);
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    out.close();
+    writeBytes(file, QByteArray());
     QVERIFY(GenUtilities::CompanionSettingsExist());
 }
 

@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTest>
-#include <memory>
 #include <sqlite3.h>
 
 using namespace MachinePolicies;
@@ -90,14 +89,11 @@ QMap<QString, QStringList> commands(const QStringList &lines, bool unset = false
 } // namespace
 
 // What an administrator's hive may hold, and what the browser makes of it at start.
-class tst_MachinePolicies : public QObject
+class tst_MachinePolicies : public EnvironmentSuite
 {
     Q_OBJECT
 
 private slots:
-    void init() { m_env = std::make_unique<TestEnvironment>(); }
-    void cleanup() { m_env.reset(); }
-
     void read_data()
     {
         QTest::addColumn<QString>("home");
@@ -237,11 +233,7 @@ private slots:
     // A store that is there but cannot be read must not open what the administrator closed.
     void unreadableStoreGivesTheSafestSettings()
     {
-        QDir().mkpath(QFileInfo(m_env->machineHive()).absolutePath());
-        QFile junk(m_env->machineHive());
-        QVERIFY(junk.open(QIODevice::WriteOnly));
-        junk.write(QByteArray(2048, 'x'));
-        junk.close();
+        writeBytes(m_env->machineHive(), QByteArray(2048, 'x'));
         QStringList found;
         const recMachinePolicies policies = Read(&found);
         QVERIFY(policies.HomePage.isEmpty() && policies.AllowedSites.isEmpty());
@@ -300,14 +292,9 @@ private slots:
     {
         QVERIFY(TRegistry::CanWrite(m_env->machineHive()));
         QVERIFY(!QFileInfo::exists(QFileInfo(m_env->machineHive()).absolutePath()));
-        QFile standIn(QFileInfo(m_env->machineHive()).absolutePath());
-        QVERIFY(standIn.open(QIODevice::WriteOnly));
-        standIn.close();
+        m_env->blockMachineHive();
         QVERIFY(!TRegistry::CanWrite(m_env->machineHive()));
     }
-
-private:
-    std::unique_ptr<TestEnvironment> m_env;
 };
 
 #include "support/testmain.h"

@@ -50,14 +50,11 @@ int runWriter(const QString &hive, const QString &prefix, int count)
     return 0;
 }
 
-class tst_Registry : public QObject
+class tst_Registry : public EnvironmentSuite
 {
     Q_OBJECT
 
 private slots:
-    void init() { m_env.reset(new TestEnvironment); }
-    void cleanup() { m_env.reset(); }
-
     void writeThenReadBack();
     void pathSpellings_data();
     void pathSpellings();
@@ -74,9 +71,6 @@ private slots:
     void twoProcessesWritingAtOnce();
     void batchIsOneChangeOrNone_data();
     void batchIsOneChangeOrNone();
-
-private:
-    std::unique_ptr<TestEnvironment> m_env;
 };
 
 void tst_Registry::writeThenReadBack()
@@ -236,9 +230,7 @@ void tst_Registry::writeToUnwritableFolderRaisesAndChangesNothing()
     // A plain file where the hive's folder should be: no rights can make this writable,
     // so the check holds for root as well.
     const QString blocker = m_env->root() + QStringLiteral("/blocked");
-    QFile file(blocker);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
+    writeBytes(blocker, QByteArray());
     TRegistry registry;
     registry.SetHiveFile(blocker + QStringLiteral("/Quelvard/registry.db"));
     QVERIFY_THROWS_EXCEPTION(EQuelvardError,
@@ -259,11 +251,7 @@ void tst_Registry::damagedFileIsNeverTouched()
 {
     QFETCH(QByteArray, content);
     const QString file = userHive();
-    QDir().mkpath(QFileInfo(file).absolutePath());
-    QFile out(file);
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    out.write(content);
-    out.close();
+    writeBytes(file, content);
 
     TRegistry registry;
     bool raised = false;

@@ -9,11 +9,9 @@
 #include "support/browserfixture.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"
-#include "support/scripteddialogs.h"
 #include "support/testenv.h"
 #include "support/testmain.h"
 
-#include <QDirIterator>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
@@ -28,20 +26,8 @@ using namespace TestPages;
 namespace {
 
 const QByteArray FileBody = "the file's own bytes\n";
-
-// Every file and folder below `folder`, relative to it, or "(none)" when it does not exist.
-QStringList listing(const QString &folder)
-{
-    if (!QFileInfo::exists(folder))
-        return {QStringLiteral("(none)")};
-    QStringList entries;
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        entries << QDir(folder).relativeFilePath(it.next());
-    entries.sort();
-    return entries;
-}
+constexpr auto Attachment = &TestHttpServer::attachment;
+constexpr auto Link = &TestHttpServer::link;
 
 // A blank one-page PDF (the viewer rebuilds the missing cross-reference table).
 const QByteArray Pdf = "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n2 0 obj<</Type/Pages"
@@ -79,7 +65,7 @@ QString downloadState(const QWidget *window)
 
 } // namespace
 
-class tst_Downloads : public QObject
+class tst_Downloads : public EnvironmentSuite
 {
     Q_OBJECT
 
@@ -96,16 +82,8 @@ private slots:
 
     void init()
     {
-        m_env.reset(new TestEnvironment);
-        m_dialogs.reset(new ScriptedDialogs);
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_env->root() + QStringLiteral("/xdg")));
-        setDownloadFolder(m_env->root() + QStringLiteral("/Downloads"));
-    }
-
-    void cleanup()
-    {
-        m_dialogs.reset();
-        m_env.reset();
+        EnvironmentSuite::init();
+        m_env->setDownloadFolder(m_env->downloadsDir());
     }
 
     void fileName_data()
@@ -204,12 +182,10 @@ private slots:
         const QString favorites = FavoritesStore::FavoritesFolder();
         QVERIFY(QDir().mkpath(favorites));
         folder.replace(QLatin1Char('~'), m_env->root()).replace(QLatin1Char('*'), favorites);
-        setDownloadFolder(folder);
+        m_env->setDownloadFolder(folder);
         if (!already.isEmpty()) {
             QVERIFY(QDir().mkpath(folder));
-            QFile file(QDir(folder).filePath(already));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("there before");
+            writeBytes(QDir(folder).filePath(already), "there before");
         }
         if (forbidden) {
             MachinePolicies::SetDownloads(MachinePolicies::Downloads::Forbid);
@@ -217,21 +193,15 @@ private slots:
         }
         const QString path =
             QStringLiteral("/file-%1").arg(QTest::currentDataTag()).replace(' ', '-');
-        m_server.setPage(path, FileBody,
-                         "text/plain\r\nContent-Disposition: attachment; filename=\"" +
-                             served.toUtf8() + "\"");
-        m_server.setHtml(QStringLiteral("/links"), QStringLiteral("Links"),
-                         QStringLiteral("<a id=\"file\" href=\"%1\" style=\"display:block;"
-                                        "width:300px;height:100px\">the file</a>")
-                             .arg(path));
-        const QStringList favoritesBefore = listing(favorites);
-        const QStringList before = listing(folder);
+        m_server.setPage(path, FileBody, Attachment(served.toUtf8()));
+        m_server.setHtml(QStringLiteral("/links"), QStringLiteral("Links"), Link("file", path));
+        const QStringList favoritesBefore = entriesBelow(favorites);
+        const QStringList before = entriesBelow(folder);
 
         auto browser = Browser::open(*m_dialogs);
         QVERIFY(browser);
         browser->window.resize(648, 564); // the window's first size
         QVERIFY(browser->load(m_server.url(QStringLiteral("/links"))));
-        waitForPaint(browser->view());
         QVERIFY(clickElement(browser->view(), QStringLiteral("file")));
         QTRY_COMPARE_WITH_TIMEOUT(downloadState(&browser->window), shown, 20000);
         // A page load after the decision: whatever the engine does with a refused file has had
@@ -249,9 +219,9 @@ private slots:
             const auto names = browser->window.findChildren<QLabel *>("lblDownloadName");
             QCOMPARE(names.last()->accessibleName(), saved);
         }
-        QCOMPARE(listing(folder), expected);
+        QCOMPARE(entriesBelow(folder), expected);
         if (!folder.startsWith(favorites))
-            QCOMPARE(listing(favorites), favoritesBefore);
+            QCOMPARE(entriesBelow(favorites), favoritesBefore);
         // The bar can be closed, and takes the ended download with it.
         auto *close = TestSupport::Control<QWidget>(&browser->window, "tbCloseDownloads");
         QTest::mouseClick(close, Qt::LeftButton);
@@ -275,16 +245,13 @@ private slots:
         QFETCH(QStringList, after);
         MachinePolicies::SetBrowsingData(*MachinePolicies::ParseBrowsingData(browsingData));
         MachinePolicies::Forget();
-        m_server.setPage("/whole", FileBody,
-                         "text/plain\r\nContent-Disposition: attachment; filename=\"whole.txt\"");
+        m_server.setPage("/whole", FileBody, Attachment("whole.txt"));
         m_server.setTrickle("/endless", Attachment("endless.bin"), 256 << 20, 16 << 10, 20);
         m_server.setHtml("/two", "Two", Link("whole", "/whole") + Link("endless", "/endless"));
-        const QString folder = m_env->root() + "/Downloads";
+        const QString folder = m_env->downloadsDir();
 
         auto browser = Browser::open(*m_dialogs);
-        QVERIFY(browser);
-        QVERIFY(browser->load(m_server.url("/two")));
-        waitForPaint(browser->view());
+        QVERIFY(browser && browser->load(m_server.url("/two")));
         QVERIFY(clickElement(browser->view(), "whole"));
         QTRY_COMPARE_WITH_TIMEOUT(downloadState(&browser->window), TDownloadBarSaved, 20000);
         QVERIFY(clickElement(browser->view(), "endless"));
@@ -295,7 +262,7 @@ private slots:
         QCOMPARE(recorded.contains(folder + "/endless.bin.download"), browsingData == "forget");
 
         browser.reset();
-        QTRY_COMPARE(listing(folder), after);
+        QTRY_COMPARE(entriesBelow(folder), after);
         QVERIFY(!recordedPaths().contains(folder + "/whole.txt"));
     }
 
@@ -316,20 +283,16 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(bool, live);
         QFETCH(bool, deleted);
-        const QString folder = m_env->root() + "/Downloads";
+        const QString folder = m_env->downloadsDir();
         QVERIFY(QDir().mkpath(folder));
         const QString target = m_env->root() + "/elsewhere.txt";
-        QFile elsewhere(target);
-        QVERIFY(elsewhere.open(QIODevice::WriteOnly));
-        elsewhere.write("not the visitor's");
-        elsewhere.close();
+        writeBytes(target, "not the visitor's");
         const QString path =
             kind == "folder" ? m_env->root() + "/Documents" : folder + "/visitor's file.txt";
         auto run = std::make_unique<TRunFiles>(AppPaths::RunRecordsDir());
         QVERIFY(run->Add(path));
         if (kind == "file") {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
+            writeBytes(path, QByteArray());
         } else if (kind == "link") {
             QVERIFY(QFile::link(target, path));
         } else {
@@ -370,17 +333,14 @@ private slots:
         const QString favorites = FavoritesStore::FavoritesFolder();
         QVERIFY(QDir().mkpath(favorites));
         leadsTo = QDir::cleanPath(leadsTo.replace('~', m_env->root()).replace('*', favorites));
-        const QString folder = m_env->root() + "/Downloads";
+        const QString folder = m_env->downloadsDir();
         QVERIFY(QDir().mkpath(folder));
         QVERIFY(QFile::link(leadsTo, folder + "/" + planted));
-        m_server.setPage("/notes", FileBody,
-                         "text/plain\r\nContent-Disposition: attachment; filename=\"notes.txt\"");
+        m_server.setPage("/notes", FileBody, Attachment("notes.txt"));
         m_server.setHtml("/planted", "Planted", Link("notes", "/notes"));
 
         auto browser = Browser::open(*m_dialogs);
-        QVERIFY(browser);
-        QVERIFY(browser->load(m_server.url("/planted")));
-        waitForPaint(browser->view());
+        QVERIFY(browser && browser->load(m_server.url("/planted")));
         QVERIFY(clickElement(browser->view(), "notes"));
         QTRY_COMPARE_WITH_TIMEOUT(downloadState(&browser->window), TDownloadBarSaved, 20000);
         QFile saved(folder + "/notes (1).txt");
@@ -407,11 +367,9 @@ private slots:
         m_server.setTrickle(path, Attachment("stopped.bin"), 64 << 20, 64 << 10, 20,
                             cutOff ? 1 << 20 : -1);
         m_server.setHtml("/stop", "Stop", Link("stopped", path));
-        const QString folder = m_env->root() + "/Downloads";
+        const QString folder = m_env->downloadsDir();
         auto browser = Browser::open(*m_dialogs);
-        QVERIFY(browser);
-        QVERIFY(browser->load(m_server.url("/stop")));
-        waitForPaint(browser->view());
+        QVERIFY(browser && browser->load(m_server.url("/stop")));
         QVERIFY(clickElement(browser->view(), "stopped"));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(folder + "/stopped.bin.download").size() > 0, 20000);
         if (!cutOff) {
@@ -420,7 +378,7 @@ private slots:
         }
         QTRY_COMPARE_WITH_TIMEOUT(downloadState(&browser->window), shown, 20000);
         QVERIFY(browser->load(m_server.url("/sentinel")));
-        QTRY_COMPARE(listing(folder), QStringList());
+        QTRY_COMPARE(entriesBelow(folder), QStringList());
         QCOMPARE(browser->window.findChildren<QLabel *>("lblDownloadName").size(), 1);
         for (auto *cancel : browser->window.findChildren<QPushButton *>("btnCancelDownload"))
             QVERIFY(!cancel->isVisible());
@@ -481,36 +439,12 @@ private slots:
             QStringLiteral("application/pdf"));
         QVERIFY(browser->load(m_server.url(QStringLiteral("/sentinel"))));
         QVERIFY(!TestSupport::Control<QWidget>(&browser->window, "pnlDownloads")->isVisible());
-        QCOMPARE(listing(m_env->root() + QStringLiteral("/Downloads")),
-                 QStringList{QStringLiteral("(none)")});
+        QCOMPARE(entriesBelow(m_env->downloadsDir()), QStringList{QStringLiteral("(none)")});
     }
 
 private:
-    static QByteArray Attachment(const QByteArray &name)
-    {
-        return "application/octet-stream\r\nContent-Disposition: attachment; filename=\"" + name +
-               "\"";
-    }
-    static QString Link(const QString &id, const QString &href)
-    {
-        return QStringLiteral("<a id=\"%1\" href=\"%2\" style=\"display:block;width:300px;"
-                              "height:60px\">%1</a>")
-            .arg(id, href);
-    }
     const QString TDownloadBarSaved = QStringLiteral("Saved in Downloads");
 
-    // Points the user's Downloads folder at `folder` through xdg-user-dirs.
-    void setDownloadFolder(const QString &folder)
-    {
-        const QString config = m_env->root() + QStringLiteral("/xdg");
-        QDir().mkpath(config);
-        QFile dirs(config + QStringLiteral("/user-dirs.dirs"));
-        QVERIFY(dirs.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        dirs.write("XDG_DOWNLOAD_DIR=\"" + QFile::encodeName(folder) + "\"\n");
-    }
-
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedDialogs> m_dialogs;
     TestHttpServer m_server;
 };
 

@@ -2,7 +2,6 @@
 // overwrite question, and what is written.
 #include "favorites/addfavorite.h"
 #include "favorites/favoritesstore.h"
-#include "support/scripteddialogs.h"
 #include "support/testenv.h"
 
 #include "common/apppaths.h"
@@ -15,8 +14,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
-
-#include <memory>
 
 namespace {
 
@@ -34,20 +31,6 @@ QByteArray sixLines(const QString &url)
            "IconFile=/usr/lib/url.dll\r\n";
 }
 
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
 QStringList entries(const QString &folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
@@ -55,7 +38,7 @@ QStringList entries(const QString &folder)
 
 } // namespace
 
-class tst_AddFavorite : public QObject
+class tst_AddFavorite : public EnvironmentSuite
 {
     Q_OBJECT
 
@@ -79,23 +62,19 @@ private slots:
     void forbiddenChangesAddNothing();
 
 private:
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedDialogs> m_dialogs;
     QString m_root;
 };
 
 void tst_AddFavorite::init()
 {
-    m_env = std::make_unique<TestEnvironment>();
-    m_dialogs = std::make_unique<ScriptedDialogs>();
+    EnvironmentSuite::init();
     m_root = FavoritesStore::FavoritesFolder();
 }
 
 void tst_AddFavorite::cleanup()
 {
     FavoritesStore::OverrideSystemFolders(QString(), QString());
-    m_dialogs.reset();
-    m_env.reset();
+    EnvironmentSuite::cleanup();
 }
 
 void tst_AddFavorite::formLayout()

@@ -11,7 +11,6 @@
 #include "support/controls.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"
-#include "support/scripteddialogs.h"
 #include "support/testenv.h"
 
 #include "common/genutilities.h"
@@ -26,17 +25,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include <memory>
-
 namespace {
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
 
 QByteArray favorite(const QString &url)
 {
@@ -90,17 +79,13 @@ QStringList favoriteDialogs(const QStringList &run)
 
 using TestPages::waitForUrl;
 
-class tst_FavoritesMenu : public QObject
+class tst_FavoritesMenu : public WebSuite
 {
     Q_OBJECT
-
-public:
-    static void initMain() { InitWebTestProcess(); }
 
 private slots:
     void initTestCase();
     void init();
-    void cleanup();
 
     void withoutFolderOnlyTheFixedItems();
     void menuListsTheTree();
@@ -120,8 +105,6 @@ private slots:
 private:
     void openPage(TfrmQuelvardBrowser &window, const QString &path);
 
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedDialogs> m_dialogs;
     TestHttpServer m_server;
     QString m_root;
 };
@@ -136,17 +119,10 @@ void tst_FavoritesMenu::initTestCase()
 
 void tst_FavoritesMenu::init()
 {
-    m_env = std::make_unique<TestEnvironment>();
-    m_dialogs = std::make_unique<ScriptedDialogs>();
+    EnvironmentSuite::init();
     // An ordinary run, not the first: the first tab stays on the start page.
     GenUtilities::SavePosition(QStringLiteral("10,20,900,600"));
     m_root = FavoritesStore::FavoritesFolder();
-}
-
-void tst_FavoritesMenu::cleanup()
-{
-    m_dialogs.reset();
-    m_env.reset();
 }
 
 void tst_FavoritesMenu::openPage(TfrmQuelvardBrowser &window, const QString &path)

@@ -30,58 +30,7 @@ extern "C" mode_t umask(mode_t mask) noexcept
     return mode_t(::syscall(SYS_umask, mask));
 }
 
-namespace {
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-// Builds a layout below root. "name/" is a folder, "name -> target" a symbolic link,
-// "name|" a pipe, anything else a favorite file holding a URL made of its name.
-void makeLayout(const QString &root, const QStringList &layout)
-{
-    QDir().mkpath(root);
-    for (const QString &entry : layout) {
-        const QString path = root + QLatin1Char('/') + entry;
-        if (entry.contains(QLatin1String(" -> "))) {
-            const QStringList parts = entry.split(QStringLiteral(" -> "));
-            QDir().mkpath(QFileInfo(root + QLatin1Char('/') + parts[0]).absolutePath());
-            QVERIFY(QFile::link(parts[1], root + QLatin1Char('/') + parts[0]));
-        } else if (entry.endsWith(QLatin1Char('/'))) {
-            QVERIFY(QDir().mkpath(path));
-        } else if (entry.endsWith(QLatin1Char('|'))) {
-            QDir().mkpath(QFileInfo(path).absolutePath());
-            QCOMPARE(::mkfifo(QFile::encodeName(path.chopped(1)).constData(), 0600), 0);
-        } else {
-            writeBytes(path, "[InternetShortcut]\r\nURL=http://x/" + entry.toUtf8() + "\r\n");
-        }
-    }
-}
-
-// One line per item, two blanks per level, folders marked with a trailing "/".
-QStringList outline(const QVector<TFavoriteItem> &items, const QString &indent = QString())
-{
-    QStringList lines;
-    for (const TFavoriteItem &item : items) {
-        lines << indent + item.Name + (item.IsFolder ? QStringLiteral("/") : QString());
-        lines += outline(item.Children, indent + QStringLiteral("  "));
-    }
-    return lines;
-}
-
-} // namespace
-
-class tst_FavoritesStore : public QObject
+class tst_FavoritesStore : public EnvironmentSuite
 {
     Q_OBJECT
 
@@ -115,13 +64,12 @@ private slots:
     void deleteFolderTreeKeepsLinkTargets();
 
 private:
-    TestEnvironment *m_env = nullptr;
     QString m_root;
 };
 
 void tst_FavoritesStore::init()
 {
-    m_env = new TestEnvironment;
+    EnvironmentSuite::init();
     m_root = FavoritesFolder();
     QVERIFY(m_root.startsWith(m_env->userDataDir()));
     QVERIFY(m_root.endsWith(QLatin1String("/Quelvard/")));
@@ -130,8 +78,7 @@ void tst_FavoritesStore::init()
 void tst_FavoritesStore::cleanup()
 {
     OverrideSystemFolders(QString(), QString());
-    delete m_env;
-    m_env = nullptr;
+    EnvironmentSuite::cleanup();
 }
 
 void tst_FavoritesStore::folderValues()

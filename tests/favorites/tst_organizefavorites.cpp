@@ -2,7 +2,6 @@
 // match; every message with its exact text.
 #include "favorites/favoritesstore.h"
 #include "favorites/organizefavorites.h"
-#include "support/scripteddialogs.h"
 #include "support/testenv.h"
 
 #include "common/apppaths.h"
@@ -14,47 +13,9 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include <memory>
-
 using namespace FavoritesStore;
 
 namespace {
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-// "name/" is a folder, "name -> target" a symbolic link, anything else a favorite file.
-void makeLayout(const QString &root, const QStringList &layout)
-{
-    QDir().mkpath(root);
-    for (const QString &entry : layout) {
-        if (entry.contains(QLatin1String(" -> "))) {
-            const QStringList parts = entry.split(QStringLiteral(" -> "));
-            QVERIFY(QFile::link(parts[1], root + parts[0]));
-        } else if (entry.endsWith(QLatin1Char('/'))) {
-            QVERIFY(QDir().mkpath(root + entry));
-        } else {
-            writeBytes(root + entry,
-                       "[InternetShortcut]\r\nURL=http://x/" + entry.toUtf8() + "\r\n");
-        }
-    }
-}
-
-// What is on disk, hidden entries included, as the menu walk sees it.
-QStringList diskOutline(const QVector<TFavoriteItem> &items, const QString &indent = QString())
-{
-    QStringList lines;
-    for (const TFavoriteItem &item : items) {
-        lines << indent + item.Name + (item.IsFolder ? QStringLiteral("/") : QString());
-        lines += diskOutline(item.Children, indent + QStringLiteral("  "));
-    }
-    return lines;
-}
 
 QStringList treeOutline(const QTreeWidgetItem *node, const QString &indent = QString())
 {
@@ -85,58 +46,29 @@ QTreeWidgetItem *findNode(TfrmOrganizeFavorites &dialog, const QString &path)
     return node;
 }
 
-QString m1(const QString &n)
-{
-    return "The folder \"" + n + "\" already exists";
-}
-QString m2(const QString &n)
-{
-    return "Renaming the folder \"" + n + "\" failed";
-}
-QString m3(const QString &n)
-{
-    return "The favorite \"" + n + "\" already exists";
-}
-QString m4(const QString &n)
-{
-    return "Renaming the favorite \"" + n + "\" failed";
-}
-QString m5(const QString &n)
-{
+// The dialog's messages, by their numbers in the design.
+const auto m1 = [](const QString &n) { return "The folder \"" + n + "\" already exists"; };
+const auto m2 = [](const QString &n) { return "Renaming the folder \"" + n + "\" failed"; };
+const auto m3 = [](const QString &n) { return "The favorite \"" + n + "\" already exists"; };
+const auto m4 = [](const QString &n) { return "Renaming the favorite \"" + n + "\" failed"; };
+const auto m5 = [](const QString &n) {
     return "Delete the folder \"" + n + "\" and all the favorites it contains?";
-}
-QString m6(const QString &n)
-{
-    return "Deleting the folder \"" + n + "\" failed";
-}
-QString m7(const QString &n)
-{
-    return "Delete the favorite \"" + n + "\"?";
-}
-QString m8(const QString &n)
-{
-    return "Deleting the favorite \"" + n + "\" failed";
-}
-QString m9(const QString &n)
-{
-    return "The folder \"" + n + "\" already exists";
-}
-QString m10(const QString &n)
-{
-    return "Creating the folder \"" + n + "\" failed";
-}
-QString m11(const QString &n, const QString &t)
-{
+};
+const auto m6 = [](const QString &n) { return "Deleting the folder \"" + n + "\" failed"; };
+const auto m7 = [](const QString &n) { return "Delete the favorite \"" + n + "\"?"; };
+const auto m8 = [](const QString &n) { return "Deleting the favorite \"" + n + "\" failed"; };
+const auto m9 = m1;
+const auto m10 = [](const QString &n) { return "Creating the folder \"" + n + "\" failed"; };
+const auto m11 = [](const QString &n, const QString &t) {
     return "A folder with the name \"" + n + "\" already exists in the folder \"" + t + "\"";
-}
-QString m12(const QString &n)
-{
+};
+const auto m12 = [](const QString &n) {
     return "A favorite with the name \"" + n + "\" already exists in the destination folder";
-}
+};
 
 } // namespace
 
-class tst_OrganizeFavorites : public QObject
+class tst_OrganizeFavorites : public EnvironmentSuite
 {
     Q_OBJECT
 
@@ -158,22 +90,18 @@ private slots:
     void forbiddenChangesChangeNothing();
 
 private:
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedDialogs> m_dialogs;
     QString m_root;
 };
 
 void tst_OrganizeFavorites::init()
 {
-    m_env = std::make_unique<TestEnvironment>();
-    m_dialogs = std::make_unique<ScriptedDialogs>();
+    EnvironmentSuite::init();
     m_root = FavoritesFolder();
 }
 
 void tst_OrganizeFavorites::cleanup()
 {
-    m_dialogs.reset();
-    m_env.reset();
+    EnvironmentSuite::cleanup();
     QVERIFY(QApplication::topLevelWidgets().isEmpty());
 }
 
@@ -491,7 +419,7 @@ void tst_OrganizeFavorites::command()
             QCOMPARE(message.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         }
     }
-    QCOMPARE(diskOutline(ReadFavoritesTree(m_root, TWalk::Menu)), disk);
+    QCOMPARE(outline(ReadFavoritesTree(m_root, TWalk::Menu)), disk);
     QCOMPARE(treeOutline(dialog.RootNode()), tree);
     // The tree still leads to the disk: every node's path exists (a folder that could not be
     // deleted whole keeps the nodes of what was deleted from it until the dialog reopens).
@@ -619,7 +547,7 @@ void tst_OrganizeFavorites::forbiddenChangesChangeNothing()
     QVERIFY(!dialog.tvFavoritesDragOver(
         dialog.tvFavorites->visualItemRect(findNode(dialog, "Work")).center()));
     QVERIFY(m_dialogs->inputPrompts.isEmpty() && m_dialogs->messages.isEmpty());
-    QCOMPARE(diskOutline(ReadFavoritesTree(m_root, TWalk::Menu)), (QStringList{"Work/", "  a"}));
+    QCOMPARE(outline(ReadFavoritesTree(m_root, TWalk::Menu)), (QStringList{"Work/", "  a"}));
 }
 
 #include "support/testmain.h"

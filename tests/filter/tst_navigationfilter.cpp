@@ -168,7 +168,6 @@ void tst_NavigationFilter::refusedNavigationShowsTheBlockedPage()
     QFETCH(QString, route);
     const QUrl refused = at("games.localhost", "/target");
     QVERIFY(m_browser->load(at("school.localhost", "/links.html")));
-    TestPages::waitForPaint(m_browser->view());
     if (route == QLatin1String("link"))
         QVERIFY(TestPages::clickElement(m_browser->view(), "link"));
     else if (route == QLatin1String("open"))
@@ -206,7 +205,6 @@ void tst_NavigationFilter::refusedFrameShowsTheMessageInside()
 void tst_NavigationFilter::downloadFromABlockedAddressIsRefused()
 {
     QVERIFY(m_browser->load(at("school.localhost", "/save.html")));
-    TestPages::waitForPaint(m_browser->view());
     QVERIFY(TestPages::clickElement(m_browser->view(), "save"));
     const auto stateShown = [this] {
         for (QLabel *state : m_browser->window.findChildren<QLabel *>("lblDownloadState")) {
@@ -300,7 +298,6 @@ void tst_NavigationFilter::pageCannotOpenTheViewerItself()
     QFETCH(QString, route);
     if (route == QLatin1String("link")) {
         QVERIFY(m_browser->load(at("school.localhost", "/viewer-link.html")));
-        TestPages::waitForPaint(m_browser->view());
         QVERIFY(TestPages::clickElement(m_browser->view(), "link"));
     } else {
         m_browser->window.ActiveTab()->NavigateTo(ViewerPage);

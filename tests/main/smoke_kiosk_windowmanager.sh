@@ -8,27 +8,15 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 source "$here/tools/isolated_run.sh"
 seed_admin_login
 hive_set "$machine_hive" 'Software\Quelvard\Policies' Window full-screen
-for tool in openbox xprop xwininfo xdotool; do
-    command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/setup.sh installs it)"; exit 1; }
-done
 start_x
-
-openbox >"$work/openbox.log" 2>&1 &
-wm=$!
+start_openbox
 spies=()
 finish() {
     for spy in "${spies[@]}"; do kill "$spy" 2>/dev/null; done
     [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-    kill "$wm" 2>/dev/null
     end_isolated_run
 }
 trap finish EXIT
-for _ in $(seq 1 100); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-    sleep 0.1
-done
-xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' || {
-    echo "openbox did not start"; cat "$work/openbox.log"; exit 1; }
 
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }

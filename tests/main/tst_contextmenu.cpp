@@ -7,10 +7,8 @@
 #include "support/browserfixture.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"
-#include "support/scripteddialogs.h"
 #include "support/testenv.h"
 
-#include <QBuffer>
 #include <QMenu>
 #include <QWebEngineProfile>
 #include <QtTest>
@@ -32,16 +30,12 @@ QList<QMenu *> visibleMenus()
 
 } // namespace
 
-class tst_ContextMenu : public QObject
+class tst_ContextMenu : public WebSuite
 {
     Q_OBJECT
 
-public:
-    static void initMain() { InitWebTestProcess(); }
-
 private slots:
     void initTestCase();
-    void init();
     void cleanup();
 
     void menuHasTheBrowsersItems();
@@ -55,8 +49,6 @@ private slots:
     void scriptsGetNoExternalObject();
 
 private:
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedDialogs> m_dialogs;
     TestHttpServer m_server;
 };
 
@@ -64,13 +56,7 @@ void tst_ContextMenu::initTestCase()
 {
     TQuelvardSchemeHandler::Install(QWebEngineProfile::defaultProfile());
     QVERIFY(m_server.start());
-    QImage picture(120, 80, QImage::Format_RGB32);
-    picture.fill(Qt::darkGreen);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    picture.save(&buffer, "PNG");
-    m_server.setPage(QStringLiteral("/picture.png"), png, "image/png");
+    m_server.setPicture(QStringLiteral("/picture.png"), Qt::darkGreen);
     // Every kind of target at a known place.
     m_server.setHtml(
         QStringLiteral("/targets"), QStringLiteral("Targets"),
@@ -88,18 +74,11 @@ void tst_ContextMenu::initTestCase()
                      QStringLiteral("<p>x</p>"));
 }
 
-void tst_ContextMenu::init()
-{
-    m_env.reset(new TestEnvironment);
-    m_dialogs.reset(new ScriptedDialogs);
-}
-
 void tst_ContextMenu::cleanup()
 {
     for (QMenu *menu : visibleMenus())
         menu->hide();
-    m_dialogs.reset();
-    m_env.reset();
+    EnvironmentSuite::cleanup();
 }
 
 void tst_ContextMenu::menuHasTheBrowsersItems()
@@ -143,7 +122,7 @@ void tst_ContextMenu::rightClickShowsTheBrowserMenu()
     const QUrl targets = m_server.url(QStringLiteral("/targets"));
     QVERIFY(browser->load(targets));
     TWebView *view = browser->view();
-    waitForPaint(view);
+    QVERIFY(waitForPaint(view));
     if (!prepare.isEmpty())
         runScript(view->page(), prepare);
     QMenu *pmBrowser = browser->window.pmBrowser;
@@ -163,10 +142,9 @@ void tst_ContextMenu::rightClickShowsTheBrowserMenu()
 void tst_ContextMenu::menuRequestFromTheKeyboard()
 {
     auto browser = Browser::open(*m_dialogs);
-    QVERIFY(browser);
-    QVERIFY(browser->load(m_server.url(QStringLiteral("/targets"))));
+    QVERIFY(browser && browser->load(m_server.url(QStringLiteral("/targets"))));
     TWebView *view = browser->view();
-    waitForPaint(view);
+    QVERIFY(waitForPaint(view));
     runScript(view->page(), QStringLiteral("document.getElementById('field').focus()"));
     QSignalSpy shown(browser->window.pmBrowser, &QMenu::aboutToShow);
     QTest::keyClick(view->focusProxy(), Qt::Key_Menu);
@@ -184,7 +162,7 @@ void tst_ContextMenu::everyTabGetsTheMenu()
     TWebView *view = browser->view();
     QCOMPARE(view,
              qobject_cast<TBrowserTab *>(browser->window.pcMain->Tabs().at(1))->WebView.data());
-    waitForPaint(view);
+    QVERIFY(waitForPaint(view));
     QSignalSpy shown(browser->window.pmBrowser, &QMenu::aboutToShow);
     QTest::mouseClick(view->focusProxy(), Qt::RightButton, {}, QPoint(100, 100));
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 5000);
@@ -233,7 +211,7 @@ void tst_ContextMenu::viewWithoutHandlerShowsNoMenu()
     QSignalSpy loaded(view.page(), &QWebEnginePage::loadFinished);
     view.Navigate(m_server.url(QStringLiteral("/targets")).toString());
     QTRY_COMPARE_WITH_TIMEOUT(loaded.size(), 1, 20000);
-    waitForPaint(&view);
+    QVERIFY(waitForPaint(&view));
     runScript(view.page(), QStringLiteral("menus = 0; oncontextmenu = () => ++menus"));
     QTest::mouseClick(view.focusProxy(), Qt::RightButton, {}, QPoint(40, 25));
     // The page has seen the click, and the engine has asked for its menu before the next answer.
@@ -245,8 +223,7 @@ void tst_ContextMenu::viewWithoutHandlerShowsNoMenu()
 void tst_ContextMenu::scriptsGetNoExternalObject()
 {
     auto browser = Browser::open(*m_dialogs);
-    QVERIFY(browser);
-    QVERIFY(browser->load(m_server.url(QStringLiteral("/second"))));
+    QVERIFY(browser && browser->load(m_server.url(QStringLiteral("/second"))));
     // The engine's own stub (two do-nothing search provider calls) is all there is.
     const QString members = runScript(browser->view()->page(), QStringLiteral(R"(
         (function () {

@@ -10,7 +10,6 @@
 #include "support/browserfixture.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"
-#include "support/scripteddialogs.h"
 #include "support/testenv.h"
 #include "support/testmain.h"
 
@@ -24,7 +23,7 @@
 using namespace TestPages;
 using namespace std::chrono_literals;
 
-class tst_Kiosk : public QObject
+class tst_Kiosk : public EnvironmentSuite
 {
     Q_OBJECT
 
@@ -35,34 +34,18 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_server.start());
-        m_server.setHtml("/page", "Page",
-                         "<a id=\"file\" href=\"/file\" style=\"display:block;width:300px;"
-                         "height:100px\">the file</a>");
+        m_server.setHtml("/page", "Page", TestHttpServer::link("file", "/file"));
         m_server.setHtml("/full", "Full",
                          "<button id='full' style='width:300px;height:100px'"
                          " onclick='document.documentElement.requestFullscreen()'>Full</button>");
-        m_server.setPage("/file", "bytes\n",
-                         "text/plain\r\nContent-Disposition: attachment; filename=\"kept.txt\"");
+        m_server.setPage("/file", "bytes\n", TestHttpServer::attachment("kept.txt"));
     }
 
     void init()
     {
-        m_env.reset(new TestEnvironment);
-        m_dialogs.reset(new ScriptedDialogs);
-        const QString config = m_env->root() + "/xdg";
-        QVERIFY(QDir().mkpath(config));
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
-        QFile dirs(config + "/user-dirs.dirs");
-        QVERIFY(dirs.open(QIODevice::WriteOnly));
-        dirs.write("XDG_DOWNLOAD_DIR=\"" + QFile::encodeName(downloads()) + "\"\n");
+        EnvironmentSuite::init();
+        m_env->setDownloadFolder(m_env->downloadsDir());
         QVERIFY(GenUtilities::SaveAdminLogin({"Secret12", "", "", "", ""}));
-    }
-
-    void cleanup()
-    {
-        m_dialogs.reset();
-        m_env.reset();
-        MachinePolicies::Forget();
     }
 
     void idleReset_data()
@@ -96,9 +79,8 @@ private slots:
         QVERIFY(!window.AdminLock()->IsLocked());
         QVERIFY(browser->load(m_server.url("/page")));
         runScript(browser->view()->page(), "document.cookie = 'visit=1; max-age=3600'");
-        waitForPaint(browser->view());
         QVERIFY(clickElement(browser->view(), "file"));
-        QTRY_VERIFY_WITH_TIMEOUT(QFile(downloads() + "/kept.txt").size() == 6, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile(m_env->downloadsDir() + "/kept.txt").size() == 6, 20000);
         window.NewTab1Click();
         QCOMPARE(window.pcMain->TabCount(), 2);
 
@@ -138,7 +120,7 @@ private slots:
         }
         QVERIFY(browser->load(m_server.url("/page")));
         QTEST(runScript(browser->view()->page(), "document.cookie").toString(), "cookieAfter");
-        QTEST(QFile::exists(downloads() + "/kept.txt"), "fileAfter");
+        QTEST(QFile::exists(m_env->downloadsDir() + "/kept.txt"), "fileAfter");
         // The engine's folder for an off-the-record profile is below the application's data
         // folder, the favorites folder, unless it is given one of its own.
         const QString engine =
@@ -163,7 +145,6 @@ private slots:
         QTRY_VERIFY(window.isFullScreen() && !window.isMaximized());
         // A page's own full screen ends in the kiosk's, menus and tabs back.
         QVERIFY(browser->load(m_server.url("/full")));
-        waitForPaint(browser->view());
         QVERIFY(clickElement(browser->view(), "full"));
         QTRY_VERIFY(!window.menuBar()->isVisible());
         QTest::keyClick(browser->view()->focusProxy(), Qt::Key_Escape);
@@ -172,10 +153,6 @@ private slots:
     }
 
 private:
-    QString downloads() const { return m_env->root() + "/Downloads"; }
-
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedDialogs> m_dialogs;
     TestHttpServer m_server;
 };
 

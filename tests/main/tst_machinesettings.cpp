@@ -15,7 +15,6 @@
 #include "support/controls.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"
-#include "support/scripteddialogs.h"
 #include "support/testenv.h"
 #include "support/testmain.h"
 #include "ui_popups.h"
@@ -29,7 +28,6 @@
 #include <QTableWidget>
 #include <QWebEngineProfile>
 #include <QtTest>
-#include <memory>
 
 using TestSupport::Control;
 
@@ -64,14 +62,13 @@ int childRun(const QString &machineHive, const QString &url)
 
 } // namespace
 
-class tst_MachineSettings : public QObject
+class tst_MachineSettings : public EnvironmentSuite
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
     void init();
-    void cleanup();
 
     void homePageReplacesTheStartPage();
     void machineListLetsAPopupThrough();
@@ -79,8 +76,6 @@ private slots:
     void browsingDataAcrossRestarts();
 
 private:
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedDialogs> m_dialogs;
     TestHttpServer m_server;
 };
 
@@ -97,16 +92,9 @@ void tst_MachineSettings::initTestCase()
 
 void tst_MachineSettings::init()
 {
-    m_env = std::make_unique<TestEnvironment>();
-    m_dialogs = std::make_unique<ScriptedDialogs>();
+    EnvironmentSuite::init();
     QVERIFY(GenUtilities::SaveAdminLogin({"Secret12", "", "", "", ""}));
     GenUtilities::SavePosition(QStringLiteral("10,20,900,600")); // not a first run
-}
-
-void tst_MachineSettings::cleanup()
-{
-    m_dialogs.reset();
-    m_env.reset();
 }
 
 void tst_MachineSettings::homePageReplacesTheStartPage()

@@ -11,7 +11,6 @@
 #include "support/controls.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"
-#include "support/scripteddialogs.h"
 #include "support/testenv.h"
 
 #include <QAbstractButton>
@@ -33,12 +32,9 @@ using TestPages::waitForTab;
 using TestPages::waitForUrl;
 using TestSupport::Control;
 
-class tst_MainWindow : public QObject
+class tst_MainWindow : public WebSuite
 {
     Q_OBJECT
-
-public:
-    static void initMain() { InitWebTestProcess(); }
 
 private slots:
     void initTestCase();
@@ -68,8 +64,6 @@ private slots:
     void hookOffersKeysOnlyWhileActive();
 
 private:
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedDialogs> m_dialogs;
     TestHttpServer m_server;
 };
 
@@ -86,8 +80,7 @@ void tst_MainWindow::initTestCase()
 
 void tst_MainWindow::init()
 {
-    m_env.reset(new TestEnvironment);
-    m_dialogs.reset(new ScriptedDialogs);
+    EnvironmentSuite::init();
     // Most tests are not about the first run: a stored position makes the run an ordinary one.
     if (!QByteArray(QTest::currentTestFunction()).startsWith("firstRun") &&
         !QByteArray(QTest::currentTestFunction()).startsWith("exit"))
@@ -96,8 +89,7 @@ void tst_MainWindow::init()
 
 void tst_MainWindow::cleanup()
 {
-    m_dialogs.reset();
-    m_env.reset();
+    EnvironmentSuite::cleanup();
     // A test that leaves a window of ours on screen fails here rather than confusing the next.
     QStringList leaked;
     for (QWidget *widget : QApplication::topLevelWidgets()) {
@@ -280,13 +272,8 @@ void tst_MainWindow::firstRunPage()
     QFETCH(bool, companion);
     QFETCH(bool, positionStored);
     QFETCH(QString, finalPage);
-    if (companion) {
-        const QString file = GenUtilities::GetCompanionSettingsFile();
-        QDir().mkpath(QFileInfo(file).absolutePath());
-        QFile out(file);
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.close();
-    }
+    if (companion)
+        writeBytes(GenUtilities::GetCompanionSettingsFile(), QByteArray());
     if (positionStored)
         GenUtilities::SavePosition(QStringLiteral("10,20,900,600"));
     TfrmQuelvardBrowser window;

@@ -12,7 +12,6 @@
 #include "support/browserfixture.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"
-#include "support/scripteddialogs.h"
 #include "support/testenv.h"
 #include "ui_about.h"
 
@@ -25,17 +24,12 @@
 
 using namespace TestPages;
 
-class tst_PageCommands : public QObject
+class tst_PageCommands : public WebSuite
 {
     Q_OBJECT
 
-public:
-    static void initMain() { InitWebTestProcess(); }
-
 private slots:
     void initTestCase();
-    void init();
-    void cleanup();
 
     void commandsWithoutActiveTabDoNothing_data();
     void commandsWithoutActiveTabDoNothing();
@@ -55,8 +49,6 @@ private slots:
     void backspaceDoesNotGoBack();
 
 private:
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedDialogs> m_dialogs;
     TestHttpServer m_server;
 };
 
@@ -80,18 +72,6 @@ void tst_PageCommands::initTestCase()
                      QStringLiteral("<input id=\"field\" value=\"\" style=\"width:300px\">"
                                     "<p>%1</p>")
                          .arg(PageText));
-}
-
-void tst_PageCommands::init()
-{
-    m_env.reset(new TestEnvironment);
-    m_dialogs.reset(new ScriptedDialogs);
-}
-
-void tst_PageCommands::cleanup()
-{
-    m_dialogs.reset();
-    m_env.reset();
 }
 
 void tst_PageCommands::commandsWithoutActiveTabDoNothing_data()
@@ -280,8 +260,7 @@ void tst_PageCommands::refusedAddressShowsTheMessage()
 void tst_PageCommands::selectAllThenCopy()
 {
     auto browser = Browser::open(*m_dialogs);
-    QVERIFY(browser);
-    QVERIFY(browser->load(m_server.url(QStringLiteral("/text"))));
+    QVERIFY(browser && browser->load(m_server.url(QStringLiteral("/text"))));
     QGuiApplication::clipboard()->setText(QStringLiteral("before"));
     browser->action("SelectAll1")->trigger();
     QTRY_COMPARE_WITH_TIMEOUT(browser->view()->selectedText().trimmed(), PageText, 5000);
@@ -292,8 +271,7 @@ void tst_PageCommands::selectAllThenCopy()
 void tst_PageCommands::pasteAndCutInAField()
 {
     auto browser = Browser::open(*m_dialogs);
-    QVERIFY(browser);
-    QVERIFY(browser->load(m_server.url(QStringLiteral("/field"))));
+    QVERIFY(browser && browser->load(m_server.url(QStringLiteral("/field"))));
     QWebEnginePage *page = browser->view()->page();
     runScript(page, QStringLiteral("document.getElementById('field').focus()"));
     QGuiApplication::clipboard()->setText(QStringLiteral("pasted words"));
@@ -313,8 +291,7 @@ void tst_PageCommands::pasteAndCutInAField()
 void tst_PageCommands::pasteIntoNothingIsSilent()
 {
     auto browser = Browser::open(*m_dialogs);
-    QVERIFY(browser);
-    QVERIFY(browser->load(m_server.url(QStringLiteral("/text"))));
+    QVERIFY(browser && browser->load(m_server.url(QStringLiteral("/text"))));
     QGuiApplication::clipboard()->setText(QStringLiteral("nowhere to go"));
     browser->action("Paste1")->trigger();
     browser->action("Cut1")->trigger();
@@ -388,10 +365,9 @@ void tst_PageCommands::acceleratorsReachThePage()
 void tst_PageCommands::editingKeysAreNotDoubled()
 {
     auto browser = Browser::open(*m_dialogs);
-    QVERIFY(browser);
-    QVERIFY(browser->load(m_server.url(QStringLiteral("/field"))));
+    QVERIFY(browser && browser->load(m_server.url(QStringLiteral("/field"))));
     TWebView *view = browser->view();
-    waitForPaint(view);
+    QVERIFY(waitForPaint(view));
     view->setFocus();
     QWebEnginePage *page = view->page();
     runScript(page, QStringLiteral("document.getElementById('field').focus()"));
@@ -426,7 +402,7 @@ void tst_PageCommands::backspaceDoesNotGoBack()
     QVERIFY(browser->load(two));
     const int requestsBefore = m_server.requestCount(QStringLiteral("/one"));
     TWebView *view = browser->view();
-    waitForPaint(view);
+    QVERIFY(waitForPaint(view));
     view->setFocus();
     QSignalSpy started(view->page(), &QWebEnginePage::loadStarted);
     for (Qt::Key key : {Qt::Key_Backspace, Qt::Key_Left, Qt::Key_Right})

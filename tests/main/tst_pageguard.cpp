@@ -6,7 +6,6 @@
 #include "support/browserfixture.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"
-#include "support/scripteddialogs.h"
 #include "support/testenv.h"
 #include "support/testmain.h"
 
@@ -19,16 +18,12 @@
 
 using namespace TestPages;
 
-class tst_PageGuard : public QObject
+class tst_PageGuard : public WebSuite
 {
     Q_OBJECT
 
-public:
-    static void initMain() { InitWebTestProcess(); }
-
 private slots:
     void initTestCase();
-    void init();
     void cleanup();
 
     void reloadBudget_data();
@@ -40,8 +35,6 @@ private slots:
     void unreachablePageSaysWhy();
 
 private:
-    std::unique_ptr<ScriptedDialogs> m_dialogs;
-    std::unique_ptr<TestEnvironment> m_env;
     std::unique_ptr<Browser> m_browser;
     TestHttpServer m_server;
 };
@@ -55,17 +48,10 @@ void tst_PageGuard::initTestCase()
     m_server.setHtml("/page", "Page", "<p>" + PageText + "</p>");
 }
 
-void tst_PageGuard::init()
-{
-    m_env = std::make_unique<TestEnvironment>();
-    m_dialogs = std::make_unique<ScriptedDialogs>();
-}
-
 void tst_PageGuard::cleanup()
 {
     m_browser.reset();
-    m_dialogs.reset();
-    m_env.reset();
+    EnvironmentSuite::cleanup();
 }
 
 void tst_PageGuard::reloadBudget_data()
@@ -106,7 +92,7 @@ void tst_PageGuard::fullScreen()
     QVERIFY(m_browser && m_browser->load(m_server.url("/video")));
     TfrmQuelvardBrowser &window = m_browser->window;
     TWebView *view = m_browser->view();
-    waitForPaint(view);
+    QVERIFY(waitForPaint(view));
     QWidget *menus = window.menuBar();
     QTabBar *tabs = window.pcMain->tabBar();
     auto *notice = window.findChild<QLabel *>("lblFullScreenNotice");
@@ -168,7 +154,6 @@ void tst_PageGuard::dialogLoopStopped()
                      " return JSON.stringify(seen); }</script>");
     m_browser = Browser::open(*m_dialogs);
     QVERIFY(m_browser && m_browser->load(m_server.url("/loop")));
-    waitForPaint(m_browser->view());
     QVERIFY(clickElement(m_browser->view(), "b")); // a page touched may object to being left
     // The person ticks the offer the first time it comes.
     m_dialogs->pageDialogHandler = [](TPageDialog &dialog) {

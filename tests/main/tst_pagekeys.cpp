@@ -8,7 +8,6 @@
 #include "support/browserfixture.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"
-#include "support/scripteddialogs.h"
 #include "support/testenv.h"
 
 #include <QLineEdit>
@@ -43,17 +42,12 @@ void FocusField(TWebView *view)
 
 } // namespace
 
-class tst_PageKeys : public QObject
+class tst_PageKeys : public WebSuite
 {
     Q_OBJECT
 
-public:
-    static void initMain() { InitWebTestProcess(); }
-
 private slots:
     void initTestCase();
-    void init();
-    void cleanup();
 
     void zoomStep_data();
     void zoomStep();
@@ -71,8 +65,6 @@ private:
     // A shown browser on /page, the page painted and focused.
     std::unique_ptr<Browser> openOnPage();
 
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedDialogs> m_dialogs;
     TestHttpServer m_server;
 };
 
@@ -97,24 +89,12 @@ void tst_PageKeys::initTestCase()
     m_server.setDelay(QStringLiteral("/slow"), 600000);
 }
 
-void tst_PageKeys::init()
-{
-    m_env.reset(new TestEnvironment);
-    m_dialogs.reset(new ScriptedDialogs);
-}
-
-void tst_PageKeys::cleanup()
-{
-    m_dialogs.reset();
-    m_env.reset();
-}
-
 std::unique_ptr<Browser> tst_PageKeys::openOnPage()
 {
     auto browser = Browser::open(*m_dialogs);
-    if (!browser || !browser->load(m_server.url(QStringLiteral("/page"))))
+    if (!browser || !browser->load(m_server.url(QStringLiteral("/page"))) ||
+        !waitForPaint(browser->view()))
         return nullptr;
-    waitForPaint(browser->view());
     browser->view()->setFocus();
     return browser;
 }
@@ -174,7 +154,7 @@ void tst_PageKeys::commandKeysReachThePage()
     QVERIFY(browser->load(other));
     QVERIFY(browser->load(page));
     TWebView *view = browser->view();
-    waitForPaint(view);
+    QVERIFY(waitForPaint(view));
     view->setFocus();
     const int requests = m_server.requestCount(page.path());
     QSignalSpy started(view->page(), &QWebEnginePage::loadStarted);

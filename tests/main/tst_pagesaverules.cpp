@@ -9,12 +9,10 @@
 #include "support/browserfixture.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"
-#include "support/scripteddialogs.h"
 #include "support/testenv.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QDirIterator>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QPrintDialog>
@@ -27,17 +25,12 @@
 
 using namespace TestPages;
 
-class tst_PageSaveRules : public QObject
+class tst_PageSaveRules : public WebSuite
 {
     Q_OBJECT
 
-public:
-    static void initMain() { InitWebTestProcess(); }
-
 private slots:
     void initTestCase();
-    void init();
-    void cleanup();
 
     void saveNeverMakesAFavorite_data();
     void saveNeverMakesAFavorite();
@@ -46,8 +39,6 @@ private slots:
     void fileDialogsCannotRename();
 
 private:
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedDialogs> m_dialogs;
     TestHttpServer m_server;
 };
 
@@ -62,51 +53,35 @@ void tst_PageSaveRules::initTestCase()
                          .arg(PageText));
 }
 
-void tst_PageSaveRules::init()
-{
-    m_env.reset(new TestEnvironment);
-    m_dialogs.reset(new ScriptedDialogs);
-}
-
-void tst_PageSaveRules::cleanup()
-{
-    m_dialogs.reset();
-    m_env.reset();
-}
-
 namespace {
 
-// Every file below `folder`, links included, as paths relative to it.
-QStringList EntriesBelow(const QString &folder)
-{
-    QStringList entries;
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        entries << QDir(folder).relativeFilePath(it.next());
-    entries.sort();
-    return entries;
-}
-
 // The favorites folder (with a subfolder) and an ordinary folder beside it holding links into
-// the favorites, for the many ways of spelling a place among the favorites.
+// the favorites, for the many ways of spelling a place among the favorites; what they held
+// once made is noted.
 struct TSaveFolders
 {
     QTemporaryDir outside;
     QString favorites;
     QString shared = MachineFavorites::Folder();
+    QStringList favoritesBefore, outsideBefore;
 
-    bool make()
+    // Also spells `target` in them.
+    bool make(QString &target)
     {
         favorites = FavoritesStore::FavoritesFolder();
         favorites.chop(1);
         const QString out = outside.path();
-        return outside.isValid() && QDir().mkpath(favorites + QStringLiteral("/sub")) &&
-               QDir().mkpath(shared) && QFile::link(favorites, out + QStringLiteral("/favlink")) &&
-               QFile::link(favorites + QStringLiteral("/sub"), out + QStringLiteral("/sublink")) &&
-               QFile::link(favorites + QStringLiteral("/linked.html"),
-                           out + QStringLiteral("/linked.html")) &&
-               QFile::link(favorites, out + QStringLiteral("/pictures_files"));
+        const bool made =
+            outside.isValid() && QDir().mkpath(favorites + QStringLiteral("/sub")) &&
+            QDir().mkpath(shared) && QFile::link(favorites, out + QStringLiteral("/favlink")) &&
+            QFile::link(favorites + QStringLiteral("/sub"), out + QStringLiteral("/sublink")) &&
+            QFile::link(favorites + QStringLiteral("/linked.html"),
+                        out + QStringLiteral("/linked.html")) &&
+            QFile::link(favorites, out + QStringLiteral("/pictures_files"));
+        favoritesBefore = all();
+        outsideBefore = entriesBelow(out);
+        target = spell(target);
+        return made;
     }
     QString spell(QString pattern) const
     {
@@ -118,7 +93,7 @@ struct TSaveFolders
                      QDir(parentOfOutside).relativeFilePath(favorites));
     }
     // What both favorites folders hold.
-    QStringList all() const { return EntriesBelow(favorites) + EntriesBelow(shared); }
+    QStringList all() const { return entriesBelow(favorites) + entriesBelow(shared); }
 };
 
 const QString FavoritesRefusal = QStringLiteral("Favorites folder");
@@ -167,13 +142,9 @@ void tst_PageSaveRules::saveNeverMakesAFavorite()
     QFETCH(QString, refusal);
     QFETCH(bool, fromContextMenu);
     TSaveFolders folders;
-    QVERIFY(folders.make());
-    target = folders.spell(target);
-    const QStringList favoritesBefore = folders.all();
-    const QStringList outsideBefore = EntriesBelow(folders.outside.path());
+    QVERIFY(folders.make(target));
     auto browser = Browser::open(*m_dialogs);
-    QVERIFY(browser);
-    QVERIFY(browser->load(m_server.url(QStringLiteral("/typed"))));
+    QVERIFY(browser && browser->load(m_server.url(QStringLiteral("/typed"))));
     m_dialogs->dialogHandler = [&](QDialog *dialog) {
         auto *files = qobject_cast<QFileDialog *>(dialog);
         if (!files)
@@ -213,10 +184,10 @@ void tst_PageSaveRules::saveNeverMakesAFavorite()
                          QWebEngineDownloadRequest::SingleHtmlSaveFormat);
         QVERIFY(saves.ended(1));
         QCOMPARE(saves.started.size(), 1);
-        QCOMPARE(EntriesBelow(folders.outside.path()), outsideBefore);
+        QCOMPARE(entriesBelow(folders.outside.path()), folders.outsideBefore);
     }
     // Nothing new among the favorites, so nothing new on the Favorites menu.
-    QCOMPARE(folders.all(), favoritesBefore);
+    QCOMPARE(folders.all(), folders.favoritesBefore);
 }
 
 void tst_PageSaveRules::printNeverMakesAFavorite_data()
@@ -242,13 +213,9 @@ void tst_PageSaveRules::printNeverMakesAFavorite()
     QFETCH(bool, fromPreview);
     QFETCH(QString, refusal);
     TSaveFolders folders;
-    QVERIFY(folders.make());
-    target = folders.spell(target);
-    const QStringList favoritesBefore = folders.all();
-    const QStringList outsideBefore = EntriesBelow(folders.outside.path());
+    QVERIFY(folders.make(target));
     auto browser = Browser::open(*m_dialogs);
-    QVERIFY(browser);
-    QVERIFY(browser->load(m_server.url(QStringLiteral("/typed"))));
+    QVERIFY(browser && browser->load(m_server.url(QStringLiteral("/typed"))));
     m_dialogs->dialogHandler = [&](QDialog *dialog) {
         if (auto *print = qobject_cast<QPrintDialog *>(dialog)) {
             print->printer()->setOutputFormat(QPrinter::PdfFormat);
@@ -290,8 +257,8 @@ void tst_PageSaveRules::printNeverMakesAFavorite()
     browser->window.Print1Click();
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
     QVERIFY(QFileInfo(later.filePath(QStringLiteral("later.pdf"))).size() > 0);
-    QCOMPARE(folders.all(), favoritesBefore);
-    QCOMPARE(EntriesBelow(folders.outside.path()), outsideBefore);
+    QCOMPARE(folders.all(), folders.favoritesBefore);
+    QCOMPARE(entriesBelow(folders.outside.path()), folders.outsideBefore);
 }
 
 // Any file dialog, also one that Qt or the engine opens for us (the print dialog's file button, a
@@ -302,9 +269,7 @@ void tst_PageSaveRules::fileDialogsCannotRename()
     QVERIFY(browser);
     QTemporaryDir folder;
     const QString page = folder.filePath(QStringLiteral("page.html"));
-    QFile file(page);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
+    writeBytes(page, QByteArray());
     bool sawDialog = false;
     bool renamed = true;
     QTimer::singleShot(0, &browser->window, [&] {

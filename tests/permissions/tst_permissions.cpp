@@ -7,7 +7,6 @@
 #include "support/browserfixture.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"
-#include "support/scripteddialogs.h"
 #include "support/testenv.h"
 #include "support/testmain.h"
 
@@ -19,7 +18,7 @@
 using TAnswer = TPermissionPolicy::TAnswer;
 using MachinePolicies::DeviceAccess;
 
-class tst_Permissions : public QObject
+class tst_Permissions : public EnvironmentSuite
 {
     Q_OBJECT
 
@@ -50,7 +49,6 @@ private:
     // the camera; the bar shows that question.
     struct Asked
     {
-        ScriptedDialogs dialogs;
         std::unique_ptr<TestPages::Browser> browser;
         TPermissionBar *bar = nullptr;
     };
@@ -92,7 +90,7 @@ bool tst_Permissions::openSchool(Asked &asked)
         MachinePolicies::SetDeviceAccess(device, DeviceAccess::Ask);
     MachinePolicies::Forget();
     TPermissionPolicy::ForThisRun().ForgetAnswers();
-    asked.browser = TestPages::Browser::open(asked.dialogs);
+    asked.browser = TestPages::Browser::open(*m_dialogs);
     if (!asked.browser || !asked.browser->load(m_server.url("/school")))
         return false;
     asked.bar = asked.browser->window.ActiveTab()->Sheet->findChild<TPermissionBar *>();
@@ -183,15 +181,12 @@ void tst_Permissions::askedOncePerSite()
     QFETCH(QString, setting);
     QFETCH(QString, click);
     QFETCH(QString, outcome);
-    TestEnvironment env;
-    ScriptedDialogs dialogs;
     for (const auto &device : MachinePolicies::DeviceSettings)
         MachinePolicies::SetDeviceAccess(device, *MachinePolicies::ParseDeviceAccess(setting));
     MachinePolicies::Forget();
     TPermissionPolicy::ForThisRun().ForgetAnswers();
-    auto browser = TestPages::Browser::open(dialogs);
-    QVERIFY(browser);
-    QVERIFY(browser->load(m_server.url("/lesson")));
+    auto browser = TestPages::Browser::open(*m_dialogs);
+    QVERIFY(browser && browser->load(m_server.url("/lesson")));
     TWebView *view = browser->view();
     auto *bar = browser->window.ActiveTab()->Sheet->findChild<TPermissionBar *>();
     QVERIFY(bar);
@@ -275,7 +270,6 @@ void tst_Permissions::frameGone()
 {
     QFETCH(QString, script);
     QFETCH(bool, dropped);
-    TestEnvironment env;
     Asked asked;
     QVERIFY(openSchool(asked));
     QWebEnginePage *page = asked.browser->view()->page();
@@ -317,7 +311,6 @@ void tst_Permissions::nextQuestionTakesNoClick()
 {
     QFETCH(QString, first);
     QFETCH(QString, frameHears);
-    TestEnvironment env;
     Asked asked;
     QVERIFY(openSchool(asked));
     QWebEnginePage *page = asked.browser->view()->page();

@@ -1,21 +1,19 @@
 #include "common/apppaths.h"
 #include "common/registry.h"
 #include "popups/allowedsites.h"
+#include "support/testenv.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 #include <QtTest>
 #include <sqlite3.h>
 
 // The allowed-sites store on a hive of its own, and the blocking rule on the loaded list.
-class tst_AllowedSites : public QObject
+class tst_AllowedSites : public EnvironmentSuite
 {
     Q_OBJECT
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-    void init();
-    void cleanup();
 
     void firstLoadCreatesTheKeyAndBlocksAll();
     void normalise_data();
@@ -30,24 +28,10 @@ private slots:
     void unreadableStoreBlocksEverything();
 
 private:
-    QString hiveFile() const { return m_dir->filePath(QStringLiteral("user.db")); }
+    QString hiveFile() const { return m_env->userHive(); }
     // Writes a value straight into the hive, as an administrator editing it by hand would.
     void putRawValue(const QByteArray &name, int type, const QByteArray &data);
-    std::unique_ptr<QTemporaryDir> m_dir;
 };
-
-void tst_AllowedSites::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    AppPaths::OverrideUserHiveFile(hiveFile());
-}
-
-void tst_AllowedSites::cleanup()
-{
-    AppPaths::ClearOverrides();
-    m_dir.reset();
-}
 
 void tst_AllowedSites::putRawValue(const QByteArray &name, int type, const QByteArray &data)
 {
@@ -203,20 +187,15 @@ void tst_AllowedSites::unreadableStoreBlocksEverything()
     if (hiveIsFolder) {
         QVERIFY(QDir().mkpath(hiveFile()));
     } else {
-        QFile file(hiveFile());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray(4096, '\x5a'));
+        writeBytes(hiveFile(), QByteArray(4096, '\x5a'));
     }
     // Everything blocked without a word to the user, but with one in the log.
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
                                            "^PopupStore::LoadNormalisedSites failed")));
     QVERIFY(PopupStore::LoadNormalisedSites().isEmpty());
     QVERIFY_THROWS_EXCEPTION(std::exception, PopupStore::AddSite(QStringLiteral("a.com")));
-    if (!hiveIsFolder) {
-        QFile file(hiveFile());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray(4096, '\x5a')); // nothing overwritten
-    }
+    if (!hiveIsFolder)
+        QCOMPARE(readBytes(hiveFile()), QByteArray(4096, '\x5a')); // nothing overwritten
 }
 
 #include "support/testmain.h"

@@ -8,7 +8,6 @@
 #include "support/browserfixture.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"
-#include "support/scripteddialogs.h"
 #include "support/testenv.h"
 
 #include <QFrame>
@@ -25,12 +24,9 @@ using TestPages::loadInTab;
 using TestPages::runScript;
 using TestSupport::Control;
 
-class tst_PopupBlocker : public QObject
+class tst_PopupBlocker : public WebSuite
 {
     Q_OBJECT
-
-public:
-    static void initMain() { InitWebTestProcess(); }
 
 private slots:
     void initTestCase();
@@ -89,8 +85,6 @@ private:
         return url;
     }
 
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedDialogs> m_dialogs;
     std::unique_ptr<TestHttpServer> m_server;
     std::unique_ptr<TestPages::Browser> m_browser;
 };
@@ -124,8 +118,7 @@ void tst_PopupBlocker::initTestCase()
 
 void tst_PopupBlocker::init()
 {
-    m_env = std::make_unique<TestEnvironment>();
-    m_dialogs = std::make_unique<ScriptedDialogs>();
+    EnvironmentSuite::init();
     if (QByteArray(QTest::currentTestFunction()) == "decision")
         return;
     m_browser = TestPages::Browser::open(*m_dialogs);
@@ -136,8 +129,7 @@ void tst_PopupBlocker::init()
 void tst_PopupBlocker::cleanup()
 {
     m_browser.reset();
-    m_dialogs.reset();
-    m_env.reset();
+    EnvironmentSuite::cleanup();
 }
 
 void tst_PopupBlocker::decision_data()
@@ -350,7 +342,6 @@ void tst_PopupBlocker::clickRefusalOpensTheBarAndClickHereLetsTheNextThrough()
     QTest::mouseClick(link(), Qt::LeftButton, {}, link()->rect().center());
     QTRY_VERIFY(barClosed());
     QTRY_VERIFY(!reloaded.isEmpty() && !first->WebView->Busy());
-    TestPages::waitForPaint(first->WebView);
     QVERIFY(clickElement(first->WebView, QStringLiteral("b")));
     QTRY_COMPARE_WITH_TIMEOUT(tabCount(), 2, 5000);
     QTRY_COMPARE(m_server->requestCount("/popup-click.html"), popups + 1);

@@ -3,7 +3,6 @@
 #include "common/registry.h"
 #include "popups/allowedsites.h"
 #include "popups/popups.h"
-#include "support/scripteddialogs.h"
 #include "support/testenv.h"
 
 #include <QHeaderView>
@@ -16,13 +15,12 @@
 #include <QtTest>
 
 // The Allowed Sites dialog against a hive of its own; questions answered by script.
-class tst_PopupsDialog : public QObject
+class tst_PopupsDialog : public EnvironmentSuite
 {
     Q_OBJECT
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-    void init();
     void cleanup();
 
     void opensEmptyWithAllowDisabled();
@@ -47,21 +45,11 @@ private slots:
 private:
     QStringList shownSites(const TfrmPopups &dialog) const;
     void type(TfrmPopups &dialog, const QString &text);
-
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedDialogs> m_dialogs;
 };
-
-void tst_PopupsDialog::init()
-{
-    m_env = std::make_unique<TestEnvironment>();
-    m_dialogs = std::make_unique<ScriptedDialogs>();
-}
 
 void tst_PopupsDialog::cleanup()
 {
-    m_dialogs.reset();
-    m_env.reset();
+    EnvironmentSuite::cleanup();
     QVERIFY(QApplication::topLevelWidgets().isEmpty());
 }
 

@@ -7,7 +7,6 @@
 #include "favorites/addfavorite.h"
 #include "favorites/favoritesstore.h"
 #include "popups/allowedsites.h"
-#include "support/scripteddialogs.h"
 #include "support/testenv.h"
 #include "support/testmain.h"
 #include "ui_addfavorite.h"
@@ -21,7 +20,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <memory>
 #include <sqlite3.h>
 
 namespace {
@@ -147,12 +145,6 @@ QString integrityCheck(const QString &file)
     return verdict;
 }
 
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
 // A small file system of its own, mounted for one test; tests that need one skip without the
 // right to mount.
 class TSmallDisk
@@ -192,14 +184,11 @@ private:
 
 } // namespace
 
-class tst_StoreFaults : public QObject
+class tst_StoreFaults : public EnvironmentSuite
 {
     Q_OBJECT
 
 private slots:
-    void init() { m_env = std::make_unique<TestEnvironment>(); }
-    void cleanup() { m_env.reset(); }
-
     void twoCopiesAddSitesAtOnce();
     void registryKilledMidStream_data();
     void registryKilledMidStream();
@@ -207,9 +196,6 @@ private slots:
     void favoriteKilledMidWrite_data();
     void favoriteKilledMidWrite();
     void fullDiskFailsTheSaveAndKeepsWhatIsStored();
-
-private:
-    std::unique_ptr<TestEnvironment> m_env;
 };
 
 void tst_StoreFaults::twoCopiesAddSitesAtOnce()

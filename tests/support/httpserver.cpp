@@ -1,5 +1,7 @@
 #include "support/httpserver.h"
 
+#include <QBuffer>
+#include <QImage>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -31,6 +33,29 @@ void TestHttpServer::setHtml(const QString &path, const QString &title, const QS
                            "</head><body>%2</body></html>")
                 .arg(title, bodyHtml)
                 .toUtf8());
+}
+
+void TestHttpServer::setPicture(const QString &path, Qt::GlobalColor colour)
+{
+    QImage picture(120, 80, QImage::Format_RGB32);
+    picture.fill(colour);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+    setPage(path, png, "image/png");
+}
+
+QByteArray TestHttpServer::attachment(const QByteArray &name)
+{
+    return "application/octet-stream\r\nContent-Disposition: attachment; filename=\"" + name + "\"";
+}
+
+QString TestHttpServer::link(const QString &id, const QString &href)
+{
+    return QStringLiteral("<a id=\"%1\" href=\"%2\" style=\"display:block;width:300px;"
+                          "height:60px\">%1</a>")
+        .arg(id, href);
 }
 
 const QByteArray TestHttpServer::TrickleLine = "a trickled body's own line of bytes\n";

@@ -24,6 +24,12 @@ public:
                  const QByteArray &contentType = QByteArrayLiteral("text/html; charset=utf-8"));
     // A page with a title and some body HTML.
     void setHtml(const QString &path, const QString &title, const QString &bodyHtml = QString());
+    // A PNG picture of one colour, 120 by 80 pixels.
+    void setPicture(const QString &path, Qt::GlobalColor colour);
+    // The content type of a file the browser is to save as `name`, for setPage and setTrickle.
+    static QByteArray attachment(const QByteArray &name);
+    // A link of its own line, for a click on it by its id (TestPages::clickElement).
+    static QString link(const QString &id, const QString &href);
     // Answers path with a redirect to `target`.
     void setRedirect(const QString &path, const QUrl &target) { m_redirects.insert(path, target); }
     // Holds back the answer for path by ms milliseconds, for a load that stays under way.

@@ -9,6 +9,7 @@
 #include <QWebEngineDownloadRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
 #include <QWebEngineView>
 #include <algorithm>
 
@@ -54,11 +55,11 @@ bool loadInTab(TBrowserTab *tab, const QString &url, int timeout)
     return loadInTab(tab, QUrl(url), timeout);
 }
 
-QVariant runScript(QWebEnginePage *page, const QString &script)
+QVariant runScript(QWebEnginePage *page, const QString &script, quint32 world)
 {
     QVariant result;
     bool done = false;
-    page->runJavaScript(script, [&](const QVariant &value) {
+    page->runJavaScript(script, world, [&](const QVariant &value) {
         result = value;
         done = true;
     });
@@ -67,15 +68,27 @@ QVariant runScript(QWebEnginePage *page, const QString &script)
     return result;
 }
 
-void waitForPaint(TWebView *view)
+bool waitForPaint(QWebEngineView *view)
 {
-    if (QTest::qWaitFor([view] { return view->focusProxy() && view->focusProxy()->isVisible(); },
-                        5000))
-        QTest::qWait(300);
+    if (!QTest::qWaitFor([view] { return view->focusProxy() && view->focusProxy()->isVisible(); },
+                         5000))
+        return false;
+    // A frame's callbacks run before it is drawn, so the second frame's come after the first
+    // has been drawn. In the program's own world, so the page sees none of it.
+    const auto world = QWebEngineScript::ApplicationWorld;
+    runScript(view->page(),
+              QStringLiteral("self.painted = false; requestAnimationFrame(() => "
+                             "requestAnimationFrame(() => { self.painted = true; }))"),
+              world);
+    return QTest::qWaitFor(
+        [&] { return runScript(view->page(), QStringLiteral("self.painted"), world).toBool(); },
+        5000);
 }
 
 bool clickElement(QWebEngineView *view, const QString &id, Qt::MouseButton button)
 {
+    if (!waitForPaint(view))
+        return false;
     const QVariantList centre =
         runScript(
             view->page(),

@@ -14,7 +14,6 @@ class QWebEngineProfile;
 class QWebEngineView;
 class TBrowserTab;
 class TfrmQuelvardBrowser;
-class TWebView;
 
 // Synchronous helpers for suites that drive real pages: loads, scripts and clicks.
 namespace TestPages {
@@ -28,12 +27,14 @@ bool waitForTab(TBrowserTab *tab, const QString &url, int timeout = 20000);
 // does not count until it has loaded it again.
 bool loadInTab(TBrowserTab *tab, const QUrl &url, int timeout = 20000);
 bool loadInTab(TBrowserTab *tab, const QString &url, int timeout = 20000);
-// Runs a script in the page and returns its result (invalid after 10 s without one).
-QVariant runScript(QWebEnginePage *page, const QString &script);
-// The page's first paint arrives a little after the load; input before it is lost.
-void waitForPaint(TWebView *view);
-// A real mouse click on the centre of the element with this id, so the page sees a user's
-// gesture; false when the element or the view's surface is not there.
+// Runs a script in the page (in the page's own world unless told) and returns its result
+// (invalid after 10 s without one).
+QVariant runScript(QWebEnginePage *page, const QString &script, quint32 world = 0);
+// Waits until the page has drawn a frame, which comes a little after the load: input before
+// it is lost. False when the view is not shown or the page draws nothing within 5 s.
+bool waitForPaint(QWebEngineView *view);
+// A real mouse click on the centre of the element with this id, once the page is drawn, so the
+// page sees a user's gesture; false when the element or the view's surface is not there.
 bool clickElement(QWebEngineView *view, const QString &id, Qt::MouseButton button = Qt::LeftButton);
 
 // The saves a profile starts while this lives. A later save that has ended is the barrier after

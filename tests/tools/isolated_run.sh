@@ -10,8 +10,9 @@ case "$(basename "$program")" in
        exit 1 ;;
 esac
 work=$(mktemp -d)
-xvfb_pid=
+xvfb_pid= wm_pid=
 end_isolated_run() {
+    [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null && wait "$wm_pid" 2>/dev/null
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
     rm -rf "$work"
 }
@@ -43,15 +44,39 @@ stored() {
     sqlite3 "$1" "SELECT data FROM reg_values WHERE key='$2' AND name='$3'"
 }
 
+# needs TOOL...: without one of them the suite cannot run here, and says it is skipped (exit 77,
+# CTest's SKIP_RETURN_CODE) rather than passed or failed.
+needs() {
+    local tool
+    for tool; do
+        command -v "$tool" >/dev/null ||
+            { echo "SKIPPED: $tool is not installed (scripts/setup.sh installs it)"; exit 77; }
+    done
+}
+
 # Starts an X server of this run's own on a display it picks itself (so suites run side by side
 # without racing for one), that does not reset when its last client leaves, and sets DISPLAY.
 start_x() {
+    needs Xvfb xdotool
     Xvfb -displayfd 3 -screen 0 1280x1024x24 -noreset -nolisten tcp 3>"$work/display" \
         2>"$work/xvfb.log" &
     xvfb_pid=$!
     for _ in $(seq 1 100); do grep -q '^[0-9]' "$work/display" && break; sleep 0.1; done
     grep -q '^[0-9]' "$work/display" || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
     export DISPLAY=:$(head -n 1 "$work/display")
+}
+
+# Starts openbox on this run's X server and waits until it manages the screen; the run's end
+# stops it.
+start_openbox() {
+    needs openbox xprop xwininfo
+    openbox >"$work/openbox.log" 2>&1 &
+    wm_pid=$!
+    for _ in $(seq 1 100); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+        sleep 0.1
+    done
+    echo "openbox did not start"; cat "$work/openbox.log"; exit 1
 }
 
 # find_window NAME-REGEX: waits up to 60 s for a visible window so named while the program ($pid)
