@@ -4,10 +4,10 @@
 #include "admin/changepassword.h"
 #include "common/adminloginstore.h"
 #include "common/apppaths.h"
-#include "common/dialogseam.h"
 #include "common/guard.h"
 #include "common/machinepolicies.h"
 #include "common/registry.h"
+#include "widgets/dialogseam.h"
 
 #include <QSet>
 #include <QWebEngineProfile>

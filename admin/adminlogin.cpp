@@ -1,9 +1,9 @@
 #include "admin/adminlogin.h"
 
-#include "common/dialogseam.h"
 #include "common/guard.h"
 #include "common/textutils.h"
 #include "ui_adminlogin.h"
+#include "widgets/dialogseam.h"
 
 #include <QPalette>
 #include <QTimer>

@@ -1,10 +1,10 @@
 #include "admin/changepassword.h"
 
 #include "common/adminloginstore.h"
-#include "common/dialogseam.h"
 #include "common/errors.h"
 #include "common/loginrules.h"
 #include "ui_changepassword.h"
+#include "widgets/dialogseam.h"
 
 #include <QKeyEvent>
 

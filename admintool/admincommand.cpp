@@ -2,18 +2,18 @@
 
 #include "admintool/policyfile.h"
 #include "common/adminloginstore.h"
+#include "common/allowedsites.h"
 #include "common/apppaths.h"
 #include "common/errors.h"
+#include "common/favoritesstore.h"
 #include "common/genutilities.h"
 #include "common/loginrules.h"
+#include "common/machinefavorites.h"
 #include "common/machinepolicies.h"
 #include "common/registry.h"
 #include "common/runasuser.h"
 #include "common/urlfilter.h"
 #include "config.h"
-#include "favorites/favoritesstore.h"
-#include "favorites/machinefavorites.h"
-#include "popups/allowedsites.h"
 
 #include <QFileInfo>
 #include <QTextStream>

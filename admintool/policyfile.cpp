@@ -1,9 +1,9 @@
 #include "admintool/policyfile.h"
 
 #include "common/errors.h"
+#include "common/machinefavorites.h"
 #include "common/registry.h"
 #include "common/urlfilter.h"
-#include "favorites/machinefavorites.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -1,9 +1,9 @@
 #include "downloads/downloadbar.h"
 
 #include "common/guard.h"
-#include "common/plaintooltip.h"
 #include "downloads/downloadmanager.h"
 #include "downloads/downloadrules.h"
+#include "widgets/plaintooltip.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -96,6 +96,8 @@ void TDownloadBar::Follow(TDownloadManager *manager)
     connect(manager, &TDownloadManager::Started, this, &TDownloadBar::AddDownload);
     connect(manager, &TDownloadManager::Refused, this, &TDownloadBar::AddRefusal);
     connect(manager, &TDownloadManager::Failed, this, &TDownloadBar::MarkFailed);
+    // The next visitor sees none of the last one's rows.
+    connect(manager, &TDownloadManager::SessionEnded, this, &TDownloadBar::Clear);
 }
 
 TDownloadBar::TRow &TDownloadBar::addRow(const QString &name)

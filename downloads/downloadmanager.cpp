@@ -88,6 +88,7 @@ void TDownloadManager::EndSession(bool deleteFiles)
     }
     if (deleteFiles)
         m_forgotten.DeleteAll(); // a link put there since goes, never what it leads to
+    emit SessionEnded();
 }
 
 void TDownloadManager::decide(QWebEngineProfile *profile, QWebEngineDownloadRequest *request)

@@ -47,6 +47,8 @@ signals:
     void Failed(QWebEngineDownloadRequest *request, const QString &text);
     // Refused before a byte was written: the file's name and why.
     void Refused(const QString &name, const QString &reason);
+    // A visitor's session has ended (EndSession); nothing of it is under way any more.
+    void SessionEnded();
 
 private:
     struct TDownload

@@ -2,11 +2,11 @@
 
 #include "ui_addfavorite.h"
 
-#include "common/dialogseam.h"
 #include "common/errors.h"
+#include "common/favoritesstore.h"
 #include "common/machinepolicies.h"
 #include "common/textutils.h"
-#include "favorites/favoritesstore.h"
+#include "widgets/dialogseam.h"
 
 #include <QFileInfo>
 #include <QKeyEvent>

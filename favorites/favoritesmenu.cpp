@@ -1,12 +1,12 @@
 #include "favorites/favoritesmenu.h"
 
-#include "common/dialogseam.h"
 #include "common/errors.h"
+#include "common/favoritesstore.h"
+#include "common/machinefavorites.h"
 #include "common/machinepolicies.h"
 #include "favorites/addfavorite.h"
-#include "favorites/favoritesstore.h"
-#include "favorites/machinefavorites.h"
 #include "favorites/organizefavorites.h"
+#include "widgets/dialogseam.h"
 
 #include <QAction>
 #include <QLineEdit>

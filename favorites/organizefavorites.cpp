@@ -2,11 +2,11 @@
 
 #include "ui_organizefavorites.h"
 
-#include "common/dialogseam.h"
+#include "common/favoritesstore.h"
 #include "common/guard.h"
 #include "common/machinepolicies.h"
 #include "common/textutils.h"
-#include "favorites/favoritesstore.h"
+#include "widgets/dialogseam.h"
 
 #include <QApplication>
 #include <QDrag>

@@ -1,8 +1,8 @@
 #include "favorites/savetarget.h"
 
-#include "common/dialogseam.h"
-#include "favorites/favoritesstore.h"
-#include "favorites/machinefavorites.h"
+#include "common/favoritesstore.h"
+#include "common/machinefavorites.h"
+#include "widgets/dialogseam.h"
 
 #include <QDir>
 #include <QFile>

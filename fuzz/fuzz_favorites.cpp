@@ -2,8 +2,8 @@
 // which anyone may have edited. Input: name NUL file contents.
 #include "fuzzcheck.h"
 
+#include "common/favoritesstore.h"
 #include "common/textutils.h"
-#include "favorites/favoritesstore.h"
 
 #include <QDir>
 #include <QFile>

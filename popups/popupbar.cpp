@@ -1,7 +1,7 @@
 #include "popups/popupbar.h"
 
 #include "common/guard.h"
-#include "common/plaintooltip.h"
+#include "widgets/plaintooltip.h"
 
 #include <QEvent>
 #include <QFontMetrics>

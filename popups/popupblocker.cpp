@@ -1,15 +1,21 @@
 #include "popups/popupblocker.h"
 
+#include "common/allowedsites.h"
 #include "common/genutilities.h"
 #include "common/machinepolicies.h"
 #include "common/textutils.h"
-#include "popups/allowedsites.h"
 #include "popups/popupbar.h"
 
 TPopupBlocker::TPopupBlocker(TPopupBar *bar, ActivePageSource activePage,
                              const QStringList &machineSites, QObject *parent)
     : QObject(parent), m_bar(bar), m_activePage(std::move(activePage)), m_machineSites(machineSites)
 {
+}
+
+void TPopupBlocker::Attach(TPopupBar *bar, ActivePageSource activePage)
+{
+    m_bar = bar;
+    m_activePage = std::move(activePage);
 }
 
 void TPopupBlocker::LoadAllowedSites()

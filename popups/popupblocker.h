@@ -30,6 +30,10 @@ public:
     TPopupBlocker(TPopupBar *bar, ActivePageSource activePage, const QStringList &machineSites,
                   QObject *parent = nullptr);
 
+    // The window's notice bar and where the blocker learns which page is in front; one made
+    // before the window decides without them until then.
+    void Attach(TPopupBar *bar, ActivePageSource activePage);
+
     // The user's list as last loaded.
     const QStringList &AllowedSites() const { return m_allowedSites; }
     // Reads the user's list from the store again; a store that fails gives an empty list.

@@ -2,12 +2,12 @@
 
 #include "ui_popups.h"
 
-#include "common/dialogseam.h"
+#include "common/allowedsites.h"
 #include "common/genutilities.h"
 #include "common/guard.h"
 #include "common/machinepolicies.h"
 #include "common/textutils.h"
-#include "popups/allowedsites.h"
+#include "widgets/dialogseam.h"
 
 #include <QCollator>
 #include <QHeaderView>

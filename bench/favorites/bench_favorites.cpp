@@ -5,9 +5,9 @@
 //
 //   bench_favorites [favorites] [folders] [runs]      (default 10000 500 15)
 #include "common/apppaths.h"
+#include "common/favoritesstore.h"
+#include "common/machinefavorites.h"
 #include "favorites/favoritesmenu.h"
-#include "favorites/favoritesstore.h"
-#include "favorites/machinefavorites.h"
 #include "favorites/organizefavorites.h"
 
 #include <QAction>

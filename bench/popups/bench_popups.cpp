@@ -5,9 +5,9 @@
 //
 //   bench_popups [sites] [runs]      (default 10000 15)
 // Beside the blocking decision it times the baseline: one plain search of the same list.
+#include "common/allowedsites.h"
 #include "common/apppaths.h"
 #include "common/registry.h"
-#include "popups/allowedsites.h"
 #include "popups/popups.h"
 
 #include <QApplication>

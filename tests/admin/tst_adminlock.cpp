@@ -3,18 +3,18 @@
 #include "admin/adminlock.h"
 #include "admin/adminlogin.h"
 #include "admin/changepassword.h"
+#include "app/browserprofile.h"
 #include "common/adminloginstore.h"
 #include "common/apppaths.h"
 #include "common/encryption.h"
 #include "common/genutilities.h"
-#include "main/browserprofile.h"
-#include "main/browsertab.h"
-#include "main/mainwindow.h"
-#include "main/webview.h"
+#include "page/webview.h"
 #include "support/browserfixture.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"
 #include "support/testenv.h"
+#include "tabs/browsertab.h"
+#include "window/mainwindow.h"
 
 #include <QAction>
 #include <QDesktopServices>

@@ -2,10 +2,10 @@
 #include "common/adminloginstore.h"
 #include "common/encryption.h"
 #include "common/errors.h"
+#include "common/machinefavorites.h"
 #include "common/machinepolicies.h"
 #include "common/registry.h"
 #include "common/runasuser.h"
-#include "favorites/machinefavorites.h"
 #include "support/testenv.h"
 
 #include <QDir>

@@ -1,11 +1,11 @@
 // Files a page hands over: where they land, under what name, what the bar says, and what is
 // refused without a byte written; and a PDF that opens in its tab instead.
 #include "common/apppaths.h"
+#include "common/favoritesstore.h"
 #include "common/machinepolicies.h"
 #include "downloads/downloadrules.h"
 #include "downloads/runfiles.h"
-#include "favorites/favoritesstore.h"
-#include "main/webview.h"
+#include "page/webview.h"
 #include "support/browserfixture.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"

@@ -1,7 +1,7 @@
 // The Add Favorite dialog on its own: the name checks, the save with its folder checks and the
 // overwrite question, and what is written.
+#include "common/favoritesstore.h"
 #include "favorites/addfavorite.h"
-#include "favorites/favoritesstore.h"
 #include "support/testenv.h"
 
 #include "common/apppaths.h"

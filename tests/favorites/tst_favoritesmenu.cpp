@@ -1,17 +1,17 @@
 // The Favorites menu and the favorites commands of the main window, against real pages served
 // on the loopback interface.
+#include "common/favoritesstore.h"
+#include "common/machinefavorites.h"
 #include "favorites/addfavorite.h"
 #include "favorites/favoritesmenu.h"
-#include "favorites/favoritesstore.h"
-#include "favorites/machinefavorites.h"
 #include "favorites/organizefavorites.h"
-#include "main/browsertab.h"
-#include "main/mainwindow.h"
-#include "main/webview.h"
+#include "page/webview.h"
 #include "support/controls.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"
 #include "support/testenv.h"
+#include "tabs/browsertab.h"
+#include "window/mainwindow.h"
 
 #include "common/genutilities.h"
 #include "common/machinepolicies.h"

@@ -1,6 +1,6 @@
 // The Organize Favorites dialog: every command acts on disk first and changes the tree only to
 // match; every message with its exact text.
-#include "favorites/favoritesstore.h"
+#include "common/favoritesstore.h"
 #include "favorites/organizefavorites.h"
 #include "support/testenv.h"
 

@@ -4,14 +4,14 @@
 #include "common/genutilities.h"
 #include "common/machinepolicies.h"
 #include "filter/navigationfilter.h"
-#include "main/browsertab.h"
-#include "main/webview.h"
+#include "page/webview.h"
 #include "support/browserfixture.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
 #include "support/testmain.h"
+#include "tabs/browsertab.h"
 
 #include <QFileInfo>
 #include <QLabel>

@@ -1,14 +1,14 @@
 // A page asking for the camera, the microphone, the screen or the location: the decision on its
 // own, and the bar over a real page that asks the person once per site.
 #include "common/machinepolicies.h"
-#include "main/browsertab.h"
-#include "main/webview.h"
+#include "page/webview.h"
 #include "permissions/permissionbar.h"
 #include "support/browserfixture.h"
 #include "support/httpserver.h"
 #include "support/pagewait.h"
 #include "support/testenv.h"
 #include "support/testmain.h"
+#include "tabs/browsertab.h"
 
 #include <QLabel>
 #include <QPushButton>

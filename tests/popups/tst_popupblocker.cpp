@@ -1,7 +1,6 @@
+#include "common/allowedsites.h"
 #include "common/genutilities.h"
-#include "main/browsertab.h"
-#include "main/webview.h"
-#include "popups/allowedsites.h"
+#include "page/webview.h"
 #include "popups/popupbar.h"
 #include "popups/popupblocker.h"
 #include "popups/popups.h"
@@ -9,6 +8,7 @@
 #include "support/httpserver.h"
 #include "support/pagewait.h"
 #include "support/testenv.h"
+#include "tabs/browsertab.h"
 
 #include <QFrame>
 #include <QLabel>

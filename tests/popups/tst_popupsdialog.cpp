@@ -1,7 +1,7 @@
+#include "common/allowedsites.h"
 #include "common/errors.h"
 #include "common/machinepolicies.h"
 #include "common/registry.h"
-#include "popups/allowedsites.h"
 #include "popups/popups.h"
 #include "support/testenv.h"
 

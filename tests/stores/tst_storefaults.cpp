@@ -1,12 +1,12 @@
 // The stores when things go wrong around them: two running copies writing at once, a copy
 // killed in the middle of its writes, and a disk that is full. Children are this same program,
 // started with QUELVARD_STORE_CHILD naming their part.
+#include "common/allowedsites.h"
 #include "common/apppaths.h"
 #include "common/errors.h"
+#include "common/favoritesstore.h"
 #include "common/registry.h"
 #include "favorites/addfavorite.h"
-#include "favorites/favoritesstore.h"
-#include "popups/allowedsites.h"
 #include "support/testenv.h"
 #include "support/testmain.h"
 #include "ui_addfavorite.h"

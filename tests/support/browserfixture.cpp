@@ -5,10 +5,10 @@
 #include "common/adminloginstore.h"
 #include "common/genutilities.h"
 #include "config.h"
-#include "main/browsertab.h"
-#include "main/webview.h"
+#include "page/webview.h"
 #include "support/pagewait.h"
 #include "support/scripteddialogs.h"
+#include "tabs/browsertab.h"
 
 #include <QLineEdit>
 #include <QPushButton>

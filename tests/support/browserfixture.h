@@ -1,7 +1,7 @@
 #pragma once
 
-#include "main/mainwindow.h"
 #include "support/controls.h"
+#include "window/mainwindow.h"
 
 #include <QAction>
 #include <QLineEdit>

@@ -1,8 +1,8 @@
 #include "support/pagewait.h"
 
-#include "main/browsertab.h"
-#include "main/mainwindow.h"
-#include "main/webview.h"
+#include "page/webview.h"
+#include "tabs/browsertab.h"
+#include "window/mainwindow.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/dialogseam.h"
+#include "widgets/dialogseam.h"
 
 #include <QList>
 #include <QStringList>

@@ -1,9 +1,9 @@
 #include "support/testenv.h"
 
+#include "app/schemehandler.h"
 #include "common/apppaths.h"
+#include "common/favoritesstore.h"
 #include "common/machinepolicies.h"
-#include "favorites/favoritesstore.h"
-#include "main/schemehandler.h"
 
 #include <QCoreApplication>
 #include <QDir>

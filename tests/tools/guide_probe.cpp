@@ -4,9 +4,9 @@
 // promise.
 //   guide_probe popups USER_HIVE URL...    one "allowed URL" or "blocked URL" line each
 //   guide_probe favorites FOLDER           one "NAME URL" line per favorite, folders as "NAME/"
+#include "common/allowedsites.h"
 #include "common/apppaths.h"
-#include "favorites/favoritesstore.h"
-#include "popups/allowedsites.h"
+#include "common/favoritesstore.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -2,9 +2,9 @@
 // quelvard executable, but its machine folder is named per run in QUELVARD_TEST_MACHINE_DATA_DIR,
 // so a test (or a test killed half-way) never reads or leaves anything in the machine folder a
 // real start uses. Built only with the tests and never installed.
+#include "app/quelvardmain.h"
 #include "common/apppaths.h"
 #include "config.h"
-#include "main/quelvardmain.h"
 
 #include <QDir>
 #include <QString>

@@ -1,0 +1,73 @@
+#include "app/browsersession.h"
+
+#include "app/browserprofile.h"
+#include "common/machinepolicies.h"
+#include "common/urlfilter.h"
+#include "downloads/downloadmanager.h"
+#include "filter/navigationfilter.h"
+#include "permissions/permissionpolicy.h"
+#include "popups/popupblocker.h"
+
+#include <QWebEngineProfile>
+
+TBrowserSession::TBrowserSession(QObject *parent)
+    : QObject(parent),
+      m_popupBlocker(new TPopupBlocker(nullptr, {}, MachinePolicies::Current().AllowedSites, this)),
+      m_downloads(new TDownloadManager(BrowserProfile::Current(), this))
+{
+    // A download is refused from an address a page could not be taken to.
+    m_downloads->SetAddressRule(
+        [this](const QUrl &url) { return AddressFilter().Decide(url).Allowed; });
+    // A new visitor's profile has its downloads decided as the first one's were.
+    BrowserProfile::OnEachProfile(this, [this](QWebEngineProfile *profile) {
+        m_downloads->Follow(profile);
+        m_profiles << profile;
+    });
+    // The downloads end before the profile they came through is let go.
+    connect(this, &TBrowserSession::VisitorEnding, m_downloads,
+            [this](bool forget) { m_downloads->EndSession(forget); });
+    connect(this, &TBrowserSession::VisitorEnding, this, [this] { Permissions().ForgetAnswers(); });
+}
+
+TBrowserSession::~TBrowserSession() = default;
+
+QWebEngineProfile *TBrowserSession::Profile() const
+{
+    return BrowserProfile::Current();
+}
+
+QList<QWebEngineProfile *> TBrowserSession::Profiles() const
+{
+    QList<QWebEngineProfile *> live;
+    for (const QPointer<QWebEngineProfile> &profile : m_profiles) {
+        if (profile && !live.contains(profile.data()))
+            live << profile.data();
+    }
+    if (!live.contains(Profile()))
+        live << Profile();
+    return live;
+}
+
+TPermissionPolicy &TBrowserSession::Permissions() const
+{
+    return TPermissionPolicy::ForThisRun();
+}
+
+const TUrlFilter &TBrowserSession::AddressFilter() const
+{
+    return TNavigationFilter::Current();
+}
+
+bool TBrowserSession::ForgetsVisitors()
+{
+    return MachinePolicies::Current().browsingData == MachinePolicies::BrowsingData::Forget;
+}
+
+void TBrowserSession::EndVisitor()
+{
+    const bool forget = ForgetsVisitors();
+    emit VisitorEnding(forget);
+    if (forget)
+        BrowserProfile::StartNewSession();
+    emit VisitorEnded();
+}
