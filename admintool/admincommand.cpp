@@ -4,6 +4,7 @@
 #include "common/adminloginstore.h"
 #include "common/allowedsites.h"
 #include "common/apppaths.h"
+#include "common/categorylists.h"
 #include "common/errors.h"
 #include "common/favoritesstore.h"
 #include "common/genutilities.h"
@@ -48,6 +49,11 @@ const char *const HelpMiddle =
     "  urls remove PATTERN...       take patterns off either list\n"
     "  urls list                    show both address lists\n"
     "  urls check URL...            say whether each address is allowed, and by which rule\n"
+    "  urls import --block|--allow [--category NAME] PATH...\n"
+    "                               take a category list (folder, host list or hosts file)\n"
+    "  urls categories              list the imported categories\n"
+    "  urls drop-category NAME      remove an imported category\n"
+    "  urls rebuild                 compile the imported categories again\n"
     "  apply [--check] FILE.json|-  make the machine's settings equal to a policy file\n"
     "  export                       print the machine's settings as a policy file\n"
     "  favorites add NAME URL [--folder PATH]  give every user a favorite\n"
@@ -186,7 +192,9 @@ const TSubcommand Subcommands[] = {
          .arg(MachinePolicies::SettingOf(&recMachinePolicies::HomePage).Nothing,
               MachinePolicies::SettingOf(&recMachinePolicies::SharedFavoritesName).Default)},
     {QStringLiteral("urls"),
-     QStringLiteral("urls block|allow|remove PATTERN... | urls list | urls check URL..."),
+     QStringLiteral("urls block|allow|remove PATTERN... | urls list | urls check URL... |\n"
+                    "       urls import --block|--allow [--category NAME] PATH... |\n"
+                    "       urls categories | urls drop-category NAME | urls rebuild"),
      QStringLiteral(
          "Edits the addresses pages may not reach (block) and those reachable despite the\n"
          "block list (allow). A pattern is [scheme://][.]host[:port][/path][?query]:\n"
@@ -197,7 +205,13 @@ const TSubcommand Subcommands[] = {
          "to allow. A malformed pattern, or one that could never match, is refused with what\n"
          "to write instead, and nothing is written. remove takes a pattern off\n"
          "whichever list holds it. check prints, for each address, allowed or blocked and\n"
-         "the rule that decided, exactly as the browser decides.\n")},
+         "the rule or category that decided, exactly as the browser decides.\n"
+         "import takes a category list as a school's filter does: a folder holding a\n"
+         "domains and a urls file, a list of hosts or host/path lines, or a hosts file\n"
+         "(0.0.0.0 host). A host means that host and its subdomains. The category is named\n"
+         "after the folder or file unless --category says; importing it again replaces it.\n"
+         "Lines that are neither are skipped and counted. The categories are compiled into\n"
+         "one file every browser reads as it stands; rebuild compiles it again.\n")},
     {QStringLiteral("apply"), QStringLiteral("apply [--check] FILE.json|-"),
      QStringLiteral(
          "Makes the machine's settings equal to the policy file, all in one change or none,\n"
@@ -414,9 +428,12 @@ std::optional<QString> blockingRule(const MachinePolicies::recMachinePolicies &p
 {
     TUrlFilter filter;
     filter.SetRules(policies.BlockedUrls, policies.AllowedUrls);
+    CategoryLists::Apply(filter, nullptr);
     const TUrlFilter::TDecision decision = filter.Decide(QUrl(address));
     if (decision.Allowed)
         return std::nullopt;
+    if (!decision.Category.isEmpty())
+        return QStringLiteral("category %1").arg(decision.Category);
     return decision.Rule;
 }
 
@@ -579,6 +596,12 @@ int status(TConsole &console)
     const MachinePolicies::recMachinePolicies policies = MachinePolicies::Read(&problems);
     TUrlFilter().SetRules(policies.BlockedUrls, policies.AllowedUrls, &problems);
     problems << unsafeStore() << unreadableByUsers();
+    TUrlFilter lists;
+    QString listsProblem;
+    CategoryLists::Apply(lists, &listsProblem, true);
+    if (!listsProblem.isEmpty())
+        problems << listsProblem;
+    const QVector<CategoryLists::TStored> categories = CategoryLists::Stored();
     for (const QString &problem : problems)
         *console.err << "quelvard-admin: " << problem << "\n";
 
@@ -588,6 +611,12 @@ int status(TConsole &console)
         out << setting->Shown << ": " << statusValue(*setting, policies) << "\n";
     out << "machine store: " << machineHive() << "\n";
     out << "companion file: " << GenUtilities::GetCompanionSettingsFile() << "\n";
+    // Only a machine with imported lists has a line for them.
+    if (!categories.isEmpty() || !listsProblem.isEmpty()) {
+        out << "address categories: " << categories.size() << " in "
+            << CategoryLists::CompiledFile() << (listsProblem.isEmpty() ? "" : " (unusable)")
+            << "\n";
+    }
     out.flush();
     console.err->flush();
     return Success;
@@ -976,11 +1005,19 @@ int urlCheck(const QStringList &addresses, TConsole &console)
     filter.SetRules(policies.BlockedUrls, policies.AllowedUrls, &problems);
     for (const QString &problem : problems)
         *console.err << "quelvard-admin: a stored rule is ignored: " << problem << "\n";
+    QString listsProblem;
+    CategoryLists::Apply(filter, &listsProblem, true);
+    if (!listsProblem.isEmpty())
+        *console.err << "quelvard-admin: " << listsProblem << "\n";
     for (const QUrl &url : urls) {
         const TUrlFilter::TDecision decision = filter.Decide(url);
         *console.out << (decision.Allowed ? "allowed " : "blocked ") << url.toString() << " ";
-        if (!decision.Rule.isEmpty())
+        if (!decision.Category.isEmpty())
+            *console.out << "by the category " << shown(decision.Category) << "\n";
+        else if (!decision.Rule.isEmpty())
             *console.out << "by " << shown(decision.Rule) << "\n";
+        else if (!filter.RefusesAll().isEmpty() && !UrlFilter::AlwaysAllowed(url))
+            *console.out << "(the compiled lists cannot be used)\n";
         else if (UrlFilter::AlwaysAllowed(url))
             *console.out << "(the program's own pages are always allowed)\n";
         else
@@ -991,14 +1028,144 @@ int urlCheck(const QStringList &addresses, TConsole &console)
     return Success;
 }
 
+int urlImport(const QStringList &args, TConsole &console, const TSubcommand *sub)
+{
+    std::optional<bool> allow;
+    QString category;
+    QStringList paths;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        if (arg == QLatin1String("--block") || arg == QLatin1String("--allow")) {
+            if (allow)
+                return usage(console, QStringLiteral("say --block or --allow once"), sub);
+            allow = arg == QLatin1String("--allow");
+        } else if (arg == QLatin1String("--category") ||
+                   arg.startsWith(QLatin1String("--category="))) {
+            if (arg.contains(QLatin1Char('=')))
+                category = arg.section(QLatin1Char('='), 1);
+            else if (++i >= args.size())
+                return usage(console, QStringLiteral("--category needs a name"), sub);
+            else
+                category = args.at(i);
+            if (!CategoryLists::ValidName(category))
+                return usage(console,
+                             QStringLiteral("%1 is not a category name (lower-case letters, "
+                                            "digits, - and _, at most 64)")
+                                 .arg(shown(category)),
+                             sub);
+        } else if (arg == QLatin1String("--")) {
+            paths << args.mid(i + 1);
+            break;
+        } else if (arg.startsWith(QLatin1Char('-'))) {
+            return usage(console, QStringLiteral("unexpected argument %1").arg(shown(arg)), sub);
+        } else {
+            paths << arg;
+        }
+    }
+    if (!allow)
+        return usage(console, QStringLiteral("urls import needs --block or --allow"), sub);
+    if (paths.isEmpty())
+        return usage(console, QStringLiteral("urls import needs a folder or a file"), sub);
+    if (category.isEmpty())
+        category = CategoryLists::NameOf(paths.first());
+    if (!CategoryLists::ValidName(category))
+        return usage(console, QStringLiteral("name the category with --category"), sub);
+    CategoryLists::TRead read;
+    for (const QString &path : paths) {
+        CategoryLists::ReadSource(path, read);
+        if (!read.Error.isEmpty()) {
+            *console.err << "quelvard-admin: " << read.Error << "\n";
+            console.err->flush();
+            return 1;
+        }
+    }
+    if (read.Skipped > 0) {
+        *console.err << "quelvard-admin: skipped " << read.Skipped
+                     << (read.Skipped == 1 ? " line" : " lines")
+                     << " that are neither a host nor a host and path (first at "
+                     << read.FirstSkipped.join(QLatin1String(", ")) << ")\n";
+        console.err->flush();
+    }
+    if (read.Entries.isEmpty()) {
+        *console.err << "quelvard-admin: nothing to import: no line is a host\n";
+        console.err->flush();
+        return 1;
+    }
+    const qsizetype taken = read.Entries.size();
+    QString why;
+    const int status = write(console, [&] {
+        if (!CategoryLists::Save(category, *allow, read.Entries, &why))
+            throw EQuelvardError(why);
+    });
+    if (status != Success)
+        return status;
+    *console.out << "imported " << taken << (taken == 1 ? " entry" : " entries")
+                 << " into the category " << category << " (" << (*allow ? "allow" : "block")
+                 << ")\n";
+    console.out->flush();
+    warnIfHomePageBlocked(console);
+    return Success;
+}
+
+int urlCategories(const QStringList &args, TConsole &console, const TSubcommand *sub)
+{
+    const QString action = args.first();
+    if (action == QLatin1String("categories")) {
+        if (args.size() != 1)
+            return usage(console, QStringLiteral("urls categories takes nothing more"), sub);
+        for (const CategoryLists::TStored &stored : CategoryLists::Stored())
+            *console.out << stored.Name << " " << (stored.Allow ? "allow" : "block") << " "
+                         << stored.Count << "\n";
+        console.out->flush();
+        return Success;
+    }
+    if (action == QLatin1String("rebuild")) {
+        if (args.size() != 1)
+            return usage(console, QStringLiteral("urls rebuild takes nothing more"), sub);
+        QString why;
+        return write(console, [&] {
+            if (!CategoryLists::Rebuild(&why))
+                throw EQuelvardError(why);
+        });
+    }
+    if (args.size() != 2)
+        return usage(console, QStringLiteral("urls drop-category needs one name"), sub);
+    const QString name = args.at(1);
+    const QVector<CategoryLists::TStored> stored = CategoryLists::Stored();
+    if (!CategoryLists::ValidName(name) ||
+        std::none_of(stored.cbegin(), stored.cend(),
+                     [&name](const CategoryLists::TStored &one) { return one.Name == name; })) {
+        *console.err << "quelvard-admin: there is no category " << shown(name) << "\n";
+        console.err->flush();
+        return 1;
+    }
+    QString why;
+    const int status = write(console, [&] {
+        if (!CategoryLists::Drop(name, &why))
+            throw EQuelvardError(why);
+    });
+    if (status == Success) {
+        *console.out << "dropped the category " << name << "\n";
+        console.out->flush();
+    }
+    return status;
+}
+
 int urls(const QStringList &args, TConsole &console, const TSubcommand *sub)
 {
     using MachinePolicies::UrlList;
     if (args.isEmpty())
-        return usage(console, QStringLiteral("urls needs block, allow, remove, list or check"),
+        return usage(console,
+                     QStringLiteral("urls needs block, allow, remove, list, check, import, "
+                                    "categories, drop-category or rebuild"),
                      sub);
     const QString action = args.first();
     const QStringList items = args.mid(1);
+    if (action == QLatin1String("import"))
+        return urlImport(items, console, sub);
+    if (action == QLatin1String("categories") || action == QLatin1String("drop-category") ||
+        action == QLatin1String("rebuild"))
+        return urlCategories(args, console, sub);
     if (action == QLatin1String("list")) {
         if (!items.isEmpty())
             return usage(console, QStringLiteral("urls list takes no pattern"), sub);
@@ -1148,6 +1315,10 @@ std::optional<int> refuseUnknownOption(const QString &command, const QStringList
     }
     if (command == QLatin1String("favorites"))
         valued << QStringLiteral("--folder");
+    if (command == QLatin1String("urls") && args.value(0) == QLatin1String("import")) {
+        flags << QStringLiteral("--block") << QStringLiteral("--allow");
+        valued << QStringLiteral("--category");
+    }
     const QStringList checked{QStringLiteral("popups"), QStringLiteral("favorites"),
                               QStringLiteral("set"), QStringLiteral("unset"),
                               QStringLiteral("urls")};

@@ -1,5 +1,7 @@
 #include "common/urlfilter.h"
 
+#include "common/compiledfilter.h"
+
 #include <QRegularExpression>
 #include <QUrlQuery>
 #include <algorithm>
@@ -447,19 +449,28 @@ void TUrlFilter::add(UrlFilter::TPattern pattern, bool allow)
     m_rules.push_back({std::move(pattern), allow});
 }
 
-bool TUrlFilter::moreSpecific(const TRule &a, const TRule &b)
+TUrlFilter::TRank TUrlFilter::rank(const TRule &rule)
 {
-    const qsizetype hostA = a.Pattern.AnyHost ? -1 : a.Pattern.Host.size();
-    const qsizetype hostB = b.Pattern.AnyHost ? -1 : b.Pattern.Host.size();
-    if (hostA != hostB)
-        return hostA > hostB;
-    if (a.Pattern.ExactHost != b.Pattern.ExactHost)
-        return a.Pattern.ExactHost;
-    if (a.Pattern.Path.size() != b.Pattern.Path.size())
-        return a.Pattern.Path.size() > b.Pattern.Path.size();
-    if (a.Pattern.Query.size() != b.Pattern.Query.size())
-        return a.Pattern.Query.size() > b.Pattern.Query.size();
+    const UrlFilter::TPattern &p = rule.Pattern;
+    return {p.AnyHost ? -1 : p.Host.size(), p.ExactHost, p.Path.size(), p.Query.size(), rule.Allow};
+}
+
+bool TUrlFilter::moreSpecific(const TRank &a, const TRank &b)
+{
+    if (a.Host != b.Host)
+        return a.Host > b.Host;
+    if (a.Exact != b.Exact)
+        return a.Exact;
+    if (a.Path != b.Path)
+        return a.Path > b.Path;
+    if (a.Query != b.Query)
+        return a.Query > b.Query;
     return a.Allow && !b.Allow;
+}
+
+void TUrlFilter::SetCompiled(std::shared_ptr<const TCompiledFilter> compiled)
+{
+    m_compiled = std::move(compiled);
 }
 
 bool TUrlFilter::matches(const TRule &rule, const QUrl &url, const QString &host,
@@ -505,20 +516,57 @@ bool TUrlFilter::matches(const TRule &rule, const QUrl &url, const QString &host
 
 TUrlFilter::TDecision TUrlFilter::Decide(const QUrl &url) const
 {
-    if (m_rules.isEmpty() || UrlFilter::AlwaysAllowed(url))
+    if (IsEmpty() || UrlFilter::AlwaysAllowed(url))
         return {};
+    if (!m_refuseAll.isEmpty())
+        return {false, QString(), QString()};
+    // A compiled file found damaged after it was opened says nothing any more.
+    if (m_compiled && !m_compiled->Sound())
+        return {false, QString(), QString()};
     const QString host = UrlFilter::NormaliseHost(url);
     const bool hostIsIp = UrlFilter::LooksLikeIp(host);
     const TRule *best = nullptr;
+    TRank bestRank;
+    int bestCategory = -1;
+    QString path;
     auto consider = [&](const QString &key) {
         const auto found = m_byHost.constFind(key);
-        if (found == m_byHost.constEnd())
-            return;
-        for (const int index : *found) {
-            const TRule &rule = m_rules.at(index);
-            if ((!best || moreSpecific(rule, *best)) && matches(rule, url, host, hostIsIp))
-                best = &rule;
+        if (found != m_byHost.constEnd()) {
+            for (const int index : *found) {
+                const TRule &rule = m_rules.at(index);
+                const TRank ranked = rank(rule);
+                if ((!best && bestCategory < 0) || moreSpecific(ranked, bestRank)) {
+                    if (matches(rule, url, host, hostIsIp)) {
+                        best = &rule;
+                        bestCategory = -1;
+                        bestRank = ranked;
+                    }
+                }
+            }
         }
+        // An address matches itself only, never as the parent of a longer name.
+        if (!m_compiled || key == UrlFilter::AnyHostKey ||
+            (key.size() != host.size() && UrlFilter::LooksLikeIp(key)))
+            return;
+        // An imported entry is a pattern of a host and its subdomains, with a path or none.
+        m_compiled->ForEachOf(key.toUtf8(), [&](const QByteArray &prefix, int category) {
+            const TRank ranked{key.size(), false, prefix.size(), 0,
+                               m_compiled->Categories().at(category).Allow};
+            if ((best || bestCategory >= 0) && !moreSpecific(ranked, bestRank))
+                return;
+            if (!prefix.isEmpty()) {
+                if (path.isNull()) {
+                    path = url.path(QUrl::FullyEncoded);
+                    if (path.isEmpty())
+                        path = QStringLiteral("/");
+                }
+                if (!path.startsWith(QLatin1String(prefix)))
+                    return;
+            }
+            best = nullptr;
+            bestCategory = category;
+            bestRank = ranked;
+        });
     };
     // The host itself, then each parent domain (an address matches only itself).
     QString key = host;
@@ -530,7 +578,9 @@ TUrlFilter::TDecision TUrlFilter::Decide(const QUrl &url) const
         key = key.mid(dot + 1);
     }
     consider(UrlFilter::AnyHostKey);
+    if (bestCategory >= 0)
+        return {bestRank.Allow, QString(), m_compiled->Categories().at(bestCategory).Name};
     if (!best)
         return {};
-    return {best->Allow, best->Pattern.Text};
+    return {best->Allow, best->Pattern.Text, QString()};
 }

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <QVector>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -52,20 +53,30 @@ bool IsPdfViewer(const QUrl &url);
 
 } // namespace UrlFilter
 
+class TCompiledFilter;
+
 class TUrlFilter
 {
 public:
     struct TDecision
     {
         bool Allowed = true;
-        // The pattern that decided, as written; empty when no rule matched.
+        // The pattern that decided, as written; empty when no rule matched or a category did.
         QString Rule;
+        // The imported category that decided; empty when none did.
+        QString Category;
     };
 
     // Patterns that do not parse are left out and described in `problems`, one line each.
     void SetRules(const QStringList &blocked, const QStringList &allowed,
                   QStringList *problems = nullptr);
-    bool IsEmpty() const { return m_rules.isEmpty(); }
+    // The imported category lists, decided beside the patterns by the same precedence.
+    void SetCompiled(std::shared_ptr<const TCompiledFilter> compiled);
+    // Lists that should be there and cannot be read: every address but the program's own pages
+    // is refused, `why` says what is wrong.
+    void RefuseAll(const QString &why) { m_refuseAll = why; }
+    const QString &RefusesAll() const { return m_refuseAll; }
+    bool IsEmpty() const { return m_rules.isEmpty() && !m_compiled && m_refuseAll.isEmpty(); }
     int RuleCount() const { return m_rules.size(); }
 
     // The most specific rule that matches decides: the longest host, then a host-only rule
@@ -79,11 +90,23 @@ private:
         UrlFilter::TPattern Pattern;
         bool Allow = false;
     };
+    // How specific a rule is, in the order the precedence compares.
+    struct TRank
+    {
+        qsizetype Host = -1; // -1: any host
+        bool Exact = false;
+        qsizetype Path = 0;
+        qsizetype Query = 0;
+        bool Allow = false;
+    };
     void add(UrlFilter::TPattern pattern, bool allow);
     bool matches(const TRule &rule, const QUrl &url, const QString &host, bool hostIsIp) const;
-    static bool moreSpecific(const TRule &a, const TRule &b);
+    static TRank rank(const TRule &rule);
+    static bool moreSpecific(const TRank &a, const TRank &b);
 
     QVector<TRule> m_rules;
     // Rules by the host they name; rules for every host under the empty key.
     QHash<QString, QVector<int>> m_byHost;
+    std::shared_ptr<const TCompiledFilter> m_compiled;
+    QString m_refuseAll;
 };

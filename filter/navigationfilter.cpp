@@ -1,5 +1,6 @@
 #include "filter/navigationfilter.h"
 
+#include "common/categorylists.h"
 #include "common/machinepolicies.h"
 
 #include <QUrlQuery>
@@ -21,6 +22,10 @@ std::shared_ptr<const TUrlFilter> RunFilter()
         made->SetRules(policies.BlockedUrls, policies.AllowedUrls, &problems);
         for (const QString &line : problems)
             std::fprintf(stderr, "quelvard: address rule ignored: %s\n", qPrintable(line));
+        QString listsProblem;
+        CategoryLists::Apply(*made, &listsProblem);
+        if (!listsProblem.isEmpty())
+            std::fprintf(stderr, "quelvard: %s\n", qPrintable(listsProblem));
         return std::shared_ptr<const TUrlFilter>(std::move(made));
     }();
     return filter;
@@ -113,17 +118,25 @@ QUrl TNavigationFilter::RefusedAddress(const QUrl &pageUrl)
 QByteArray TNavigationFilter::BlockedPageHtml(const QUrl &pageUrl, const QString &home)
 {
     // The address is shown as text only: whatever a page put in it, nothing of it is markup.
-    const QString refused = RefusedAddress(pageUrl).toString().toHtmlEscaped();
+    const QUrl refusedUrl = RefusedAddress(pageUrl);
+    const QString refused = refusedUrl.toString().toHtmlEscaped();
     const QString homeLink = QUrl(home).toString(QUrl::FullyEncoded).toHtmlEscaped();
+    // Decided again here rather than read from the page's address, which any page can write.
+    const QString category =
+        refusedUrl.isValid() ? RunFilter()->Decide(refusedUrl).Category : QString();
+    const QString categoryLine =
+        category.isEmpty()
+            ? QString()
+            : QStringLiteral("<p id=\"category\">blocked: %1</p>\n").arg(category.toHtmlEscaped());
     return QStringLiteral(
                "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
                "<title>Page blocked</title><link rel=\"stylesheet\" href=\"quelvard.css\">"
                "</head>\n<body><main><section><h1>Page blocked</h1>\n"
                "<p id=\"message\">The administrator of this computer has blocked this page.</p>\n"
-               "<p id=\"address\">%1</p>\n"
+               "<p id=\"address\">%1</p>\n%3"
                "<p><a id=\"back\" href=\"javascript:history.back()\">Back</a> &middot; "
                "<a id=\"home\" href=\"%2\" target=\"_top\">Home page</a></p>\n"
                "</section></main></body></html>\n")
-        .arg(refused, homeLink)
+        .arg(refused, homeLink, categoryLine)
         .toUtf8();
 }

@@ -4,10 +4,12 @@
 
 #include "admin/adminlock.h"
 #include "app/browsersession.h"
+#include "common/categorylists.h"
 #include "common/genutilities.h"
 #include "common/guard.h"
 #include "common/machinepolicies.h"
 #include "common/textutils.h"
+#include "common/urlfilter.h"
 #include "config.h"
 #include "downloads/downloadbar.h"
 #include "downloads/downloadmanager.h"
@@ -358,6 +360,12 @@ void TfrmQuelvardBrowser::OrganizeFavorites1Click()
 void TfrmQuelvardBrowser::FormCreate()
 {
     Guard::Run("FormCreate", [this] { LoadAllowedSites(); });
+    Guard::Run("FormCreate", [this] {
+        // Said once, at start: lists that should decide cannot, so nothing but our pages opens.
+        if (!m_session->AddressFilter().RefusesAll().isEmpty())
+            TDialogs::Current()->Message(this, CategoryLists::UnusableMessage(),
+                                         QMessageBox::Warning, QMessageBox::Ok);
+    });
     Guard::Run("FormCreate", [this] { CheckAdminLoginAtStart(); });
 }
 

@@ -737,6 +737,43 @@ private slots:
                  qPrintable(line));
     }
 
+    // A school's category folder and a family's hosts file, imported, named by check, listed,
+    // dropped; a list with no host in it changes nothing.
+    void categoryImport()
+    {
+        const QString adult = m_env->root() + "/lists/adult";
+        writeBytes(adult + "/domains", "# adult\nadult.example\nnot a host\n");
+        writeBytes(adult + "/urls", "school.example/private\n");
+        const QString hosts = m_env->root() + "/hosts";
+        writeBytes(hosts, "0.0.0.0 ads.example\n");
+        QCOMPARE(run({"urls", "allow", "ads.example/ok"}).status, 0);
+
+        TRun imported = run({"urls", "import", "--block", adult});
+        QVERIFY2(imported.status == 0, qPrintable(imported.err));
+        QVERIFY2(imported.err.contains("skipped 1 line") && imported.err.contains("domains:3"),
+                 qPrintable(imported.err));
+        QCOMPARE(run({"urls", "import", "--block", "--category", "ads", hosts}).status, 0);
+        QCOMPARE(run({"urls", "categories"}).out, QString("ads block 1\nadult block 2\n"));
+
+        QCOMPARE(run({"urls", "check", "http://www.adult.example/"}).out.trimmed(),
+                 QString("blocked http://www.adult.example/ by the category \"adult\""));
+        QVERIFY(
+            run({"urls", "check", "https://school.example/private/x"}).out.startsWith("blocked"));
+        QVERIFY(run({"urls", "check", "https://school.example/"}).out.startsWith("allowed"));
+        // A pattern more specific than a category's host still decides.
+        QVERIFY(run({"urls", "check", "http://ads.example/ok/1"}).out.startsWith("allowed"));
+
+        const QString empty = m_env->root() + "/empty";
+        writeBytes(empty, "# nothing\nnot a host\n");
+        QCOMPARE(run({"urls", "import", "--block", empty}).status, 1);
+        QCOMPARE(run({"urls", "categories"}).out, QString("ads block 1\nadult block 2\n"));
+
+        QCOMPARE(run({"urls", "drop-category", "adult"}).status, 0);
+        QVERIFY(run({"urls", "check", "http://adult.example/"}).out.startsWith("allowed"));
+        QCOMPARE(run({"urls", "drop-category", "adult"}).status, 1);
+        QCOMPARE(run({"urls", "import", "--category", "x", hosts}).status, int(ExitStatus::Usage));
+    }
+
     // A fleet's policy: what export prints, apply takes back unchanged, onto any machine.
     void applyRoundTripAndIdempotence()
     {
