@@ -1094,7 +1094,9 @@ int urlImport(const QStringList &args, TConsole &console, const TSubcommand *sub
     const qsizetype taken = read.Entries.size();
     QString why;
     const int status = write(console, [&] {
-        if (!CategoryLists::Save(category, *allow, read.Entries, &why))
+        if (!CategoryLists::Save(category, *allow, read.Entries, &why,
+                                 paths.size() == 1 ? QFileInfo(paths.first()).absoluteFilePath()
+                                                   : QString()))
             throw EQuelvardError(why);
     });
     if (status != Success)

@@ -1,5 +1,6 @@
 #include "admintool/policyfile.h"
 
+#include "common/categorylists.h"
 #include "common/errors.h"
 #include "common/machinefavorites.h"
 #include "common/registry.h"
@@ -410,6 +411,83 @@ TSetting favoritesSetting()
     return setting;
 }
 
+// The imported category lists as the file names them: [{"name", "path", "list"}], each list
+// imported from its path; a category already imported from the same path to the same list is
+// left as it stands (import it again with urls import to take a newer list).
+TSetting categoriesSetting()
+{
+    TSetting setting;
+    setting.Key = QStringLiteral("categories");
+    setting.GetOutside = [](QStringList *) {
+        QJsonArray categories;
+        for (const CategoryLists::TStored &stored : CategoryLists::Stored())
+            categories.append(QJsonObject{{"name", stored.Name},
+                                          {"path", stored.Source},
+                                          {"list", stored.Allow ? "allow" : "block"}});
+        return QJsonValue(categories);
+    };
+    setting.Check = [](const QJsonValue &given, QString *problem) -> std::optional<QJsonValue> {
+        if (!given.isArray()) {
+            *problem = QStringLiteral("expected a list of categories, not %1").arg(typeName(given));
+            return std::nullopt;
+        }
+        QJsonArray checked;
+        QSet<QString> names;
+        for (const QJsonValue &item : given.toArray()) {
+            const QJsonObject category = item.toObject();
+            const QString name = category.value("name").toString();
+            const QString path = category.value("path").toString();
+            const QString list = category.value("list").toString();
+            if (!item.isObject() || category.size() != 3 || !CategoryLists::ValidName(name) ||
+                path.isEmpty() || (list != "block" && list != "allow")) {
+                *problem = QStringLiteral(
+                    "a category is {\"name\": NAME, \"path\": PATH, \"list\": \"block\" or "
+                    "\"allow\"}, its name of lower-case letters, digits, - and _");
+                return std::nullopt;
+            }
+            if (names.contains(name)) {
+                *problem = QStringLiteral("the category %1 is named twice").arg(quoted(name));
+                return std::nullopt;
+            }
+            names << name;
+            checked.append(QJsonObject{{"name", name}, {"path", path}, {"list", list}});
+        }
+        return QJsonValue(checked);
+    };
+    setting.Default = [] { return QJsonValue(QJsonArray()); };
+    setting.PutOutside = [](const QJsonValue &wanted) {
+        const QVector<CategoryLists::TStored> stored = CategoryLists::Stored();
+        QSet<QString> kept;
+        for (const QJsonValue &item : wanted.toArray()) {
+            const QJsonObject category = item.toObject();
+            const QString name = category.value("name").toString();
+            const QString path = category.value("path").toString();
+            const bool allow = category.value("list").toString() == QLatin1String("allow");
+            kept << name;
+            const bool same = std::any_of(stored.begin(), stored.end(), [&](const auto &one) {
+                return one.Name == name && one.Source == path && one.Allow == allow;
+            });
+            if (same)
+                continue;
+            CategoryLists::TRead read;
+            CategoryLists::ReadSource(path, read);
+            if (!read.Error.isEmpty())
+                throw EQuelvardError(read.Error);
+            if (read.Entries.isEmpty())
+                throw EQuelvardError(QStringLiteral("%1 holds no host").arg(path));
+            QString why;
+            if (!CategoryLists::Save(name, allow, read.Entries, &why, path))
+                throw EQuelvardError(why);
+        }
+        for (const CategoryLists::TStored &one : stored) {
+            QString why;
+            if (!kept.contains(one.Name) && !CategoryLists::Drop(one.Name, &why))
+                throw EQuelvardError(why);
+        }
+    };
+    return setting;
+}
+
 // A number of minutes as the file holds it, the word for none or "5"; taken as false or 5 too,
 // as YAML (and so an Ansible variable made into JSON) writes them.
 TSetting minutesSetting(const recSetting &row)
@@ -446,6 +524,7 @@ const std::vector<TSetting> &settings()
                            : row.Kind == TKind::Minutes ? minutesSetting(row)
                                                         : valueSetting(row));
         made.push_back(favoritesSetting());
+        made.push_back(categoriesSetting());
         return made;
     }();
     return table;
@@ -627,24 +706,30 @@ void Write(const QJsonObject &current, const QJsonObject &wanted)
     TRegistry batch;
     batch.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
     batch.BeginBatch();
-    const TSetting *outside = nullptr;
+    std::vector<const TSetting *> outside;
     for (const TSetting &setting : settings()) {
         if (current.value(setting.Key) == wanted.value(setting.Key))
             continue;
         if (setting.PutOutside)
-            outside = &setting;
+            outside.push_back(&setting);
         else
             setting.Put(wanted.value(setting.Key), batch);
     }
-    // The files first: should they fail, the batch is dropped and nothing has changed; should
-    // the store then fail, the files are put back as they were.
-    if (outside)
-        outside->PutOutside(wanted.value(outside->Key));
+    // The files first: should they fail, the batch is dropped and the files written so far are
+    // put back; should the store then fail, every file is put back as it was.
+    std::vector<const TSetting *> done;
+    auto putBack = [&] {
+        for (auto it = done.rbegin(); it != done.rend(); ++it)
+            (*it)->PutOutside(current.value((*it)->Key));
+    };
     try {
+        for (const TSetting *setting : outside) {
+            done.push_back(setting);
+            setting->PutOutside(wanted.value(setting->Key));
+        }
         batch.CommitBatch();
     } catch (...) {
-        if (outside)
-            outside->PutOutside(current.value(outside->Key));
+        putBack();
         throw;
     }
 }

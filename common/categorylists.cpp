@@ -16,6 +16,7 @@ namespace {
 constexpr int SkippedShown = 5;
 const QString ListSuffix = QStringLiteral(".list");
 const QByteArray ListHeader = QByteArrayLiteral("# quelvard category list: ");
+const QByteArray SourceHeader = QByteArrayLiteral("# source: ");
 
 // The names a hosts file gives this machine itself, which no list means to block.
 bool IsLocalName(QStringView host)
@@ -95,7 +96,11 @@ bool readStored(const QString &path, TStored &stored, QVector<TCompiledFilter::T
     stored.Count = 0;
     while (!file.atEnd()) {
         const QByteArray line = file.readLine().trimmed();
-        if (line.isEmpty())
+        if (line.startsWith(SourceHeader)) {
+            stored.Source = QString::fromUtf8(line.mid(SourceHeader.size()));
+            continue;
+        }
+        if (line.isEmpty() || line.startsWith('#'))
             continue;
         ++stored.Count;
         if (entries) {
@@ -212,7 +217,7 @@ QVector<TStored> Stored()
 }
 
 bool Save(const QString &name, bool allow, const QVector<TCompiledFilter::TEntry> &entries,
-          QString *error)
+          QString *error, const QString &source)
 {
     if (!QDir().mkpath(ListsFolder())) {
         if (error)
@@ -230,6 +235,8 @@ bool Save(const QString &name, bool allow, const QVector<TCompiledFilter::TEntry
     out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
                        QFileDevice::ReadOther);
     QByteArray text = ListHeader + (allow ? "allow" : "block") + '\n';
+    if (!source.isEmpty() && !source.contains(QLatin1Char('\n')))
+        text += SourceHeader + source.toUtf8() + '\n';
     for (const TCompiledFilter::TEntry &entry : entries) {
         text += entry.Host.toUtf8();
         text += entry.Path.toUtf8();
@@ -289,7 +296,9 @@ bool Rebuild(QString *error)
 
 void Apply(TUrlFilter &filter, QString *problem, bool verifyNow)
 {
-    const bool stored = !Stored().isEmpty();
+    // Whether any list is stored, without reading one: a list holds up to millions of lines.
+    const bool stored =
+        !QDir(ListsFolder()).entryList({QLatin1Char('*') + ListSuffix}, QDir::Files).isEmpty();
     if (!stored && !QFile::exists(CompiledFile()))
         return;
     QString why;

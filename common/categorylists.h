@@ -46,13 +46,14 @@ struct TStored
     QString Name;
     bool Allow = false;
     int Count = 0;
+    QString Source; // the folder or file it was imported from, when known
 };
 // The categories stored, by name.
 QVector<TStored> Stored();
 // Stores (or replaces) one category and compiles the lists anew; false with `error` set when
 // either could not be written, and then the browsers keep the lists they had.
 bool Save(const QString &name, bool allow, const QVector<TCompiledFilter::TEntry> &entries,
-          QString *error);
+          QString *error, const QString &source = QString());
 // Drops one category (false when there is none of that name) and compiles the rest.
 bool Drop(const QString &name, QString *error);
 // Compiles every stored category into the compiled file; without any, removes it.

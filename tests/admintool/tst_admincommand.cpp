@@ -777,6 +777,8 @@ private slots:
     // A fleet's policy: what export prints, apply takes back unchanged, onto any machine.
     void applyRoundTripAndIdempotence()
     {
+        const QString games = m_env->root() + "/lists/games";
+        writeBytes(games + "/domains", "games.school.example\n");
         for (const QStringList &command :
              {QStringList{"set", "home-page", "https://school.example/"},
               {"set", "browsing-data", "forget"},
@@ -786,7 +788,8 @@ private slots:
               {"urls", "allow", "school.example", ".dictionary.example/words"},
               {"set", "idle-reset", "5"},
               {"favorites", "add", "Words", "https://dictionary.example/words", "--folder",
-               "Homework"}})
+               "Homework"},
+              {"urls", "import", "--block", games}})
             QCOMPARE(run(command).status, 0);
         const TRun exported = run({"export"});
         QCOMPARE(exported.status, 0);
@@ -797,6 +800,7 @@ private slots:
 
         QVERIFY(QFile::remove(m_env->machineHive()));
         QVERIFY(QDir(m_env->machineDataDir() + "/Quelvard/Favorites").removeRecursively());
+        QCOMPARE(run({"urls", "drop-category", "games"}).status, 0);
         QCOMPARE(run({"export"}).out.contains("school.example"), false);
         const TRun applied = run({"apply", file});
         QCOMPARE(applied.status, 0);
@@ -807,6 +811,12 @@ private slots:
                  QStringLiteral("allowed"));
         QCOMPARE(run({"favorites", "list"}).out,
                  QStringLiteral("Homework/\nHomework/Words\thttps://dictionary.example/words\n"));
+        QCOMPARE(run({"urls", "check", "https://games.school.example/"}).out.trimmed(),
+                 QStringLiteral("blocked https://games.school.example/ by the category \"games\""));
+        // A file without the category drops it.
+        writeBytes(file, exported.out.toUtf8().replace("\"games\"", "\"gone\""));
+        QVERIFY(run({"apply", file}).status == 0);
+        QCOMPARE(run({"urls", "categories"}).out, QStringLiteral("gone block 1\n"));
     }
 
     // The shared favorites keep the order the file gives, through the store on disk and back

@@ -1,6 +1,7 @@
 // The administrator's address lists on real pages: what a refused navigation shows, and that
 // nothing is fetched from a refused host, whichever route the page took there.
 #include "common/adminloginstore.h"
+#include "common/categorylists.h"
 #include "common/genutilities.h"
 #include "common/machinepolicies.h"
 #include "filter/navigationfilter.h"
@@ -53,6 +54,7 @@ private slots:
     void cleanupTestCase();
     void refusedNavigationShowsTheBlockedPage_data();
     void refusedNavigationShowsTheBlockedPage();
+    void categoryRefusesAndIsNamed();
     void refusedFrameShowsTheMessageInside();
     void downloadFromABlockedAddressIsRefused();
     void allowListLetsExactlyItsHostsThrough_data();
@@ -123,6 +125,10 @@ void tst_NavigationFilter::initTestCase()
                                    QStringLiteral("127.0.0.1/mapped"));
     MachinePolicies::AllowSite(QStringLiteral("school.localhost:%1").arg(m_server.url().port()));
     MachinePolicies::Forget();
+    // An imported category inside the allowed host, more specific than its allow rule.
+    QString why;
+    QVERIFY2(CategoryLists::Save("gambling", false, {{"casino.school.localhost", "", 0}}, &why),
+             qPrintable(why));
 
     const QByteArray refused = at("games.localhost", "/target").toEncoded();
     m_server.setHtml("/links.html", "Links",
@@ -191,6 +197,23 @@ void tst_NavigationFilter::refusedNavigationShowsTheBlockedPage()
     QCOMPARE(m_server.requestCount("/target"), 0);
     if (route == QLatin1String("redirect"))
         QCOMPARE(m_server.requestCount("/redirect"), 1);
+}
+
+void tst_NavigationFilter::categoryRefusesAndIsNamed()
+{
+    const QUrl refused = at("www.casino.school.localhost", "/page.html");
+    const int before = m_server.requestCount("/page.html");
+    m_browser->window.ActiveTab()->NavigateTo(refused.toString());
+    QTRY_VERIFY_WITH_TIMEOUT(m_browser->view()->url() ==
+                                     TNavigationFilter::BlockedPageUrl(refused) &&
+                                 !m_browser->view()->Busy(),
+                             15000);
+    QTRY_COMPARE(shownText("category"), QStringLiteral("blocked: gambling"));
+    QCOMPARE(shownText("address"), refused.toString());
+    QCOMPARE(m_server.requestCount("/page.html"), before);
+    // The host the category sits under is still decided by its allow rule.
+    QVERIFY(m_browser->load(at("school.localhost", "/page.html")));
+    QCOMPARE(shownText("category"), QString());
 }
 
 void tst_NavigationFilter::refusedFrameShowsTheMessageInside()
