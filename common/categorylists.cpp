@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <functional>
 
 namespace CategoryLists {
 
@@ -216,22 +217,70 @@ QVector<TStored> Stored()
     return stored;
 }
 
+namespace {
+
+bool failWith(QString *error, const QString &why)
+{
+    if (error)
+        *error = why;
+    return false;
+}
+
+// Compiles every stored list but `replaced` (with `replacement` in its place when given) and
+// gives the compiled file its name; `thenCommit` changes the list files right after, so a
+// command killed at any point leaves the lists and the compiled file as they were, or both new.
+bool compile(const QString &replaced, const TStored *replacementInfo,
+             QVector<TCompiledFilter::TEntry> replacement, QString *error,
+             const std::function<bool()> &thenCommit)
+{
+    QVector<TCompiledFilter::TCategory> categories;
+    QVector<TCompiledFilter::TEntry> entries;
+    bool placed = false;
+    auto placeReplacement = [&] {
+        if (placed || !replacementInfo)
+            return;
+        placed = true;
+        for (TCompiledFilter::TEntry &entry : replacement)
+            entry.Category = int(categories.size());
+        entries += std::move(replacement);
+        categories.append({replacementInfo->Name, replacementInfo->Allow, 0});
+    };
+    const QStringList files =
+        QDir(ListsFolder()).entryList({QLatin1Char('*') + ListSuffix}, QDir::Files, QDir::Name);
+    for (const QString &file : files) {
+        TStored one;
+        one.Name = file.chopped(ListSuffix.size());
+        if (replacementInfo && !placed && one.Name > replacementInfo->Name)
+            placeReplacement();
+        if (one.Name == replaced)
+            continue;
+        if (!ValidName(one.Name) || !readStored(ListsFolder() + QLatin1Char('/') + file, one,
+                                                &entries, int(categories.size())))
+            return failWith(error, QStringLiteral("%1 is not a category list").arg(file));
+        categories.append({one.Name, one.Allow, 0});
+    }
+    placeReplacement();
+    if (categories.isEmpty()) {
+        if (QFile::exists(CompiledFile()) && !QFile::remove(CompiledFile()))
+            return failWith(error, QStringLiteral("%1 cannot be removed").arg(CompiledFile()));
+        return !thenCommit || thenCommit();
+    }
+    return TCompiledFilter::Write(CompiledFile(), categories, std::move(entries), error,
+                                  thenCommit);
+}
+
+} // namespace
+
 bool Save(const QString &name, bool allow, const QVector<TCompiledFilter::TEntry> &entries,
           QString *error, const QString &source)
 {
-    if (!QDir().mkpath(ListsFolder())) {
-        if (error)
-            *error = QStringLiteral("%1 cannot be made").arg(ListsFolder());
-        return false;
-    }
-    // The list is written whole beside its name and renamed over it, so a command killed at any
-    // point leaves the lists as they were, and the compiled file follows only once it stands.
+    if (!QDir().mkpath(ListsFolder()))
+        return failWith(error, QStringLiteral("%1 cannot be made").arg(ListsFolder()));
+    // The list is written whole beside its name and takes it only once the compiled file that
+    // holds it has taken its own.
     QSaveFile out(listFile(name));
-    if (!out.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = out.errorString();
-        return false;
-    }
+    if (!out.open(QIODevice::WriteOnly))
+        return failWith(error, out.errorString());
     out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
                        QFileDevice::ReadOther);
     QByteArray text = ListHeader + (allow ? "allow" : "block") + '\n';
@@ -246,52 +295,29 @@ bool Save(const QString &name, bool allow, const QVector<TCompiledFilter::TEntry
             text.clear();
         }
     }
-    out.write(text);
-    if (!out.commit()) {
-        if (error)
-            *error = out.errorString();
-        return false;
-    }
-    return Rebuild(error);
+    if (out.write(text) != text.size() || !out.flush())
+        return failWith(error, out.errorString());
+    TStored info;
+    info.Name = name;
+    info.Allow = allow;
+    return compile(name, &info, entries, error,
+                   [&out, error] { return out.commit() || failWith(error, out.errorString()); });
 }
 
 bool Drop(const QString &name, QString *error)
 {
-    if (!ValidName(name) || !QFile::exists(listFile(name))) {
-        if (error)
-            *error = QStringLiteral("there is no category %1").arg(name);
-        return false;
-    }
-    if (!QFile::remove(listFile(name))) {
-        if (error)
-            *error = QStringLiteral("%1 cannot be removed").arg(listFile(name));
-        return false;
-    }
-    return Rebuild(error);
+    if (!ValidName(name) || !QFile::exists(listFile(name)))
+        return failWith(error, QStringLiteral("there is no category %1").arg(name));
+    // Compiled without it first: the list goes right after the compiled file has changed.
+    return compile(name, nullptr, {}, error, [&name, error] {
+        return QFile::remove(listFile(name)) ||
+               failWith(error, QStringLiteral("%1 cannot be removed").arg(listFile(name)));
+    });
 }
 
 bool Rebuild(QString *error)
 {
-    QVector<TCompiledFilter::TCategory> categories;
-    QVector<TCompiledFilter::TEntry> entries;
-    const QStringList files =
-        QDir(ListsFolder()).entryList({QLatin1Char('*') + ListSuffix}, QDir::Files, QDir::Name);
-    for (const QString &file : files) {
-        TStored one;
-        one.Name = file.chopped(ListSuffix.size());
-        if (!ValidName(one.Name) || !readStored(ListsFolder() + QLatin1Char('/') + file, one,
-                                                &entries, categories.size())) {
-            if (error)
-                *error = QStringLiteral("%1 is not a category list").arg(file);
-            return false;
-        }
-        categories.append({one.Name, one.Allow, 0});
-    }
-    if (categories.isEmpty()) {
-        QFile::remove(CompiledFile());
-        return true;
-    }
-    return TCompiledFilter::Write(CompiledFile(), categories, std::move(entries), error);
+    return compile(QString(), nullptr, {}, error, {});
 }
 
 void Apply(TUrlFilter &filter, QString *problem, bool verifyNow)

@@ -94,7 +94,8 @@ TCompiledFilter::~TCompiledFilter()
 }
 
 bool TCompiledFilter::Write(const QString &path, QVector<TCategory> categories,
-                            QVector<TEntry> entries, QString *error)
+                            QVector<TEntry> entries, QString *error,
+                            const std::function<bool()> &thenCommit)
 {
     auto fail = [error](const QString &why) {
         if (error)
@@ -205,7 +206,7 @@ bool TCompiledFilter::Write(const QString &path, QVector<TCategory> categories,
                        QFileDevice::ReadOther);
     if (out.write(file) != file.size() || !out.commit())
         return fail(out.errorString());
-    return true;
+    return !thenCommit || thenCommit();
 }
 
 bool TCompiledFilter::checksumMatches(const QString &path, quint64 expected)

@@ -41,9 +41,11 @@ public:
     ~TCompiledFilter();
 
     // Writes `entries` (duplicates dropped) under `categories` to `path`, atomically. False with
-    // `error` set when the file could not be written; the old one then stays.
+    // `error` set when the file could not be written; the old one then stays. `thenCommit` runs
+    // right after the file has taken its name, so what goes with it changes at the same moment,
+    // all the work of both done before either.
     static bool Write(const QString &path, QVector<TCategory> categories, QVector<TEntry> entries,
-                      QString *error);
+                      QString *error, const std::function<bool()> &thenCommit = {});
     // Maps the file at `path`; null with `error` set when it is missing, truncated or of another
     // version, or (checked at once with `verifyNow`) does not match its checksum. Otherwise the
     // checksum is checked on a thread of its own, reading the file rather than the mapping so

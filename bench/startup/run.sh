@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Start-up benchmark: time from process start to the first page loaded (a loopback page), for
 # quelvard and, in the same run, for a bare QWebEngineView program loading the same page.
+# With QUELVARD_BENCH_LIST_HOSTS=N, the browser also starts, in the same run, with N imported
+# category hosts and 10,000 address patterns in its machine folder.
 # Usage: bench/startup/run.sh [runs]   (needs the packages of scripts/setup.sh)
 set -euo pipefail
 runs=${1:-7}
@@ -21,7 +23,8 @@ server=$!
 build=$root/build-bench-startup
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
     -DQUELVARD_START_PAGE_URL="$page" -DQUELVARD_MACHINE_DATA_DIR="$build/machine" >/dev/null
-cmake --build "$build" -j"$(nproc)" --target quelvard startup_floor >/dev/null
+cmake --build "$build" -j"$(nproc)" --target quelvard quelvard-admin startup_floor >/dev/null
+hosts=${QUELVARD_BENCH_LIST_HOSTS:-0}
 
 # An administrator login already stored, so no first-run dialog stands in the way.
 mkdir -p "$build/machine/Quelvard"
@@ -32,6 +35,30 @@ CREATE TABLE IF NOT EXISTS reg_values (key TEXT NOT NULL COLLATE NOCASE, name TE
 INSERT OR IGNORE INTO reg_keys VALUES ('Software'), ('Software\Microsoft'), ('Software\Microsoft\Rowen');
 INSERT OR REPLACE INTO reg_values VALUES ('Software\Microsoft\Rowen', 'Level', 1, 'lioacncnbppebhgo');
 SQL
+
+# The lists, made once through quelvard-admin; each run with them moves them in and out again.
+machine=$build/machine/Quelvard
+rm -rf "$machine/urlcategories" "$machine/urlfilter.bin"
+if [ "$hosts" -gt 0 ]; then
+    cp "$machine/registry.db" "$work/plain.db"
+    mkdir -p "$work/lists/bench" "$work/with"
+    python3 - "$hosts" "$work/lists/bench/domains" "$work/patterns" <<'PY'
+import random, sys
+random.seed(20261210)
+words = ["news", "mail", "games", "video", "shop", "chat", "forum", "music"]
+with open(sys.argv[2], "w") as out:
+    for i in range(int(sys.argv[1])):
+        out.write("%s%d.%s\n" % (random.choice(words), i, random.choice(["com", "org", "net"])))
+with open(sys.argv[3], "w") as out:
+    for i in range(10000):
+        out.write("pattern%d.example/path\n" % i)
+PY
+    "$build/quelvard-admin" urls import --block "$work/lists/bench" >/dev/null
+    xargs -n 1000 "$build/quelvard-admin" urls block < "$work/patterns" >/dev/null
+    cp "$machine/registry.db" "$work/lists.db"
+    mv "$machine/urlcategories" "$machine/urlfilter.bin" "$work/with/"
+    cp "$work/plain.db" "$machine/registry.db"
+fi
 
 cat > "$work/one.sh" <<'INNER'
 # Prints the milliseconds from start to a window titled "Quelvard - Bench Page".
@@ -75,11 +102,18 @@ measure() {
 }
 median() { sort -n | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
 
-browser=(); floor=()
+browser=(); floor=(); listed=()
 for _ in $(seq 1 "$runs"); do
-    # Alternate the two so drift on the machine touches both alike.
+    # Alternate them so drift on the machine touches all alike.
     floor+=("$(measure "$build/bench/startup/startup_floor" "$page")")
     browser+=("$(measure "$build/quelvard")")
+    if [ "$hosts" -gt 0 ]; then
+        cp "$work/lists.db" "$machine/registry.db"
+        mv "$work/with/urlcategories" "$work/with/urlfilter.bin" "$machine/"
+        listed+=("$(measure "$build/quelvard")")
+        mv "$machine/urlcategories" "$machine/urlfilter.bin" "$work/with/"
+        cp "$work/plain.db" "$machine/registry.db"
+    fi
 done
 b=$(printf '%s\n' "${browser[@]}" | median)
 f=$(printf '%s\n' "${floor[@]}" | median)
@@ -87,3 +121,8 @@ echo "runs: $runs"
 echo "quelvard      median ${b} ms   (${browser[*]})"
 echo "bare web view median ${f} ms   (${floor[*]})"
 awk -v b="$b" -v f="$f" 'BEGIN { printf "ratio quelvard / bare: %.2f\n", b / f }'
+if [ "$hosts" -gt 0 ]; then
+    l=$(printf '%s\n' "${listed[@]}" | median)
+    echo "with $hosts listed hosts and 10,000 patterns: median ${l} ms   (${listed[*]})"
+    awk -v l="$l" -v b="$b" 'BEGIN { printf "ratio with lists / without: %.3f\n", l / b }'
+fi
