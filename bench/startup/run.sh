@@ -22,7 +22,8 @@ server=$!
 # A build of the browser whose start page is the loopback page, with its own machine folder.
 build=$root/build-bench-startup
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
-    -DQUELVARD_START_PAGE_URL="$page" -DQUELVARD_MACHINE_DATA_DIR="$build/machine" >/dev/null
+    -DQUELVARD_START_PAGE_URL="$page" -DQUELVARD_MACHINE_DATA_DIR="$build/machine" \
+    -DQUELVARD_ALLOW_ROOT="$([ "$(id -u)" -eq 0 ] && echo ON || echo OFF)" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target quelvard quelvard-admin startup_floor >/dev/null
 hosts=${QUELVARD_BENCH_LIST_HOSTS:-0}
 
