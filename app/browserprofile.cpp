@@ -140,7 +140,7 @@ QWebEngineProfile *Current()
     // Before any page exists: a crashed run's engine folder and an older run's leftovers go.
     TRunFiles::DeleteLeftByEndedRuns(AppPaths::RunRecordsDir());
     removeEngineLeftovers();
-    if (MachinePolicies::Current().browsingData == MachinePolicies::BrowsingData::Forget) {
+    if (MachinePolicies::Current().ForgetsBrowsingData()) {
         g_profile = QWebEngineProfile::defaultProfile(); // off the record
         placeOffTheRecord(g_profile);
     } else {

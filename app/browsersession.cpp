@@ -58,14 +58,9 @@ const TUrlFilter &TBrowserSession::AddressFilter() const
     return TNavigationFilter::Current();
 }
 
-bool TBrowserSession::ForgetsVisitors()
-{
-    return MachinePolicies::Current().browsingData == MachinePolicies::BrowsingData::Forget;
-}
-
 void TBrowserSession::EndVisitor()
 {
-    const bool forget = ForgetsVisitors();
+    const bool forget = MachinePolicies::Current().ForgetsBrowsingData();
     emit VisitorEnding(forget);
     if (forget)
         BrowserProfile::StartNewSession();

@@ -41,8 +41,6 @@ public:
     // The administrator's address filter as this run read it.
     const TUrlFilter &AddressFilter() const;
 
-    // Whether what a visitor did is forgotten when the visitor's session ends.
-    static bool ForgetsVisitors();
     // Ends a visitor's session: VisitorEnding, then (when visitors are forgotten) a fresh
     // profile for the next one, then VisitorEnded.
     void EndVisitor();

@@ -49,6 +49,7 @@ struct recMachinePolicies
     bool StoreUnreadable = false; // the store exists but gave nothing: Safest() applies
 
     bool UserChangesAllowed() const { return userChanges == UserChanges::Allow; }
+    bool ForgetsBrowsingData() const { return browsingData == BrowsingData::Forget; }
 };
 
 // What a setting's value is, and so how it is checked, stored and shown.

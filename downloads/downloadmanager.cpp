@@ -35,7 +35,7 @@ bool occupied(const QString &path)
 
 bool forgetting()
 {
-    return MachinePolicies::Current().browsingData == MachinePolicies::BrowsingData::Forget;
+    return MachinePolicies::Current().ForgetsBrowsingData();
 }
 
 } // namespace
