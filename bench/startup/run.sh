@@ -62,7 +62,8 @@ PY
 fi
 
 cat > "$work/one.sh" <<'INNER'
-# Prints the milliseconds from start to a window titled "Quelvard - Bench Page".
+# Prints the milliseconds from start to a window titled "Quelvard - Bench Page", and the MiB of
+# the process tree's proportional set size (PSS) a second later.
 set -u
 work=$1; shift
 export HOME=$work/home XDG_DATA_HOME=$work/home/.local/share XDG_CONFIG_HOME=$work/home/.config
@@ -82,8 +83,16 @@ while ! xdotool search --name '^Quelvard - Bench Page$' >/dev/null 2>&1; do
     kill -0 $pid 2>/dev/null || { echo "failed"; exit 1; }
 done
 end=$(date +%s%N)
+# The process tree's memory once the page has settled: the browser and the engine's helpers.
+sleep 1
+tree() { echo "$1"; for child in $(pgrep -P "$1"); do tree "$child"; done; }
+pss=0
+for p in $(tree $pid); do
+    kib=$(awk '/^Pss:/ {print $2}' "/proc/$p/smaps_rollup" 2>/dev/null || true)
+    pss=$((pss + ${kib:-0}))
+done
 kill $pid; wait $pid 2>/dev/null
-echo $(( (end - start) / 1000000 ))
+echo "$(( (end - start) / 1000000 )) $(( pss / 1024 ))"
 INNER
 
 # One X server for every run, and one that does not reset: an X server resets when its last
@@ -101,6 +110,7 @@ export QTWEBENGINE_DISABLE_SANDBOX=1
 measure() {
     bash "$work/one.sh" "$work" "$@"
 }
+ms_list() { printf '%s\n' "$@" | tr ' ' / | paste -sd' '; }
 median() { sort -n | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
 
 browser=(); floor=(); listed=()
@@ -116,14 +126,17 @@ for _ in $(seq 1 "$runs"); do
         cp "$work/plain.db" "$machine/registry.db"
     fi
 done
-b=$(printf '%s\n' "${browser[@]}" | median)
-f=$(printf '%s\n' "${floor[@]}" | median)
-echo "runs: $runs"
-echo "quelvard      median ${b} ms   (${browser[*]})"
-echo "bare web view median ${f} ms   (${floor[*]})"
+ms() { printf '%s\n' "$@" | cut -d' ' -f1 | median; }
+mib() { printf '%s\n' "$@" | cut -d' ' -f2 | median; }
+b=$(ms "${browser[@]}"); f=$(ms "${floor[@]}")
+echo "runs: $runs (milliseconds to the page, MiB PSS of the process tree)"
+echo "quelvard      median ${b} ms, $(mib "${browser[@]}") MiB   ($(ms_list "${browser[@]}"))"
+echo "bare web view median ${f} ms, $(mib "${floor[@]}") MiB   ($(ms_list "${floor[@]}"))"
 awk -v b="$b" -v f="$f" 'BEGIN { printf "ratio quelvard / bare: %.2f\n", b / f }'
 if [ "$hosts" -gt 0 ]; then
-    l=$(printf '%s\n' "${listed[@]}" | median)
-    echo "with $hosts listed hosts and 10,000 patterns: median ${l} ms   (${listed[*]})"
+    l=$(ms "${listed[@]}")
+    echo "with $hosts listed hosts and 10,000 patterns: median ${l} ms, $(mib "${listed[@]}") MiB   ($(ms_list "${listed[@]}"))"
     awk -v l="$l" -v b="$b" 'BEGIN { printf "ratio with lists / without: %.3f\n", l / b }'
+    awk -v l="$(mib "${listed[@]}")" -v b="$(mib "${browser[@]}")" \
+        'BEGIN { printf "PSS with lists - without: %+d MiB\n", l - b }'
 fi
