@@ -1,6 +1,7 @@
 #include "admintool/admincommand.h"
 
 #include "admintool/policyfile.h"
+#include "admintool/timecommands.h"
 #include "common/adminloginstore.h"
 #include "common/allowedsites.h"
 #include "common/apppaths.h"
@@ -135,10 +136,21 @@ QString settingsHelp(bool afterFavorites)
     return text;
 }
 
+// The time keeper's commands, one line each: the first line of their help.
+QString keeperHelp()
+{
+    QString text = QStringLiteral("\n");
+    for (const TimeCommands::TCommand &command : TimeCommands::Commands)
+        text += helpLine(QString::fromLatin1(command.Usage).section(QLatin1Char(' '), 0, 0) +
+                             QStringLiteral(" ..."),
+                         QString::fromLatin1(command.Help).section(QLatin1Char('\n'), 0, 0));
+    return text;
+}
+
 QString mainHelp()
 {
     return QLatin1String(HelpHead) + settingsHelp(false) + QLatin1String(HelpMiddle) +
-           settingsHelp(true) + QLatin1String(HelpTail);
+           settingsHelp(true) + keeperHelp() + QLatin1String(HelpTail);
 }
 
 QStringList unsettable()
@@ -1370,6 +1382,15 @@ int Run(const QStringList &arguments, TConsole &console)
         *console.out << "quelvard-admin " << QUELVARD_VERSION << "\n";
         console.out->flush();
         return Success;
+    }
+    if (const TimeCommands::TCommand *timed = TimeCommands::Find(command)) {
+        const QStringList args = arguments.mid(1);
+        if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+            *console.out << "Usage: quelvard-admin " << timed->Usage << "\n" << timed->Help;
+            console.out->flush();
+            return Success;
+        }
+        return TimeCommands::Run(command, args, console);
     }
     const TSubcommand *sub = findSubcommand(command);
     if (!sub)

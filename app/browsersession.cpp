@@ -1,6 +1,7 @@
 #include "app/browsersession.h"
 
 #include "app/browserprofile.h"
+#include "app/timeguard.h"
 #include "common/machinepolicies.h"
 #include "common/urlfilter.h"
 #include "downloads/downloadmanager.h"
@@ -27,6 +28,16 @@ TBrowserSession::TBrowserSession(QObject *parent)
     connect(this, &TBrowserSession::VisitorEnding, m_downloads,
             [this](bool forget) { m_downloads->EndSession(forget); });
     connect(this, &TBrowserSession::VisitorEnding, this, [this] { Permissions().ForgetAnswers(); });
+    // The time keeper is asked only on a machine that gave it something to keep.
+    const MachinePolicies::recMachinePolicies &policies = MachinePolicies::Current();
+    if (policies.UsesKeeper()) {
+        m_timeGuard = new TTimeGuard(policies, this);
+        TNavigationFilter::OnRefused(
+            [guard = QPointer<TTimeGuard>(m_timeGuard)](const QUrl &url, const QString &rule) {
+                if (guard)
+                    guard->Report(QStringLiteral("address"), url, rule);
+            });
+    }
 }
 
 TBrowserSession::~TBrowserSession() = default;

@@ -9,6 +9,7 @@ class QWebEngineProfile;
 class TDownloadManager;
 class TPermissionPolicy;
 class TPopupBlocker;
+class TTimeGuard;
 class TUrlFilter;
 
 // One run of the browser, made before its window: the engine profile(s) pages use, and the
@@ -41,6 +42,9 @@ public:
     // The administrator's address filter as this run read it.
     const TUrlFilter &AddressFilter() const;
 
+    // The time keeper's side of the run; null on a machine that does not use it.
+    TTimeGuard *TimeGuard() const { return m_timeGuard; }
+
     // Ends a visitor's session: VisitorEnding, then (when visitors are forgotten) a fresh
     // profile for the next one, then VisitorEnded.
     void EndVisitor();
@@ -55,4 +59,5 @@ private:
     QList<QPointer<QWebEngineProfile>> m_profiles;
     TPopupBlocker *m_popupBlocker;
     TDownloadManager *m_downloads;
+    TTimeGuard *m_timeGuard = nullptr;
 };

@@ -1,5 +1,7 @@
 #include "app/schemehandler.h"
 
+#include "app/timeguard.h"
+
 #include "common/genutilities.h"
 #include "filter/navigationfilter.h"
 
@@ -45,6 +47,13 @@ void TQuelvardSchemeHandler::requestStarted(QWebEngineUrlRequestJob *job)
     if (url.host() != QLatin1String("home") || path.count(QLatin1Char('/')) != 1 ||
         path.contains(QLatin1String(".."))) {
         job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+        return;
+    }
+    if (path == QLatin1String("/closed.html")) {
+        auto *page = new QBuffer(job);
+        page->setData(TTimeGuard::ClosedPageHtml());
+        page->open(QIODevice::ReadOnly);
+        job->reply(QByteArrayLiteral("text/html"), page);
         return;
     }
     if (path == QLatin1String("/blocked.html")) {

@@ -134,6 +134,11 @@ const std::vector<recSetting> &Settings()
                 .words({QStringLiteral("full-screen"), QStringLiteral("normal")}, "normal")
                 .help(12, "a kiosk's window: full screen while locked, or not")
                 .status(7, "window"),
+            TRow("log", "Log", &R::log)
+                .words({QStringLiteral("off"), QStringLiteral("blocked"), QStringLiteral("full")},
+                       "off")
+                .help(13, "report refused addresses to the time keeper, or not")
+                .status(15, "log"),
             TRow("shared-favorites-name", "SharedFavoritesName", &R::SharedFavoritesName)
                 .kind(TKind::Caption, "Shared favorites")
                 .help(10, "the caption of those favorites in the menu")
@@ -160,7 +165,8 @@ QString SetUsage()
                           "       set downloads allow|forbid | set user-changes allow|forbid |\n"
                           "       set camera|microphone|screen-sharing|location ask|allow|block |\n"
                           "       set shared-favorites-name NAME |\n"
-                          "       set idle-reset MINUTES|off | set window full-screen|normal");
+                          "       set idle-reset MINUTES|off | set window full-screen|normal |\n"
+                          "       set log off|blocked|full");
 }
 
 QString SetHelp()
@@ -183,7 +189,10 @@ QString SetHelp()
                "browsing data is forget; off (the default) never resets.\n"
                "window full-screen: the window starts full screen without a frame and\n"
                "cannot leave full screen while locked; normal is the default.\n"
-               "shared-favorites-name: the caption of the favorites every user gets.\n")
+               "shared-favorites-name: the caption of the favorites every user gets.\n"
+               "log blocked: every refused address, download and time refusal goes to the\n"
+               "time keeper (read with quelvard-admin log), without the address's query;\n"
+               "full keeps the query too; off (the default) reports nothing.\n")
         .arg(idle.Least)
         .arg(idle.Most);
 }
@@ -200,6 +209,8 @@ const std::vector<recDeviceSetting> DeviceSettings = [] {
 namespace {
 
 std::optional<recMachinePolicies> g_current;
+// Whether the time keeper holds rules: "1", or no value.
+const QString TimeRulesValue = QStringLiteral("TimeRules");
 
 // "a or b", "a, b or c".
 QString oneOf(const QStringList &choices)
@@ -556,6 +567,24 @@ std::optional<DeviceAccess> ParseDeviceAccess(const QString &text)
     return parseWord(&R::Camera, text);
 }
 
+void SetTimeRules(bool any, TRegistry *batch)
+{
+    auto write = [any](TRegistry &registry) {
+        registry.OpenKey(KeyPath(), true);
+        if (any)
+            registry.WriteString(TimeRulesValue, QStringLiteral("1"));
+        else
+            registry.DeleteValue(TimeRulesValue);
+    };
+    if (batch) {
+        write(*batch);
+        return;
+    }
+    TRegistry registry(TRegistry::KEY_ALL_ACCESS);
+    registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
+    write(registry);
+}
+
 QString KeyPath()
 {
     return QStringLiteral("Software\\Quelvard\\Policies");
@@ -599,6 +628,8 @@ recMachinePolicies Read(QStringList *problems)
             if (setting.IsList() && registry.OpenKeyReadOnly(ListKeyPath(setting)))
                 readList(registry, setting, policies, problems);
         }
+        if (registry.OpenKeyReadOnly(KeyPath()))
+            policies.TimeRules = registry.ReadString(TimeRulesValue) == QLatin1String("1");
     } catch (const EQuelvardError &error) {
         return unreadable(problems, file, error.message());
     } catch (const std::exception &error) {

@@ -26,6 +26,9 @@ enum class Downloads { Allow, Forbid };
 enum class UserChanges { Allow, Forbid };
 enum class Window { FullScreen, Normal };
 enum class UrlList { Block, Allow };
+// What the browser reports to the time keeper: nothing, refusals without an address's query,
+// or refusals whole.
+enum class Log { Off, Blocked, Full };
 
 // Every setting of a run; made with each at its row's default.
 struct recMachinePolicies
@@ -46,10 +49,16 @@ struct recMachinePolicies
     QString SharedFavoritesName;
     int IdleResetMinutes = 0; // 0: off
     Window window{};
+    Log log{};
+    // The time keeper holds a time limit or a schedule for some account: the browser asks it.
+    // Kept beside the settings by the commands that change those, not set on its own.
+    bool TimeRules = false;
     bool StoreUnreadable = false; // the store exists but gave nothing: Safest() applies
 
     bool UserChangesAllowed() const { return userChanges == UserChanges::Allow; }
     bool ForgetsBrowsingData() const { return browsingData == BrowsingData::Forget; }
+    // Whether the browser speaks to the time keeper at all.
+    bool UsesKeeper() const { return TimeRules || log != Log::Off; }
 };
 
 // What a setting's value is, and so how it is checked, stored and shown.
@@ -66,7 +75,8 @@ enum class TKind {
 using TField = std::variant<QString recMachinePolicies::*, QStringList recMachinePolicies::*,
                             int recMachinePolicies::*, BrowsingData recMachinePolicies::*,
                             DeviceAccess recMachinePolicies::*, Downloads recMachinePolicies::*,
-                            UserChanges recMachinePolicies::*, Window recMachinePolicies::*>;
+                            UserChanges recMachinePolicies::*, Window recMachinePolicies::*,
+                            Log recMachinePolicies::*>;
 
 struct recSetting
 {
@@ -176,6 +186,8 @@ std::optional<DeviceAccess> ParseDeviceAccess(const QString &text);
 // be written. Given a machine-hive registry with a batch open, they write into that batch.
 // `stored` is a value Normalise() gave.
 void Write(const recSetting &setting, const QString &stored, TRegistry *batch = nullptr);
+// Notes whether the time keeper holds a rule for some account, so browsers know to ask it.
+void SetTimeRules(bool any, TRegistry *batch = nullptr);
 // Back to the default: the value is removed.
 void Unset(const recSetting &setting, TRegistry *batch = nullptr);
 

@@ -6,9 +6,20 @@
 #include <QUrlQuery>
 #include <QWebEngineProfile>
 #include <QWebEngineUrlRequestInfo>
+#include <atomic>
 #include <cstdio>
 
 namespace {
+
+std::atomic<bool> g_closed{false};
+std::function<void(const QUrl &, const QString &)> g_onRefused;
+
+bool ownPage(const QUrl &url)
+{
+    return url.scheme() == QLatin1String("quelvard");
+}
+
+const QUrl ClosedPage(QStringLiteral("quelvard://home/closed.html"));
 
 const QString BlockedPage = QStringLiteral("quelvard://home/blocked.html");
 const QString AddressItem = QStringLiteral("url");
@@ -40,6 +51,12 @@ TNavigationFilter::TNavigationFilter(std::shared_ptr<const TUrlFilter> filter, Q
 
 void TNavigationFilter::interceptRequest(QWebEngineUrlRequestInfo &info)
 {
+    // Closed hours keep every fetch from the web away, an image or a script of a page left open
+    // as much as a page itself.
+    if (g_closed.load() && !ownPage(info.requestUrl())) {
+        info.block(true);
+        return;
+    }
     bool mainFrame = false;
     switch (info.resourceType()) {
     case QWebEngineUrlRequestInfo::ResourceTypeMainFrame:
@@ -59,7 +76,7 @@ void TNavigationFilter::interceptRequest(QWebEngineUrlRequestInfo &info)
     // asked of RefuseNavigation, so nothing but the engine gets here with it.
     if (UrlFilter::IsPdfViewer(url))
         return;
-    if (m_filter->Decide(url).Allowed)
+    if (m_filter->IsEmpty() || m_filter->Decide(url).Allowed)
         return;
     // The page already sent a refused main frame to the blocked page (RefuseNavigation); this
     // is the last word should a request ever come without that question.
@@ -72,9 +89,23 @@ void TNavigationFilter::interceptRequest(QWebEngineUrlRequestInfo &info)
 bool TNavigationFilter::RefuseNavigation(QWebEnginePage *page, const QUrl &url,
                                          QWebEnginePage::NavigationType type, bool isMainFrame)
 {
+    // While closed a page shows nothing but the page saying so, the start page included: its
+    // links lead to the web.
+    if (g_closed.load() && isMainFrame && url != ClosedPage) {
+        QMetaObject::invokeMethod(
+            page, [page] { page->load(ClosedPage); }, Qt::QueuedConnection);
+        return true;
+    }
+    if (g_closed.load() && !ownPage(url))
+        return true;
     const std::shared_ptr<const TUrlFilter> filter = RunFilter();
-    if (filter->IsEmpty() || filter->Decide(url).Allowed)
+    if (filter->IsEmpty())
         return false;
+    const TUrlFilter::TDecision decision = filter->Decide(url);
+    if (decision.Allowed)
+        return false;
+    if (g_onRefused)
+        g_onRefused(url, decision.Category.isEmpty() ? decision.Rule : decision.Category);
     if (isMainFrame) {
         // After this navigation has been dropped, not inside the engine's question.
         QMetaObject::invokeMethod(
@@ -91,10 +122,26 @@ const TUrlFilter &TNavigationFilter::Current()
     return *RunFilter();
 }
 
+void TNavigationFilter::SetClosed(bool closed)
+{
+    g_closed.store(closed);
+}
+
+bool TNavigationFilter::IsClosed()
+{
+    return g_closed.load();
+}
+
+void TNavigationFilter::OnRefused(std::function<void(const QUrl &, const QString &)> report)
+{
+    g_onRefused = std::move(report);
+}
+
 void TNavigationFilter::Install(QWebEngineProfile *profile)
 {
     const std::shared_ptr<const TUrlFilter> filter = RunFilter();
-    if (!filter->IsEmpty())
+    // The time keeper's hours need the request filter even on a machine without lists.
+    if (!filter->IsEmpty() || MachinePolicies::Current().TimeRules)
         profile->setUrlRequestInterceptor(new TNavigationFilter(filter, profile));
 }
 

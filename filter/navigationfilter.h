@@ -4,6 +4,7 @@
 
 #include <QWebEnginePage>
 #include <QWebEngineUrlRequestInterceptor>
+#include <functional>
 #include <memory>
 
 class QWebEngineProfile;
@@ -32,6 +33,13 @@ public:
     // Puts the run's filter on `profile`; without rules nothing is installed, so a machine
     // without lists starts and browses exactly as before.
     static void Install(QWebEngineProfile *profile);
+
+    // While browsing is closed (the time keeper's hours), nothing but the program's own pages
+    // loads, in any frame; set from the window's thread, read on the engine's.
+    static void SetClosed(bool closed);
+    static bool IsClosed();
+    // Called with each address a page was refused and the rule or category that refused it.
+    static void OnRefused(std::function<void(const QUrl &, const QString &)> report);
 
     // The blocked page naming `refused`, and back: the refused address a blocked page names
     // (an empty QUrl for any other page).

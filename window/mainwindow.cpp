@@ -4,6 +4,7 @@
 
 #include "admin/adminlock.h"
 #include "app/browsersession.h"
+#include "app/timeguard.h"
 #include "common/categorylists.h"
 #include "common/genutilities.h"
 #include "common/guard.h"
@@ -298,6 +299,8 @@ void TfrmQuelvardBrowser::setupFeatures()
     m_idleReset =
         new TIdleReset(this, {m_session, ui->centralLayout, pcMain, m_adminLock, m_popupBar},
                        policies.IdleResetMinutes);
+    if (TTimeGuard *timeGuard = m_session->TimeGuard())
+        timeGuard->Attach(ui->centralLayout, m_adminLock);
     if (policies.window == MachinePolicies::Window::FullScreen)
         m_kioskWindow = new TKioskWindow(this, m_adminLock);
 

@@ -28,7 +28,19 @@ for program in quelvard quelvard-admin; do
     [ -x "$root/usr/bin/$program" ] || fail "usr/bin/$program missing or not executable"
 done
 others=$(ls "$root/usr/bin" | grep -vx -e quelvard -e quelvard-admin)
-[ -z "$others" ] && [ ! -e "$root/usr/lib" ] || fail "more than the two programs installed: $others"
+libs=$(cd "$root/usr/lib" 2>/dev/null && find . -type f | grep -vx ./sysusers.d/quelvard-keeper.conf)
+[ -z "$others" ] && [ -z "$libs" ] || fail "more than the two programs installed: $others $libs"
+# The time keeper: its program, the account it runs as, and the socket systemd starts it from.
+[ -x "$root/usr/sbin/quelvard-keeper" ] || fail "usr/sbin/quelvard-keeper missing or not executable"
+for file in lib/systemd/system/quelvard-keeper.socket lib/systemd/system/quelvard-keeper.service \
+    usr/lib/sysusers.d/quelvard-keeper.conf; do
+    [ -f "$root/$file" ] || fail "$file missing"
+done
+grep -qx 'ExecStart=/usr/sbin/quelvard-keeper' "$root/lib/systemd/system/quelvard-keeper.service" 2>/dev/null \
+    || fail "the keeper's service does not start usr/sbin/quelvard-keeper"
+grep -q 'systemd-sysusers quelvard-keeper.conf' "$work/control/postinst" 2>/dev/null \
+    && grep -q 'enable --now quelvard-keeper.socket' "$work/control/postinst" \
+    || fail "postinst does not create the keeper's account and enable its socket"
 desktop=$root/usr/share/applications/quelvard.desktop
 metainfo=$root/usr/share/metainfo/org.quelvard.Quelvard.metainfo.xml
 for file in "$desktop" "$metainfo" \
