@@ -396,6 +396,14 @@ int unreadable(TConsole &console, const QString &why)
 
 // The store must read before anything is written, so a damaged file is never touched and
 // is reported as what it is rather than as a missing permission.
+// The time limits of a policy live in the time keeper, which did not answer.
+int keeperUnreadable(TConsole &console, const QString &why)
+{
+    *console.err << "quelvard-admin: cannot read the time limits: " << why << "\n";
+    console.err->flush();
+    return Unreadable;
+}
+
 std::optional<QString> readProblem()
 {
     try {
@@ -629,6 +637,9 @@ int status(TConsole &console)
             << CategoryLists::CompiledFile() << (listsProblem.isEmpty() ? "" : " (unusable)")
             << "\n";
     }
+    // Only a machine whose time keeper holds rules has lines for them: whom each applies to.
+    if (policies.TimeRules)
+        out << TimeCommands::RulesText();
     out.flush();
     console.err->flush();
     return Success;
@@ -1270,7 +1281,12 @@ int apply(const QStringList &args, TConsole &console, const TSubcommand *sub)
 
     if (const auto why = readProblem())
         return unreadable(console, *why);
-    const QJsonObject current = PolicyFile::FromPolicies(MachinePolicies::Read());
+    QJsonObject current;
+    try {
+        current = PolicyFile::FromPolicies(MachinePolicies::Read());
+    } catch (const EQuelvardError &error) {
+        return keeperUnreadable(console, error.message());
+    }
     const QStringList differences = PolicyFile::Differences(current, *wanted);
     if (checkOnly || differences.isEmpty()) {
         for (const QString &line : differences)
@@ -1306,7 +1322,12 @@ int exportPolicy(TConsole &console)
             return true;
         });
     }
-    const QJsonObject settings = PolicyFile::FromPolicies(policies, &problems);
+    QJsonObject settings;
+    try {
+        settings = PolicyFile::FromPolicies(policies, &problems);
+    } catch (const EQuelvardError &error) {
+        return keeperUnreadable(console, error.message());
+    }
     for (const QString &problem : problems)
         *console.err << "quelvard-admin: " << problem << "\n";
     *console.out << PolicyFile::Text(settings);

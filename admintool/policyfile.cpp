@@ -2,14 +2,18 @@
 
 #include "common/categorylists.h"
 #include "common/errors.h"
+#include "common/keeperclient.h"
 #include "common/machinefavorites.h"
 #include "common/registry.h"
+#include "common/timerules.h"
 #include "common/urlfilter.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QMap>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSet>
 #include <algorithm>
@@ -488,6 +492,147 @@ TSetting categoriesSetting()
     return setting;
 }
 
+// The time keeper's limits and schedules: [{"who": "everyone" | "user:NAME" | "group:NAME",
+// "minutes": 1..1440, "schedule": ["mon-fri 07:30-20:00", ...]}], one entry for each who with
+// either or both. They live in the keeper, which is asked only on a machine that notes rules;
+// the store notes whether there are any, in the same change as the rest.
+QJsonObject askKeeper(const QJsonObject &request)
+{
+    bool reached = false;
+    const QJsonObject answer = KeeperClient::Call(request, &reached);
+    if (!answer.value(QStringLiteral("ok")).toBool())
+        throw EQuelvardError(
+            reached ? QStringLiteral("the time keeper refused: %1")
+                          .arg(answer.value(QStringLiteral("error")).toString())
+                    : QStringLiteral("%1; it is started by systemctl start quelvard-keeper.socket")
+                          .arg(answer.value(QStringLiteral("error")).toString()));
+    return answer;
+}
+
+QJsonValue keeperRules()
+{
+    const QJsonObject rules = askKeeper({{QStringLiteral("op"), QStringLiteral("rules")}});
+    QMap<QString, QJsonObject> byWho;
+    for (const QJsonValue &limit : rules.value(QStringLiteral("limits")).toArray()) {
+        const QString who = limit.toObject().value(QStringLiteral("who")).toString();
+        byWho[who].insert(QStringLiteral("who"), who);
+        byWho[who].insert(QStringLiteral("minutes"),
+                          limit.toObject().value(QStringLiteral("minutes")));
+    }
+    for (const QJsonValue &schedule : rules.value(QStringLiteral("schedules")).toArray()) {
+        const QString who = schedule.toObject().value(QStringLiteral("who")).toString();
+        byWho[who].insert(QStringLiteral("who"), who);
+        byWho[who].insert(QStringLiteral("schedule"),
+                          schedule.toObject().value(QStringLiteral("spans")));
+    }
+    QJsonArray listed;
+    for (const QJsonObject &one : byWho)
+        listed.append(one);
+    return listed;
+}
+
+TSetting timeLimitsSetting()
+{
+    TSetting setting;
+    setting.Key = QStringLiteral("time-limits");
+    setting.Get = [](const recMachinePolicies &policies) {
+        return policies.TimeRules ? keeperRules() : QJsonValue(QJsonArray());
+    };
+    setting.Check = [](const QJsonValue &given, QString *problem) -> std::optional<QJsonValue> {
+        const QString form = QStringLiteral(
+            "a time limit is {\"who\": \"everyone\", \"user:NAME\" or \"group:NAME\", "
+            "\"minutes\": 1 to 1440, \"schedule\": [\"mon-fri 07:30-20:00\", ...]}, with "
+            "minutes or a schedule or both");
+        if (!given.isArray()) {
+            *problem =
+                QStringLiteral("expected a list of time limits, not %1").arg(typeName(given));
+            return std::nullopt;
+        }
+        QMap<QString, QJsonObject> byWho;
+        for (const QJsonValue &item : given.toArray()) {
+            const QJsonObject limit = item.toObject();
+            const QString who = limit.value(QStringLiteral("who")).toString();
+            const QJsonValue minutes = limit.value(QStringLiteral("minutes"));
+            const QJsonValue schedule = limit.value(QStringLiteral("schedule"));
+            static const QRegularExpression whoForm(
+                QStringLiteral("^(everyone|user:[^\\s:]+|group:[^\\s:]+)$"));
+            const QStringList keys = limit.keys();
+            const bool known = std::all_of(keys.begin(), keys.end(), [](const QString &key) {
+                return key == QLatin1String("who") || key == QLatin1String("minutes") ||
+                       key == QLatin1String("schedule");
+            });
+            if (!item.isObject() || !known || !whoForm.match(who).hasMatch() ||
+                (minutes.isUndefined() && schedule.isUndefined()) ||
+                (!minutes.isUndefined() &&
+                 (!minutes.isDouble() || minutes.toDouble() < 1 || minutes.toDouble() > 1440 ||
+                  std::floor(minutes.toDouble()) != minutes.toDouble())) ||
+                (!schedule.isUndefined() &&
+                 (!schedule.isArray() || schedule.toArray().isEmpty()))) {
+                *problem = form;
+                return std::nullopt;
+            }
+            if (byWho.contains(who)) {
+                *problem = QStringLiteral("%1 has two time limits").arg(quoted(who));
+                return std::nullopt;
+            }
+            QJsonObject checked{{QStringLiteral("who"), who}};
+            if (!minutes.isUndefined())
+                checked.insert(QStringLiteral("minutes"), minutes.toInt());
+            if (!schedule.isUndefined()) {
+                const QStringList spans = schedule.toVariant().toStringList();
+                QString why;
+                if (spans.size() != schedule.toArray().size() || !TSchedule::Parse(spans, &why)) {
+                    *problem = why.isEmpty() ? form : why;
+                    return std::nullopt;
+                }
+                QStringList lower;
+                for (const QString &span : spans)
+                    lower << span.toLower();
+                checked.insert(QStringLiteral("schedule"), QJsonArray::fromStringList(lower));
+            }
+            byWho.insert(who, checked);
+        }
+        QJsonArray listed;
+        for (const QJsonObject &one : byWho)
+            listed.append(one);
+        return QJsonValue(listed);
+    };
+    setting.Default = [] { return QJsonValue(QJsonArray()); };
+    // Whether browsers ask the keeper, written with the rest of the store.
+    setting.Put = [](const QJsonValue &wanted, TRegistry &batch) {
+        MachinePolicies::SetTimeRules(!wanted.toArray().isEmpty(), &batch);
+    };
+    setting.PutOutside = [](const QJsonValue &wanted) {
+        QSet<QString> kept;
+        for (const QJsonValue &item : wanted.toArray()) {
+            const QJsonObject limit = item.toObject();
+            const QString who = limit.value(QStringLiteral("who")).toString();
+            kept << who;
+            askKeeper(
+                {{QStringLiteral("op"), QStringLiteral("set-limit")},
+                 {QStringLiteral("who"), who},
+                 {QStringLiteral("minutes"), limit.value(QStringLiteral("minutes")).toInt(0)}});
+            askKeeper(
+                {{QStringLiteral("op"), QStringLiteral("set-schedule")},
+                 {QStringLiteral("who"), who},
+                 {QStringLiteral("spans"), limit.value(QStringLiteral("schedule")).toArray()}});
+        }
+        // What the keeper holds beyond the file goes, as any setting the file leaves out.
+        for (const QJsonValue &item : keeperRules().toArray()) {
+            const QString who = item.toObject().value(QStringLiteral("who")).toString();
+            if (kept.contains(who))
+                continue;
+            askKeeper({{QStringLiteral("op"), QStringLiteral("set-limit")},
+                       {QStringLiteral("who"), who},
+                       {QStringLiteral("minutes"), 0}});
+            askKeeper({{QStringLiteral("op"), QStringLiteral("set-schedule")},
+                       {QStringLiteral("who"), who},
+                       {QStringLiteral("spans"), QJsonArray()}});
+        }
+    };
+    return setting;
+}
+
 // A number of minutes as the file holds it, the word for none or "5"; taken as false or 5 too,
 // as YAML (and so an Ansible variable made into JSON) writes them.
 TSetting minutesSetting(const recSetting &row)
@@ -525,6 +670,7 @@ const std::vector<TSetting> &settings()
                                                         : valueSetting(row));
         made.push_back(favoritesSetting());
         made.push_back(categoriesSetting());
+        made.push_back(timeLimitsSetting());
         return made;
     }();
     return table;
@@ -712,7 +858,7 @@ void Write(const QJsonObject &current, const QJsonObject &wanted)
             continue;
         if (setting.PutOutside)
             outside.push_back(&setting);
-        else
+        if (setting.Put)
             setting.Put(wanted.value(setting.Key), batch);
     }
     // The files first: should they fail, the batch is dropped and the files written so far are

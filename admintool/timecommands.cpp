@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMap>
 #include <QRegularExpression>
 #include <QTextStream>
 #include <QUrl>
@@ -446,6 +447,36 @@ int requests(QStringList args, TConsole &console, const TCommand &command)
 }
 
 } // namespace
+
+QString RulesText()
+{
+    bool reached = false;
+    const QJsonObject rules =
+        KeeperClient::Call({{QStringLiteral("op"), QStringLiteral("rules")}}, &reached);
+    if (!rules.value(QStringLiteral("ok")).toBool())
+        return QStringLiteral("time limits: unknown (%1)\n")
+            .arg(rules.value(QStringLiteral("error")).toString());
+    QMap<QString, QStringList> byWho;
+    for (const QJsonValue &value : rules.value(QStringLiteral("limits")).toArray())
+        byWho[value.toObject().value(QStringLiteral("who")).toString()]
+            << minutesText(value.toObject().value(QStringLiteral("minutes")).toInt()) +
+                   QStringLiteral(" a day");
+    for (const QJsonValue &value : rules.value(QStringLiteral("schedules")).toArray())
+        byWho[value.toObject().value(QStringLiteral("who")).toString()]
+            << QStringLiteral("from ") + value.toObject()
+                                             .value(QStringLiteral("spans"))
+                                             .toVariant()
+                                             .toStringList()
+                                             .join(QLatin1String(", "));
+    QString text;
+    for (auto it = byWho.begin(); it != byWho.end(); ++it) {
+        QString who = it.key();
+        who.replace(QLatin1Char(':'), QLatin1Char(' '));
+        text += QStringLiteral("time limit for %1: %2\n")
+                    .arg(who, it.value().join(QLatin1String("; ")));
+    }
+    return text;
+}
 
 int Run(const QString &name, const QStringList &args, TConsole &console)
 {

@@ -20,6 +20,10 @@ struct TCommand
 extern const TCommand Commands[6];
 const TCommand *Find(const QString &name);
 
+// The lines of status for the keeper's rules, one for each account, group or everyone:
+// "time limit for user alice: 60 min; schedule: mon-fri 07:30-20:00".
+QString RulesText();
+
 // Runs one of them; `args` follow the command's name.
 int Run(const QString &command, const QStringList &args, AdminCommand::TConsole &console);
 

@@ -3,10 +3,13 @@
 #include "app/timeguard.h"
 
 #include "common/genutilities.h"
+#include "common/keeperclient.h"
+#include "common/machinepolicies.h"
 #include "filter/navigationfilter.h"
 
 #include <QBuffer>
 #include <QFile>
+#include <QUrlQuery>
 #include <QWebEngineProfile>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
@@ -20,7 +23,38 @@ static void InitQuelvardResources()
 
 namespace {
 const QByteArray SchemeName = QByteArrayLiteral("quelvard");
+constexpr int LongestReason = 200;
+
+// A form's field as typed: the form writes a space as "+" and a "+" as "%2B".
+QString formField(const QUrlQuery &query, const QString &name)
+{
+    QString encoded = query.queryItemValue(name, QUrl::FullyEncoded);
+    encoded.replace(QLatin1Char('+'), QStringLiteral("%20"));
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(encoded.toLatin1()));
 }
+
+// The blocked page's request to open its page: sent to the time keeper as this account, then
+// back to the blocked page, which says what became of it. Only the blocked page itself may ask;
+// a page of the web linking here would ask in the child's name.
+void ask(QWebEngineUrlRequestJob *job)
+{
+    const QUrl url = job->requestUrl();
+    const QUrl address = TNavigationFilter::AskedAddress(url);
+    if (job->initiator().scheme() != QLatin1String(SchemeName) || !address.isValid() ||
+        address.host().isEmpty() ||
+        MachinePolicies::Current().unblockRequests != MachinePolicies::UnblockRequests::On) {
+        job->fail(QWebEngineUrlRequestJob::RequestDenied);
+        return;
+    }
+    QString reason = formField(QUrlQuery(url), QStringLiteral("reason")).simplified();
+    reason.truncate(LongestReason);
+    KeeperClient::Call({{QStringLiteral("op"), QStringLiteral("ask")},
+                        {QStringLiteral("address"), address.toString(QUrl::FullyEncoded)},
+                        {QStringLiteral("reason"), reason}},
+                       nullptr, 2000);
+    job->redirect(TNavigationFilter::BlockedPageUrl(address));
+}
+} // namespace
 
 void TQuelvardSchemeHandler::RegisterScheme()
 {
@@ -47,6 +81,10 @@ void TQuelvardSchemeHandler::requestStarted(QWebEngineUrlRequestJob *job)
     if (url.host() != QLatin1String("home") || path.count(QLatin1Char('/')) != 1 ||
         path.contains(QLatin1String(".."))) {
         job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+        return;
+    }
+    if (path == QLatin1String("/ask.html")) {
+        ask(job);
         return;
     }
     if (path == QLatin1String("/closed.html")) {

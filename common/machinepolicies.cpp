@@ -139,6 +139,10 @@ const std::vector<recSetting> &Settings()
                        "off")
                 .help(13, "report refused addresses to the time keeper, or not")
                 .status(15, "log"),
+            TRow("unblock-requests", "UnblockRequests", &R::unblockRequests)
+                .words({QStringLiteral("off"), QStringLiteral("on")}, "off")
+                .help(14, "let the blocked page ask the administrator for the page, or not")
+                .status(16, "unblock requests"),
             TRow("shared-favorites-name", "SharedFavoritesName", &R::SharedFavoritesName)
                 .kind(TKind::Caption, "Shared favorites")
                 .help(10, "the caption of those favorites in the menu")
@@ -166,7 +170,7 @@ QString SetUsage()
                           "       set camera|microphone|screen-sharing|location ask|allow|block |\n"
                           "       set shared-favorites-name NAME |\n"
                           "       set idle-reset MINUTES|off | set window full-screen|normal |\n"
-                          "       set log off|blocked|full");
+                          "       set log off|blocked|full | set unblock-requests off|on");
 }
 
 QString SetHelp()
@@ -192,7 +196,9 @@ QString SetHelp()
                "shared-favorites-name: the caption of the favorites every user gets.\n"
                "log blocked: every refused address, download and time refusal goes to the\n"
                "time keeper (read with quelvard-admin log), without the address's query;\n"
-               "full keeps the query too; off (the default) reports nothing.\n")
+               "full keeps the query too; off (the default) reports nothing.\n"
+               "unblock-requests on: the blocked page offers \"Ask to open this page\" with a\n"
+               "reason; the requests are listed by quelvard-admin requests. off is the default.\n")
         .arg(idle.Least)
         .arg(idle.Most);
 }

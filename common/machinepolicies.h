@@ -25,6 +25,8 @@ enum class Downloads { Allow, Forbid };
 // Whether users may change their own favorites and allowed sites.
 enum class UserChanges { Allow, Forbid };
 enum class Window { FullScreen, Normal };
+// Whether the blocked page offers to ask the administrator for the page.
+enum class UnblockRequests { Off, On };
 enum class UrlList { Block, Allow };
 // What the browser reports to the time keeper: nothing, refusals without an address's query,
 // or refusals whole.
@@ -50,6 +52,7 @@ struct recMachinePolicies
     int IdleResetMinutes = 0; // 0: off
     Window window{};
     Log log{};
+    UnblockRequests unblockRequests{};
     // The time keeper holds a time limit or a schedule for some account: the browser asks it.
     // Kept beside the settings by the commands that change those, not set on its own.
     bool TimeRules = false;
@@ -58,7 +61,10 @@ struct recMachinePolicies
     bool UserChangesAllowed() const { return userChanges == UserChanges::Allow; }
     bool ForgetsBrowsingData() const { return browsingData == BrowsingData::Forget; }
     // Whether the browser speaks to the time keeper at all.
-    bool UsesKeeper() const { return TimeRules || log != Log::Off; }
+    bool UsesKeeper() const
+    {
+        return TimeRules || log != Log::Off || unblockRequests == UnblockRequests::On;
+    }
 };
 
 // What a setting's value is, and so how it is checked, stored and shown.
@@ -76,7 +82,7 @@ using TField = std::variant<QString recMachinePolicies::*, QStringList recMachin
                             int recMachinePolicies::*, BrowsingData recMachinePolicies::*,
                             DeviceAccess recMachinePolicies::*, Downloads recMachinePolicies::*,
                             UserChanges recMachinePolicies::*, Window recMachinePolicies::*,
-                            Log recMachinePolicies::*>;
+                            Log recMachinePolicies::*, UnblockRequests recMachinePolicies::*>;
 
 struct recSetting
 {

@@ -142,8 +142,10 @@ void TDownloadManager::decide(QWebEngineProfile *profile, QWebEngineDownloadRequ
             !(m_forgotten.Add(path) && m_forgotten.Add(companion(path))))
             why = DownloadRules::NoRecordMessage;
         if (!why.isEmpty()) {
+            const QUrl from = request->url();
             request->cancel();
             emit Refused(name, why);
+            emit RefusedFrom(from, why);
             return;
         }
         m_underWay.insert(path);

@@ -47,6 +47,8 @@ signals:
     void Failed(QWebEngineDownloadRequest *request, const QString &text);
     // Refused before a byte was written: the file's name and why.
     void Refused(const QString &name, const QString &reason);
+    // The same refusal by the address the file came from, for the time keeper's log.
+    void RefusedFrom(const QUrl &url, const QString &reason);
     // A visitor's session has ended (EndSession); nothing of it is under way any more.
     void SessionEnded();
 

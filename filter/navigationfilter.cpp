@@ -1,8 +1,12 @@
 #include "filter/navigationfilter.h"
 
 #include "common/categorylists.h"
+#include "common/keeperclient.h"
 #include "common/machinepolicies.h"
 
+#include <QDateTime>
+#include <QMutex>
+#include <QSet>
 #include <QUrlQuery>
 #include <QWebEngineProfile>
 #include <QWebEngineUrlRequestInfo>
@@ -10,6 +14,9 @@
 #include <cstdio>
 
 namespace {
+
+const QString BlockedPage = QStringLiteral("quelvard://home/blocked.html");
+const QString AddressItem = QStringLiteral("url");
 
 std::atomic<bool> g_closed{false};
 std::function<void(const QUrl &, const QString &)> g_onRefused;
@@ -20,9 +27,70 @@ bool ownPage(const QUrl &url)
 }
 
 const QUrl ClosedPage(QStringLiteral("quelvard://home/closed.html"));
+const QString AskPage = QStringLiteral("quelvard://home/ask.html");
 
-const QString BlockedPage = QStringLiteral("quelvard://home/blocked.html");
-const QString AddressItem = QStringLiteral("url");
+// Hosts whose request to be opened the administrator allowed while this run was under way: the
+// allow pattern that answer wrote reaches the machine's lists, not the lists this run read.
+QMutex g_grantedLock;
+QSet<QString> g_granted;
+
+bool granted(const QUrl &url)
+{
+    const QMutexLocker locker(&g_grantedLock);
+    return !g_granted.isEmpty() && g_granted.contains(url.host(QUrl::FullyEncoded).toLower());
+}
+
+QString text(const char *words)
+{
+    return QString::fromUtf8(words);
+}
+
+// The blocked page's part for asking to open it: the form, or what became of the request.
+QString askSection(const QUrl &refused)
+{
+    if (MachinePolicies::Current().unblockRequests != MachinePolicies::UnblockRequests::On ||
+        !refused.isValid() || refused.host().isEmpty())
+        return QString();
+    const QString address = refused.toString(QUrl::FullyEncoded);
+    bool reached = false;
+    const QJsonObject answer = KeeperClient::Call(
+        {{QStringLiteral("op"), QStringLiteral("asked")}, {QStringLiteral("address"), address}},
+        &reached, 1000);
+    if (!reached || !answer.value(QStringLiteral("ok")).toBool())
+        return text("<p id=\"asked\">This page cannot be asked for now: the time keeper of "
+                    "this computer is not running.</p>\n");
+    const QString state = answer.value(QStringLiteral("state")).toString();
+    if (state == QLatin1String("allowed")) {
+        {
+            const QMutexLocker locker(&g_grantedLock);
+            g_granted.insert(refused.host(QUrl::FullyEncoded).toLower());
+        }
+        return QStringLiteral("<p id=\"asked\">Allowed.</p>\n<p><a id=\"open\" href=\"%1\" "
+                              "target=\"_top\">Open the page</a></p>\n")
+            .arg(address.toHtmlEscaped());
+    }
+    if (state == QLatin1String("refused"))
+        return text("<p id=\"asked\">Refused.</p>\n");
+    if (state == QLatin1String("open")) {
+        const QDateTime at =
+            QDateTime::fromString(answer.value(QStringLiteral("at")).toString(), Qt::ISODate);
+        const QString time = at.toString(QStringLiteral("HH:mm"));
+        const QString when =
+            at.date() == QDate::currentDate()
+                ? QStringLiteral("today at %1").arg(time)
+                : QStringLiteral("on %1 at %2").arg(at.date().toString(Qt::ISODate), time);
+        return QStringLiteral("<p id=\"asked\">Asked %1. Not answered yet.</p>\n").arg(when);
+    }
+    return QStringLiteral(
+               "<form id=\"ask\" action=\"%1\" method=\"get\">\n"
+               "<input type=\"hidden\" name=\"%2\" value=\"%3\">\n"
+               "<p><label for=\"reason\">Why you need it (optional)</label><br>\n"
+               "<input id=\"reason\" name=\"reason\" maxlength=\"200\" size=\"40\"></p>\n"
+               "<p><button id=\"askButton\" type=\"submit\">Ask to open this page</button></p>\n"
+               "</form>\n")
+        .arg(AskPage, AddressItem,
+             QString::fromLatin1(refused.toEncoded().toPercentEncoding()).toHtmlEscaped());
+}
 
 std::shared_ptr<const TUrlFilter> RunFilter()
 {
@@ -76,7 +144,7 @@ void TNavigationFilter::interceptRequest(QWebEngineUrlRequestInfo &info)
     // asked of RefuseNavigation, so nothing but the engine gets here with it.
     if (UrlFilter::IsPdfViewer(url))
         return;
-    if (m_filter->IsEmpty() || m_filter->Decide(url).Allowed)
+    if (m_filter->IsEmpty() || m_filter->Decide(url).Allowed || granted(url))
         return;
     // The page already sent a refused main frame to the blocked page (RefuseNavigation); this
     // is the last word should a request ever come without that question.
@@ -102,7 +170,7 @@ bool TNavigationFilter::RefuseNavigation(QWebEnginePage *page, const QUrl &url,
     if (filter->IsEmpty())
         return false;
     const TUrlFilter::TDecision decision = filter->Decide(url);
-    if (decision.Allowed)
+    if (decision.Allowed || granted(url))
         return false;
     if (g_onRefused)
         g_onRefused(url, decision.Category.isEmpty() ? decision.Rule : decision.Category);
@@ -120,6 +188,15 @@ bool TNavigationFilter::RefuseNavigation(QWebEnginePage *page, const QUrl &url,
 const TUrlFilter &TNavigationFilter::Current()
 {
     return *RunFilter();
+}
+
+QUrl TNavigationFilter::AskedAddress(const QUrl &askUrl)
+{
+    if (askUrl.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment) != QUrl(AskPage))
+        return QUrl();
+    // The form sends the blocked page's own encoding of the address, encoded again.
+    const QString encoded = QUrlQuery(askUrl).queryItemValue(AddressItem, QUrl::FullyDecoded);
+    return QUrl::fromEncoded(QByteArray::fromPercentEncoding(encoded.toLatin1()));
 }
 
 void TNavigationFilter::SetClosed(bool closed)
@@ -180,10 +257,10 @@ QByteArray TNavigationFilter::BlockedPageHtml(const QUrl &pageUrl, const QString
                "<title>Page blocked</title><link rel=\"stylesheet\" href=\"quelvard.css\">"
                "</head>\n<body><main><section><h1>Page blocked</h1>\n"
                "<p id=\"message\">The administrator of this computer has blocked this page.</p>\n"
-               "<p id=\"address\">%1</p>\n%3"
+               "<p id=\"address\">%1</p>\n%3%4"
                "<p><a id=\"back\" href=\"javascript:history.back()\">Back</a> &middot; "
                "<a id=\"home\" href=\"%2\" target=\"_top\">Home page</a></p>\n"
                "</section></main></body></html>\n")
-        .arg(refused, homeLink, categoryLine)
+        .arg(refused, homeLink, categoryLine, askSection(refusedUrl))
         .toUtf8();
 }

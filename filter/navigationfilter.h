@@ -45,6 +45,8 @@ public:
     // (an empty QUrl for any other page).
     static QUrl BlockedPageUrl(const QUrl &refused);
     static QUrl RefusedAddress(const QUrl &pageUrl);
+    // The address the blocked page's request form asks for (an empty QUrl for any other page).
+    static QUrl AskedAddress(const QUrl &askUrl);
     // The blocked page itself, for the program's own scheme; `home` is the home page's address.
     static QByteArray BlockedPageHtml(const QUrl &pageUrl, const QString &home);
 

@@ -187,6 +187,66 @@ private slots:
         QVERIFY2(json.out.contains("\"user\":\"" + me() + "\""), qPrintable(json.out));
     }
 
+    void policyFileCarriesTimeLimits()
+    {
+        const QString file = m_env->root() + "/policy.json";
+        writeBytes(file, "{\"time-limits\": [{\"who\": \"group:root\", \"minutes\": 60,"
+                         " \"schedule\": [\"Mon-Fri 07:30-20:00\"]},"
+                         " {\"who\": \"everyone\", \"minutes\": 120}]}");
+        QCOMPARE(run({"apply", file}).status, 0);
+        QVERIFY(MachinePolicies::Read().TimeRules);
+        const QJsonObject rules = m_keeper->ask({{"op", "rules"}});
+        QCOMPARE(rules.value("limits").toArray().size(), 2);
+        QCOMPARE(rules.value("schedules").toArray().size(), 1);
+        // What export prints, apply takes back unchanged.
+        const TRun exported = run({"export"});
+        QVERIFY2(exported.out.contains("\"schedule\": [\"mon-fri 07:30-20:00\"]") ||
+                     exported.out.contains("mon-fri 07:30-20:00"),
+                 qPrintable(exported.out));
+        writeBytes(file, exported.out.toUtf8());
+        QCOMPARE(run({"apply", file}).out, QStringLiteral("unchanged\n"));
+        // A file without them takes them away, and browsers stop asking.
+        writeBytes(file, "{}");
+        QCOMPARE(run({"apply", file}).status, 0);
+        QVERIFY(!MachinePolicies::Read().TimeRules);
+        QCOMPARE(m_keeper->ask({{"op", "rules"}}).value("limits").toArray().size(), 0);
+    }
+
+    void policyTimeLimitsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("not a list")
+            << QByteArray("{\"time-limits\": 60}") << "expected a list of time limits";
+        QTest::newRow("neither minutes nor schedule")
+            << QByteArray("{\"time-limits\": [{\"who\": \"everyone\"}]}") << "a time limit is";
+        QTest::newRow("who unknown")
+            << QByteArray("{\"time-limits\": [{\"who\": \"alice\", \"minutes\": 5}]}")
+            << "a time limit is";
+        QTest::newRow("fractional minutes")
+            << QByteArray("{\"time-limits\": [{\"who\": \"everyone\", \"minutes\": 1.5}]}")
+            << "a time limit is";
+        QTest::newRow("bad span") << QByteArray(
+                                         "{\"time-limits\": [{\"who\": \"everyone\", \"schedule\": "
+                                         "[\"someday 08:00-09:00\"]}]}")
+                                  << "someday 08:00-09:00";
+        QTest::newRow("twice") << QByteArray(
+                                      "{\"time-limits\": [{\"who\": \"everyone\", \"minutes\": 5}, "
+                                      "{\"who\": \"everyone\", \"minutes\": 6}]}")
+                               << "\"everyone\" has two time limits";
+    }
+    void policyTimeLimitsRefused()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, said);
+        const QString file = m_env->root() + "/policy.json";
+        writeBytes(file, json);
+        const TRun result = run({"apply", file});
+        QCOMPARE(result.status, int(AdminCommand::Usage));
+        QVERIFY2(result.err.contains(said), qPrintable(result.err));
+        QCOMPARE(m_keeper->ask({{"op", "rules"}}).value("limits").toArray().size(), 0);
+    }
+
     void stoppedKeeperIsNamed()
     {
         m_keeper->stop();

@@ -58,6 +58,7 @@ private slots:
     void outsideTheScheduleNothingLoadsUntilUnlocked();
     void silentKeeperClosesBrowsing();
     void refusedAddressIsLogged();
+    void requestFromTheBlockedPageIsAnswered();
     void anotherProgramOnTheSocketIsRefused();
 
 private:
@@ -233,6 +234,51 @@ void tst_TimeGuard::refusedAddressIsLogged()
     QCOMPARE(entry.value("address").toString(),
              refused.adjusted(QUrl::RemoveQuery).toString(QUrl::FullyEncoded));
     QCOMPARE(entry.value("rule").toString(), QStringLiteral("games.localhost"));
+}
+
+void tst_TimeGuard::requestFromTheBlockedPageIsAnswered()
+{
+    MachinePolicies::Set(&MachinePolicies::recMachinePolicies::unblockRequests,
+                         MachinePolicies::UnblockRequests::On);
+    openWith(QString(), {});
+    QUrl wanted = m_server.url("/play.html");
+    wanted.setHost("games.localhost");
+
+    // A page of the web cannot ask in the child's name: only the blocked page's own form may.
+    QUrl other = wanted;
+    other.setPath("/other.html");
+    QUrl forged(QStringLiteral("quelvard://home/ask.html"));
+    forged.setQuery("url=" + QString::fromLatin1(QUrl::toPercentEncoding(
+                                 QString::fromLatin1(other.toEncoded().toPercentEncoding()))));
+    m_server.setHtml("/forger.html", "Forger",
+                     TestHttpServer::link("forged", forged.toString(QUrl::FullyEncoded)));
+    QVERIFY(m_browser->load(m_server.url("/forger.html")));
+    QVERIFY(TestPages::clickElement(m_browser->view(), "forged"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_browser->view()->url(), forged, 20000);
+
+    m_browser->view()->load(wanted);
+    QTRY_COMPARE_WITH_TIMEOUT(text("askButton"), QStringLiteral("Ask to open this page"), 20000);
+    TestPages::runScript(m_browser->view()->page(),
+                         "document.getElementById('reason').value = 'for my homework'");
+    QVERIFY(TestPages::clickElement(m_browser->view(), "askButton"));
+    QTRY_VERIFY_WITH_TIMEOUT(text("asked").endsWith("Not answered yet."), 20000);
+    QVERIFY2(text("asked").startsWith("Asked today at "), qPrintable(text("asked")));
+
+    const QJsonArray open = m_keeper->ask(op("requests")).value("requests").toArray();
+    QCOMPARE(open.size(), 1);
+    const QJsonObject request = open.first().toObject();
+    QCOMPARE(request.value("address").toString(), wanted.toString(QUrl::FullyEncoded));
+    QCOMPARE(request.value("reason").toString(), QStringLiteral("for my homework"));
+
+    // Allowed by the parent: the page opens in this run, without a restart.
+    QVERIFY(m_keeper->ask(op("answer", {{"id", request.value("id")}, {"allow", true}}))
+                .value("ok")
+                .toBool());
+    m_browser->view()->reload();
+    QTRY_COMPARE_WITH_TIMEOUT(text("asked"), QStringLiteral("Allowed."), 20000);
+    QVERIFY(TestPages::clickElement(m_browser->view(), "open"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_browser->view()->url(), wanted, 20000);
+    QCOMPARE(m_server.requestCount("/play.html"), 1);
 }
 
 void tst_TimeGuard::anotherProgramOnTheSocketIsRefused()
