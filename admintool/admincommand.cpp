@@ -20,6 +20,8 @@
 #include <QFileInfo>
 #include <QTextStream>
 #include <algorithm>
+#include <grp.h>
+#include <pwd.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -188,9 +190,11 @@ const TSubcommand Subcommands[] = {
     {QStringLiteral("reset-login"), QStringLiteral("reset-login"),
      QStringLiteral("Removes the administrator login: the next start of Quelvard asks for a new\n"
                     "one from whoever may write the machine store.\n")},
-    {QStringLiteral("status"), QStringLiteral("status"),
+    {QStringLiteral("status"), QStringLiteral("status [--for-user NAME]"),
      QStringLiteral("Shows whether a login is set (never the password), each machine-wide\n"
-                    "setting and the paths of the machine store and the companion file.\n")},
+                    "setting and the paths of the machine store and the companion file.\n"
+                    "With --for-user NAME, what applies to that account: its address lists\n"
+                    "and its groups', and the time limit and schedule that hold for it.\n")},
     {QStringLiteral("popups"),
      QStringLiteral(
          "popups allow|remove DOMAIN... | popups list|clear  [--user NAME | --all-users]"),
@@ -205,6 +209,7 @@ const TSubcommand Subcommands[] = {
               MachinePolicies::SettingOf(&recMachinePolicies::SharedFavoritesName).Default)},
     {QStringLiteral("urls"),
      QStringLiteral("urls block|allow|remove PATTERN... | urls list | urls check URL... |\n"
+                    "       urls ... [--for-user NAME | --for-group NAME] |\n"
                     "       urls import --block|--allow [--category NAME] PATH... |\n"
                     "       urls categories | urls drop-category NAME | urls rebuild"),
      QStringLiteral(
@@ -218,6 +223,8 @@ const TSubcommand Subcommands[] = {
          "to write instead, and nothing is written. remove takes a pattern off\n"
          "whichever list holds it. check prints, for each address, allowed or blocked and\n"
          "the rule or category that decided, exactly as the browser decides.\n"
+         "With --for-user NAME or --for-group NAME, the lists of that account or group\n"
+         "only, which its browsers use beside everyone's (check: as that account's).\n"
          "import takes a category list as a school's filter does: a folder holding a\n"
          "domains and a urls file, a list of hosts or host/path lines, or a hosts file\n"
          "(0.0.0.0 host). A host means that host and its subdomains. The category is named\n"
@@ -1010,7 +1017,7 @@ template <typename Work> int writeBatch(TConsole &console, Work &&work)
     });
 }
 
-int urlCheck(const QStringList &addresses, TConsole &console)
+int urlCheck(const QStringList &addresses, TConsole &console, const QString &who)
 {
     // Every address is read before anything is printed, so a typo is not half answered.
     QList<QUrl> urls;
@@ -1025,7 +1032,21 @@ int urlCheck(const QStringList &addresses, TConsole &console)
     const MachinePolicies::recMachinePolicies policies = MachinePolicies::Read();
     TUrlFilter filter;
     QStringList problems;
-    filter.SetRules(policies.BlockedUrls, policies.AllowedUrls, &problems);
+    QStringList blocked = policies.BlockedUrls;
+    QStringList allowed = policies.AllowedUrls;
+    // As that account's browser decides: its own lists and its groups' beside everyone's.
+    const QStringList accounts = who.startsWith(QLatin1String("user:"))
+                                     ? MachinePolicies::AccountNames(who.mid(5))
+                                     : QStringList{who};
+    for (const QString &account : accounts) {
+        if (account.isEmpty())
+            continue;
+        blocked << MachinePolicies::ListAccountUrlPatterns(account,
+                                                           MachinePolicies::UrlList::Block);
+        allowed << MachinePolicies::ListAccountUrlPatterns(account,
+                                                           MachinePolicies::UrlList::Allow);
+    }
+    filter.SetRules(blocked, allowed, &problems);
     for (const QString &problem : problems)
         *console.err << "quelvard-admin: a stored rule is ignored: " << problem << "\n";
     QString listsProblem;
@@ -1185,7 +1206,47 @@ int urls(const QStringList &args, TConsole &console, const TSubcommand *sub)
                                     "categories, drop-category or rebuild"),
                      sub);
     const QString action = args.first();
-    const QStringList items = args.mid(1);
+    QStringList items = args.mid(1);
+    // --for-user NAME or --for-group NAME: that account's own lists instead of everyone's.
+    QString who;
+    if (action != QLatin1String("import")) {
+        for (qsizetype i = 0; i < items.size(); ++i) {
+            QString arg = items.at(i);
+            QString name;
+            const qsizetype equals = arg.indexOf(QLatin1Char('='));
+            if (arg.startsWith(QLatin1String("--for-")) && equals > 0) {
+                name = arg.mid(equals + 1);
+                arg.truncate(equals);
+                items.insert(i + 1, name);
+            }
+            const bool user = arg == QLatin1String("--for-user");
+            if (!user && arg != QLatin1String("--for-group"))
+                continue;
+            if (i + 1 >= items.size())
+                return usage(console, QStringLiteral("%1 needs a name").arg(arg), sub);
+            name = items.at(i + 1);
+            const QByteArray local = name.toLocal8Bit();
+            if (user ? !::getpwnam(local.constData()) : !::getgrnam(local.constData()))
+                return usage(console,
+                             QStringLiteral("there is no %1 %2")
+                                 .arg(user ? QStringLiteral("account") : QStringLiteral("group"),
+                                      shown(name)),
+                             sub);
+            if (!who.isEmpty())
+                return usage(console, QStringLiteral("name one account or one group"), sub);
+            who = (user ? QStringLiteral("user:") : QStringLiteral("group:")) + name;
+            items.remove(i, 2);
+            --i;
+        }
+    }
+    const auto listOf = [&who](UrlList list) {
+        return who.isEmpty() ? MachinePolicies::ListUrlPatterns(list)
+                             : MachinePolicies::ListAccountUrlPatterns(who, list);
+    };
+    const auto removeFrom = [&who](UrlList list, const QString &pattern, TRegistry &batch) {
+        return who.isEmpty() ? MachinePolicies::RemoveUrlPattern(list, pattern, &batch)
+                             : MachinePolicies::RemoveAccountUrlPattern(who, list, pattern, &batch);
+    };
     if (action == QLatin1String("import"))
         return urlImport(items, console, sub);
     if (action == QLatin1String("categories") || action == QLatin1String("drop-category") ||
@@ -1197,7 +1258,7 @@ int urls(const QStringList &args, TConsole &console, const TSubcommand *sub)
         if (const auto why = readProblem())
             return unreadable(console, *why);
         for (const UrlList list : {UrlList::Block, UrlList::Allow}) {
-            for (const QString &pattern : MachinePolicies::ListUrlPatterns(list))
+            for (const QString &pattern : listOf(list))
                 *console.out << (list == UrlList::Block ? "block " : "allow ") << pattern << "\n";
         }
         console.out->flush();
@@ -1213,16 +1274,16 @@ int urls(const QStringList &args, TConsole &console, const TSubcommand *sub)
                          .arg(action, action == QLatin1String("check") ? "address" : "pattern"),
                      sub);
     if (action == QLatin1String("check"))
-        return urlCheck(items, console);
+        return urlCheck(items, console, who);
 
     if (action == QLatin1String("remove")) {
         QStringList said;
         const int status = writeBatch(console, [&](TRegistry &batch) {
             for (const QString &pattern : items) {
                 QStringList from;
-                if (MachinePolicies::RemoveUrlPattern(UrlList::Block, pattern, &batch))
+                if (removeFrom(UrlList::Block, pattern, batch))
                     from << QStringLiteral("the block list");
-                if (MachinePolicies::RemoveUrlPattern(UrlList::Allow, pattern, &batch))
+                if (removeFrom(UrlList::Allow, pattern, batch))
                     from << QStringLiteral("the allow list");
                 said << (from.isEmpty()
                              ? QStringLiteral("%1 was on neither list").arg(shown(pattern))
@@ -1247,8 +1308,12 @@ int urls(const QStringList &args, TConsole &console, const TSubcommand *sub)
     }
     const UrlList list = action == QLatin1String("block") ? UrlList::Block : UrlList::Allow;
     const int status = writeBatch(console, [&](TRegistry &batch) {
-        for (const QString &pattern : items)
-            MachinePolicies::AddUrlPattern(list, pattern, &batch);
+        for (const QString &pattern : items) {
+            if (who.isEmpty())
+                MachinePolicies::AddUrlPattern(list, pattern, &batch);
+            else
+                MachinePolicies::AddAccountUrlPattern(who, list, pattern, &batch);
+        }
     });
     if (status == Success && list == UrlList::Block)
         warnIfHomePageBlocked(console);
@@ -1344,12 +1409,16 @@ std::optional<int> refuseUnknownOption(const QString &command, const QStringList
 {
     QStringList flags;
     QStringList valued; // take the next argument, or "=VALUE"
+    if (command == QLatin1String("status"))
+        valued << QStringLiteral("--for-user");
     if (command == QLatin1String("popups") || command == QLatin1String("favorites")) {
         flags << QStringLiteral("--all-users");
         valued << QStringLiteral("--user");
     }
     if (command == QLatin1String("favorites"))
         valued << QStringLiteral("--folder");
+    if (command == QLatin1String("urls") && args.value(0) != QLatin1String("import"))
+        valued << QStringLiteral("--for-user") << QStringLiteral("--for-group");
     if (command == QLatin1String("urls") && args.value(0) == QLatin1String("import")) {
         flags << QStringLiteral("--block") << QStringLiteral("--allow");
         valued << QStringLiteral("--category");
@@ -1437,8 +1506,14 @@ int Run(const QStringList &arguments, TConsole &console)
         return write(console, [] { GenUtilities::RemoveAdminLogin(); });
     }
     if (command == QLatin1String("status")) {
+        if (args.size() == 2 && args.first() == QLatin1String("--for-user")) {
+            if (const auto why = readProblem())
+                return unreadable(console, *why);
+            return TimeCommands::AccountStatus(args.at(1), console);
+        }
         if (!args.isEmpty())
-            return usage(console, QStringLiteral("status takes no argument"), sub);
+            return usage(console, QStringLiteral("status takes no argument but --for-user NAME"),
+                         sub);
         return status(console);
     }
     if (command == QLatin1String("popups"))

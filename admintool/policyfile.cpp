@@ -633,6 +633,107 @@ TSetting timeLimitsSetting()
     return setting;
 }
 
+QString compact(const QJsonValue &value);
+
+// Address lists of some accounts only: {"user:alice": {"blocked-urls": [...], "allowed-urls":
+// [...]}, "group:pupils": {...}}, in the store beside everyone's.
+TSetting accountsSetting()
+{
+    using MachinePolicies::UrlList;
+    TSetting setting;
+    setting.Key = QStringLiteral("accounts");
+    setting.Get = [](const recMachinePolicies &) {
+        QJsonObject accounts;
+        for (const QString &who : MachinePolicies::AccountsWithLists()) {
+            QStringList blocked = MachinePolicies::ListAccountUrlPatterns(who, UrlList::Block);
+            QStringList allowed = MachinePolicies::ListAccountUrlPatterns(who, UrlList::Allow);
+            if (blocked.isEmpty() && allowed.isEmpty())
+                continue;
+            blocked.sort();
+            allowed.sort();
+            accounts.insert(who,
+                            QJsonObject{{"blocked-urls", QJsonArray::fromStringList(blocked)},
+                                        {"allowed-urls", QJsonArray::fromStringList(allowed)}});
+        }
+        return QJsonValue(accounts);
+    };
+    setting.Check = [](const QJsonValue &given, QString *problem) -> std::optional<QJsonValue> {
+        if (!given.isObject()) {
+            *problem =
+                QStringLiteral("expected an object of accounts, not %1").arg(typeName(given));
+            return std::nullopt;
+        }
+        static const QRegularExpression whoForm(QStringLiteral("^(user|group):[^\\s:\\\\]+$"));
+        QJsonObject checked;
+        const QJsonObject accounts = given.toObject();
+        for (auto it = accounts.begin(); it != accounts.end(); ++it) {
+            const QJsonObject lists = it.value().toObject();
+            if (!whoForm.match(it.key()).hasMatch() || !it.value().isObject()) {
+                *problem = QStringLiteral("an account is \"user:NAME\" or \"group:NAME\" with "
+                                          "{\"blocked-urls\": [...], \"allowed-urls\": [...]}, "
+                                          "not %1")
+                               .arg(quoted(it.key()));
+                return std::nullopt;
+            }
+            QJsonObject one;
+            for (const char *key : {"blocked-urls", "allowed-urls"}) {
+                const QJsonValue list = lists.value(QLatin1String(key));
+                if (!list.isUndefined() && !list.isArray()) {
+                    *problem = QStringLiteral("%1: %2 is a list of patterns")
+                                   .arg(quoted(it.key()), QLatin1String(key));
+                    return std::nullopt;
+                }
+                QStringList patterns;
+                for (const QJsonValue &item : list.toArray()) {
+                    QString why;
+                    if (!item.isString() || !UrlFilter::Parse(item.toString(), &why)) {
+                        *problem = QStringLiteral("%1: %2 refused: %3")
+                                       .arg(quoted(it.key()), compact(item),
+                                            why.isEmpty() ? QStringLiteral("not a pattern") : why);
+                        return std::nullopt;
+                    }
+                    patterns << item.toString();
+                }
+                patterns.sort();
+                patterns.removeDuplicates();
+                one.insert(QLatin1String(key), QJsonArray::fromStringList(patterns));
+            }
+            for (auto key = lists.begin(); key != lists.end(); ++key) {
+                if (key.key() != QLatin1String("blocked-urls") &&
+                    key.key() != QLatin1String("allowed-urls")) {
+                    *problem = QStringLiteral("%1: unknown key %2")
+                                   .arg(quoted(it.key()), quoted(key.key()));
+                    return std::nullopt;
+                }
+            }
+            if (!one.value("blocked-urls").toArray().isEmpty() ||
+                !one.value("allowed-urls").toArray().isEmpty())
+                checked.insert(it.key(), one);
+        }
+        return QJsonValue(checked);
+    };
+    setting.Default = [] { return QJsonValue(QJsonObject()); };
+    setting.Put = [](const QJsonValue &wanted, TRegistry &batch) {
+        const QJsonObject accounts = wanted.toObject();
+        for (const QString &who : MachinePolicies::AccountsWithLists()) {
+            for (const UrlList list : {UrlList::Block, UrlList::Allow}) {
+                for (const QString &pattern : MachinePolicies::ListAccountUrlPatterns(who, list))
+                    MachinePolicies::RemoveAccountUrlPattern(who, list, pattern, &batch);
+            }
+        }
+        for (auto it = accounts.begin(); it != accounts.end(); ++it) {
+            const QJsonObject lists = it.value().toObject();
+            for (const QJsonValue &pattern : lists.value("blocked-urls").toArray())
+                MachinePolicies::AddAccountUrlPattern(it.key(), UrlList::Block, pattern.toString(),
+                                                      &batch);
+            for (const QJsonValue &pattern : lists.value("allowed-urls").toArray())
+                MachinePolicies::AddAccountUrlPattern(it.key(), UrlList::Allow, pattern.toString(),
+                                                      &batch);
+        }
+    };
+    return setting;
+}
+
 // A number of minutes as the file holds it, the word for none or "5"; taken as false or 5 too,
 // as YAML (and so an Ansible variable made into JSON) writes them.
 TSetting minutesSetting(const recSetting &row)
@@ -670,6 +771,7 @@ const std::vector<TSetting> &settings()
                                                         : valueSetting(row));
         made.push_back(favoritesSetting());
         made.push_back(categoriesSetting());
+        made.push_back(accountsSetting());
         made.push_back(timeLimitsSetting());
         return made;
     }();
@@ -826,6 +928,13 @@ QByteArray Text(const QJsonObject &settingsObject)
                 items << QStringLiteral("    ") + quoted(item.toString());
             line += items.isEmpty() ? QStringLiteral("[]")
                                     : QStringLiteral("[\n%1\n  ]").arg(items.join(",\n"));
+        } else if (value.isObject()) {
+            QString object =
+                QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Indented));
+            object.chop(1);
+            line += value.toObject().isEmpty()
+                        ? QStringLiteral("{}")
+                        : object.replace(QLatin1Char('\n'), QStringLiteral("\n  "));
         } else {
             line += compact(value);
         }

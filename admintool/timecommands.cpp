@@ -478,6 +478,76 @@ QString RulesText()
     return text;
 }
 
+int AccountStatus(const QString &user, TConsole &console)
+{
+    if (!accountExists(user))
+        return fail(console, QStringLiteral("there is no account %1").arg(user),
+                    AdminCommand::Usage);
+    using MachinePolicies::UrlList;
+    const QStringList names = MachinePolicies::AccountNames(user);
+    QTextStream &out = *console.out;
+    out << "account: " << user << "\n";
+    const QStringList withLists = MachinePolicies::AccountsWithLists();
+    for (const UrlList list : {UrlList::Block, UrlList::Allow}) {
+        QStringList lines;
+        for (const QString &pattern : MachinePolicies::ListUrlPatterns(list))
+            lines << pattern + QStringLiteral(" (everyone)");
+        for (const QString &who : names) {
+            if (!withLists.contains(who))
+                continue;
+            for (const QString &pattern : MachinePolicies::ListAccountUrlPatterns(who, list))
+                lines << QStringLiteral("%1 (%2)").arg(pattern, QString(who).replace(':', ' '));
+        }
+        out << (list == UrlList::Block ? "blocked addresses: " : "allowed addresses: ")
+            << (lines.isEmpty() ? QStringLiteral("none") : lines.join(QLatin1String(", "))) << "\n";
+    }
+    // Which rule holds: the account's own, else its groups' (the smallest budget; every
+    // group's schedule), else everyone's; as the keeper decides.
+    QString limit = QStringLiteral("none");
+    QString schedule = QStringLiteral("none");
+    if (MachinePolicies::Read().TimeRules) {
+        int status = AdminCommand::Success;
+        const auto rules = ask(console, {{QStringLiteral("op"), QStringLiteral("rules")}}, &status);
+        if (!rules)
+            return status;
+        const auto pick = [&names](const QJsonArray &rows, const QString &field) {
+            QStringList found;
+            for (const QString &level :
+                 {QStringLiteral("user:"), QStringLiteral("group:"), QStringLiteral("everyone")}) {
+                for (const QJsonValue &row : rows) {
+                    const QString who = row.toObject().value(QStringLiteral("who")).toString();
+                    if (!(who.startsWith(level) && (who == level || names.contains(who))))
+                        continue;
+                    const QJsonValue value = row.toObject().value(field);
+                    found << (value.isArray()
+                                  ? value.toVariant().toStringList().join(QLatin1String(", "))
+                                  : minutesText(value.toInt()) + QStringLiteral(" a day")) +
+                                 QStringLiteral(" (%1)").arg(QString(who).replace(':', ' '));
+                }
+                if (!found.isEmpty())
+                    break;
+            }
+            return found;
+        };
+        const QStringList limits =
+            pick(rules->value(QStringLiteral("limits")).toArray(), QStringLiteral("minutes"));
+        const QStringList schedules =
+            pick(rules->value(QStringLiteral("schedules")).toArray(), QStringLiteral("spans"));
+        if (!limits.isEmpty())
+            limit = limits.size() == 1
+                        ? limits.first()
+                        : QStringLiteral("the smallest of ") + limits.join(QLatin1String("; "));
+        if (!schedules.isEmpty())
+            schedule = schedules.size() == 1
+                           ? schedules.first()
+                           : QStringLiteral("each of ") + schedules.join(QLatin1String("; "));
+    }
+    out << "time limit: " << limit << "\n"
+        << "schedule: " << schedule << "\n";
+    out.flush();
+    return AdminCommand::Success;
+}
+
 int Run(const QString &name, const QStringList &args, TConsole &console)
 {
     const TCommand &command = *Find(name);

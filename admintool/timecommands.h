@@ -24,6 +24,9 @@ const TCommand *Find(const QString &name);
 // "time limit for user alice: 60 min; schedule: mon-fri 07:30-20:00".
 QString RulesText();
 
+// status --for-user NAME: the lists, the time limit and the schedule that hold for one account.
+int AccountStatus(const QString &user, AdminCommand::TConsole &console);
+
 // Runs one of them; `args` follow the command's name.
 int Run(const QString &command, const QStringList &args, AdminCommand::TConsole &console);
 

@@ -13,8 +13,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <type_traits>
+#include <unistd.h>
+#include <vector>
 
 namespace MachinePolicies {
 
@@ -842,6 +846,99 @@ bool RemoveUrlPattern(UrlList list, const QString &pattern, TRegistry *batch)
 {
     TWriter registry(batch, UrlListKeyPath(list));
     return registry->ValueExists(pattern) && registry->DeleteValue(pattern);
+}
+
+QString AccountUrlListKeyPath(UrlList list, const QString &who)
+{
+    return KeyPath() + QStringLiteral("\\Accounts\\") + who + QLatin1Char('\\') +
+           QLatin1String(
+               SettingOf(list == UrlList::Block ? &R::BlockedUrls : &R::AllowedUrls).ValueName);
+}
+
+namespace {
+// The accounts with lists of their own are named as values of this key, since the store lists
+// the values of a key but not its subkeys.
+QString accountsKey()
+{
+    return KeyPath() + QStringLiteral("\\Accounts");
+}
+} // namespace
+
+void AddAccountUrlPattern(const QString &who, UrlList list, const QString &pattern,
+                          TRegistry *batch)
+{
+    {
+        TWriter index(batch, accountsKey());
+        if (!index->ValueExists(who))
+            index->WriteString(who, QString());
+    }
+    TWriter registry(batch, AccountUrlListKeyPath(list, who));
+    if (!registry->ValueExists(pattern))
+        registry->WriteString(pattern, QString());
+}
+
+bool RemoveAccountUrlPattern(const QString &who, UrlList list, const QString &pattern,
+                             TRegistry *batch)
+{
+    TWriter registry(batch, AccountUrlListKeyPath(list, who));
+    return registry->ValueExists(pattern) && registry->DeleteValue(pattern);
+}
+
+QStringList ListAccountUrlPatterns(const QString &who, UrlList list)
+{
+    TRegistry registry(TRegistry::KEY_READ);
+    registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
+    if (!registry.OpenKeyReadOnly(AccountUrlListKeyPath(list, who)))
+        return QStringList();
+    return registry.GetValueNames();
+}
+
+QStringList AccountsWithLists()
+{
+    TRegistry registry(TRegistry::KEY_READ);
+    registry.SetRootKey(TRegistry::HKEY_LOCAL_MACHINE);
+    if (!registry.OpenKeyReadOnly(accountsKey()))
+        return QStringList();
+    QStringList named = registry.GetValueNames();
+    named.sort();
+    return named;
+}
+
+QStringList AccountNames(const QString &user)
+{
+    QStringList names{QStringLiteral("user:") + user};
+    const QByteArray name = user.toLocal8Bit();
+    struct passwd *entry = ::getpwnam(name.constData());
+    if (!entry)
+        return names;
+    int count = 64;
+    std::vector<gid_t> groups(static_cast<size_t>(count));
+    if (::getgrouplist(name.constData(), entry->pw_gid, groups.data(), &count) < 0) {
+        groups.resize(size_t(count));
+        if (::getgrouplist(name.constData(), entry->pw_gid, groups.data(), &count) < 0)
+            count = 0;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (const struct group *group = ::getgrgid(groups[size_t(i)]))
+            names << QStringLiteral("group:") + QString::fromLocal8Bit(group->gr_name);
+    }
+    return names;
+}
+
+void AddOwnAccountUrls(QStringList &blocked, QStringList &allowed)
+{
+    const QStringList withLists = AccountsWithLists();
+    if (withLists.isEmpty())
+        return;
+    const struct passwd *me = ::getpwuid(::geteuid());
+    if (!me)
+        return;
+    for (const QString &who : AccountNames(QString::fromLocal8Bit(me->pw_name))) {
+        if (!withLists.contains(who))
+            continue;
+        blocked << ListAccountUrlPatterns(who, UrlList::Block);
+        allowed << ListAccountUrlPatterns(who, UrlList::Allow);
+    }
 }
 
 QStringList ListUrlPatterns(UrlList list)

@@ -242,6 +242,21 @@ QStringList ListSites();
 
 // The address lists; a pattern is stored as written (UrlFilter::Parse checks it first).
 void AddUrlPattern(UrlList list, const QString &pattern, TRegistry *batch = nullptr);
+// Lists of some accounts only, beside everyone's: `who` is "user:NAME" or "group:NAME". Each
+// account's browser decides by everyone's patterns and those of its own and its groups', by
+// the same rule of precedence.
+QString AccountUrlListKeyPath(UrlList list, const QString &who);
+void AddAccountUrlPattern(const QString &who, UrlList list, const QString &pattern,
+                          TRegistry *batch = nullptr);
+bool RemoveAccountUrlPattern(const QString &who, UrlList list, const QString &pattern,
+                             TRegistry *batch = nullptr);
+QStringList ListAccountUrlPatterns(const QString &who, UrlList list);
+// Every account or group that has lists of its own, as "user:NAME" or "group:NAME".
+QStringList AccountsWithLists();
+// The patterns for the account running this process (its own and its groups'), appended.
+void AddOwnAccountUrls(QStringList &blocked, QStringList &allowed);
+// "user:NAME" and "group:NAME" for an account and each of its groups.
+QStringList AccountNames(const QString &user);
 // True when the pattern was on the list.
 bool RemoveUrlPattern(UrlList list, const QString &pattern, TRegistry *batch = nullptr);
 QStringList ListUrlPatterns(UrlList list);

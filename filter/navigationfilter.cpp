@@ -1,6 +1,7 @@
 #include "filter/navigationfilter.h"
 
 #include "common/categorylists.h"
+#include "common/errors.h"
 #include "common/keeperclient.h"
 #include "common/machinepolicies.h"
 
@@ -98,7 +99,17 @@ std::shared_ptr<const TUrlFilter> RunFilter()
         auto made = std::make_shared<TUrlFilter>();
         const MachinePolicies::recMachinePolicies &policies = MachinePolicies::Current();
         QStringList problems;
-        made->SetRules(policies.BlockedUrls, policies.AllowedUrls, &problems);
+        QStringList blocked = policies.BlockedUrls;
+        QStringList allowed = policies.AllowedUrls;
+        // This account's own lists and its groups', beside everyone's; a store that cannot be
+        // read already refuses everything.
+        try {
+            if (!policies.StoreUnreadable)
+                MachinePolicies::AddOwnAccountUrls(blocked, allowed);
+        } catch (const EQuelvardError &error) {
+            problems << error.message();
+        }
+        made->SetRules(blocked, allowed, &problems);
         for (const QString &line : problems)
             std::fprintf(stderr, "quelvard: address rule ignored: %s\n", qPrintable(line));
         QString listsProblem;

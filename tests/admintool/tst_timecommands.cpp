@@ -247,6 +247,40 @@ private slots:
         QCOMPARE(m_keeper->ask({{"op", "rules"}}).value("limits").toArray().size(), 0);
     }
 
+    void accountListsAndWhatHoldsForOne()
+    {
+        // The account's own block beside everyone's allow-list, and its group's.
+        QCOMPARE(run({"urls", "block", "--for-user", me(), "games.example"}).status, 0);
+        QCOMPARE(run({"urls", "allow", "--for-group=root", "school.example"}).status, 0);
+        QCOMPARE(run({"urls", "block", "news.example"}).status, 0);
+        QCOMPARE(run({"urls", "list", "--for-user", me()}).out,
+                 QStringLiteral("block games.example\n"));
+        QCOMPARE(run({"urls", "list"}).out, QStringLiteral("block news.example\n"));
+        QCOMPARE(run({"urls", "check", "--for-user", me(), "http://games.example/"}).out,
+                 QStringLiteral("blocked http://games.example/ by \"games.example\"\n"));
+        // Another account is not touched by it.
+        QCOMPARE(run({"urls", "check", "--for-user", "nobody", "http://games.example/"}).out,
+                 QStringLiteral("allowed http://games.example/ (no rule matches)\n"));
+        QCOMPARE(run({"time-limit", "--everyone", "90"}).status, 0);
+        QCOMPARE(run({"time-limit", "--for-group", "root", "45"}).status, 0);
+        const QStringList shown = run({"status", "--for-user", me()}).out.split('\n');
+        QVERIFY2(shown.contains("blocked addresses: news.example (everyone), games.example (user " +
+                                me() + ")") &&
+                     shown.contains("allowed addresses: school.example (group root)") &&
+                     shown.contains("time limit: 45 min a day (group root)") &&
+                     shown.contains("schedule: none"),
+                 qPrintable(shown.join('\n')));
+        // The policy file carries them, and a file without them takes them away.
+        const TRun exported = run({"export"});
+        QVERIFY2(exported.out.contains("\"user:" + me() + "\""), qPrintable(exported.out));
+        const QString file = m_env->root() + "/policy.json";
+        writeBytes(file, exported.out.toUtf8());
+        QCOMPARE(run({"apply", file}).out, QStringLiteral("unchanged\n"));
+        writeBytes(file, "{}");
+        QCOMPARE(run({"apply", file}).status, 0);
+        QCOMPARE(run({"urls", "list", "--for-user", me()}).out, QString());
+    }
+
     void stoppedKeeperIsNamed()
     {
         m_keeper->stop();

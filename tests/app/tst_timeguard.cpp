@@ -83,9 +83,11 @@ void tst_TimeGuard::init()
     m_env = std::make_unique<TestEnvironment>();
     m_dialogs = std::make_unique<ScriptedDialogs>();
     QVERIFY(GenUtilities::SaveAdminLogin({"Secret12", "", "", "", ""}));
-    // The run's address filter is made once, by the first browser of the process.
-    MachinePolicies::AddUrlPattern(MachinePolicies::UrlList::Block,
-                                   QStringLiteral("games.localhost"));
+    // The run's address filter is made once, by the first browser of the process. The block is
+    // this account's own, so the browser must find it beside everyone's lists.
+    MachinePolicies::AddAccountUrlPattern(
+        "user:" + QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name),
+        MachinePolicies::UrlList::Block, QStringLiteral("games.localhost"));
 }
 
 void tst_TimeGuard::cleanup()

@@ -287,6 +287,7 @@ private slots:
         named.removeAll(QStringLiteral("favorites"));
         named.removeAll(QStringLiteral("categories"));
         named.removeAll(QStringLiteral("time-limits"));
+        named.removeAll(QStringLiteral("accounts"));
         for (const QString &name : named)
             QVERIFY2(FindSetting(name), qPrintable(name));
     }
