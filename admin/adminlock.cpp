@@ -2,6 +2,7 @@
 
 #include "admin/adminlogin.h"
 #include "admin/changepassword.h"
+#include "admin/relock.h"
 #include "common/adminloginstore.h"
 #include "common/apppaths.h"
 #include "common/guard.h"
@@ -21,7 +22,8 @@ const QString TAdminLock::NotSetUpMessage =
                    "    sudo quelvard-admin set-login");
 
 TAdminLock::TAdminLock(QWidget *owner, ProfileList pageProfiles)
-    : QObject(owner), m_owner(owner), m_pageProfiles(std::move(pageProfiles))
+    : QObject(owner), m_owner(owner), m_pageProfiles(std::move(pageProfiles)),
+      m_relock(new TRelock(this, MachinePolicies::Current().RelockMinutes))
 {
 }
 

@@ -7,6 +7,7 @@
 
 class QWebEngineProfile;
 class QWidget;
+class TRelock;
 
 // The administrator lock: Locked at every start, unlocked only through the login dialog. While
 // Locked no address of the user's choosing may be reached; the window disables its address bar
@@ -42,6 +43,8 @@ public:
     void CheckLoginAtStart();
     // The change-login dialog in its ordinary form; the lock state stays as it is.
     void ChangeLogin();
+    // What locks it again by itself after the machine's quiet minutes.
+    TRelock *Relock() const { return m_relock; }
 
 signals:
     void LockChanged(bool locked);
@@ -53,4 +56,5 @@ private:
     QWidget *m_owner = nullptr;
     ProfileList m_pageProfiles;
     bool m_locked = true;
+    TRelock *m_relock;
 };

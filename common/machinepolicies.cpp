@@ -147,6 +147,17 @@ const std::vector<recSetting> &Settings()
                 .words({QStringLiteral("off"), QStringLiteral("on")}, "off")
                 .help(14, "let the blocked page ask the administrator for the page, or not")
                 .status(16, "unblock requests"),
+            // A print can be a file too; refused on a doubt, as downloads are.
+            TRow("printing", "Printing", &R::printing)
+                .words(allowOrForbid, "allow")
+                .safest("forbid", true)
+                .help(15, "let pages be printed, or not")
+                .status(17, "printing"),
+            // Like the idle reset, about how the machine is used, so left off at its safest.
+            TRow("relock-after", "RelockAfter", &R::RelockMinutes)
+                .minutes("off", 1, 24 * 60)
+                .help(16, "lock an unlocked browser again after that many quiet minutes")
+                .status(18, "relock after"),
             TRow("shared-favorites-name", "SharedFavoritesName", &R::SharedFavoritesName)
                 .kind(TKind::Caption, "Shared favorites")
                 .help(10, "the caption of those favorites in the menu")
@@ -174,7 +185,8 @@ QString SetUsage()
                           "       set camera|microphone|screen-sharing|location ask|allow|block |\n"
                           "       set shared-favorites-name NAME |\n"
                           "       set idle-reset MINUTES|off | set window full-screen|normal |\n"
-                          "       set log off|blocked|full | set unblock-requests off|on");
+                          "       set log off|blocked|full | set unblock-requests off|on |\n"
+                          "       set printing allow|forbid | set relock-after MINUTES|off");
 }
 
 QString SetHelp()
@@ -202,7 +214,11 @@ QString SetHelp()
                "time keeper (read with quelvard-admin log), without the address's query;\n"
                "full keeps the query too; off (the default) reports nothing.\n"
                "unblock-requests on: the blocked page offers \"Ask to open this page\" with a\n"
-               "reason; the requests are listed by quelvard-admin requests. off is the default.\n")
+               "reason; the requests are listed by quelvard-admin requests. off is the default.\n"
+               "printing forbid: Print, Print Preview, Page Setup and a page's own print\n"
+               "do nothing but say printing is turned off; allow is the default.\n"
+               "relock-after MINUTES (%1 to %2): an unlocked browser locks itself again after\n"
+               "that long without input or in the background; off (the default) never does.\n")
         .arg(idle.Least)
         .arg(idle.Most);
 }

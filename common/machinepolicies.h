@@ -27,6 +27,7 @@ enum class UserChanges { Allow, Forbid };
 enum class Window { FullScreen, Normal };
 // Whether the blocked page offers to ask the administrator for the page.
 enum class UnblockRequests { Off, On };
+enum class Printing { Allow, Forbid };
 enum class UrlList { Block, Allow };
 // What the browser reports to the time keeper: nothing, refusals without an address's query,
 // or refusals whole.
@@ -53,6 +54,8 @@ struct recMachinePolicies
     Window window{};
     Log log{};
     UnblockRequests unblockRequests{};
+    Printing printing{};
+    int RelockMinutes = 0; // 0: off
     // The time keeper holds a time limit or a schedule for some account: the browser asks it.
     // Kept beside the settings by the commands that change those, not set on its own.
     bool TimeRules = false;
@@ -60,6 +63,7 @@ struct recMachinePolicies
 
     bool UserChangesAllowed() const { return userChanges == UserChanges::Allow; }
     bool ForgetsBrowsingData() const { return browsingData == BrowsingData::Forget; }
+    bool PrintingAllowed() const { return printing == Printing::Allow; }
     // Whether the browser speaks to the time keeper at all.
     bool UsesKeeper() const
     {
@@ -82,7 +86,8 @@ using TField = std::variant<QString recMachinePolicies::*, QStringList recMachin
                             int recMachinePolicies::*, BrowsingData recMachinePolicies::*,
                             DeviceAccess recMachinePolicies::*, Downloads recMachinePolicies::*,
                             UserChanges recMachinePolicies::*, Window recMachinePolicies::*,
-                            Log recMachinePolicies::*, UnblockRequests recMachinePolicies::*>;
+                            Log recMachinePolicies::*, UnblockRequests recMachinePolicies::*,
+                            Printing recMachinePolicies::*>;
 
 struct recSetting
 {

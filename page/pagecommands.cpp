@@ -1,6 +1,7 @@
 #include "page/pagecommands.h"
 
 #include "common/guard.h"
+#include "common/machinepolicies.h"
 #include "favorites/savetarget.h"
 #include "page/finddialog.h"
 #include "page/pageproperties.h"
@@ -118,6 +119,11 @@ QPrinter &TPageCommands::printer()
     return *m_printer;
 }
 
+QString TPageCommands::PrintingOffMessage()
+{
+    return QStringLiteral("Printing is turned off on this computer.");
+}
+
 bool TPageCommands::refusePrintFile(QPrinter &printer, QWidget *parent)
 {
     if (!SaveTarget::RefuseWrite(parent, printer.outputFileName()))
@@ -135,6 +141,19 @@ void TPageCommands::Run(TCommand command, TWebView *page)
 
 void TPageCommands::runOn(TCommand command, TWebView *page)
 {
+    // Every way to a printer (the menu, its keys, the context menu, a page's own print and the
+    // PDF viewer's) comes here; with printing turned off none of them opens a dialog.
+    const bool printing = command == TCommand::PageSetup || command == TCommand::Print ||
+                          command == TCommand::PrintPreview;
+    if (printing && !MachinePolicies::Current().PrintingAllowed()) {
+        // Said once: a page calling print() over and over must not bury the window in boxes.
+        if (!m_saidPrintingOff) {
+            m_saidPrintingOff = true;
+            TDialogs::Current()->Message(m_owner, PrintingOffMessage(), QMessageBox::Information,
+                                         QMessageBox::Ok);
+        }
+        return;
+    }
     switch (command) {
     case TCommand::SaveAs:
         return SaveAs(page);

@@ -64,6 +64,8 @@ public:
     void Run(TCommand command, TWebView *page);
 
     void SaveAs(TWebView *page);
+    // What every way to print says while printing is turned off.
+    static QString PrintingOffMessage();
     void Print(TWebView *page);
     void PrintPreview(TWebView *page);
     void PageSetup();
@@ -89,4 +91,5 @@ private:
     std::array<std::pair<TCommand, QAction *>, CommandCount> m_actions{};
     std::unique_ptr<QPrinter> m_printer;
     QPointer<QWebEngineView> m_printingPage;
+    bool m_saidPrintingOff = false;
 };
