@@ -9,13 +9,18 @@
 
 namespace {
 
-// A remote-debugging port would let anyone drive the pages of a locked browser.
+// A remote-debugging port would let anyone drive the pages of a locked browser, and rules of
+// the engine's own for names or proxies would send the filtered hosts somewhere else.
 void CloseDebuggingDoors()
 {
     qunsetenv("QTWEBENGINE_REMOTE_DEBUGGING");
     const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-    if (flags.contains("remote-debugging"))
-        qunsetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    for (const char *door : {"remote-debugging", "host-resolver-rules", "host-rules", "proxy"}) {
+        if (flags.contains(door)) {
+            qunsetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+            break;
+        }
+    }
 }
 
 } // namespace

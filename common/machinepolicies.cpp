@@ -153,6 +153,11 @@ const std::vector<recSetting> &Settings()
                 .safest("forbid", true)
                 .help(15, "let pages be printed, or not")
                 .status(17, "printing"),
+            TRow("safe-search", "SafeSearch", &R::safeSearch)
+                .words({QStringLiteral("off"), QStringLiteral("on"), QStringLiteral("moderate")},
+                       "off")
+                .help(17, "force safe search on Google, Bing, DuckDuckGo and YouTube, or not")
+                .status(19, "safe search"),
             // Like the idle reset, about how the machine is used, so left off at its safest.
             TRow("relock-after", "RelockAfter", &R::RelockMinutes)
                 .minutes("off", 1, 24 * 60)
@@ -186,7 +191,8 @@ QString SetUsage()
                           "       set shared-favorites-name NAME |\n"
                           "       set idle-reset MINUTES|off | set window full-screen|normal |\n"
                           "       set log off|blocked|full | set unblock-requests off|on |\n"
-                          "       set printing allow|forbid | set relock-after MINUTES|off");
+                          "       set printing allow|forbid | set relock-after MINUTES|off |\n"
+                          "       set safe-search off|on|moderate");
 }
 
 QString SetHelp()
@@ -218,7 +224,9 @@ QString SetHelp()
                "printing forbid: Print, Print Preview, Page Setup and a page's own print\n"
                "do nothing but say printing is turned off; allow is the default.\n"
                "relock-after MINUTES (%1 to %2): an unlocked browser locks itself again after\n"
-               "that long without input or in the background; off (the default) never does.\n")
+               "that long without input or in the background; off (the default) never does.\n"
+               "safe-search on: Google and Bing searches, DuckDuckGo and YouTube show only safe\n"
+               "results, whatever a link asks; moderate is on with YouTube's moderate level.\n")
         .arg(idle.Least)
         .arg(idle.Most);
 }

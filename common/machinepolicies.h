@@ -28,6 +28,8 @@ enum class Window { FullScreen, Normal };
 // Whether the blocked page offers to ask the administrator for the page.
 enum class UnblockRequests { Off, On };
 enum class Printing { Allow, Forbid };
+// Safe search forced on the engines that have it: off, strict, or moderate on YouTube.
+enum class SafeSearchLevel { Off, On, Moderate };
 enum class UrlList { Block, Allow };
 // What the browser reports to the time keeper: nothing, refusals without an address's query,
 // or refusals whole.
@@ -55,6 +57,7 @@ struct recMachinePolicies
     Log log{};
     UnblockRequests unblockRequests{};
     Printing printing{};
+    SafeSearchLevel safeSearch{};
     int RelockMinutes = 0; // 0: off
     // The time keeper holds a time limit or a schedule for some account: the browser asks it.
     // Kept beside the settings by the commands that change those, not set on its own.
@@ -87,7 +90,7 @@ using TField = std::variant<QString recMachinePolicies::*, QStringList recMachin
                             DeviceAccess recMachinePolicies::*, Downloads recMachinePolicies::*,
                             UserChanges recMachinePolicies::*, Window recMachinePolicies::*,
                             Log recMachinePolicies::*, UnblockRequests recMachinePolicies::*,
-                            Printing recMachinePolicies::*>;
+                            Printing recMachinePolicies::*, SafeSearchLevel recMachinePolicies::*>;
 
 struct recSetting
 {

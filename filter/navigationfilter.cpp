@@ -4,6 +4,7 @@
 #include "common/errors.h"
 #include "common/keeperclient.h"
 #include "common/machinepolicies.h"
+#include "common/safesearch.h"
 
 #include <QDateTime>
 #include <QMutex>
@@ -126,6 +127,16 @@ std::shared_ptr<const TUrlFilter> RunFilter()
 TNavigationFilter::TNavigationFilter(std::shared_ptr<const TUrlFilter> filter, QObject *parent)
     : QWebEngineUrlRequestInterceptor(parent), m_filter(std::move(filter))
 {
+    switch (MachinePolicies::Current().safeSearch) {
+    case MachinePolicies::SafeSearchLevel::Off:
+        break;
+    case MachinePolicies::SafeSearchLevel::On:
+        m_safeSearch = SafeSearch::TLevel::Strict;
+        break;
+    case MachinePolicies::SafeSearchLevel::Moderate:
+        m_safeSearch = SafeSearch::TLevel::Moderate;
+        break;
+    }
 }
 
 void TNavigationFilter::interceptRequest(QWebEngineUrlRequestInfo &info)
@@ -149,6 +160,18 @@ void TNavigationFilter::interceptRequest(QWebEngineUrlRequestInfo &info)
         return;
     }
     const QUrl url = info.requestUrl();
+    if (m_safeSearch != SafeSearch::TLevel::Off) {
+        const QByteArray restrict = SafeSearch::YouTubeHeaderValue(url, m_safeSearch);
+        if (!restrict.isEmpty())
+            info.setHttpHeader(SafeSearch::YouTubeHeader, restrict);
+        // Asked again with the switch in place, so the filter below judges that address.
+        if (const auto forced = SafeSearch::Forced(url, m_safeSearch)) {
+            if (m_filter->IsEmpty() || m_filter->Decide(*forced).Allowed) {
+                info.redirect(*forced);
+                return;
+            }
+        }
+    }
     // The engine opens its PDF viewer for a PDF the lists let through, in a page of its own that
     // asks no navigation question first. A page's own link or frame to the viewer's address is
     // turned by the engine into another address, and a favorite or the home page naming it is
@@ -228,8 +251,10 @@ void TNavigationFilter::OnRefused(std::function<void(const QUrl &, const QString
 void TNavigationFilter::Install(QWebEngineProfile *profile)
 {
     const std::shared_ptr<const TUrlFilter> filter = RunFilter();
-    // The time keeper's hours need the request filter even on a machine without lists.
-    if (!filter->IsEmpty() || MachinePolicies::Current().TimeRules)
+    // The time keeper's hours and safe search need the request filter even without lists.
+    const MachinePolicies::recMachinePolicies &policies = MachinePolicies::Current();
+    if (!filter->IsEmpty() || policies.TimeRules ||
+        policies.safeSearch != MachinePolicies::SafeSearchLevel::Off)
         profile->setUrlRequestInterceptor(new TNavigationFilter(filter, profile));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/safesearch.h"
 #include "common/urlfilter.h"
 
 #include <QWebEnginePage>
@@ -52,4 +53,5 @@ public:
 
 private:
     std::shared_ptr<const TUrlFilter> m_filter;
+    SafeSearch::TLevel m_safeSearch = SafeSearch::TLevel::Off;
 };
