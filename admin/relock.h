@@ -17,6 +17,9 @@ public:
     // Nothing happens with `minutes` 0.
     TRelock(TAdminLock *lock, int minutes);
 
+    // The administrator changed the minutes while the browser runs; 0 turns it off.
+    void SetMinutes(int minutes);
+
     // Tests run the count on a fast clock: a minute lasts `ms`.
     void SetMinuteMs(int ms);
 
@@ -24,6 +27,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void follow(bool locked);
     void restart();
 
     TAdminLock *m_lock;

@@ -10,6 +10,7 @@
 #include "common/favoritesstore.h"
 #include "common/genutilities.h"
 #include "common/loginrules.h"
+#include "common/machinechange.h"
 #include "common/machinefavorites.h"
 #include "common/machinepolicies.h"
 #include "common/registry.h"
@@ -1455,9 +1456,60 @@ std::optional<int> refuseUnknownOption(const QString &command, const QStringList
     return std::nullopt;
 }
 
+// The settings only a new start of the browser takes, as they are now.
+QStringList atStartValues()
+{
+    QStringList values;
+    const MachinePolicies::recMachinePolicies policies = MachinePolicies::Read();
+    for (const recSetting &setting : MachinePolicies::Settings()) {
+        if (setting.AtStartOnly)
+            values << MachinePolicies::ValueOf(setting, policies);
+    }
+    return values;
+}
+
+// After a command that changed the machine's settings: which running browsers take it, and
+// which of the settings wait for the next start.
+void tellBrowsers(TConsole &console, const QStringList &atStartBefore)
+{
+    const QStringList atStartAfter = atStartValues();
+    int at = 0;
+    for (const recSetting &setting : MachinePolicies::Settings()) {
+        if (!setting.AtStartOnly)
+            continue;
+        if (atStartBefore.value(at) != atStartAfter.value(at))
+            *console.err << "quelvard-admin: " << setting.Name
+                         << ": Takes effect when Quelvard is started again.\n";
+        ++at;
+    }
+    *console.err << "quelvard-admin: " << MachineChange::ToldText(MachineChange::RunningBrowsers())
+                 << "\n";
+    console.err->flush();
+}
+
+int runCommand(const QStringList &arguments, TConsole &console);
+
 } // namespace
 
 int Run(const QStringList &arguments, TConsole &console)
+{
+    // Only a command that can change what a running browser follows says whom it told, and only
+    // when it did change something.
+    static const QStringList changing{"set",       "unset", "urls",       "popups",
+                                      "favorites", "apply", "time-limit", "schedule"};
+    if (arguments.isEmpty() || !changing.contains(arguments.first()))
+        return runCommand(arguments, console);
+    const QString before = MachineChange::Fingerprint();
+    const QStringList atStartBefore = atStartValues();
+    const int status = runCommand(arguments, console);
+    if (status == Success && MachineChange::Fingerprint() != before)
+        tellBrowsers(console, atStartBefore);
+    return status;
+}
+
+namespace {
+
+int runCommand(const QStringList &arguments, TConsole &console)
 {
     if (arguments.isEmpty())
         return usage(console, QStringLiteral("a command is needed"));
@@ -1541,5 +1593,7 @@ int Run(const QStringList &arguments, TConsole &console)
             sub);
     return write(console, [&] { MachinePolicies::Unset(*setting); });
 }
+
+} // namespace
 
 } // namespace AdminCommand

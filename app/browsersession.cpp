@@ -1,6 +1,7 @@
 #include "app/browsersession.h"
 
 #include "app/browserprofile.h"
+#include "app/machinewatch.h"
 #include "app/timeguard.h"
 #include "common/machinepolicies.h"
 #include "common/urlfilter.h"
@@ -30,14 +31,39 @@ TBrowserSession::TBrowserSession(QObject *parent)
     connect(this, &TBrowserSession::VisitorEnding, this, [this] { Permissions().ForgetAnswers(); });
     // The time keeper is asked only on a machine that gave it something to keep.
     const MachinePolicies::recMachinePolicies &policies = MachinePolicies::Current();
-    if (policies.UsesKeeper()) {
-        m_timeGuard = new TTimeGuard(policies, this);
-        TNavigationFilter::OnRefused(
-            [guard = QPointer<TTimeGuard>(m_timeGuard)](const QUrl &url, const QString &rule) {
-                if (guard)
-                    guard->Report(QStringLiteral("address"), url, rule);
-            });
+    if (policies.UsesKeeper())
+        makeTimeGuard(policies);
+    auto *watch = new TMachineWatch(this);
+    connect(watch, &TMachineWatch::Changed, this, &TBrowserSession::ReadMachineSettings);
+}
+
+void TBrowserSession::makeTimeGuard(const MachinePolicies::recMachinePolicies &policies)
+{
+    m_timeGuard = new TTimeGuard(policies, this);
+    TNavigationFilter::OnRefused(
+        [guard = QPointer<TTimeGuard>(m_timeGuard)](const QUrl &url, const QString &rule) {
+            if (guard)
+                guard->Report(QStringLiteral("address"), url, rule);
+        });
+}
+
+void TBrowserSession::ReadMachineSettings()
+{
+    const MachinePolicies::recMachinePolicies &policies = MachinePolicies::Reload();
+    TNavigationFilter::Reload();
+    // A profile started without rules has no request filter yet.
+    for (QWebEngineProfile *profile : Profiles())
+        TNavigationFilter::Install(profile);
+    m_popupBlocker->SetMachineSites(policies.AllowedSites);
+    if (m_timeGuard) {
+        m_timeGuard->SetPolicies(policies);
+    } else if (policies.UsesKeeper()) {
+        makeTimeGuard(policies);
+        emit TimeGuardMade(m_timeGuard);
     }
+    // Downloads, devices, printing, the home page and the shared favorites read the settings
+    // each time they are used; the window follows the rest.
+    emit MachineSettingsChanged();
 }
 
 TBrowserSession::~TBrowserSession() = default;

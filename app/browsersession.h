@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/machinepolicies.h"
+
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -49,13 +51,23 @@ public:
     // profile for the next one, then VisitorEnded.
     void EndVisitor();
 
+    // Reads the machine's settings again and hands them to the run's parts; done by itself when
+    // the administrator changes them while the browser runs.
+    void ReadMachineSettings();
+
 signals:
     // What the visitor leaves behind goes now; `forget` also deletes what they saved.
     void VisitorEnding(bool forget);
     // The next visitor's profile is in place.
     void VisitorEnded();
+    // MachinePolicies::Current() holds what the administrator changed while the browser ran.
+    void MachineSettingsChanged();
+    // A machine that had no rules for the time keeper has some now.
+    void TimeGuardMade(TTimeGuard *guard);
 
 private:
+    void makeTimeGuard(const MachinePolicies::recMachinePolicies &policies);
+
     QList<QPointer<QWebEngineProfile>> m_profiles;
     TPopupBlocker *m_popupBlocker;
     TDownloadManager *m_downloads;

@@ -40,14 +40,38 @@ TTimeGuard::TTimeGuard(const MachinePolicies::recMachinePolicies &policies, QObj
     : QObject(parent), m_limits(policies.TimeRules), m_log(policies.log), m_timer(new QTimer(this))
 {
     g_instance = this;
+    connect(m_timer, &QTimer::timeout, this, &TTimeGuard::ask);
     if (!m_limits)
         return;
     // Decided before the first page loads: a run that starts outside its hours never shows one.
     bool reached = false;
     const QJsonObject answer = KeeperClient::Call(request("status"), &reached, FirstAnswerMs);
     take(answer, reached);
-    connect(m_timer, &QTimer::timeout, this, &TTimeGuard::ask);
     m_timer->start(answer.value(QStringLiteral("tick")).toInt(DefaultTickMs));
+}
+
+void TTimeGuard::SetPolicies(const MachinePolicies::recMachinePolicies &policies)
+{
+    m_log = policies.log;
+    if (policies.TimeRules == m_limits)
+        return;
+    m_limits = policies.TimeRules;
+    if (m_limits) {
+        // Asked at once but not waited for: the pages already open stay while it answers.
+        makeBar();
+        m_timer->start(DefaultTickMs);
+        ask();
+        return;
+    }
+    // No account has a rule any more: whatever the keeper last said no longer holds.
+    m_timer->stop();
+    const bool was = Closed();
+    m_refused = false;
+    m_warned = false;
+    if (m_bar)
+        m_bar->hide();
+    if (was)
+        apply();
 }
 
 TTimeGuard::~TTimeGuard()
@@ -162,6 +186,9 @@ void TTimeGuard::take(const QJsonObject &answer, bool reached)
     }
     if (m_refused && m_bar)
         m_bar->hide();
+    // A late answer to a question asked before the rules went.
+    if (!m_limits)
+        m_refused = false;
     // Pages are sent away once, as browsing closes; the filter keeps them away after that.
     if (Closed() != was)
         apply();
@@ -188,10 +215,19 @@ void TTimeGuard::apply()
 
 void TTimeGuard::Attach(QBoxLayout *layout, TAdminLock *lock)
 {
-    if (!m_limits || m_bar)
+    if (m_layout)
         return;
+    m_layout = layout;
     connect(lock, &TAdminLock::LockChanged, this, [this](bool locked) { SetLifted(!locked); });
     SetLifted(!lock->IsLocked());
+    makeBar();
+}
+
+void TTimeGuard::makeBar()
+{
+    if (!m_limits || m_bar || !m_layout)
+        return;
+    QBoxLayout *layout = m_layout;
     auto *bar = new QFrame(layout->parentWidget());
     bar->setObjectName(QStringLiteral("timeBar"));
     bar->setFrameShape(QFrame::StyledPanel);

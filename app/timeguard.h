@@ -2,13 +2,13 @@
 
 #include "common/machinepolicies.h"
 
+#include <QBoxLayout>
 #include <QDateTime>
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
 
-class QBoxLayout;
 class QFrame;
 class QTimer;
 class TAdminLock;
@@ -33,6 +33,10 @@ public:
     static QUrl ClosedPageUrl();
     static QByteArray ClosedPageHtml();
 
+    // The administrator changed the machine's settings while the browser runs: rules for some
+    // account now, or none any more, or another log.
+    void SetPolicies(const MachinePolicies::recMachinePolicies &policies);
+
     bool Closed() const;
     // The administrator at the keyboard: no limit applies while unlocked.
     void SetLifted(bool lifted);
@@ -51,6 +55,7 @@ private:
     void take(const QJsonObject &answer, bool reached);
     void apply();
     bool shown() const;
+    void makeBar();
 
     bool m_limits;
     MachinePolicies::Log m_log;
@@ -63,4 +68,5 @@ private:
     QDateTime m_opens;
     QDate m_today;
     QPointer<QFrame> m_bar;
+    QPointer<QBoxLayout> m_layout;
 };

@@ -78,6 +78,12 @@ struct TRow
         setting.Shown = QLatin1String(shown);
         return *this;
     }
+    // A running browser keeps the value it started with.
+    TRow &atStart()
+    {
+        setting.AtStartOnly = true;
+        return *this;
+    }
     operator recSetting() const { return setting; }
 };
 
@@ -110,7 +116,8 @@ const std::vector<recSetting> &Settings()
                 .words({QStringLiteral("keep"), QStringLiteral("forget")}, "keep")
                 .safest("forget")
                 .help(2, "keep cookies and site data between runs, or not")
-                .status(2, "browsing data"),
+                .status(2, "browsing data")
+                .atStart(),
             // Files a page may write are refused on a doubt.
             TRow("downloads", "Downloads", &R::downloads)
                 .words(allowOrForbid, "allow")
@@ -137,7 +144,8 @@ const std::vector<recSetting> &Settings()
             TRow("window", "Window", &R::window)
                 .words({QStringLiteral("full-screen"), QStringLiteral("normal")}, "normal")
                 .help(12, "a kiosk's window: full screen while locked, or not")
-                .status(7, "window"),
+                .status(7, "window")
+                .atStart(),
             TRow("log", "Log", &R::log)
                 .words({QStringLiteral("off"), QStringLiteral("blocked"), QStringLiteral("full")},
                        "off")
@@ -801,6 +809,23 @@ const recMachinePolicies &Current()
 void Forget()
 {
     g_current.reset();
+}
+
+const recMachinePolicies &Reload()
+{
+    if (!g_current)
+        return Current();
+    QStringList problems;
+    recMachinePolicies read = Read(&problems);
+    for (const QString &line : problems)
+        std::fprintf(stderr, "quelvard: %s\n", qPrintable(line));
+    // The profile and the window were made from these; a changed value would only half apply.
+    for (const recSetting &setting : Settings()) {
+        if (setting.AtStartOnly)
+            put(setting, read, ValueOf(setting, *g_current));
+    }
+    *g_current = std::move(read);
+    return *g_current;
 }
 
 std::optional<QString> UnreadableStoreMessage()

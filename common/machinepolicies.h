@@ -111,6 +111,9 @@ struct recSetting
     int HelpPlace = 0;   // where that line comes; 0 for a setting with a command of its own
     QString Shown;       // its name in quelvard-admin status
     int StatusPlace = 0; // where status shows it
+    // Only a new start of the browser takes a change of it (the profile and the window are made
+    // from it); a running one is told everything else.
+    bool AtStartOnly = false;
 
     bool IsList() const { return Kind == TKind::Sites || Kind == TKind::Patterns; }
     // A refused value is answered with the choices rather than with what is wrong with it.
@@ -175,6 +178,9 @@ recMachinePolicies Read(QStringList *problems = nullptr);
 const recMachinePolicies &Current();
 // Forgets the settings of this run, so the next Current() reads them again (tests).
 void Forget();
+// Reads the settings of this run again, for a change the administrator made while it runs;
+// the settings AtStartOnly keep the values the run started with.
+const recMachinePolicies &Reload();
 // The message a user is shown once at start when the store exists but cannot be read.
 std::optional<QString> UnreadableStoreMessage();
 

@@ -94,49 +94,64 @@ QString askSection(const QUrl &refused)
              QString::fromLatin1(refused.toEncoded().toPercentEncoding()).toHtmlEscaped());
 }
 
-std::shared_ptr<const TUrlFilter> RunFilter()
+std::shared_ptr<const TUrlFilter> buildFilter()
 {
-    static std::shared_ptr<const TUrlFilter> filter = [] {
-        auto made = std::make_shared<TUrlFilter>();
-        const MachinePolicies::recMachinePolicies &policies = MachinePolicies::Current();
-        QStringList problems;
-        QStringList blocked = policies.BlockedUrls;
-        QStringList allowed = policies.AllowedUrls;
-        // This account's own lists and its groups', beside everyone's; a store that cannot be
-        // read already refuses everything.
-        try {
-            if (!policies.StoreUnreadable)
-                MachinePolicies::AddOwnAccountUrls(blocked, allowed);
-        } catch (const EQuelvardError &error) {
-            problems << error.message();
-        }
-        made->SetRules(blocked, allowed, &problems);
-        for (const QString &line : problems)
-            std::fprintf(stderr, "quelvard: address rule ignored: %s\n", qPrintable(line));
-        QString listsProblem;
-        CategoryLists::Apply(*made, &listsProblem);
-        if (!listsProblem.isEmpty())
-            std::fprintf(stderr, "quelvard: %s\n", qPrintable(listsProblem));
-        return std::shared_ptr<const TUrlFilter>(std::move(made));
-    }();
-    return filter;
+    auto made = std::make_shared<TUrlFilter>();
+    const MachinePolicies::recMachinePolicies &policies = MachinePolicies::Current();
+    QStringList problems;
+    QStringList blocked = policies.BlockedUrls;
+    QStringList allowed = policies.AllowedUrls;
+    // This account's own lists and its groups', beside everyone's; a store that cannot be
+    // read already refuses everything.
+    try {
+        if (!policies.StoreUnreadable)
+            MachinePolicies::AddOwnAccountUrls(blocked, allowed);
+    } catch (const EQuelvardError &error) {
+        problems << error.message();
+    }
+    made->SetRules(blocked, allowed, &problems);
+    for (const QString &line : problems)
+        std::fprintf(stderr, "quelvard: address rule ignored: %s\n", qPrintable(line));
+    QString listsProblem;
+    CategoryLists::Apply(*made, &listsProblem);
+    if (!listsProblem.isEmpty())
+        std::fprintf(stderr, "quelvard: %s\n", qPrintable(listsProblem));
+    return std::shared_ptr<const TUrlFilter>(std::move(made));
 }
 
-} // namespace
-
-TNavigationFilter::TNavigationFilter(std::shared_ptr<const TUrlFilter> filter, QObject *parent)
-    : QWebEngineUrlRequestInterceptor(parent), m_filter(std::move(filter))
+SafeSearch::TLevel safeSearchLevel()
 {
     switch (MachinePolicies::Current().safeSearch) {
     case MachinePolicies::SafeSearchLevel::Off:
         break;
     case MachinePolicies::SafeSearchLevel::On:
-        m_safeSearch = SafeSearch::TLevel::Strict;
-        break;
+        return SafeSearch::TLevel::Strict;
     case MachinePolicies::SafeSearchLevel::Moderate:
-        m_safeSearch = SafeSearch::TLevel::Moderate;
-        break;
+        return SafeSearch::TLevel::Moderate;
     }
+    return SafeSearch::TLevel::Off;
+}
+
+// The run's filter and safe search, replaced whole when the administrator changes the machine's
+// settings while the browser runs; a decision under way keeps the filter it started with.
+QMutex g_filterLock;
+std::shared_ptr<const TUrlFilter> g_filter;
+std::atomic<SafeSearch::TLevel> g_safeSearch{SafeSearch::TLevel::Off};
+
+std::shared_ptr<const TUrlFilter> RunFilter()
+{
+    const QMutexLocker locker(&g_filterLock);
+    if (!g_filter) {
+        g_filter = buildFilter();
+        g_safeSearch.store(safeSearchLevel());
+    }
+    return g_filter;
+}
+
+} // namespace
+
+TNavigationFilter::TNavigationFilter(QObject *parent) : QWebEngineUrlRequestInterceptor(parent)
+{
 }
 
 void TNavigationFilter::interceptRequest(QWebEngineUrlRequestInfo &info)
@@ -160,13 +175,15 @@ void TNavigationFilter::interceptRequest(QWebEngineUrlRequestInfo &info)
         return;
     }
     const QUrl url = info.requestUrl();
-    if (m_safeSearch != SafeSearch::TLevel::Off) {
-        const QByteArray restrict = SafeSearch::YouTubeHeaderValue(url, m_safeSearch);
+    const std::shared_ptr<const TUrlFilter> filter = RunFilter();
+    const SafeSearch::TLevel safeSearch = g_safeSearch.load();
+    if (safeSearch != SafeSearch::TLevel::Off) {
+        const QByteArray restrict = SafeSearch::YouTubeHeaderValue(url, safeSearch);
         if (!restrict.isEmpty())
             info.setHttpHeader(SafeSearch::YouTubeHeader, restrict);
         // Asked again with the switch in place, so the filter below judges that address.
-        if (const auto forced = SafeSearch::Forced(url, m_safeSearch)) {
-            if (m_filter->IsEmpty() || m_filter->Decide(*forced).Allowed) {
+        if (const auto forced = SafeSearch::Forced(url, safeSearch)) {
+            if (filter->IsEmpty() || filter->Decide(*forced).Allowed) {
                 info.redirect(*forced);
                 return;
             }
@@ -178,7 +195,7 @@ void TNavigationFilter::interceptRequest(QWebEngineUrlRequestInfo &info)
     // asked of RefuseNavigation, so nothing but the engine gets here with it.
     if (UrlFilter::IsPdfViewer(url))
         return;
-    if (m_filter->IsEmpty() || m_filter->Decide(url).Allowed || granted(url))
+    if (filter->IsEmpty() || filter->Decide(url).Allowed || granted(url))
         return;
     // The page already sent a refused main frame to the blocked page (RefuseNavigation); this
     // is the last word should a request ever come without that question.
@@ -250,12 +267,22 @@ void TNavigationFilter::OnRefused(std::function<void(const QUrl &, const QString
 
 void TNavigationFilter::Install(QWebEngineProfile *profile)
 {
+    if (profile->findChild<TNavigationFilter *>(QString(), Qt::FindDirectChildrenOnly))
+        return;
     const std::shared_ptr<const TUrlFilter> filter = RunFilter();
     // The time keeper's hours and safe search need the request filter even without lists.
     const MachinePolicies::recMachinePolicies &policies = MachinePolicies::Current();
     if (!filter->IsEmpty() || policies.TimeRules ||
         policies.safeSearch != MachinePolicies::SafeSearchLevel::Off)
-        profile->setUrlRequestInterceptor(new TNavigationFilter(filter, profile));
+        profile->setUrlRequestInterceptor(new TNavigationFilter(profile));
+}
+
+void TNavigationFilter::Reload()
+{
+    std::shared_ptr<const TUrlFilter> made = buildFilter();
+    const QMutexLocker locker(&g_filterLock);
+    g_filter = std::move(made);
+    g_safeSearch.store(safeSearchLevel());
 }
 
 QUrl TNavigationFilter::BlockedPageUrl(const QUrl &refused)

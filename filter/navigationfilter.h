@@ -20,7 +20,7 @@ class TNavigationFilter : public QWebEngineUrlRequestInterceptor
     Q_OBJECT
 
 public:
-    TNavigationFilter(std::shared_ptr<const TUrlFilter> filter, QObject *parent = nullptr);
+    explicit TNavigationFilter(QObject *parent = nullptr);
     void interceptRequest(QWebEngineUrlRequestInfo &info) override;
 
     // The page's own question before it navigates. A refused main frame is sent to the blocked
@@ -29,11 +29,16 @@ public:
     static bool RefuseNavigation(QWebEnginePage *page, const QUrl &url,
                                  QWebEnginePage::NavigationType type, bool isMainFrame);
 
-    // The run's filter, built from the machine's lists on first use.
+    // The run's filter, built from the machine's lists on first use. The reference holds until
+    // the next Reload().
     static const TUrlFilter &Current();
-    // Puts the run's filter on `profile`; without rules nothing is installed, so a machine
-    // without lists starts and browses exactly as before.
+    // Puts the run's filter on `profile` unless it has it; without rules nothing is installed,
+    // so a machine without lists starts and browses exactly as before.
     static void Install(QWebEngineProfile *profile);
+    // Builds the filter again from the machine's settings as MachinePolicies::Current() now
+    // has them; the next question of any page is decided by it. Install() then puts it on a
+    // profile that had none.
+    static void Reload();
 
     // While browsing is closed (the time keeper's hours), nothing but the program's own pages
     // loads, in any frame; set from the window's thread, read on the engine's.
@@ -50,8 +55,4 @@ public:
     static QUrl AskedAddress(const QUrl &askUrl);
     // The blocked page itself, for the program's own scheme; `home` is the home page's address.
     static QByteArray BlockedPageHtml(const QUrl &pageUrl, const QString &home);
-
-private:
-    std::shared_ptr<const TUrlFilter> m_filter;
-    SafeSearch::TLevel m_safeSearch = SafeSearch::TLevel::Off;
 };

@@ -45,10 +45,9 @@ bool isInput(QEvent::Type type)
 
 TIdleReset::TIdleReset(QWidget *window, TSessionParts parts, int minutes,
                        std::chrono::milliseconds second)
-    : QObject(window), m_window(window), m_parts(parts), m_quietSpell(second * 60 * minutes),
-      m_second(second), m_quiet(new QTimer(this)), m_tick(new QTimer(this)),
-      m_bar(new QFrame(window)), m_text(new QLabel(m_bar)),
-      m_continue(new QPushButton(QStringLiteral("Continue"), m_bar))
+    : QObject(window), m_window(window), m_parts(parts), m_quietSpell(0), m_second(second),
+      m_quiet(new QTimer(this)), m_tick(new QTimer(this)), m_bar(new QFrame(window)),
+      m_text(new QLabel(m_bar)), m_continue(new QPushButton(QStringLiteral("Continue"), m_bar))
 {
     m_bar->setObjectName(QStringLiteral("pnlIdleReset"));
     m_bar->setAccessibleName(QStringLiteral("Session ends"));
@@ -73,13 +72,31 @@ TIdleReset::TIdleReset(QWidget *window, TSessionParts parts, int minutes,
     connect(m_quiet, &QTimer::timeout, this, [this] { quietSpellCheck(); });
     m_tick->setInterval(m_second);
     connect(m_tick, &QTimer::timeout, this, [this] { tick(); });
-    if (minutes <= 0)
+    SetMinutes(minutes);
+}
+
+void TIdleReset::SetMinutes(int minutes)
+{
+    const std::chrono::milliseconds spell = m_second * 60 * std::max(minutes, 0);
+    if (spell == m_quietSpell)
         return;
-    m_lastInput.start();
-    m_quiet->start(m_quietSpell);
+    const bool watching = m_quietSpell.count() > 0;
+    m_quietSpell = spell;
+    // A countdown under way belonged to the old interval; the new one is counted from now.
+    m_tick->stop();
+    m_bar->hide();
+    m_quiet->stop();
+    if (spell.count() == 0) {
+        InputFilter::Leave(this);
+        return;
+    }
     // Input meant for any window of the program, its dialogs included, is someone there.
-    InputFilter::Watch(this, TInputStage::Activity,
-                       [this](QObject *, QEvent *event) { watchInput(event); });
+    if (!watching)
+        InputFilter::Watch(this, TInputStage::Activity,
+                           [this](QObject *, QEvent *event) { watchInput(event); });
+    m_lastInput.start();
+    if (!m_ending)
+        m_quiet->start(m_quietSpell);
 }
 
 TIdleReset::~TIdleReset()

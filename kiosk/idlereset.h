@@ -49,6 +49,8 @@ public:
     QFrame *Bar() const { return m_bar; }
     static QString CountdownText(int seconds);
     bool CountingDown() const;
+    // The administrator changed the quiet minutes while the browser runs; 0 turns it off.
+    void SetMinutes(int minutes);
     // Ends the session at once, as the countdown does at zero.
     void EndSession();
 

@@ -38,6 +38,8 @@ public:
     const QStringList &AllowedSites() const { return m_allowedSites; }
     // Reads the user's list from the store again; a store that fails gives an empty list.
     void LoadAllowedSites();
+    // The administrator's list, changed while the browser runs.
+    void SetMachineSites(const QStringList &sites) { m_machineSites = sites; }
 
     // True when a page at pageUrl may open windows: its domain is on either list.
     bool Allows(const QString &pageUrl) const;

@@ -3,6 +3,7 @@
 #include "ui_mainwindow.h"
 
 #include "admin/adminlock.h"
+#include "admin/relock.h"
 #include "app/browsersession.h"
 #include "app/timeguard.h"
 #include "common/categorylists.h"
@@ -301,6 +302,14 @@ void TfrmQuelvardBrowser::setupFeatures()
                        policies.IdleResetMinutes);
     if (TTimeGuard *timeGuard = m_session->TimeGuard())
         timeGuard->Attach(ui->centralLayout, m_adminLock);
+    connect(m_session, &TBrowserSession::TimeGuardMade, this,
+            [this](TTimeGuard *guard) { guard->Attach(ui->centralLayout, m_adminLock); });
+    connect(m_session, &TBrowserSession::MachineSettingsChanged, this, [this] {
+        const MachinePolicies::recMachinePolicies &now = MachinePolicies::Current();
+        m_idleReset->SetMinutes(now.IdleResetMinutes);
+        m_adminLock->Relock()->SetMinutes(now.RelockMinutes);
+        followUserChanges();
+    });
     if (policies.window == MachinePolicies::Window::FullScreen)
         m_kioskWindow = new TKioskWindow(this, m_adminLock);
 
@@ -311,15 +320,19 @@ void TfrmQuelvardBrowser::setupFeatures()
             tab->NavigateTo(url);
     });
 
+    followUserChanges();
+}
+
+void TfrmQuelvardBrowser::followUserChanges()
+{
     // A shared account whose administrator keeps the user's lists as they are: the commands
     // that change them stay in view, disabled, and refuse in their own code as well.
-    if (!MachinePolicies::Current().UserChangesAllowed()) {
-        ui->AddToFavorites1->setEnabled(false);
-        ui->OrganizeFavorites1->setEnabled(false);
-        if (auto *item = pmBrowser->findChild<QAction *>(QStringLiteral("AddToFavorites2")))
-            item->setEnabled(false);
-        ui->lblClickHere->setEnabled(false);
-    }
+    const bool allowed = MachinePolicies::Current().UserChangesAllowed();
+    ui->AddToFavorites1->setEnabled(allowed);
+    ui->OrganizeFavorites1->setEnabled(allowed);
+    if (auto *item = pmBrowser->findChild<QAction *>(QStringLiteral("AddToFavorites2")))
+        item->setEnabled(allowed);
+    ui->lblClickHere->setEnabled(allowed);
 }
 
 void TfrmQuelvardBrowser::CheckAdminLoginAtStart()

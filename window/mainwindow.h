@@ -142,6 +142,7 @@ private:
     void setupControls();
     void setupMenus();
     void setupFeatures();
+    void followUserChanges();
     void connectCommands();
     TTab *makeTab(TTabSheet *sheet, QObject *content);
     void pcMainResize();

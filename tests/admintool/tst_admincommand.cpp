@@ -15,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTextStream>
@@ -31,7 +32,21 @@ struct TRun
     int status = -1;
     QString out;
     QString err;
+    // What a change said of the running browsers, kept apart from the command's other words.
+    QString told;
 };
+
+// The last line of a command that changed the machine's settings.
+void takeTold(TRun &result)
+{
+    static const QRegularExpression line(
+        QStringLiteral("quelvard-admin: (no browser is running|told [^\n]*)\n$"));
+    const QRegularExpressionMatch match = line.match(result.err);
+    if (match.hasMatch()) {
+        result.told = match.captured(1);
+        result.err.chop(match.capturedLength());
+    }
+}
 
 TRun run(const QStringList &arguments, const QStringList &stdinLines = {})
 {
@@ -48,6 +63,9 @@ TRun run(const QStringList &arguments, const QStringList &stdinLines = {})
     AdminCommand::TConsole console{
         &out, &err, [&](const QString &, bool, QString &line) { return readLine(line); }, readLine};
     result.status = AdminCommand::Run(arguments, console);
+    out.flush();
+    err.flush();
+    takeTold(result);
     return result;
 }
 
@@ -361,9 +379,18 @@ private slots:
 
         const TRun result = run(arguments);
         QCOMPARE(result.status, status);
-        if (status == 0 && !arguments.contains("--help"))
-            QVERIFY2(result.out.isEmpty() && result.err.isEmpty(), qPrintable(result.err));
-        else if (status != 0)
+        // A change says whom it told and, for what a running browser keeps, when it applies.
+        if (status == 0 && !arguments.contains("--help")) {
+            const bool atStart =
+                arguments.value(0) == "set" &&
+                (arguments.value(1) == "browsing-data" || arguments.value(1) == "window");
+            const QString later = atStart ? "quelvard-admin: " + arguments.value(1) +
+                                                ": Takes effect when Quelvard is started again.\n"
+                                          : QString();
+            QVERIFY(result.out.isEmpty());
+            QCOMPARE(result.err, later);
+            QCOMPARE(result.told, "no browser is running");
+        } else if (status != 0)
             QVERIFY(!result.err.isEmpty());
         // A refused value is echoed escaped, never raw, and never at length.
         QVERIFY(!result.err.contains(QChar(0x1b)) && result.err.size() < 1000);
