@@ -602,10 +602,15 @@ QString statusValue(const recSetting &setting, const recMachinePolicies &policie
                                      .arg(items.size() == 1 ? "" : "s");
     case TKind::Sites:
         return items.isEmpty() ? nothing : items.join(QLatin1Char(' '));
-    case TKind::Minutes:
-        return value.toInt() > 1    ? QStringLiteral("%1 minutes").arg(value)
-               : value.toInt() == 1 ? QStringLiteral("1 minute")
-                                    : value;
+    case TKind::Number:
+        if (QLatin1String(setting.Unit) == QLatin1String("percent"))
+            return value + QLatin1Char('%');
+        if (!setting.Words.isEmpty() && value == setting.Words.value(0))
+            return value;
+        return value.toInt() == 1
+                   ? QStringLiteral("1 %1").arg(QLatin1String(setting.Unit).chopped(1))
+                   : QStringLiteral("%1 %2").arg(value, QLatin1String(setting.Unit));
+    case TKind::Groups:
     case TKind::Words:
     case TKind::Address:
     case TKind::Caption:
@@ -983,10 +988,13 @@ int favorites(QStringList args, TConsole &console, const TSubcommand *sub)
 
 int set(const QStringList &args, TConsole &console, const TSubcommand *sub)
 {
-    if (args.size() != 2)
+    const recSetting *setting =
+        args.isEmpty() ? nullptr : MachinePolicies::FindSetting(args.first());
+    // A setting of groups takes them as words of their own.
+    const bool groups = setting && setting->Kind == TKind::Groups;
+    if (groups ? args.size() < 2 : args.size() != 2)
         return usage(console, QStringLiteral("set needs a setting and a value"), sub);
-    const QString &value = args.at(1);
-    const recSetting *setting = MachinePolicies::FindSetting(args.first());
+    const QString value = groups ? args.mid(1).join(QLatin1Char(' ')) : args.at(1);
     if (!setting || setting->IsList())
         return usage(console, QStringLiteral("unknown setting %1").arg(shown(args.first())), sub);
     QString why;

@@ -742,7 +742,7 @@ TSetting minutesSetting(const recSetting &row)
     setting.Check = [check = setting.Check, &row](const QJsonValue &given,
                                                   QString *problem) -> std::optional<QJsonValue> {
         const QString choices = MachinePolicies::Choices(row);
-        if (given.isBool() && !given.toBool())
+        if (given.isBool() && !given.toBool() && !row.Words.isEmpty())
             return QJsonValue(row.Words.value(0));
         if (given.isDouble()) {
             const double minutes = given.toDouble();
@@ -766,9 +766,9 @@ const std::vector<TSetting> &settings()
     static const std::vector<TSetting> table = [] {
         std::vector<TSetting> made;
         for (const recSetting &row : MachinePolicies::Settings())
-            made.push_back(row.IsList()                 ? listSetting(row)
-                           : row.Kind == TKind::Minutes ? minutesSetting(row)
-                                                        : valueSetting(row));
+            made.push_back(row.IsList()                ? listSetting(row)
+                           : row.Kind == TKind::Number ? minutesSetting(row)
+                                                       : valueSetting(row));
         made.push_back(favoritesSetting());
         made.push_back(categoriesSetting());
         made.push_back(accountsSetting());

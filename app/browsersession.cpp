@@ -10,6 +10,8 @@
 #include "permissions/permissionpolicy.h"
 #include "popups/popupblocker.h"
 
+#include <QCursor>
+#include <QGuiApplication>
 #include <QWebEngineProfile>
 
 TBrowserSession::TBrowserSession(QObject *parent)
@@ -33,6 +35,7 @@ TBrowserSession::TBrowserSession(QObject *parent)
     const MachinePolicies::recMachinePolicies &policies = MachinePolicies::Current();
     if (policies.UsesKeeper())
         makeTimeGuard(policies);
+    followPointer(policies);
     auto *watch = new TMachineWatch(this);
     connect(watch, &TMachineWatch::Changed, this, &TBrowserSession::ReadMachineSettings);
 }
@@ -55,6 +58,7 @@ void TBrowserSession::ReadMachineSettings()
     for (QWebEngineProfile *profile : Profiles())
         TNavigationFilter::Install(profile);
     m_popupBlocker->SetMachineSites(policies.AllowedSites);
+    followPointer(policies);
     if (m_timeGuard) {
         m_timeGuard->SetPolicies(policies);
     } else if (policies.UsesKeeper()) {
@@ -66,7 +70,24 @@ void TBrowserSession::ReadMachineSettings()
     emit MachineSettingsChanged();
 }
 
-TBrowserSession::~TBrowserSession() = default;
+TBrowserSession::~TBrowserSession()
+{
+    if (m_pointerHidden)
+        QGuiApplication::restoreOverrideCursor();
+}
+
+void TBrowserSession::followPointer(const MachinePolicies::recMachinePolicies &policies)
+{
+    // Over every window of the program, the pages' own cursors included.
+    const bool hidden = policies.pointer == MachinePolicies::Pointer::Hidden;
+    if (hidden == m_pointerHidden || !qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return;
+    m_pointerHidden = hidden;
+    if (hidden)
+        QGuiApplication::setOverrideCursor(QCursor(Qt::BlankCursor));
+    else
+        QGuiApplication::restoreOverrideCursor();
+}
 
 QWebEngineProfile *TBrowserSession::Profile() const
 {

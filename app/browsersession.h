@@ -67,9 +67,11 @@ signals:
 
 private:
     void makeTimeGuard(const MachinePolicies::recMachinePolicies &policies);
+    void followPointer(const MachinePolicies::recMachinePolicies &policies);
 
     QList<QPointer<QWebEngineProfile>> m_profiles;
     TPopupBlocker *m_popupBlocker;
     TDownloadManager *m_downloads;
     TTimeGuard *m_timeGuard = nullptr;
+    bool m_pointerHidden = false;
 };

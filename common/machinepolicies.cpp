@@ -46,11 +46,28 @@ struct TRow
     }
     TRow &minutes(const char *none, int least, int most)
     {
-        setting.Kind = TKind::Minutes;
+        setting.Kind = TKind::Number;
         setting.Words = QStringList{QLatin1String(none)};
         setting.Least = least;
         setting.Most = most;
         setting.Default = setting.Safest = QLatin1String(none);
+        return *this;
+    }
+    TRow &number(const char *unit, int least, int most, int byDefault)
+    {
+        setting.Kind = TKind::Number;
+        setting.Unit = unit;
+        setting.Least = least;
+        setting.Most = most;
+        setting.Default = setting.Safest = QString::number(byDefault);
+        return *this;
+    }
+    // `words` begins with the word for none, which is the default.
+    TRow &groups(const QStringList &words)
+    {
+        setting.Kind = TKind::Groups;
+        setting.Words = words;
+        setting.Default = setting.Safest = words.value(0);
         return *this;
     }
     TRow &kind(TKind kind, const char *byDefault, const char *nothing = "")
@@ -171,6 +188,24 @@ const std::vector<recSetting> &Settings()
                 .minutes("off", 1, 24 * 60)
                 .help(16, "lock an unlocked browser again after that many quiet minutes")
                 .status(18, "relock after"),
+            TRow("pointer", "Pointer", &R::pointer)
+                .words({QStringLiteral("shown"), QStringLiteral("hidden")}, "shown")
+                .help(18, "hide the pointer over the window (a touch screen), or not")
+                .status(20, "pointer"),
+            TRow("zoom", "Zoom", &R::ZoomPercent)
+                .number("percent", 25, 500, 100)
+                .help(19, "the zoom every page opens at")
+                .status(21, "zoom"),
+            TRow("idle-countdown", "IdleCountdown", &R::IdleCountdownSeconds)
+                .number("seconds", 10, 120, 30)
+                .help(20, "how long the idle reset's bar counts down")
+                .status(22, "idle countdown"),
+            TRow("removed-commands", "RemovedCommands", &R::RemovedCommands)
+                .groups({QStringLiteral("none"), QStringLiteral("save"), QStringLiteral("exit"),
+                         QStringLiteral("admin-menu"), QStringLiteral("new-tab"),
+                         QStringLiteral("view-source"), QStringLiteral("print")})
+                .help(21, "take those commands away from menus, keys and the context menu")
+                .status(23, "removed commands"),
             TRow("shared-favorites-name", "SharedFavoritesName", &R::SharedFavoritesName)
                 .kind(TKind::Caption, "Shared favorites")
                 .help(10, "the caption of those favorites in the menu")
@@ -200,7 +235,9 @@ QString SetUsage()
                           "       set idle-reset MINUTES|off | set window full-screen|normal |\n"
                           "       set log off|blocked|full | set unblock-requests off|on |\n"
                           "       set printing allow|forbid | set relock-after MINUTES|off |\n"
-                          "       set safe-search off|on|moderate");
+                          "       set safe-search off|on|moderate | set pointer shown|hidden |\n"
+                          "       set zoom PERCENT | set idle-countdown SECONDS |\n"
+                          "       set removed-commands GROUP...|none");
 }
 
 QString SetHelp()
@@ -218,7 +255,7 @@ QString SetHelp()
                "person answer a page's request, once per site and run; allow and block\n"
                "answer it without a question.\n"
                "idle-reset MINUTES (%1 to %2): after that long without a key, click,\n"
-               "wheel or pointer movement, a bar counts down 30 seconds, then the visitor's\n"
+               "wheel or pointer movement, a bar counts down (idle-countdown), then the visitor's\n"
                "session ends: one tab at the home page, locked, its data gone when\n"
                "browsing data is forget; off (the default) never resets.\n"
                "window full-screen: the window starts full screen without a frame and\n"
@@ -234,7 +271,15 @@ QString SetHelp()
                "relock-after MINUTES (%1 to %2): an unlocked browser locks itself again after\n"
                "that long without input or in the background; off (the default) never does.\n"
                "safe-search on: Google and Bing searches, DuckDuckGo and YouTube show only safe\n"
-               "results, whatever a link asks; moderate is on with YouTube's moderate level.\n")
+               "results, whatever a link asks; moderate is on with YouTube's moderate level.\n"
+               "pointer hidden: no pointer over the window, for a touch screen.\n"
+               "zoom PERCENT (25 to 500): every page opens at it; the zoom keys still work\n"
+               "and a visitor's session end returns to it. 100 is the default.\n"
+               "idle-countdown SECONDS (10 to 120): how long the idle reset's bar counts\n"
+               "down before the session ends; 30 is the default.\n"
+               "removed-commands GROUP...: save (Save As, print to a file), exit, admin-menu,\n"
+               "new-tab, view-source and print are taken from menus, keys and the context\n"
+               "menu and do nothing from any route; none (the default) keeps them all.\n")
         .arg(idle.Least)
         .arg(idle.Most);
 }
@@ -264,17 +309,47 @@ QString oneOf(const QStringList &choices)
 
 QStringList choiceList(const recSetting &setting)
 {
-    if (setting.Kind != TKind::Minutes)
+    if (setting.Kind == TKind::Groups) {
+        const QStringList some = setting.Words.mid(1);
+        return {setting.Words.value(0), QStringLiteral("some of ") +
+                                            some.mid(0, some.size() - 1).join(QLatin1String(", ")) +
+                                            QStringLiteral(" and ") + some.value(some.size() - 1)};
+    }
+    if (setting.Kind != TKind::Number)
         return setting.Words;
-    return {
-        setting.Words.value(0),
-        QStringLiteral("a number of minutes from %1 to %2").arg(setting.Least).arg(setting.Most)};
+    QStringList choices = setting.Words.mid(0, 1);
+    choices << QStringLiteral("a number of %1 from %2 to %3")
+                   .arg(QLatin1String(setting.Unit))
+                   .arg(setting.Least)
+                   .arg(setting.Most);
+    return choices;
+}
+
+// The groups `text` names (spaces or commas between them) in the setting's order, "none" for
+// none; or null for a word it does not have, or none beside others.
+std::optional<QString> groupsOf(const recSetting &setting, const QString &text)
+{
+    static const QRegularExpression between(QStringLiteral("[\\s,]+"));
+    const QStringList given = text.split(between, Qt::SkipEmptyParts);
+    const QString none = setting.Words.value(0);
+    if (given.isEmpty() || given == QStringList{none})
+        return none;
+    QStringList kept;
+    for (const QString &word : setting.Words.mid(1)) {
+        if (given.contains(word))
+            kept << word;
+    }
+    for (const QString &word : given) {
+        if (!kept.contains(word))
+            return std::nullopt;
+    }
+    return kept.join(QLatin1Char(' '));
 }
 
 // The minutes `text` gives, or null.
 std::optional<int> minutesOf(const recSetting &setting, const QString &text)
 {
-    if (text == setting.Words.value(0))
+    if (!setting.Words.isEmpty() && text == setting.Words.value(0))
         return 0;
     // Plain digits only: no sign, blank, leading zero or exponent slips through.
     if (text.isEmpty() || text.size() > QString::number(setting.Most).size() ||
@@ -303,7 +378,8 @@ void put(const recSetting &setting, recMachinePolicies &policies, const QString 
             else if constexpr (std::is_same_v<T, QStringList>)
                 value = stored.isEmpty() ? QStringList() : QStringList{stored};
             else if constexpr (std::is_same_v<T, int>)
-                value = minutesOf(setting, stored).value_or(0);
+                value = minutesOf(setting, stored)
+                            .value_or(minutesOf(setting, setting.Default).value_or(0));
             else
                 value = T(std::max<qsizetype>(0, setting.Words.indexOf(stored)));
         },
@@ -504,8 +580,11 @@ QString Argument(const recSetting &setting)
     switch (setting.Kind) {
     case TKind::Words:
         return setting.Words.join(QLatin1Char('|'));
-    case TKind::Minutes:
-        return QStringLiteral("MINUTES|") + setting.Words.value(0);
+    case TKind::Number:
+        return QString::fromLatin1(setting.Unit).toUpper() +
+               (setting.Words.isEmpty() ? QString() : QLatin1Char('|') + setting.Words.value(0));
+    case TKind::Groups:
+        return QStringLiteral("GROUP...|") + setting.Words.value(0);
     case TKind::Address:
         return QStringLiteral("URL");
     case TKind::Caption:
@@ -526,9 +605,12 @@ std::optional<QString> Normalise(const recSetting &setting, const QString &text,
         if (setting.Words.contains(text))
             stored = text;
         break;
-    case TKind::Minutes:
+    case TKind::Number:
         if (minutesOf(setting, text))
             stored = text;
+        break;
+    case TKind::Groups:
+        stored = groupsOf(setting, text);
         break;
     case TKind::Address:
         why = HomePageProblem(text);

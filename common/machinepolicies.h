@@ -30,6 +30,8 @@ enum class UnblockRequests { Off, On };
 enum class Printing { Allow, Forbid };
 // Safe search forced on the engines that have it: off, strict, or moderate on YouTube.
 enum class SafeSearchLevel { Off, On, Moderate };
+// Whether the pointer shows over the window: a touch-only kiosk has no use for it.
+enum class Pointer { Shown, Hidden };
 enum class UrlList { Block, Allow };
 // What the browser reports to the time keeper: nothing, refusals without an address's query,
 // or refusals whole.
@@ -59,6 +61,10 @@ struct recMachinePolicies
     Printing printing{};
     SafeSearchLevel safeSearch{};
     int RelockMinutes = 0; // 0: off
+    Pointer pointer{};
+    int ZoomPercent = 100;         // every page's zoom as it opens
+    int IdleCountdownSeconds = 30; // the idle reset's bar before a session ends
+    QString RemovedCommands;       // "none", or groups of commands a visitor does not get
     // The time keeper holds a time limit or a schedule for some account: the browser asks it.
     // Kept beside the settings by the commands that change those, not set on its own.
     bool TimeRules = false;
@@ -67,6 +73,12 @@ struct recMachinePolicies
     bool UserChangesAllowed() const { return userChanges == UserChanges::Allow; }
     bool ForgetsBrowsingData() const { return browsingData == BrowsingData::Forget; }
     bool PrintingAllowed() const { return printing == Printing::Allow; }
+    // Whether the administrator took away a group of commands ("save", "exit", "admin-menu",
+    // "new-tab", "view-source", "print").
+    bool Removed(const QString &group) const
+    {
+        return RemovedCommands.split(QLatin1Char(' ')).contains(group);
+    }
     // Whether the browser speaks to the time keeper at all.
     bool UsesKeeper() const
     {
@@ -77,7 +89,9 @@ struct recMachinePolicies
 // What a setting's value is, and so how it is checked, stored and shown.
 enum class TKind {
     Words,    // one of its words
-    Minutes,  // its word for none, or whole minutes from Least to Most in plain digits
+    Number,   // its word for none if it has one, or a whole number of its Unit from Least to
+              // Most in plain digits
+    Groups,   // none (its first word), or some of its other words, stored in their order
     Address,  // an address as HomePageProblem allows it
     Caption,  // a name as SharedFavoritesNameProblem allows it, stored trimmed
     Sites,    // a subkey of one value per site, normalised by NormaliseSite
@@ -90,7 +104,8 @@ using TField = std::variant<QString recMachinePolicies::*, QStringList recMachin
                             DeviceAccess recMachinePolicies::*, Downloads recMachinePolicies::*,
                             UserChanges recMachinePolicies::*, Window recMachinePolicies::*,
                             Log recMachinePolicies::*, UnblockRequests recMachinePolicies::*,
-                            Printing recMachinePolicies::*, SafeSearchLevel recMachinePolicies::*>;
+                            Printing recMachinePolicies::*, SafeSearchLevel recMachinePolicies::*,
+                            Pointer recMachinePolicies::*>;
 
 struct recSetting
 {
@@ -98,9 +113,10 @@ struct recSetting
     const char *ValueName = ""; // in the store under KeyPath(): a value, or a list's subkey
     TField Field;
     TKind Kind = TKind::Words;
-    QStringList Words; // the values of a Words setting; a Minutes setting's word for none
-    int Least = 0;     // a Minutes setting's range
+    QStringList Words; // the values of a Words setting; a Number setting's word for none
+    int Least = 0;     // a Number setting's range, in its unit ("minutes", "seconds", "percent")
     int Most = 0;
+    const char *Unit = "minutes";
     QString Default; // as stored; a list's one item, or none when empty
     QString Safest;  // what a store that cannot be read gives, in the same form
     QString Nothing; // what an empty value stands for, as status names it
@@ -117,7 +133,10 @@ struct recSetting
 
     bool IsList() const { return Kind == TKind::Sites || Kind == TKind::Patterns; }
     // A refused value is answered with the choices rather than with what is wrong with it.
-    bool TakesWords() const { return Kind == TKind::Words || Kind == TKind::Minutes; }
+    bool TakesWords() const
+    {
+        return Kind == TKind::Words || Kind == TKind::Number || Kind == TKind::Groups;
+    }
     // Unset returns it to its default.
     bool Unsettable() const { return Kind == TKind::Address || Kind == TKind::Caption; }
 };

@@ -5,6 +5,7 @@
 #include "admin/adminlock.h"
 #include "app/browsersession.h"
 #include "common/guard.h"
+#include "common/machinepolicies.h"
 #include "popups/popupbar.h"
 #include "tabs/tabcontrol.h"
 
@@ -58,7 +59,11 @@ TIdleReset::TIdleReset(QWidget *window, TSessionParts parts, int minutes,
     m_bar->setPalette(barPalette);
     m_text->setObjectName(QStringLiteral("lblIdleReset"));
     m_text->setTextFormat(Qt::PlainText);
+    // A narrow kiosk window wraps the line rather than widening the window for it.
+    m_text->setWordWrap(true);
     m_continue->setObjectName(QStringLiteral("btnContinue"));
+    // A finger's width on a touch screen.
+    m_continue->setMinimumSize(96, 40);
     auto *layout = new QHBoxLayout(m_bar);
     layout->setContentsMargins(8, 4, 8, 4);
     layout->addWidget(m_text, 1);
@@ -110,6 +115,24 @@ QString TIdleReset::CountdownText(int seconds)
                         : QStringLiteral("This session ends in %1 seconds.").arg(seconds);
 }
 
+QString TIdleReset::EndingText(bool forget)
+{
+    // Said as it is: a machine that keeps browsing data keeps the visitor's sign-ins too.
+    return forget ? QStringLiteral("Your pages, sign-ins and downloads will be cleared.")
+                  : QStringLiteral("Your pages will be closed.");
+}
+
+bool TIdleReset::Resting() const
+{
+    return m_resting;
+}
+
+QString TIdleReset::barText() const
+{
+    return CountdownText(m_left) + QLatin1Char(' ') +
+           EndingText(MachinePolicies::Current().ForgetsBrowsingData());
+}
+
 bool TIdleReset::CountingDown() const
 {
     return m_tick->isActive();
@@ -126,6 +149,12 @@ void TIdleReset::watchInput(QEvent *event)
 void TIdleReset::activity()
 {
     m_lastInput.restart();
+    // Someone is at the kiosk again after a session ended untouched.
+    if (m_resting) {
+        m_resting = false;
+        if (m_quietSpell.count() > 0)
+            m_quiet->start(m_quietSpell);
+    }
     if (CountingDown())
         cancelCountdown();
 }
@@ -139,8 +168,8 @@ void TIdleReset::quietSpellCheck()
         m_quiet->start(m_quietSpell - quiet);
         return;
     }
-    m_left = CountdownSeconds;
-    m_text->setText(CountdownText(m_left));
+    m_left = MachinePolicies::Current().IdleCountdownSeconds;
+    m_text->setText(barText());
     m_bar->show();
     m_bar->raise();
     m_tick->start();
@@ -149,7 +178,7 @@ void TIdleReset::quietSpellCheck()
 void TIdleReset::tick()
 {
     if (--m_left > 0) {
-        m_text->setText(CountdownText(m_left));
+        m_text->setText(barText());
         return;
     }
     m_tick->stop();
@@ -234,7 +263,8 @@ void TIdleReset::finish()
     });
     m_ending = false;
     m_lastInput.restart();
-    if (m_quietSpell.count() > 0)
-        m_quiet->start(m_quietSpell);
+    // Nobody is there: the next countdown waits for someone to touch the kiosk, rather than
+    // ending an empty session over and over.
+    m_resting = true;
     emit SessionEnded();
 }

@@ -27,7 +27,7 @@ struct TSessionParts
 
 // Ends a visitor's session after a quiet spell. Every key, click, wheel turn or pointer
 // movement in the program counts as someone there; a playing video does not. After the set
-// minutes without any, the bar at the top of the window counts down from 30 seconds with
+// minutes without any, the bar at the top of the window counts down the machine's seconds with
 // Continue; any input or Continue stops it. At zero: every dialog and menu is closed, one tab is
 // left at the home page, the lock is back, the notice and download bars are cleared, the run's
 // answers to device requests are forgotten and, when browsing data is forgotten, the next
@@ -37,8 +37,6 @@ class TIdleReset : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int CountdownSeconds = 30;
-
     // `minutes` 0 never resets. `second` is how long one of its seconds lasts: the program's
     // own is a real second; tests run the clock faster.
     TIdleReset(QWidget *window, TSessionParts parts, int minutes,
@@ -48,6 +46,10 @@ public:
     const TSessionParts &Parts() const { return m_parts; }
     QFrame *Bar() const { return m_bar; }
     static QString CountdownText(int seconds);
+    // What ending the session does, as the bar says it after the countdown.
+    static QString EndingText(bool forget);
+    // A session ended with nobody there; no countdown until someone touches the program.
+    bool Resting() const;
     bool CountingDown() const;
     // The administrator changed the quiet minutes while the browser runs; 0 turns it off.
     void SetMinutes(int minutes);
@@ -66,6 +68,7 @@ private:
     void cancelCountdown();
     void finishWhenClosed(int waitsLeft);
     void finish();
+    QString barText() const;
 
     QWidget *m_window;
     TSessionParts m_parts;
@@ -76,6 +79,7 @@ private:
     QTimer *m_tick;
     int m_left = 0;
     bool m_ending = false;
+    bool m_resting = false;
     QFrame *m_bar;
     QLabel *m_text;
     QPushButton *m_continue;

@@ -126,6 +126,12 @@ QString TPageCommands::PrintingOffMessage()
 
 bool TPageCommands::refusePrintFile(QPrinter &printer, QWidget *parent)
 {
+    // A print to a file is a save; with saving taken away it goes nowhere.
+    const bool noFiles = MachinePolicies::Current().Removed(QStringLiteral("save"));
+    if (noFiles && !printer.outputFileName().isEmpty()) {
+        printer.setOutputFileName(QString());
+        return true;
+    }
     if (!SaveTarget::RefuseWrite(parent, printer.outputFileName()))
         return false;
     printer.setOutputFileName(QString());
@@ -139,8 +145,29 @@ void TPageCommands::Run(TCommand command, TWebView *page)
     Guard::Run(Action(command)->objectName().toLatin1().constData(), [&] { runOn(command, page); });
 }
 
+// The group of commands the administrator can take away that `command` belongs to.
+QString TPageCommands::RemovableGroup(TCommand command)
+{
+    switch (command) {
+    case TCommand::SaveAs:
+        return QStringLiteral("save");
+    case TCommand::Print:
+    case TCommand::PrintPreview:
+    case TCommand::PageSetup:
+        return QStringLiteral("print");
+    case TCommand::ViewSource:
+        return QStringLiteral("view-source");
+    default:
+        return QString();
+    }
+}
+
 void TPageCommands::runOn(TCommand command, TWebView *page)
 {
+    // A command taken away does nothing, whichever route reached it; its items are hidden.
+    const QString group = RemovableGroup(command);
+    if (!group.isEmpty() && MachinePolicies::Current().Removed(group))
+        return;
     // Every way to a printer (the menu, its keys, the context menu, a page's own print and the
     // PDF viewer's) comes here; with printing turned off none of them opens a dialog.
     const bool printing = command == TCommand::PageSetup || command == TCommand::Print ||
@@ -198,7 +225,9 @@ void TPageCommands::runOn(TCommand command, TWebView *page)
 
 void TPageCommands::Zoom(TWebView *page, int direction)
 {
-    page->SetZoomPercent(TWebView::ZoomStep(page->ZoomPercent(), direction));
+    // Back is to the machine's zoom, which pages open at.
+    page->SetZoomPercent(direction == 0 ? MachinePolicies::Current().ZoomPercent
+                                        : TWebView::ZoomStep(page->ZoomPercent(), direction));
 }
 
 void TPageCommands::SaveAs(TWebView *page)
@@ -215,6 +244,8 @@ void TPageCommands::Print(TWebView *page)
     QPointer<TWebView> alive = page;
     QPrintDialog dialog(&printer, m_owner);
     dialog.setObjectName(QStringLiteral("dlgPrint"));
+    dialog.setOption(QAbstractPrintDialog::PrintToFile,
+                     !MachinePolicies::Current().Removed(QStringLiteral("save")));
     const int result = TDialogs::Current()->ExecDialog(&dialog);
     // The page can close its own tab while the dialog is open, taking its view.
     if (!alive || result != QDialog::Accepted)

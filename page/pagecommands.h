@@ -63,6 +63,10 @@ public:
     // Runs a command on the given page, as its action does on the active one.
     void Run(TCommand command, TWebView *page);
 
+    // The group of removed-commands a command belongs to ("save", "print", "view-source"), or
+    // an empty string.
+    static QString RemovableGroup(TCommand command);
+
     void SaveAs(TWebView *page);
     // What every way to print says while printing is turned off.
     static QString PrintingOffMessage();

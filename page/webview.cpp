@@ -3,6 +3,7 @@
 #include "app/schemehandler.h"
 #include "common/errors.h"
 #include "common/guard.h"
+#include "common/machinepolicies.h"
 #include "page/dochostuihandler.h"
 #include "page/webpage.h"
 
@@ -37,6 +38,8 @@ TWebView::TWebView(QWidget *parent) : QWebEngineView(parent)
 {
     setPage(new TWebPage(this));
     TQuelvardSchemeHandler::Install(page()->profile());
+    // Every page opens at the machine's zoom, a visitor's first one after a reset too.
+    SetZoomPercent(MachinePolicies::Current().ZoomPercent);
     connect(page(), &QWebEnginePage::loadStarted, this, [this] { m_busy = true; });
     connect(page(), &QWebEnginePage::loadFinished, this, [this](bool) {
         m_busy = false;

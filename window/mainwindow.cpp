@@ -309,6 +309,7 @@ void TfrmQuelvardBrowser::setupFeatures()
         m_idleReset->SetMinutes(now.IdleResetMinutes);
         m_adminLock->Relock()->SetMinutes(now.RelockMinutes);
         followUserChanges();
+        followRemovedCommands();
     });
     if (policies.window == MachinePolicies::Window::FullScreen)
         m_kioskWindow = new TKioskWindow(this, m_adminLock);
@@ -321,6 +322,32 @@ void TfrmQuelvardBrowser::setupFeatures()
     });
 
     followUserChanges();
+    followRemovedCommands();
+}
+
+void TfrmQuelvardBrowser::followRemovedCommands()
+{
+    // Hidden wherever they show; their handlers refuse as well, for a key or a page that asks.
+    const MachinePolicies::recMachinePolicies &policies = MachinePolicies::Current();
+    const auto show = [this](const char *name, bool shown) {
+        for (QAction *action : findChildren<QAction *>(QLatin1String(name)))
+            action->setVisible(shown);
+    };
+    const bool save = !policies.Removed(QStringLiteral("save"));
+    const bool print = !policies.Removed(QStringLiteral("print"));
+    const bool source = !policies.Removed(QStringLiteral("view-source"));
+    show("SaveAs1", save);
+    show("SaveAs2", save);
+    show("N8", save);
+    for (const char *name : {"Print1", "PrintPreview1", "PageSetup1"})
+        show(name, print);
+    show("ViewSource1", source);
+    show("ViewSource2", source);
+    show("Exit1", !policies.Removed(QStringLiteral("exit")));
+    show("NewTab1", !policies.Removed(QStringLiteral("new-tab")));
+    const bool admin = !policies.Removed(QStringLiteral("admin-menu"));
+    show("ChangeAdminLogin1", admin);
+    ui->Admin1->menuAction()->setVisible(admin);
 }
 
 void TfrmQuelvardBrowser::followUserChanges()
@@ -352,6 +379,8 @@ void TfrmQuelvardBrowser::cbAdminLockClick()
 
 void TfrmQuelvardBrowser::ChangeAdminLogin1Click()
 {
+    if (MachinePolicies::Current().Removed(QStringLiteral("admin-menu")))
+        return;
     Guard::Run("ChangeAdminLogin1Click", [this] { m_adminLock->ChangeLogin(); });
 }
 
@@ -567,6 +596,8 @@ void TfrmQuelvardBrowser::pcMainChange()
 
 void TfrmQuelvardBrowser::NewTab1Click()
 {
+    if (MachinePolicies::Current().Removed(QStringLiteral("new-tab")))
+        return;
     pcMain->NewTab(TTabControl::TOpen::Home);
 }
 
@@ -675,6 +706,8 @@ void TfrmQuelvardBrowser::About1Click()
 
 void TfrmQuelvardBrowser::Exit1Click()
 {
+    if (MachinePolicies::Current().Removed(QStringLiteral("exit")))
+        return;
     // Ends the program without the close path, so the position is not saved.
     m_exiting = true;
     m_keyHook->Remove();

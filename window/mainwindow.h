@@ -143,6 +143,7 @@ private:
     void setupMenus();
     void setupFeatures();
     void followUserChanges();
+    void followRemovedCommands();
     void connectCommands();
     TTab *makeTab(TTabSheet *sheet, QObject *content);
     void pcMainResize();

@@ -343,6 +343,32 @@ private slots:
             << builtIn;
         QTest::newRow("user changes forbid")
             << QStringList{"set", "user-changes", "forbid"} << 0 << "user changes: forbid";
+        // Groups are words of their own or one word with spaces, kept in the guide's order.
+        QTest::newRow("removed commands") << QStringList{"set", "removed-commands", "exit", "save"}
+                                          << 0 << "removed commands: save exit";
+        QTest::newRow("removed commands in one word")
+            << QStringList{"set", "removed-commands", "print, admin-menu save"} << 0
+            << "removed commands: save admin-menu print";
+        QTest::newRow("removed commands none")
+            << QStringList{"set", "removed-commands", "none"} << 0 << "removed commands: none";
+        QTest::newRow("removed commands none and one")
+            << QStringList{"set", "removed-commands", "none", "save"} << 1
+            << "removed commands: none";
+        QTest::newRow("removed commands unknown")
+            << QStringList{"set", "removed-commands", "save", "quit"} << 1
+            << "removed commands: none";
+        QTest::newRow("zoom") << QStringList{"set", "zoom", "150"} << 0 << "zoom: 150%";
+        QTest::newRow("zoom at its least") << QStringList{"set", "zoom", "25"} << 0 << "zoom: 25%";
+        QTest::newRow("zoom too small") << QStringList{"set", "zoom", "24"} << 1 << "zoom: 100%";
+        QTest::newRow("zoom with a sign")
+            << QStringList{"set", "zoom", "+150"} << 1 << "zoom: 100%";
+        QTest::newRow("zoom off") << QStringList{"set", "zoom", "off"} << 1 << "zoom: 100%";
+        QTest::newRow("idle countdown")
+            << QStringList{"set", "idle-countdown", "45"} << 0 << "idle countdown: 45 seconds";
+        QTest::newRow("idle countdown too long")
+            << QStringList{"set", "idle-countdown", "121"} << 1 << "idle countdown: 30 seconds";
+        QTest::newRow("pointer hidden")
+            << QStringList{"set", "pointer", "hidden"} << 0 << "pointer: hidden";
         QTest::newRow("user changes bad")
             << QStringList{"set", "user-changes", "no"} << 1 << "user changes: allow";
         QTest::newRow("idle reset")

@@ -98,7 +98,7 @@ private slots:
         QVERIFY(!PolicyFile::Parse(json, &problem));
         QVERIFY2(problem.contains(message), qPrintable(problem));
         // A long path is shortened, not printed whole.
-        QVERIFY2(problem.size() < 400, qPrintable(problem));
+        QVERIFY2(problem.size() < 600, qPrintable(problem));
     }
 
     void accepted_data()

@@ -13,7 +13,10 @@
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
 #include "support/testmain.h"
+#include "tabs/tabcontrol.h"
 
+#include <QCursor>
+#include <QGuiApplication>
 #include <QSignalSpy>
 #include <QTextStream>
 #include <QWebEngineProfile>
@@ -159,6 +162,26 @@ void tst_SettingsChange::settingReachesTheRunningBrowser_data()
         << QStringList{"set", "log", "blocked"} << QString()
         << Check([](TestPages::Browser &, TBrowserSession &session) {
                QVERIFY(session.TimeGuard());
+           });
+    QTest::newRow("pointer hidden")
+        << QStringList{"set", "pointer", "hidden"} << QString()
+        << Check([](TestPages::Browser &, TBrowserSession &) {
+               QVERIFY(QGuiApplication::overrideCursor());
+               QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BlankCursor);
+           });
+    // The page on show keeps its zoom; the next one opens at the machine's.
+    QTest::newRow("zoom")
+        << QStringList{"set", "zoom", "200"} << QString()
+        << Check([](TestPages::Browser &b, TBrowserSession &) {
+               QCOMPARE(b.view()->ZoomPercent(), 100);
+               b.window.pcMain->NewTab(TTabControl::TOpen::Home);
+               QCOMPARE(b.view()->ZoomPercent(), 200);
+               // Twice the zoom leaves half the room in CSS pixels.
+               const auto room = [&b] {
+                   return TestPages::runScript(b.view()->page(), "window.innerWidth").toInt();
+               };
+               QTRY_VERIFY_WITH_TIMEOUT(room() > 0 && qAbs(room() - b.view()->width() / 2) <= 1,
+                                        10000);
            });
     // Kept as the run began: the profile and the window were made from them.
     QTest::newRow("browsing data waits for a new start")

@@ -71,7 +71,8 @@ QMap<QString, QString> keyRows()
 QMap<QString, QStringList> commands(const QStringList &lines, bool unset = false)
 {
     const QRegularExpression command(unset ? "(?<![\\w-])unset ([a-z-]+)"
-                                           : "(?<![\\w-])set ([a-z|-]+) ([A-Za-z|-]+)");
+                                           : "(?<![\\w-])set ([a-z|-]+) "
+                                             "((?:[A-Za-z-]+(?:\\.\\.\\.)?\\|?)+)");
     QMap<QString, QStringList> values;
     for (const QString &line : lines) {
         for (const QRegularExpressionMatch &match : command.globalMatch(line)) {
@@ -273,7 +274,7 @@ private slots:
             QCOMPARE(cells.at(2), setting.IsList()
                                       ? QStringLiteral("`[]` |")
                                       : QStringLiteral("`\"%1\"` |").arg(setting.Default));
-            if (setting.Kind == TKind::Minutes) {
+            if (setting.Kind == TKind::Number) {
                 const QString range =
                     QStringLiteral("%1 to %2").arg(setting.Least).arg(setting.Most);
                 QVERIFY2(cells.at(1).contains(range) && page.contains(range) &&

@@ -128,6 +128,39 @@ private slots:
         QVERIFY2(!QFileInfo::exists(engine), qPrintable(engine));
     }
 
+    // After a session ended with nobody there, the next countdown waits for someone; the bar
+    // counts the machine's seconds and says what ending means.
+    void untouchedKioskRests()
+    {
+        MachinePolicies::SetBrowsingData(MachinePolicies::BrowsingData::Forget);
+        MachinePolicies::Write(*MachinePolicies::FindSetting("idle-countdown"), "10");
+        MachinePolicies::Forget();
+        auto browser = Browser::open(*m_dialogs);
+        QVERIFY(browser);
+        TfrmQuelvardBrowser &window = browser->window;
+        auto idle = std::make_unique<TIdleReset>(&window, window.IdleReset()->Parts(), 1, 20ms);
+        QSignalSpy ended(idle.get(), &TIdleReset::SessionEnded);
+        auto *bar = idle->Bar();
+        QTRY_VERIFY(bar->isVisible());
+        // Caught a few of its fast seconds in: within the ten, never the usual thirty.
+        const QString text = bar->findChild<QLabel *>("lblIdleReset")->text();
+        const QRegularExpressionMatch said =
+            QRegularExpression("^This session ends in (\\d+) seconds?\\. Your pages, sign-ins "
+                               "and downloads will be cleared\\.$")
+                .match(text);
+        QVERIFY2(said.hasMatch(), qPrintable(text));
+        QVERIFY2(said.captured(1).toInt() <= 10, qPrintable(text));
+        QVERIFY(bar->findChild<QPushButton *>("btnContinue")->height() >= 40);
+        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 10000);
+        QVERIFY(idle->Resting());
+        QVERIFY(!bar->isVisible());
+        // A touch: the countdown comes again a quiet spell later.
+        QTest::mouseMove(window.windowHandle(), QPoint(40, 40));
+        QTest::mouseMove(window.windowHandle(), QPoint(60, 60));
+        QTRY_VERIFY(!idle->Resting());
+        QTRY_VERIFY(bar->isVisible());
+    }
+
     void fullScreenWhileLocked()
     {
         MachinePolicies::SetWindow(MachinePolicies::Window::FullScreen);
